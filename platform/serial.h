@@ -1,0 +1,58 @@
+// Serial device: the small interface the core uses in place of the Win32
+// communications calls. One implementation per OS (serial_posix.cpp), and
+// fakes in the tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace chronavel::platform {
+
+// Line-status error flags, with the values the Win32 error word uses, so the
+// message table works unchanged on every OS.
+enum LineError : uint32_t {
+    kRxOver = 0x0001,    // receive buffer overrun
+    kOverrun = 0x0002,   // hardware overrun, bytes lost
+    kRxParity = 0x0004,  // parity error
+    kFrame = 0x0008,     // framing error
+    kBreak = 0x0010,     // break condition
+    kTxFull = 0x0100,
+    kIoError = 0x0400,
+    kMode = 0x8000,
+};
+
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+
+    // Reads up to n bytes into buf. Returns when n bytes have arrived or
+    // after ReadTimeoutPerByte() * n milliseconds, with whatever came: the
+    // count (0..n). Returns -1 when the read failed (device gone, bad
+    // handle); a vanished device never reports endless empty reads.
+    virtual int Read(uint8_t* buf, size_t n) = 0;
+
+    // Writes all n bytes, blocking until they are handed to the driver.
+    // False when the write failed.
+    virtual bool Write(const uint8_t* buf, size_t n) = 0;
+
+    // Discards pending input and output. False on failure (callers ignore it).
+    virtual bool Purge() = 0;
+
+    // Reads and clears the line-status error word (errors since the last
+    // call). False when the call itself failed.
+    virtual bool ClearErrors(uint32_t& error_word) = 0;
+
+    // Changes the line speed only. False when the device refuses it.
+    virtual bool SetSpeed(int baud) = 0;
+
+    // Read time-out multiplier in milliseconds per byte asked for (80 by
+    // default). Lowered only by callers that know the line's timing.
+    virtual void SetReadTimeoutPerByte(int ms) = 0;
+    virtual int ReadTimeoutPerByte() const = 0;
+};
+
+using SerialPtr = std::shared_ptr<SerialDevice>;
+
+}  // namespace chronavel::platform

@@ -1,0 +1,75 @@
+// Serial port management: the process-wide open port, opening and
+// configuring a port by name and speed, purge, line status, closing, and the
+// list of the machine's serial ports.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+
+#include "platform/serial.h"
+
+namespace chronavel {
+
+// Raised with the port layer's English texts ("Error setting port state",
+// "Error reading port", "Thread not started").
+class PortError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The open port; empty means no port is open ("0"). Written on the window
+// thread, read by both threads, so every access goes through the lock.
+class PortHandleVar {
+public:
+    platform::SerialPtr Get() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return port_;
+    }
+    void Set(platform::SerialPtr p)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        port_ = std::move(p);
+    }
+    explicit operator bool() const { return Get() != nullptr; }
+
+private:
+    mutable std::mutex lock_;
+    platform::SerialPtr port_;
+};
+
+extern PortHandleVar PortHandle;
+
+// Held by whoever does I/O on the port and the reception state: the exchange
+// thread for each pass, a synchronous transaction for its whole exchange, so
+// an answer one waits for cannot be eaten by the other.
+std::recursive_mutex& PortIoLock();
+
+// Opens the named device (see PortPath) at the speed: raw 8N1, no flow
+// control, 80 ms read time-out per byte. Returns the port, or nullptr after
+// the message "Error opening port". Throws PortError("Error setting port
+// state") when the device opened but cannot be configured (it is closed
+// again first). Does not store the result in PortHandle.
+platform::SerialPtr OpenPort(const std::string& name, int speed);
+
+// Changes only the speed of the open port; throws PortError("Error setting
+// port state") when the device refuses it.
+void SetPortSpeed(platform::SerialDevice& port, int speed);
+
+// Discards pending input and output; failures and a null port are ignored.
+void PurgePort(platform::SerialDevice* port);
+
+// The line-status check: "Ошибка соединения" when the status call fails;
+// the table's message for a non-zero error word that has one; else nothing.
+void ShowLineErrors(platform::SerialDevice* port);
+
+// The message for an error word, empty when the table has none.
+std::string LineErrorMessage(uint32_t error_word);
+
+// Closes PortHandle (errors ignored) and marks it closed.
+void ClosePort();
+
+}  // namespace chronavel

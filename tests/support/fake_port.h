@@ -1,0 +1,141 @@
+// A serial device for tests: scripted input, a record of every write, and a
+// hook that answers writes the way a clock would. No real time passes: an
+// empty read returns at once (the tests count reads, not milliseconds),
+// unless real_timeouts is set.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "platform/serial.h"
+
+namespace chronavel::test {
+
+class FakePort : public platform::SerialDevice {
+public:
+    // A marker in the input: the next read returns no byte (a pause longer
+    // than the read time-out).
+    static constexpr int kPause = -1;
+
+    // Called after each write with the bytes written; may Feed() a reply.
+    std::function<void(const std::vector<uint8_t>&)> on_write;
+
+    bool fail_reads = false;
+    bool fail_status = false;
+    uint32_t error_word = 0;
+    bool real_timeouts = false;
+
+    void Feed(const std::vector<uint8_t>& bytes)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (uint8_t b : bytes)
+            input_.push_back(b);
+    }
+    void FeedPause(int count = 1)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        for (int i = 0; i < count; ++i)
+            input_.push_back(kPause);
+    }
+    std::vector<std::vector<uint8_t>> Writes() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return writes_;
+    }
+    size_t WriteCount() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return writes_.size();
+    }
+    int Purges() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return purges_;
+    }
+    int Reads() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return reads_;
+    }
+    size_t Pending() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return input_.size();
+    }
+
+    int Read(uint8_t* buf, size_t n) override
+    {
+        int got = 0;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            ++reads_;
+            if (fail_reads)
+                return -1;
+            while (static_cast<size_t>(got) < n && !input_.empty()) {
+                int v = input_.front();
+                if (v == kPause) {
+                    if (got == 0)
+                        input_.pop_front();  // the pause is this read
+                    break;
+                }
+                input_.pop_front();
+                buf[got++] = static_cast<uint8_t>(v);
+            }
+        }
+        if (got < static_cast<int>(n) && real_timeouts)
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_per_byte_));
+        return got;
+    }
+    bool Write(const uint8_t* buf, size_t n) override
+    {
+        std::vector<uint8_t> w(buf, buf + n);
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            writes_.push_back(w);
+        }
+        if (on_write)
+            on_write(w);
+        return true;
+    }
+    bool Purge() override
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++purges_;
+        if (purge_clears_input)
+            input_.clear();
+        return true;
+    }
+    bool ClearErrors(uint32_t& word) override
+    {
+        if (fail_status)
+            return false;
+        word = error_word;
+        error_word = 0;
+        return true;
+    }
+    bool SetSpeed(int baud) override
+    {
+        speed = baud;
+        return true;
+    }
+    void SetReadTimeoutPerByte(int ms) override { timeout_per_byte_ = ms; }
+    int ReadTimeoutPerByte() const override { return timeout_per_byte_; }
+
+    bool purge_clears_input = false;
+    int speed = 9600;
+
+private:
+    mutable std::mutex lock_;
+    std::deque<int> input_;
+    std::vector<std::vector<uint8_t>> writes_;
+    int purges_ = 0;
+    int reads_ = 0;
+    int timeout_per_byte_ = 80;
+};
+
+}  // namespace chronavel::test

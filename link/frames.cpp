@@ -1,5 +1,8 @@
 #include "link/frames.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace chronavel {
 
 uint16_t SumBytes(const uint8_t* buf, size_t count)

@@ -51,8 +51,29 @@ public:
     // default). Lowered only by callers that know the line's timing.
     virtual void SetReadTimeoutPerByte(int ms) = 0;
     virtual int ReadTimeoutPerByte() const = 0;
+
+    // True once the device has gone away (adapter unplugged, the other end of
+    // a pseudo-terminal closed). Every later read and write fails at once.
+    virtual bool Lost() const { return false; }
+
+    // Gives the device up: the exclusive claim is released at once, and every
+    // later call on this object fails. A read in progress on another thread
+    // ends within its time-out. Safe to call more than once.
+    virtual void Close() {}
 };
 
 using SerialPtr = std::shared_ptr<SerialDevice>;
+
+enum class OpenStatus {
+    kOk,
+    kOpenFailed,    // missing, in use (by us or another program), or no access
+    kConfigFailed,  // opened, but the line settings or speed were refused
+};
+
+// Opens the device at path for exclusive use and configures it: raw 8 data
+// bits, no parity, one stop bit, no flow control, not a controlling
+// terminal, the given speed, 80 ms read time-out per byte. On failure the
+// device is left closed and nullptr is returned, with the reason in status.
+SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status);
 
 }  // namespace chronavel::platform

@@ -48,6 +48,11 @@ extern PortHandleVar PortHandle;
 // an answer one waits for cannot be eaten by the other.
 std::recursive_mutex& PortIoLock();
 
+// The device path for a port name: a name containing "/" is a path already;
+// otherwise the entry of the virtual-port directory when there is one by that
+// name, else /dev/NAME.
+std::string PortPath(const std::string& name);
+
 // Opens the named device (see PortPath) at the speed: raw 8N1, no flow
 // control, 80 ms read time-out per byte. Returns the port, or nullptr after
 // the message "Error opening port". Throws PortError("Error setting port

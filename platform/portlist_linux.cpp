@@ -1,0 +1,180 @@
+#include "platform/portlist.h"
+#include "platform/vports.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <linux/serial.h>
+#include <string_view>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace chronavel::platform {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kMaxLevels = 6; // from the port up to its USB device, at most
+
+std::string FirstLine(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back())))
+        line.pop_back();
+    return line;
+}
+
+std::string LinkTargetName(const fs::path& link)
+{
+    std::error_code ec;
+    fs::path target = fs::read_symlink(link, ec);
+    return ec ? std::string() : target.filename().string();
+}
+
+struct Origin {
+    std::string driver;
+    std::string product; // USB product name, when there is one
+};
+
+// Walks up from the port's device: the first driver that is not the
+// generic serial-port layer names the hardware; a directory with idVendor
+// is the USB device, whose product string is the better description.
+Origin FindOrigin(const fs::path& device_link)
+{
+    Origin o;
+    std::error_code ec;
+    fs::path dir = fs::canonical(device_link, ec);
+    if (ec)
+        return o;
+    for (int level = 0; level < kMaxLevels && dir.has_relative_path(); ++level) {
+        if (fs::exists(dir / "idVendor", ec)) {
+            o.product = FirstLine(dir / "product");
+            break;
+        }
+        if (o.driver.empty() && LinkTargetName(dir / "subsystem") != "serial-base")
+            o.driver = LinkTargetName(dir / "driver");
+        dir = dir.parent_path();
+    }
+    return o;
+}
+
+bool IsTerminal(const fs::path& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY; // held exclusively by someone: a terminal in use
+    bool tty = ::isatty(fd) != 0;
+    ::close(fd);
+    return tty;
+}
+
+// Directory entries, with every error (missing directory, entry vanished
+// while listing) ending the walk instead of throwing.
+template <class Fn> void ForEachEntry(const std::string& dir, Fn fn)
+{
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec))
+        fn(*it);
+}
+
+void SortNatural(std::vector<PortInfo>& ports)
+{
+    std::sort(ports.begin(), ports.end(),
+              [](const PortInfo& a, const PortInfo& b) { return NaturalLess(a.name, b.name); });
+}
+
+} // namespace
+
+bool Is8250Placeholder(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EIO || errno == ENXIO || errno == ENODEV;
+    serial_struct ss{};
+    bool placeholder = ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type == PORT_UNKNOWN;
+    ::close(fd);
+    return placeholder;
+}
+
+bool NaturalLess(const std::string& a, const std::string& b)
+{
+    auto digit = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; };
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (digit(a[i]) && digit(b[j])) {
+            size_t ie = i, je = j;
+            while (ie < a.size() && digit(a[ie]))
+                ++ie;
+            while (je < b.size() && digit(b[je]))
+                ++je;
+            size_t iz = i, jz = j; // leading zeros do not change the value
+            while (iz + 1 < ie && a[iz] == '0')
+                ++iz;
+            while (jz + 1 < je && b[jz] == '0')
+                ++jz;
+            std::string_view na(a.data() + iz, ie - iz), nb(b.data() + jz, je - jz);
+            if (na.size() != nb.size())
+                return na.size() < nb.size();
+            if (na != nb)
+                return na < nb;
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (a[i] != b[j])
+            return a[i] < b[j];
+        ++i;
+        ++j;
+    }
+    if ((i < a.size()) != (j < b.size()))
+        return j < b.size();
+    return a < b; // equal by value (ttyS01, ttyS1): any fixed order
+}
+
+std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
+{
+    const PlaceholderProbe probe = sources.probe ? sources.probe : Is8250Placeholder;
+    std::vector<PortInfo> real;
+    ForEachEntry(sources.tty_class_dir, [&](const fs::directory_entry& entry) {
+        std::error_code ec;
+        const fs::path device = entry.path() / "device";
+        if (!fs::exists(device, ec))
+            return; // virtual consoles and the like have no device
+        PortInfo p;
+        p.name = entry.path().filename().string();
+        Origin o = FindOrigin(device);
+        if (o.driver == "serial8250" && probe(sources.dev_dir + "/" + p.name))
+            return;
+        p.description = !o.product.empty()  ? o.product
+                        : !o.driver.empty() ? o.driver
+                                            : std::string("serial port");
+        real.push_back(std::move(p));
+    });
+    SortNatural(real);
+
+    std::vector<PortInfo> virt;
+    const std::string vdir = sources.virtual_dir.empty() ? VirtualPortDir() : sources.virtual_dir;
+    ForEachEntry(vdir, [&](const fs::directory_entry& entry) {
+        std::error_code ec;
+        if (fs::is_symlink(entry.symlink_status(ec)) && IsTerminal(entry.path()))
+            virt.push_back({entry.path().filename().string(), "virtual port", true});
+    });
+    SortNatural(virt);
+
+    real.insert(real.end(), virt.begin(), virt.end());
+    return real;
+}
+
+} // namespace chronavel::platform

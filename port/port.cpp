@@ -1,0 +1,109 @@
+#include "port/port.h"
+
+#include "app/host.h"
+#include "platform/vports.h"
+
+#include <filesystem>
+#include <system_error>
+
+namespace chronavel {
+
+namespace {
+
+constexpr int kReadTimeoutPerByte = 80; // ms per byte asked for
+
+struct LineMessage {
+    uint32_t word;
+    const char* text;
+};
+
+constexpr LineMessage kLineMessages[] = {
+    {0, "Ошибка соединения"},
+    {platform::kRxOver, " Входной буфер полон, приём невозможен"},
+    {platform::kOverrun, " Входной буфер переполнен, Потеря байтов "},
+    {platform::kRxParity, " Ошибка чётности принятых данных"},
+    {platform::kFrame, " Ошибка синхронизации кадра"},
+    {platform::kBreak, "Нарушен обмен данными "},
+    {platform::kTxFull, " Выходной буфер полный"},
+    {platform::kIoError, " Ошибка ввода вывода"},
+    {platform::kMode, " Неподдерживаемый режим "},
+};
+
+} // namespace
+
+std::string PortPath(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    if (!name.empty()) {
+        const std::string virt = platform::VirtualPortDir() + "/" + name;
+        std::error_code ec;
+        if (std::filesystem::symlink_status(virt, ec).type() !=
+            std::filesystem::file_type::not_found)
+            return virt;
+    }
+    return "/dev/" + name;
+}
+
+platform::SerialPtr OpenPort(const std::string& name, int speed)
+{
+    platform::OpenStatus status = platform::OpenStatus::kOpenFailed;
+    platform::SerialPtr port = platform::OpenSerial(PortPath(name), speed, status);
+    if (status == platform::OpenStatus::kConfigFailed)
+        throw PortError("Error setting port state");
+    if (!port) {
+        CurrentHost().ShowMessage("Error opening port");
+        return nullptr;
+    }
+    port->SetReadTimeoutPerByte(kReadTimeoutPerByte);
+    PurgePort(port.get());
+    ShowLineErrors(port.get());
+    return port;
+}
+
+void SetPortSpeed(platform::SerialDevice& port, int speed)
+{
+    if (!port.SetSpeed(speed))
+        throw PortError("Error setting port state");
+}
+
+void PurgePort(platform::SerialDevice* port)
+{
+    if (port)
+        port->Purge();
+}
+
+void ShowLineErrors(platform::SerialDevice* port)
+{
+    if (!port)
+        return; // closed on purpose meanwhile: nothing to report
+    uint32_t word = 0;
+    if (!port->ClearErrors(word)) {
+        CurrentHost().ShowMessage(LineErrorMessage(0));
+        return;
+    }
+    // A clean line reads 0 after every reply; only real errors are shown.
+    if (word == 0)
+        return;
+    std::string text = LineErrorMessage(word);
+    if (!text.empty())
+        CurrentHost().ShowMessage(text);
+}
+
+std::string LineErrorMessage(uint32_t error_word)
+{
+    for (const auto& m : kLineMessages)
+        if (m.word == error_word)
+            return m.text;
+    return {};
+}
+
+void ClosePort()
+{
+    platform::SerialPtr port = PortHandle.Get();
+    PortHandle.Set(nullptr);
+    if (port)
+        port->Close();
+}
+
+} // namespace chronavel

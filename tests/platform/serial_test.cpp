@@ -1,0 +1,470 @@
+// The POSIX serial device on real pseudo-terminals: the slave side is the
+// port, the test plays the line through the master side.
+#include "platform/serial_posix.h"
+#include "port/port.h"
+#include "support/recorder_host.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace chronavel {
+namespace {
+
+using platform::OpenSerial;
+using platform::OpenStatus;
+using platform::PosixSerial;
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+double ThreadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// A pseudo-terminal pair: the slave is opened by the code under test by
+// path; the test reads and writes the master.
+class Pty {
+public:
+    Pty()
+    {
+        int slave = -1;
+        char name[128] = {};
+        if (openpty(&master_, &slave, name, nullptr, nullptr) != 0)
+            return;
+        path_ = name;
+        ::close(slave);
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty() { CloseMaster(); }
+
+    bool ok() const { return master_ >= 0 && !path_.empty(); }
+    const std::string& path() const { return path_; }
+    int master() const { return master_; }
+
+    void CloseMaster()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+    void Send(const std::vector<uint8_t>& bytes)
+    {
+        ASSERT_EQ(::write(master_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+    // Collects up to n bytes from the line, waiting at most timeout_ms in all.
+    std::vector<uint8_t> Receive(size_t n, int timeout_ms = 2000)
+    {
+        std::vector<uint8_t> out;
+        auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (out.size() < n && Clock::now() < deadline) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0)
+                continue;
+            uint8_t buf[256];
+            ssize_t r = ::read(master_, buf, std::min(sizeof buf, n - out.size()));
+            if (r > 0)
+                out.insert(out.end(), buf, buf + r);
+        }
+        return out;
+    }
+    termios SlaveSettings() const
+    {
+        termios t{};
+        tcgetattr(master_, &t); // on a master this reads the slave's settings
+        return t;
+    }
+
+private:
+    int master_ = -1;
+    std::string path_;
+};
+
+std::shared_ptr<PosixSerial> OpenPty(const Pty& pty, int baud = 9600)
+{
+    OpenStatus status = OpenStatus::kOpenFailed;
+    auto port = OpenSerial(pty.path(), baud, status);
+    EXPECT_EQ(status, OpenStatus::kOk);
+    return std::dynamic_pointer_cast<PosixSerial>(port);
+}
+
+// Bytes that a terminal in its cooked state would eat or change.
+const std::vector<uint8_t> kAwkwardBytes = {0x00, 0x0A, 0x0D, 0x11, 0x13, 0x03,
+                                            0x1C, 0x04, 0x7F, 0xFF, 0x55, 0x0D};
+
+TEST(SerialPty, BytesRoundTripBothWaysUnchanged)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+
+    ASSERT_TRUE(port->Write(kAwkwardBytes.data(), kAwkwardBytes.size()));
+    EXPECT_EQ(pty.Receive(kAwkwardBytes.size()), kAwkwardBytes);
+
+    pty.Send(kAwkwardBytes);
+    std::vector<uint8_t> got(kAwkwardBytes.size());
+    ASSERT_EQ(port->Read(got.data(), got.size()), static_cast<int>(got.size()));
+    EXPECT_EQ(got, kAwkwardBytes);
+}
+
+TEST(SerialPty, LargeWriteArrivesWhole)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    // More than the pseudo-terminal buffers at once: the write has to wait
+    // for the other side and go on.
+    std::vector<uint8_t> block(65536 + 11);
+    for (size_t i = 0; i < block.size(); ++i)
+        block[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> received;
+    std::thread reader([&] { received = pty.Receive(block.size(), 10000); });
+    EXPECT_TRUE(port->Write(block.data(), block.size()));
+    reader.join();
+    EXPECT_EQ(received, block);
+}
+
+TEST(SerialPty, LineIsRaw8N1WithoutFlowControl)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    termios t = pty.SlaveSettings();
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_NE(t.c_cflag & CLOCAL, 0u);
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+}
+
+TEST(SerialPty, ReadTimeOuts)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
+
+    // Silent line: 5 bytes asked for, 5 x 80 ms later nothing.
+    uint8_t buf[8];
+    auto start = Clock::now();
+    EXPECT_EQ(port->Read(buf, 5), 0);
+    long long ms = MsSince(start);
+    EXPECT_GE(ms, 300);
+    EXPECT_LE(ms, 1500);
+
+    // Part of what was asked for: it comes back after the time-out.
+    pty.Send({0x41, 0x42});
+    start = Clock::now();
+    EXPECT_EQ(port->Read(buf, 5), 2);
+    ms = MsSince(start);
+    EXPECT_GE(ms, 300);
+    EXPECT_LE(ms, 1500);
+    EXPECT_EQ(buf[0], 0x41);
+    EXPECT_EQ(buf[1], 0x42);
+
+    EXPECT_EQ(port->Read(buf, 0), 0);
+}
+
+TEST(SerialPty, OneByteReadReturnsAsSoonAsTheByteArrives)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    port->SetReadTimeoutPerByte(5000);
+
+    std::thread line([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.Send({0x5A});
+    });
+    uint8_t b = 0;
+    auto start = Clock::now();
+    EXPECT_EQ(port->Read(&b, 1), 1);
+    long long ms = MsSince(start);
+    line.join();
+    EXPECT_EQ(b, 0x5A);
+    EXPECT_LT(ms, 2500); // far short of the 5 s time-out
+}
+
+TEST(SerialPty, PurgeDropsPendingInput)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    pty.Send({1, 2, 3, 4});
+    std::this_thread::sleep_for(std::chrono::milliseconds(150)); // let it reach the slave
+    EXPECT_TRUE(port->Purge());
+    uint8_t buf[4];
+    EXPECT_EQ(port->Read(buf, 4), 0);
+
+    pty.Send({9});
+    EXPECT_EQ(port->Read(buf, 1), 1);
+    EXPECT_EQ(buf[0], 9);
+}
+
+TEST(SerialPty, SpeedStandardAndNonStandard)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty, 9600);
+    ASSERT_TRUE(port);
+    int baud = 0;
+    ASSERT_TRUE(port->Speed(baud));
+    EXPECT_EQ(baud, 9600);
+
+    EXPECT_TRUE(port->SetSpeed(19200));
+    ASSERT_TRUE(port->Speed(baud));
+    EXPECT_EQ(baud, 19200);
+    termios settings = pty.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&settings), B19200);
+
+    EXPECT_TRUE(port->SetSpeed(250000));
+    ASSERT_TRUE(port->Speed(baud));
+    EXPECT_EQ(baud, 250000);
+
+    EXPECT_FALSE(port->SetSpeed(0));
+    EXPECT_FALSE(port->SetSpeed(-9600));
+    ASSERT_TRUE(port->Speed(baud));
+    EXPECT_EQ(baud, 250000);
+
+    // Only the speed changed: the framing of the open is still in force.
+    termios t = pty.SlaveSettings();
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+}
+
+TEST(SerialPty, OpenAtNonStandardSpeed)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty, 31250);
+    ASSERT_TRUE(port);
+    int baud = 0;
+    ASSERT_TRUE(port->Speed(baud));
+    EXPECT_EQ(baud, 31250);
+}
+
+TEST(SerialPty, VanishedDeviceFailsWithoutSpinning)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    port->SetReadTimeoutPerByte(400); // a 5-byte read would wait 2 s
+
+    std::thread unplug([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.CloseMaster();
+    });
+    uint8_t buf[5];
+    auto start = Clock::now();
+    double cpu = ThreadCpuMs();
+    EXPECT_EQ(port->Read(buf, 5), -1);
+    long long ms = MsSince(start);
+    cpu = ThreadCpuMs() - cpu;
+    unplug.join();
+    EXPECT_LT(ms, 1500);
+    EXPECT_LT(cpu, 100.0);
+    EXPECT_TRUE(port->Lost());
+
+    // Every later call fails at once.
+    cpu = ThreadCpuMs();
+    start = Clock::now();
+    for (int i = 0; i < 100; ++i)
+        EXPECT_EQ(port->Read(buf, 5), -1);
+    EXPECT_LT(MsSince(start), 500);
+    EXPECT_FALSE(port->Write(buf, 1));
+    uint32_t word = 0;
+    EXPECT_FALSE(port->ClearErrors(word));
+}
+
+TEST(SerialPty, WriteToVanishedDeviceFails)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    pty.CloseMaster();
+    uint8_t b = 0x33;
+    EXPECT_FALSE(port->Write(&b, 1));
+    EXPECT_TRUE(port->Lost());
+}
+
+TEST(SerialPty, ReadAndWriteFromTwoThreads)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    constexpr int kBytes = 200;
+    std::atomic<int> read_total{0};
+    std::thread reader([&] {
+        uint8_t b[16];
+        for (int i = 0; i < 100 && read_total < kBytes; ++i) {
+            int r = port->Read(b, std::min<size_t>(sizeof b, kBytes - read_total));
+            if (r > 0)
+                read_total += r;
+        }
+    });
+    std::vector<uint8_t> out(kBytes, 0xA5);
+    for (int i = 0; i < kBytes; i += 20)
+        ASSERT_TRUE(port->Write(out.data() + i, 20));
+    std::vector<uint8_t> in(kBytes, 0x5A);
+    pty.Send(in);
+    EXPECT_EQ(pty.Receive(kBytes), out);
+    reader.join();
+    EXPECT_EQ(read_total, kBytes);
+}
+
+TEST(SerialPty, CloseReleasesTheDeviceWhileAReadIsWaiting)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    std::atomic<int> result{99};
+    std::thread reader([&] {
+        uint8_t b[3];
+        result = port->Read(b, 3);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    port->Close();
+    port->Close(); // twice is harmless
+
+    // The claim is gone at once: the device can be opened again.
+    OpenStatus status = OpenStatus::kOpenFailed;
+    auto again = OpenSerial(pty.path(), 9600, status);
+    EXPECT_EQ(status, OpenStatus::kOk);
+    EXPECT_TRUE(again);
+    reader.join();
+    EXPECT_LE(result, 0);
+
+    uint8_t b = 1;
+    EXPECT_EQ(port->Read(&b, 1), -1);
+    EXPECT_FALSE(port->Write(&b, 1));
+}
+
+// The port layer over the same devices: messages and exceptions.
+class PortOpen : public ::testing::Test {
+protected:
+    test::RecorderHost host;
+};
+
+TEST_F(PortOpen, SecondOpenOfTheSameDeviceFails)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto first = OpenPort(pty.path(), 9600);
+    ASSERT_TRUE(first);
+    EXPECT_TRUE(host.Messages().empty());
+
+    auto second = OpenPort(pty.path(), 9600);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Error opening port"});
+
+    // Another program's open is kept out too (the lock holds even for root).
+    int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd >= 0) {
+        EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0);
+        ::close(fd);
+    }
+
+    first->Close();
+    host.Clear();
+    auto third = OpenPort(pty.path(), 9600);
+    EXPECT_TRUE(third);
+    EXPECT_TRUE(host.Messages().empty());
+}
+
+TEST_F(PortOpen, MissingDeviceFails)
+{
+    EXPECT_EQ(OpenPort("/dev/chronavel-no-such-port", 9600), nullptr);
+    EXPECT_EQ(OpenPort("ttyChronavelMissing", 9600), nullptr);
+    EXPECT_EQ(OpenPort("", 9600), nullptr);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>(3, "Error opening port"));
+}
+
+TEST_F(PortOpen, DeviceThatCannotBeConfiguredIsClosedAgain)
+{
+    // A plain file opens but is no terminal.
+    char path[] = "/tmp/chronavel-notatty-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    try {
+        OpenPort(path, 9600);
+        ADD_FAILURE() << "no exception";
+    } catch (const PortError& e) {
+        EXPECT_STREQ(e.what(), "Error setting port state");
+    }
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "left claimed";
+    ::close(fd);
+    ::unlink(path);
+
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    EXPECT_THROW(OpenPort(pty.path(), 0), PortError);
+    auto port = OpenPort(pty.path(), 9600); // nothing left holding it
+    EXPECT_TRUE(port);
+    EXPECT_TRUE(host.Messages().empty());
+}
+
+TEST_F(PortOpen, SetPortSpeedKeepsTheFraming)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPort(pty.path(), 9600);
+    ASSERT_TRUE(port);
+    SetPortSpeed(*port, 19200);
+    termios t = pty.SlaveSettings();
+    EXPECT_EQ(cfgetospeed(&t), B19200);
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), static_cast<tcflag_t>(CS8));
+    try {
+        SetPortSpeed(*port, 0);
+        ADD_FAILURE() << "no exception";
+    } catch (const PortError& e) {
+        EXPECT_STREQ(e.what(), "Error setting port state");
+    }
+}
+
+TEST_F(PortOpen, ClosePortMarksItClosedAndReleasesTheDevice)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    PortHandle.Set(OpenPort(pty.path(), 9600));
+    ASSERT_TRUE(PortHandle);
+    auto held = PortHandle.Get(); // as a thread in the middle of a pass would
+    ClosePort();
+    EXPECT_FALSE(PortHandle);
+    uint8_t b = 0;
+    EXPECT_EQ(held->Read(&b, 1), -1);
+    PortHandle.Set(OpenPort(pty.path(), 9600));
+    EXPECT_TRUE(PortHandle);
+    ClosePort();
+    ClosePort(); // closing no port is harmless
+    EXPECT_TRUE(host.Messages().empty());
+}
+
+} // namespace
+} // namespace chronavel

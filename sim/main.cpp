@@ -1,0 +1,139 @@
+// chronavel-sim: clocks on a pseudo-terminal for trying the program and for
+// its tests, published as a port in the virtual-port directory.
+#include "sim/sim.h"
+
+#include <CLI/CLI.hpp>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+std::atomic<int> g_stop_signal{0};
+std::atomic<bool> g_status_request{false};
+
+extern "C" void OnStop(int sig)
+{
+    g_stop_signal = sig;
+}
+
+extern "C" void OnStatus(int)
+{
+    g_status_request = true;
+}
+
+void Install(int sig, void (*handler)(int))
+{
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(sig, &sa, nullptr);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    using chronavel::sim::Options;
+    Options opt;
+    std::vector<int> clocks;
+    std::vector<int> silent_clocks;
+    int master = -1;
+    std::string broadcast = "lowest";
+    bool status = false;
+    chronavel::sim::Faults& f = opt.faults;
+
+    CLI::App app{"Simulated clocks on a pseudo-terminal, published as a serial port."};
+    app.add_option("--name", opt.name, "port name in the virtual-port directory")
+        ->capture_default_str();
+    app.add_option("--speed", opt.speed, "line speed, bit/s (10 bits a byte)")
+        ->capture_default_str()
+        ->check(CLI::Range(50, 4000000));
+    app.add_option("--turnaround", opt.turnaround_ms, "ms from a frame's end to the reply")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 10000));
+    app.add_option("--clock", clocks, "a clock at this address, 0..254 (repeatable; default 1)")
+        ->check(CLI::Range(0, 254));
+    app.add_option("--master", master, "this clock starts as master (sends status blocks)")
+        ->check(CLI::Range(0, 254));
+    app.add_option("--broadcast-answer", broadcast,
+                   "who answers a frame to 0xFF: lowest = the lowest address answers and the "
+                   "others act silently; all = every clock answers in turn; none = all act, none "
+                   "answers")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"lowest", "all", "none"}));
+    app.add_option("--seed", opt.seed, "seed for every random choice (0 = pick one; printed)");
+    app.add_option("--log", opt.log_path, "write one JSON line per frame and time-set error");
+    app.add_flag("--status", status, "print a JSON summary on exit and on SIGUSR1");
+    app.add_option("--drift-ppm", opt.drift_ppm, "how fast the clocks run against the host");
+    app.add_option("--status-interval", opt.status_interval_ms, "master's status block period, ms")
+        ->capture_default_str()
+        ->check(CLI::Range(10, 3600000));
+    app.add_option("--text-interval", opt.text_interval_ms, "master's text block period, ms")
+        ->capture_default_str()
+        ->check(CLI::Range(10, 3600000));
+    app.add_flag("--strict-speed", opt.strict_speed,
+                 "frames sent at another speed than --speed are heard as garbage");
+    app.add_flag("--silent", f.silent, "fault: the clocks act but never answer");
+    app.add_option("--silent-clock", silent_clocks, "fault: this clock acts but never answers")
+        ->check(CLI::Range(0, 254));
+    app.add_option("--drop-every", f.drop_every_nth, "fault: leave out every Nth reply")
+        ->check(CLI::Range(0, 1000000));
+    app.add_option("--drop-fraction", f.drop_fraction, "fault: leave out this fraction of replies")
+        ->check(CLI::Range(0.0, 1.0));
+    app.add_flag("--corrupt-check", f.corrupt_check, "fault: replies carry a wrong check byte");
+    app.add_option("--noise", f.noise_bytes, "fault: this many random bytes before each reply")
+        ->check(CLI::Range(0, 10000));
+    app.add_flag("--stray-e0", f.stray_e0, "fault: a lone 0xE0 before each reply");
+    app.add_option("--slow-gap", f.slow_gap_ms, "fault: ms between the bytes of a reply")
+        ->check(CLI::Range(0, 10000));
+    app.add_flag("--wrong-addr", f.wrong_addr, "fault: replies carry another address");
+    app.add_flag("--wrong-cmd", f.wrong_cmd, "fault: replies carry another command");
+    app.add_flag("--bad-data-check", f.bad_data_check, "fault: data blocks carry a wrong check");
+    app.add_option("--late", f.late_ms, "fault: extra ms before each reply")
+        ->check(CLI::Range(0, 600000));
+    CLI11_PARSE(app, argc, argv);
+
+    opt.clocks.clear();
+    for (int c : clocks)
+        opt.clocks.push_back(static_cast<uint8_t>(c));
+    if (master >= 0)
+        opt.master = static_cast<uint8_t>(master);
+    if (opt.clocks.empty())
+        opt.clocks.push_back(opt.master.value_or(1));
+    opt.broadcast_answer = *chronavel::sim::ParseBroadcastAnswer(broadcast);
+
+    Install(SIGINT, OnStop);
+    Install(SIGTERM, OnStop);
+    Install(SIGHUP, OnStop);
+    Install(SIGUSR1, OnStatus);
+
+    chronavel::sim::Simulator sim(opt);
+    for (int c : silent_clocks) {
+        chronavel::sim::Faults quiet = opt.faults;
+        quiet.silent = true;
+        sim.SetFaults(static_cast<uint8_t>(c), quiet);
+    }
+    std::string error;
+    if (!sim.Start(&error)) {
+        std::fprintf(stderr, "chronavel-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("link %s\ndevice %s\nseed %llu\n", sim.LinkPath().c_str(), sim.DevicePath().c_str(),
+                static_cast<unsigned long long>(sim.Seed()));
+    std::fflush(stdout);
+
+    while (g_stop_signal == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (g_status_request.exchange(false)) {
+            std::printf("%s\n", sim.StatusJson().c_str());
+            std::fflush(stdout);
+        }
+    }
+    sim.Stop();
+    if (status)
+        std::printf("%s\n", sim.StatusJson().c_str());
+    return 0;
+}

@@ -1,0 +1,135 @@
+// The chronavel-sim program itself: start, publish, answer, signals.
+#include "link/frames.h"
+#include "tests/sim/line_client.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+
+extern char** environ;
+
+namespace chronavel::sim {
+namespace {
+
+using testing::LineClient;
+using testing::ParseReplies;
+using testing::PortDir;
+
+std::string ProgramPath()
+{
+    const char* dir = std::getenv("CHRONAVEL_TEST_BIN_DIR");
+    return std::string(dir ? dir : ".") + "/sim/chronavel-sim";
+}
+
+class Program {
+public:
+    explicit Program(std::vector<std::string> args)
+    {
+        int out[2];
+        if (pipe(out) != 0)
+            return;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+        posix_spawn_file_actions_addclose(&fa, out[0]);
+        args.insert(args.begin(), ProgramPath());
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&fa);
+        close(out[1]);
+        out_ = out[0];
+    }
+    ~Program()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        close(out_);
+    }
+    // Reads stdout until `marker` shows or the time is up.
+    std::string ReadUntil(const std::string& marker, int ms = 3000)
+    {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+        while (text_.find(marker) == std::string::npos && std::chrono::steady_clock::now() < end) {
+            pollfd p{out_, POLLIN, 0};
+            if (poll(&p, 1, 50) > 0) {
+                char buf[4096];
+                const ssize_t n = read(out_, buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                text_.append(buf, static_cast<size_t>(n));
+            }
+        }
+        return text_;
+    }
+    int Signal(int sig) { return kill(pid_, sig); }
+    int Wait()
+    {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    bool ok() const { return pid_ > 0; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string text_;
+};
+
+TEST(SimProgram, PublishesAnswersAndCleansUpOnSignals)
+{
+    if (!std::filesystem::exists(ProgramPath()))
+        GTEST_SKIP() << ProgramPath() << " not built";
+    PortDir dir;
+    Program p({"--clock", "1", "--master", "1", "--status", "--speed", "115200", "--seed", "5"});
+    ASSERT_TRUE(p.ok());
+    const std::string banner = p.ReadUntil("seed 5\n");
+    const std::string link = dir.path() + "/sim0";
+    EXPECT_NE(banner.find("link " + link), std::string::npos) << banner;
+    ASSERT_TRUE(std::filesystem::exists(link));
+
+    LineClient c(link);
+    ASSERT_TRUE(c.ok());
+    c.Read(400, 200); // the master's first blocks
+    c.Flush();
+    c.Write(BuildShortFrame(1, 0x74, 0x4D, 0));
+    bool answered = false;
+    for (const auto& r : ParseReplies(c.Read(1000, 300)))
+        answered = answered || (r.cmd == 0x74 && r.p1 == 0x4D && r.p2 == 0x80);
+    EXPECT_TRUE(answered);
+
+    p.Signal(SIGUSR1);
+    EXPECT_NE(p.ReadUntil("\"0x74\":1").find("\"frames_received\""), std::string::npos);
+    p.Signal(SIGINT);
+    EXPECT_EQ(p.Wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+TEST(SimProgram, RefusesBadArguments)
+{
+    if (!std::filesystem::exists(ProgramPath()))
+        GTEST_SKIP() << ProgramPath() << " not built";
+    PortDir dir;
+    Program p({"--clock", "1", "--master", "2"});
+    ASSERT_TRUE(p.ok());
+    EXPECT_NE(p.Wait(), 0);
+    Program q({"--broadcast-answer", "some"});
+    EXPECT_NE(q.Wait(), 0);
+}
+
+} // namespace
+} // namespace chronavel::sim

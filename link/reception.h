@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -10,37 +11,70 @@
 namespace chronavel {
 
 constexpr size_t kRxBufSize = 65536;
+constexpr int kHuntEmptyReads = 10;
 
-// The reception state. Shared by the exchange thread and the synchronous
-// transactions; whoever uses it holds PortIoLock() (port/port.h).
+// The reception state, shared by the exchange thread and the synchronous
+// transactions. Every reading function holds PortIoLock() (port/port.h)
+// while it reads, so the two never read the port at the same time.
 struct ReceptionState {
+    // What the last port read returned, at its start. Written under the I/O
+    // lock; others take a copy with ReceivedBytes().
     std::array<uint8_t, kRxBufSize> RxBuf{};
-    uint32_t BytesRead = 0;
-    int32_t EmptyReads = 0;
-    // The reply header places, frame positions +1 .. +5.
-    uint8_t ReplyAddr = 0;
-    uint8_t ReplyAddr2 = 0;
-    uint8_t ReplyCmd = 0;
-    uint8_t ReplyParam1 = 0;
-    uint8_t ReplyParam2 = 0;
+    std::atomic<uint32_t> BytesRead{0};
+    std::atomic<int32_t> EmptyReads{0};
+    // The reply header places, frame positions +1 .. +5; all 0 after a search
+    // that found nothing. Atomic because the decoder reads them after the
+    // search has let go of the port.
+    std::atomic<uint8_t> ReplyAddr{0};
+    std::atomic<uint8_t> ReplyAddr2{0};
+    std::atomic<uint8_t> ReplyCmd{0};
+    std::atomic<uint8_t> ReplyParam1{0};
+    std::atomic<uint8_t> ReplyParam2{0};
 };
 extern ReceptionState Reception;
 
+// The five header bytes of one reply, positions +1 .. +5.
+struct ReplyHeader {
+    uint8_t Addr = 0;
+    uint8_t Addr2 = 0;
+    uint8_t Cmd = 0;
+    uint8_t Param1 = 0;
+    uint8_t Param2 = 0;
+};
+ReplyHeader CurrentReplyHeader();
+
 using ReplyDataRef = std::shared_ptr<std::vector<uint8_t>>;
 
-// One read of at most one byte into RxBuf. A failed read shows "Error
-// reading port" and counts as an empty read. Returns the byte count.
+// One read of at most one byte into RxBuf; returns the byte count. A read
+// that fails (or finds no port open) counts as an empty read and shows
+// "Error reading port" unless that message was already shown for the
+// current run of failures (or search).
 uint32_t ReadByte();
 // One read of at most n bytes into RxBuf; throws PortError("Error reading
-// port") when the read fails.
+// port") when the read fails or no port is open.
 uint32_t ReadBlock(uint32_t n);
-// Searches for a valid reply header; fills the header places (zero when
-// none was found). Ends after ten empty reads over the whole search.
+
+struct HuntOptions {
+    int EmptyReadLimit = kHuntEmptyReads; // empty reads over the whole search
+    bool FreshErrorNotice = true;         // this search may show its own read error
+};
+// Searches the incoming bytes for a valid reply header and fills the header
+// places (zero when none was found). Ends after ten empty reads over the
+// whole search.
 bool HuntFrame();
-// Reads L data bytes and the check byte; a block whose check fails, and the
-// places a short read did not fill, are zeros. 65,536 bytes.
+bool HuntFrame(const HuntOptions& options);
+
+// Reads L data bytes and the check byte in one read. A block whose check
+// fails is all zeros; places a short read did not reach stay zero. The
+// buffer holds 65,536 bytes: data at 0..L-1, the check byte at L.
 ReplyDataRef ReadDataBlock(uint8_t length);
+
+// A copy of the first BytesRead bytes of RxBuf (the received-bytes display).
+std::vector<uint8_t> ReceivedBytes();
+
+// Lets the next failed read show its message again.
+void ResetReadErrorNotice();
 
 void ResetReception();
 
-}  // namespace chronavel
+} // namespace chronavel

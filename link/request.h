@@ -12,8 +12,8 @@
 
 namespace chronavel {
 
-constexpr int WM_REQUEST_FAILED = 2024;  // WM_USER + 1000
-constexpr int WM_REQUEST_CANCEL = 2034;  // WM_USER + 1010
+constexpr int WM_REQUEST_FAILED = 2024; // WM_USER + 1000
+constexpr int WM_REQUEST_CANCEL = 2034; // WM_USER + 1010
 
 // The data block of a data frame. Shared by every copy of the request, so
 // it outlives every resend and the failure handler's fresh copy. When
@@ -36,8 +36,8 @@ struct TRequestRec {
     int32_t Retries = 0;
     uint32_t NextDue = 0;
     int32_t Interval = 0;
-    ReplyBufRef ReplyBuf;  // none: the decoder keeps its own block
-    DataRef Data;          // none: a short frame
+    ReplyBufRef ReplyBuf; // none: the decoder keeps its own block
+    DataRef Data;         // none: a short frame
     int32_t ReplyMode = 0;
     int32_t ReplyIndex = 0;
     uint8_t Exhausted = 0;
@@ -55,11 +55,18 @@ TRequestRec StandardRequest(uint8_t addr, uint8_t cmd, uint8_t param1, uint8_t p
 void SendRequest(const TRequestRec& req);
 
 // --- The ring: one producer (window thread), one consumer (exchange thread).
+// Each exchange thread has its own ring and pending list, built before it
+// starts; the functions below work on the calling exchange thread's, and on
+// other threads on those of the current exchange thread (or, while a failure
+// report is being handled, on those of the reporting thread).
 constexpr int kRingRequests = 150;
 
+// n + 1 slots, both positions on slot 0. Only while no other thread uses it.
 void CreateRing(int n);
-// False (and nothing queued) when the ring is full or was never created.
+// False (and nothing queued) when the ring is full or was never created; the
+// requests already queued are kept.
 bool PutRequest(const TRequestRec& req);
+// The record at RingRead, and RingRead moves on; a zero record when empty.
 TRequestRec GetRequest();
 bool RingEmpty();
 // Positions as slot numbers, for the window thread's "has it been taken".
@@ -78,7 +85,10 @@ struct TPendingNode {
 
 void InitPending();
 void AddPending(const TRequestRec& req);
+// The oldest entry whose Addr equals addr or whose Cmd equals cmd (either
+// suffices); PendCursor is left on it. Nullptr when none.
 TPendingNode* FindPending(uint8_t addr, uint8_t cmd);
+// Unlinks and frees the entry; nullptr and the sentinel are ignored.
 void RemovePending(TPendingNode* node);
 bool PendingEmpty();
 TPendingNode* PendHead();
@@ -95,20 +105,25 @@ struct FailureBlock {
 // The window side's handler of WM_REQUEST_FAILED. Runs on the window thread
 // (through the host's Synchronize) while the exchange thread waits; it may
 // re-arm the entry at PendCursor, or post WM_REQUEST_CANCEL with the block.
+// An exception from it ends the handler and is shown as a message.
+// With no handler installed, the request is given up as Cancel would: the
+// exchange thread posts WM_REQUEST_CANCEL with the block to itself.
 using RequestFailedHandler = std::function<void(std::unique_ptr<FailureBlock>)>;
 void SetRequestFailedHandler(RequestFailedHandler handler);
 
-// One pass of the retry engine.
+// One pass of the retry engine: reports entries whose retries are spent,
+// resends at most one due entry.
 void CheckPending();
 
 // Re-arms the entry at PendCursor as the failure handler's OK does:
-// Retries 3, NextDue now + Interval, Exhausted 0; returns the entry's record.
+// Retries 3, NextDue now + Interval, Exhausted 0; returns the entry's record
+// (a zero record when the cursor is on no entry).
 TRequestRec RearmCursorEntry();
 
 // --- MasterActive: 1 while a master clock is taken to be active.
 extern std::atomic<uint8_t> MasterActive;
 
-// Drops ring, pending list and flags (tests).
+// Drops ring, pending list, handler and MasterActive (tests).
 void ResetRequestState();
 
-}  // namespace chronavel
+} // namespace chronavel

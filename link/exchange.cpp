@@ -1,0 +1,353 @@
+#include "link/exchange.h"
+
+#include "link/frames.h"
+#include "link/queues.h"
+#include "link/reception.h"
+#include "port/port.h"
+
+#include <exception>
+
+#if defined(__linux__)
+#include <cerrno>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
+
+namespace chronavel {
+
+ExchangeThreadVar ExchangeThread;
+
+namespace {
+
+constexpr int kIdlePassesToClearMaster = 21;
+constexpr auto kPassPause = std::chrono::milliseconds(10);
+// How long a new thread waits for its predecessor's pass to end before it
+// goes on without it (the predecessor then skips the line and ends alone).
+constexpr auto kPredecessorWait = std::chrono::milliseconds(3000);
+
+constexpr ReplyDecoder kDefaultDecoder = &MinimalDecodeReply;
+std::atomic<ReplyDecoder> decoder{kDefaultDecoder};
+
+thread_local TNewThread* pass_thread = nullptr;
+
+class PassScope {
+public:
+    explicit PassScope(TNewThread* t) : previous_(pass_thread) { pass_thread = t; }
+    ~PassScope() { pass_thread = previous_; }
+    PassScope(const PassScope&) = delete;
+    PassScope& operator=(const PassScope&) = delete;
+
+private:
+    TNewThread* previous_;
+};
+
+// One step below normal, so the window thread is served first. Failure
+// (no permission, another OS) leaves the priority as it is.
+void LowerPriority()
+{
+#if defined(__linux__)
+    const auto tid = static_cast<id_t>(syscall(SYS_gettid));
+    errno = 0;
+    const int nice_now = getpriority(PRIO_PROCESS, tid);
+    if (errno == 0)
+        setpriority(PRIO_PROCESS, tid, nice_now + 1);
+#endif
+}
+
+} // namespace
+
+void SetReplyDecoder(ReplyDecoder fn)
+{
+    decoder.store(fn ? fn : kDefaultDecoder);
+}
+
+ReplyDecoder CurrentReplyDecoder()
+{
+    return decoder.load();
+}
+
+void MinimalDecodeReply()
+{
+    if (!HuntFrame())
+        return;
+    const ReplyHeader h = CurrentReplyHeader();
+    ReplyDataRef reply_data;
+    if (TPendingNode* node = FindPending(h.Addr2, h.Cmd)) {
+        reply_data = node->Rec.ReplyBuf;
+        RemovePending(node);
+    }
+    if (HasDataBlock(h.Cmd))
+        reply_data = ReadDataBlock(h.Param2);
+}
+
+TNewThread* CurrentPassThread()
+{
+    return pass_thread;
+}
+
+TNewThread::TNewThread() : queues_(MakeQueues(kRingRequests)) {}
+
+std::shared_ptr<TNewThread> TNewThread::Create(std::function<void()> before_ready)
+{
+    std::shared_ptr<TNewThread> t(new TNewThread());
+    PublishQueues(t->queues_);
+    std::lock_guard<std::mutex> hold(t->join_lock_);
+    t->thread_ = std::thread(&TNewThread::Main, t.get(), t, std::move(before_ready));
+    return t;
+}
+
+std::shared_ptr<TNewThread> TNewThread::CreateManual()
+{
+    std::shared_ptr<TNewThread> t(new TNewThread());
+    PublishQueues(t->queues_);
+    std::lock_guard<std::mutex> hold(t->lock_);
+    t->ready_ = true;
+    t->manual_ = true;
+    return t;
+}
+
+TNewThread::~TNewThread()
+{
+    std::lock_guard<std::mutex> hold(join_lock_);
+    if (thread_.joinable()) {
+        // The last reference may be the thread's own, dropped as it ends.
+        if (thread_.get_id() == std::this_thread::get_id())
+            thread_.detach();
+        else
+            thread_.join();
+    }
+}
+
+void TNewThread::Main(std::shared_ptr<TNewThread> self, std::function<void()> before_ready)
+{
+    PassScope scope(this);
+    BindQueues bind(queues_.get());
+    LowerPriority();
+    if (before_ready)
+        before_ready();
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ready_ = true;
+        id_ = std::this_thread::get_id();
+    }
+    changed_.notify_all();
+
+    std::string error;
+    bool on_error = false;
+    try {
+        while (!stop_.load() && !quit_) {
+            RunPass();
+            std::unique_lock<std::mutex> hold(lock_);
+            changed_.wait_for(hold, kPassPause, [this] { return stop_.load(); });
+        }
+    } catch (const std::exception& e) {
+        error = e.what();
+        on_error = true;
+    } catch (...) {
+        error = "unknown error";
+        on_error = true;
+    }
+    MarkEnded(error, on_error);
+    // Releasing self here may destroy this object (the thread then detaches).
+    self.reset();
+}
+
+void TNewThread::MarkEnded(const std::string& error, bool on_error)
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        error_ = error;
+        ended_on_error_ = on_error;
+        ended_.store(true);
+        // What nobody will take any more is released now.
+        messages_.clear();
+    }
+    changed_.notify_all();
+}
+
+bool TNewThread::RunPass()
+{
+    PassScope scope(this);
+    BindQueues bind(queues_.get());
+
+    // 1. One message, without waiting.
+    {
+        Message m;
+        bool have = false;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (!messages_.empty()) {
+                m = std::move(messages_.front());
+                messages_.pop_front();
+                have = true;
+            }
+        }
+        if (have) {
+            if (m.Msg == WM_QUIT)
+                quit_ = true;
+            else
+                Dispatch(m.Msg, std::move(m.Block));
+        }
+    }
+
+    // With no port open there is nothing to talk to: requests stay queued.
+    const bool line = PortHandle.Get() != nullptr;
+
+    // 2. A new request only when none is outstanding.
+    if (line && !retired_.load() && PendingEmpty() && !RingEmpty()) {
+        TRequestRec req = GetRequest();
+        SendRequest(req);
+        if (req.Retries > 0)
+            AddPending(req);
+    }
+
+    // 3. One byte, bounded by the port's read time-out.
+    uint32_t got = 0;
+    if (line && !retired_.load())
+        got = ReadByte();
+
+    // 4. Decode, or count an idle pass while a master is taken to be active.
+    if (got > 0) {
+        if (!retired_.load())
+            decoder.load()();
+    } else if (MasterActive.load() == 1) {
+        if (idle_.fetch_add(1) + 1 >= kIdlePassesToClearMaster) {
+            MasterActive.store(0);
+            idle_.store(0);
+        }
+    }
+
+    // 5. Retries.
+    if (line && !retired_.load())
+        CheckPending();
+
+    return !stop_.load() && !quit_;
+}
+
+void TNewThread::Dispatch(int msg, std::unique_ptr<FailureBlock> block)
+{
+    if (msg != WM_REQUEST_CANCEL || !block)
+        return;
+    const TRequestRec rec = block->Rec;
+    block.reset();
+    RemovePending(FindPending(rec.Addr, rec.Cmd));
+}
+
+bool TNewThread::PostToThread(int msg, std::unique_ptr<FailureBlock> block)
+{
+    std::unique_lock<std::mutex> hold(lock_);
+    changed_.wait(hold, [this] { return ready_ || ended_.load(); });
+    if (ended_.load())
+        return false;
+    messages_.push_back(Message{msg, std::move(block)});
+    return true;
+}
+
+void TNewThread::StopThread()
+{
+    bool manual = false;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        stop_.store(true);
+        manual = manual_;
+    }
+    changed_.notify_all();
+    // Nobody runs the passes of a manual loop but its caller: it ends here.
+    if (manual)
+        MarkEnded("", false);
+}
+
+void TNewThread::Retire()
+{
+    retired_.store(true);
+    StopThread();
+}
+
+bool TNewThread::EndedOnError() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return ended_on_error_;
+}
+
+std::string TNewThread::EndError() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return error_;
+}
+
+std::thread::id TNewThread::ThreadId() const
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return id_;
+}
+
+bool TNewThread::WaitEnded(std::chrono::milliseconds limit)
+{
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        if (!changed_.wait_for(hold, limit, [this] { return ended_.load(); }))
+            return false;
+    }
+    std::lock_guard<std::mutex> hold(join_lock_);
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
+        thread_.join();
+    return true;
+}
+
+bool TNewThread::WaitEndedOrBlocked(std::chrono::milliseconds limit)
+{
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+        if (WaitEnded(std::chrono::milliseconds(5)))
+            return true;
+        if (in_host_call_.load())
+            return false;
+    }
+    return WaitEnded(std::chrono::milliseconds(0));
+}
+
+std::shared_ptr<TNewThread> StartExchangeThread()
+{
+    if (std::shared_ptr<TNewThread> old = ExchangeThread.Get()) {
+        if (old->Running()) {
+            old->Retire();
+            old->WaitEndedOrBlocked(kPredecessorWait);
+        }
+    }
+    std::shared_ptr<TNewThread> t = TNewThread::Create();
+    ExchangeThread.Set(t);
+    return t;
+}
+
+void PostToThread(int msg, std::unique_ptr<FailureBlock> block)
+{
+    std::shared_ptr<TNewThread> t = ExchangeThread.Get();
+    if (!t)
+        throw PortError("Thread not started");
+    t->PostToThread(msg, std::move(block));
+}
+
+void StopThread()
+{
+    if (std::shared_ptr<TNewThread> t = ExchangeThread.Get())
+        t->StopThread();
+}
+
+bool StopExchangeThread(std::chrono::milliseconds limit)
+{
+    std::shared_ptr<TNewThread> t = ExchangeThread.Get();
+    if (!t)
+        return true;
+    t->StopThread();
+    return t->WaitEnded(limit);
+}
+
+void ResetExchangeState()
+{
+    StopExchangeThread(std::chrono::milliseconds(5000));
+    ExchangeThread.Set(nullptr);
+    SetReplyDecoder(nullptr);
+}
+
+} // namespace chronavel

@@ -1,0 +1,162 @@
+// The exchange thread: owns the serial exchange while a connection stands.
+// It takes queued requests one at a time, writes them, polls the port for
+// replies and hands them to the reply decoder, runs the retry engine, and
+// takes WM_REQUEST_CANCEL from its own message queue between passes.
+#pragma once
+
+#include "link/request.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace chronavel {
+
+constexpr int WM_QUIT = 0x0012;
+
+// The reply decoder the loop runs when a read brought a byte. It reads the
+// rest of the reply itself.
+using ReplyDecoder = void (*)();
+// nullptr restores the default.
+void SetReplyDecoder(ReplyDecoder decoder);
+ReplyDecoder CurrentReplyDecoder();
+
+// Header hunt, pending match and removal, data block read; nothing else.
+void MinimalDecodeReply();
+
+struct RequestQueues;
+
+class TNewThread : public std::enable_shared_from_this<TNewThread> {
+public:
+    // Builds a fresh ring and pending list, makes them the producers' target,
+    // and starts the loop on a new thread one step below normal priority.
+    // before_ready runs on the new thread before it counts as ready (tests).
+    static std::shared_ptr<TNewThread> Create(std::function<void()> before_ready = {});
+    // The same without a thread: the caller runs the passes with RunPass.
+    static std::shared_ptr<TNewThread> CreateManual();
+
+    ~TNewThread();
+    TNewThread(const TNewThread&) = delete;
+    TNewThread& operator=(const TNewThread&) = delete;
+
+    // Queues a message for the loop, waiting first until the thread is ready.
+    // False (and the block released) when the loop has already ended.
+    bool PostToThread(int msg, std::unique_ptr<FailureBlock> block = nullptr);
+
+    // Asks the loop to end after the pass in progress. Does not wait.
+    void StopThread();
+    bool StopRequested() const { return stop_.load(); }
+
+    // Stops the loop and makes the rest of the pass in progress skip the
+    // line: a new thread owns it from now on.
+    void Retire();
+    bool Retired() const { return retired_.load(); }
+
+    // False once the loop has ended, whether asked to or not.
+    bool Running() const { return !ended_.load(); }
+    // The loop ended on an escaping error; its message.
+    bool EndedOnError() const;
+    std::string EndError() const;
+
+    // Waits until the loop has ended; false when the limit passed first.
+    bool WaitEnded(std::chrono::milliseconds limit);
+    // The same, but also returns as soon as the thread is waiting on the
+    // window thread (a failure report), which a caller there must not wait on.
+    bool WaitEndedOrBlocked(std::chrono::milliseconds limit);
+    bool InHostCall() const { return in_host_call_.load(); }
+
+    std::thread::id ThreadId() const;
+
+    // One pass of the loop, in its fixed order: one message, send, read,
+    // decode (or idle count), retries. No pause. False when the loop is to
+    // end (stop or quit). Exceptions from the pass escape.
+    bool RunPass();
+
+    int IdleCount() const { return idle_.load(); }
+
+    // Used by the retry engine on this thread.
+    void SetInHostCall(bool on) { in_host_call_.store(on); }
+
+private:
+    TNewThread();
+    void Main(std::shared_ptr<TNewThread> self, std::function<void()> before_ready);
+    void Dispatch(int msg, std::unique_ptr<FailureBlock> block);
+    void MarkEnded(const std::string& error, bool on_error);
+
+    struct Message {
+        int Msg = 0;
+        std::unique_ptr<FailureBlock> Block;
+    };
+
+    std::shared_ptr<RequestQueues> queues_;
+    std::thread thread_;
+    std::mutex join_lock_;
+
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<Message> messages_; // guarded by lock_
+    bool ready_ = false;           // guarded by lock_
+    std::string error_;            // guarded by lock_
+    bool ended_on_error_ = false;  // guarded by lock_
+    std::thread::id id_;           // guarded by lock_
+    bool manual_ = false;          // guarded by lock_
+
+    std::atomic<bool> ended_{false};
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> retired_{false};
+    std::atomic<bool> in_host_call_{false};
+    std::atomic<int> idle_{0};
+    bool quit_ = false; // the loop's own
+};
+
+// The exchange thread whose pass is running on the calling thread, if any.
+TNewThread* CurrentPassThread();
+
+// The process-wide reference to the current exchange thread. A thread that
+// ended on its own stays here with Running() false and is not used again.
+class ExchangeThreadVar {
+public:
+    std::shared_ptr<TNewThread> Get() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return thread_;
+    }
+    void Set(std::shared_ptr<TNewThread> t)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        thread_ = std::move(t);
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::shared_ptr<TNewThread> thread_;
+};
+extern ExchangeThreadVar ExchangeThread;
+
+// Retires the running exchange thread, if any, waits for it to end (at most
+// one pass, and never while it waits on the window thread), then creates and
+// starts a new one and stores it in ExchangeThread.
+std::shared_ptr<TNewThread> StartExchangeThread();
+
+// Posts to ExchangeThread. Throws PortError("Thread not started") when no
+// exchange thread was ever started; a thread that has ended takes nothing.
+void PostToThread(int msg, std::unique_ptr<FailureBlock> block = nullptr);
+
+// Asks ExchangeThread to stop; does not wait. Nothing when there is none.
+void StopThread();
+
+// Stops ExchangeThread and waits up to limit for it to end. True when no
+// thread is left running.
+bool StopExchangeThread(std::chrono::milliseconds limit);
+
+// Stops and forgets the exchange thread, restores the default decoder
+// (tests).
+void ResetExchangeState();
+
+} // namespace chronavel

@@ -1,0 +1,177 @@
+#include "link/reception.h"
+
+#include "app/host.h"
+#include "link/frames.h"
+#include "port/io_hold.h"
+#include "port/port.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace chronavel {
+
+ReceptionState Reception;
+
+namespace {
+
+// Guards RxBuf and BytesRead against the display's copy; the readers hold
+// it only for the copy, never across a port read.
+std::mutex rx_copy_lock;
+
+// Set once "Error reading port" has been shown for the current run of failed
+// reads, so a dead port does not raise a message box per read.
+std::atomic<bool> read_error_shown{false};
+
+void StoreReceived(const uint8_t* bytes, uint32_t count)
+{
+    std::lock_guard<std::mutex> hold(rx_copy_lock);
+    std::copy(bytes, bytes + count, Reception.RxBuf.begin());
+    Reception.BytesRead.store(count);
+}
+
+void ReportReadError()
+{
+    if (read_error_shown.exchange(true))
+        return;
+    // The message waits on the window thread; a transaction there may be
+    // waiting for the port lock.
+    PortIoRelease release;
+    CurrentHost().ShowMessage("Error reading port");
+}
+
+void SetHeader(const ReplyHeader& h)
+{
+    Reception.ReplyAddr.store(h.Addr);
+    Reception.ReplyAddr2.store(h.Addr2);
+    Reception.ReplyCmd.store(h.Cmd);
+    Reception.ReplyParam1.store(h.Param1);
+    Reception.ReplyParam2.store(h.Param2);
+}
+
+} // namespace
+
+ReplyHeader CurrentReplyHeader()
+{
+    return ReplyHeader{Reception.ReplyAddr.load(), Reception.ReplyAddr2.load(),
+                       Reception.ReplyCmd.load(), Reception.ReplyParam1.load(),
+                       Reception.ReplyParam2.load()};
+}
+
+uint32_t ReadByte()
+{
+    PortIoHold hold;
+    platform::SerialPtr port = PortHandle.Get();
+    uint8_t byte = 0;
+    const int got = port ? port->Read(&byte, 1) : -1;
+    if (got <= 0) {
+        StoreReceived(&byte, 0);
+        Reception.EmptyReads.fetch_add(1);
+        if (got < 0)
+            ReportReadError();
+        else
+            read_error_shown.store(false);
+        return 0;
+    }
+    read_error_shown.store(false);
+    StoreReceived(&byte, 1);
+    return 1;
+}
+
+uint32_t ReadBlock(uint32_t n)
+{
+    PortIoHold hold;
+    platform::SerialPtr port = PortHandle.Get();
+    n = std::min<uint32_t>(n, kRxBufSize);
+    std::vector<uint8_t> bytes(n);
+    const int got = port ? port->Read(bytes.data(), n) : -1;
+    if (got < 0) {
+        StoreReceived(bytes.data(), 0);
+        throw PortError("Error reading port");
+    }
+    const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(got), n);
+    StoreReceived(bytes.data(), count);
+    return count;
+}
+
+bool HuntFrame()
+{
+    return HuntFrame(HuntOptions{});
+}
+
+bool HuntFrame(const HuntOptions& options)
+{
+    PortIoHold hold;
+    const int limit = std::max(1, options.EmptyReadLimit);
+    if (options.FreshErrorNotice)
+        read_error_shown.store(false);
+    SetHeader(ReplyHeader{});
+    Reception.EmptyReads.store(0);
+
+    uint8_t window[8] = {};
+    int i = 0;
+    for (;;) {
+        const uint32_t got = ReadByte();
+        if (Reception.EmptyReads.load() >= limit)
+            break;
+        if (got == 0)
+            continue;
+        if (i > 7) {
+            std::memmove(window, window + 1, 7);
+            i = 7;
+        }
+        window[i] = Reception.RxBuf[0];
+        if (i == 7 && window[0] == kSync) {
+            const uint16_t sum = SumBytes(window, 6);
+            if (CheckByte1(sum) == window[6] && CheckByte2(sum) == window[7]) {
+                SetHeader(ReplyHeader{window[1], window[2], window[3], window[4], window[5]});
+                return true;
+            }
+        }
+        ++i;
+    }
+    // A transaction may have run while a read-error message was shown.
+    SetHeader(ReplyHeader{});
+    return false;
+}
+
+ReplyDataRef ReadDataBlock(uint8_t length)
+{
+    auto block = std::make_shared<std::vector<uint8_t>>(kRxBufSize, 0);
+    PortIoHold hold;
+    const uint32_t want = static_cast<uint32_t>(length) + 1;
+    const uint32_t got = ReadBlock(want);
+    std::copy(Reception.RxBuf.begin(), Reception.RxBuf.begin() + std::min(got, want),
+              block->begin());
+    const uint8_t check = static_cast<uint8_t>(SumBytes(block->data(), length) & 0xFF);
+    if (check != (*block)[length])
+        std::fill(block->begin(), block->begin() + want, 0);
+    return block;
+}
+
+std::vector<uint8_t> ReceivedBytes()
+{
+    std::lock_guard<std::mutex> hold(rx_copy_lock);
+    const uint32_t n = std::min<uint32_t>(Reception.BytesRead.load(), kRxBufSize);
+    return std::vector<uint8_t>(Reception.RxBuf.begin(), Reception.RxBuf.begin() + n);
+}
+
+void ResetReadErrorNotice()
+{
+    read_error_shown.store(false);
+}
+
+void ResetReception()
+{
+    PortIoHold hold;
+    {
+        std::lock_guard<std::mutex> lock(rx_copy_lock);
+        Reception.RxBuf.fill(0);
+        Reception.BytesRead.store(0);
+    }
+    Reception.EmptyReads.store(0);
+    SetHeader(ReplyHeader{});
+    read_error_shown.store(false);
+}
+
+} // namespace chronavel

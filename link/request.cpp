@@ -1,0 +1,159 @@
+#include "link/request.h"
+
+#include "app/host.h"
+#include "link/exchange.h"
+#include "link/frames.h"
+#include "link/queues.h"
+#include "platform/tick.h"
+#include "port/io_hold.h"
+#include "port/port.h"
+
+#include <exception>
+#include <mutex>
+
+namespace chronavel {
+
+std::atomic<uint8_t> MasterActive{0};
+
+namespace {
+
+std::mutex handler_lock;
+RequestFailedHandler failed_handler; // guarded by handler_lock
+
+RequestFailedHandler CurrentHandler()
+{
+    std::lock_guard<std::mutex> hold(handler_lock);
+    return failed_handler;
+}
+
+// Sends WM_REQUEST_FAILED for rec: runs the handler on the window thread and
+// waits for it, with PendCursor left on the entry.
+void ReportFailure(RequestQueues& queues, const TRequestRec& rec)
+{
+    auto block = std::make_unique<FailureBlock>(FailureBlock{rec, std::this_thread::get_id()});
+    TNewThread* self = CurrentPassThread();
+    RequestFailedHandler handler = CurrentHandler();
+    if (!handler) {
+        if (self)
+            self->PostToThread(WM_REQUEST_CANCEL, std::move(block));
+        return;
+    }
+    // Waiting on the window thread with the port lock held could deadlock
+    // against a synchronous transaction there.
+    PortIoRelease release;
+    ReportingQueues reporting(&queues);
+    if (self)
+        self->SetInHostCall(true);
+    CurrentHost().Synchronize([&] {
+        try {
+            handler(std::move(block));
+        } catch (const std::exception& e) {
+            CurrentHost().ShowMessage(e.what());
+        }
+    });
+    if (self)
+        self->SetInHostCall(false);
+}
+
+} // namespace
+
+TRequestRec MakeRequest(uint8_t addr, int32_t interval, int32_t retries, uint32_t next_due,
+                        uint8_t cmd, uint8_t param1, uint8_t param2, ReplyBufRef reply_buf,
+                        DataRef data, int32_t reply_mode, int32_t reply_index)
+{
+    TRequestRec r;
+    r.Addr = addr;
+    r.Cmd = cmd;
+    r.Param1 = param1;
+    r.Param2 = param2;
+    r.Retries = retries;
+    r.NextDue = next_due;
+    r.Interval = interval;
+    r.ReplyBuf = std::move(reply_buf);
+    r.Data = std::move(data);
+    r.ReplyMode = reply_mode;
+    r.ReplyIndex = reply_index;
+    r.Exhausted = 0;
+    return r;
+}
+
+TRequestRec StandardRequest(uint8_t addr, uint8_t cmd, uint8_t param1, uint8_t param2)
+{
+    return MakeRequest(addr, 3000, 3, platform::GetTickCount() + 3000u, cmd, param1, param2,
+                       nullptr, nullptr, 2, 0);
+}
+
+void SendRequest(const TRequestRec& req)
+{
+    platform::SerialPtr port = PortHandle.Get();
+    if (!port)
+        return;
+    PortIoHold hold;
+    if (req.Data) {
+        // The frame carries the length the record declares; a shorter block
+        // is padded with zeros rather than read past its end.
+        std::vector<uint8_t> bytes = req.Data->Current();
+        const size_t n = static_cast<size_t>(req.Param1) * 256 + req.Param2;
+        if (bytes.size() < n)
+            bytes.resize(n, 0);
+        WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data());
+    } else {
+        WriteShortFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2);
+    }
+}
+
+void SetRequestFailedHandler(RequestFailedHandler handler)
+{
+    std::lock_guard<std::mutex> hold(handler_lock);
+    failed_handler = std::move(handler);
+}
+
+void CheckPending()
+{
+    RequestQueues& queues = ActiveQueues();
+    PendingList& p = queues.Pending;
+    TNewThread* self = CurrentPassThread();
+    p.Cursor = &p.Head;
+    while (p.Cursor && p.Cursor->Next) {
+        p.Cursor = p.Cursor->Next;
+        TRequestRec& rec = p.Cursor->Rec;
+        if (rec.Exhausted)
+            continue;
+        // The retry count is tested before the due time: the report follows
+        // the last resend by one pass.
+        if (rec.Retries <= 0) {
+            rec.Exhausted = 1;
+            ReportFailure(queues, rec);
+            if (self && self->Retired())
+                return;
+            continue;
+        }
+        if (!platform::TickReached(platform::GetTickCount(), rec.NextDue))
+            continue;
+        rec.Retries -= 1;
+        rec.NextDue = platform::GetTickCount() + static_cast<uint32_t>(rec.Interval);
+        SendRequest(rec);
+        return;
+    }
+}
+
+TRequestRec RearmCursorEntry()
+{
+    PendingList& p = ActiveQueues().Pending;
+    TPendingNode* node = p.Cursor;
+    if (!node || node == &p.Head)
+        return TRequestRec{};
+    node->Rec.Retries = 3;
+    node->Rec.NextDue = platform::GetTickCount() + static_cast<uint32_t>(node->Rec.Interval);
+    node->Rec.Exhausted = 0;
+    return node->Rec;
+}
+
+void ResetRequestState()
+{
+    PublishQueues(MakeQueues(0));
+    SetRequestFailedHandler(nullptr);
+    MasterActive.store(0);
+}
+
+} // namespace chronavel

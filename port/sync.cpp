@@ -1,0 +1,97 @@
+#include "port/sync.h"
+
+#include "app/host.h"
+#include "link/frames.h"
+#include "link/reception.h"
+#include "port/io_hold.h"
+#include "port/port.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace chronavel {
+
+std::atomic<uint8_t> NoAnswer{0};
+
+namespace {
+
+// Lowers the port's read time-out for the scope and puts it back after.
+class ReadTimeoutScope {
+public:
+    ReadTimeoutScope(platform::SerialDevice& port, int ms)
+        : port_(port), saved_(port.ReadTimeoutPerByte()), changed_(ms > 0 && ms != saved_)
+    {
+        if (changed_)
+            port_.SetReadTimeoutPerByte(ms);
+    }
+    ~ReadTimeoutScope()
+    {
+        if (changed_)
+            port_.SetReadTimeoutPerByte(saved_);
+    }
+    ReadTimeoutScope(const ReadTimeoutScope&) = delete;
+    ReadTimeoutScope& operator=(const ReadTimeoutScope&) = delete;
+
+private:
+    platform::SerialDevice& port_;
+    int saved_;
+    bool changed_;
+};
+
+} // namespace
+
+std::string NoAnswerMessage(uint8_t addr)
+{
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", addr);
+    return std::string("Информация от устройства $") + digits + " не поступает!";
+}
+
+bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report)
+{
+    return SyncTransaction(addr, cmd, p1, p2, limit, report, SyncPatience{});
+}
+
+bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report,
+                     const SyncPatience& patience)
+{
+    if (NoAnswer.load() == 1)
+        return false;
+    platform::SerialPtr port = PortHandle.Get();
+    if (!port) {
+        NoAnswer.store(1);
+        return false;
+    }
+    limit = std::max(1, limit);
+    {
+        // The whole exchange holds the port, so the exchange thread cannot
+        // take the answer this transaction waits for.
+        PortIoHold hold;
+        ReadTimeoutScope timeout(*port, patience.ReadTimeoutMs);
+        ResetReadErrorNotice();
+        Reception.EmptyReads.store(0);
+        HuntOptions hunt;
+        hunt.EmptyReadLimit = patience.EmptyReadLimit;
+        hunt.FreshErrorNotice = false; // one read-error message per transaction
+        int waits = 0;
+        for (;;) {
+            WriteShortFrame(*port, addr, cmd, p1, p2);
+            const bool found = HuntFrame(hunt);
+            if (!found)
+                ++waits;
+            if (found && Reception.ReplyAddr.load() == addr && Reception.ReplyCmd.load() == cmd)
+                return true;
+            if (waits >= limit)
+                break;
+        }
+    }
+    NoAnswer.store(1);
+    if (report == 0)
+        CurrentHost().ShowMessage(NoAnswerMessage(addr));
+    PortIoHold hold;
+    ShowLineErrors(port.get());
+    PurgePort(port.get());
+    return false;
+}
+
+} // namespace chronavel

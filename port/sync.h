@@ -1,0 +1,38 @@
+// Synchronous transactions: one frame written on the calling (window)
+// thread and waited for there, resent a bounded number of times. An
+// unanswered transaction sets NoAnswer, which stops all further ones until
+// the main window clears it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace chronavel {
+
+// 1 after an unanswered transaction (or one started with no port open);
+// while 1, transactions send nothing.
+extern std::atomic<uint8_t> NoAnswer;
+
+// How patient the wait for an answer is. The defaults are the port's own
+// read time-out and ten empty reads (about 0.8 s on a silent line); the
+// master search probes with less.
+struct SyncPatience {
+    int ReadTimeoutMs = 0; // per byte; 0 keeps the port's setting
+    int EmptyReadLimit = 10;
+};
+
+// Writes the short frame (addr, cmd, p1, p2) and waits for a reply header
+// from addr with command cmd. A header that does not match makes it write
+// again at once; a wait without any header counts, and after `limit` such
+// waits NoAnswer is set, the message "Информация от устройства $XX не
+// поступает!" is shown when report is 0, and the line status is checked
+// and the port purged. True when answered.
+bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report);
+bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report,
+                     const SyncPatience& patience);
+
+// The no-answer message for an address.
+std::string NoAnswerMessage(uint8_t addr);
+
+} // namespace chronavel

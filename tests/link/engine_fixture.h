@@ -1,0 +1,90 @@
+// Common ground for the request-engine tests: a recording host, a fake port
+// in PortHandle, a tick the test moves by hand (starting 1,000 ms short of
+// the 2^32 wrap), and every piece of engine state reset before and after.
+#pragma once
+
+#include "link/exchange.h"
+#include "link/frames.h"
+#include "link/master_flags.h"
+#include "link/reception.h"
+#include "link/request.h"
+#include "link/switch_master.h"
+#include "platform/tick.h"
+#include "port/port.h"
+#include "port/sync.h"
+#include "support/fake_port.h"
+#include "support/recorder_host.h"
+
+#include <atomic>
+#include <cstdint>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace chronavel::test {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kNearWrap = 0xFFFFFFFFu - 999u; // 2^32 - 1,000
+
+class FakeTick {
+public:
+    explicit FakeTick(uint32_t start) : now_(start)
+    {
+        platform::SetTickSource([this] { return now_.load(); });
+    }
+    ~FakeTick() { platform::SetTickSource({}); }
+    uint32_t Now() const { return now_.load(); }
+    void Advance(uint32_t ms) { now_.fetch_add(ms); }
+    void Set(uint32_t t) { now_.store(t); }
+
+private:
+    std::atomic<uint32_t> now_;
+};
+
+inline void ResetEngine()
+{
+    ResetExchangeState();
+    ResetRequestState();
+    ResetReception();
+    ResetMasterFlags();
+    SetSwitchMasterSleep(nullptr);
+    NoAnswer.store(0);
+}
+
+// The reply a clock sends: a leading byte (the one that wakes the exchange
+// loop), the header, and for data-bearing commands the block and its check.
+inline Bytes ReplyFrame(uint8_t addr, uint8_t addr2, uint8_t cmd, uint8_t p1, uint8_t p2,
+                        const Bytes& data = {})
+{
+    Bytes f{0x00, kSync, addr, addr2, cmd, p1, p2, 0, 0};
+    const uint16_t sum = SumBytes(f.data() + 1, 6);
+    f[7] = CheckByte1(sum);
+    f[8] = CheckByte2(sum);
+    if (HasDataBlock(cmd)) {
+        f.insert(f.end(), data.begin(), data.end());
+        f.push_back(static_cast<uint8_t>(SumBytes(data.data(), data.size()) & 0xFF));
+    }
+    return f;
+}
+
+class EngineTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetEngine();
+        port = std::make_shared<FakePort>();
+        PortHandle.Set(port);
+    }
+    void TearDown() override
+    {
+        ResetEngine();
+        PortHandle.Set(nullptr);
+    }
+
+    RecorderHost host;
+    FakeTick tick{kNearWrap};
+    std::shared_ptr<FakePort> port;
+};
+
+} // namespace chronavel::test

@@ -1,0 +1,159 @@
+// Synchronous transactions: one frame, a wait for its answer on the calling
+// thread, bounded resends, and the no-answer state.
+#include "engine_fixture.h"
+
+#include <chrono>
+#include <thread>
+
+namespace chronavel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+using SyncTest = EngineTest;
+
+const Bytes kLinkCheckToClock1 = BuildShortFrame(1, kCmdLinkCheck, 0, 0);
+
+TEST_F(SyncTest, NothingIsSentWhileNoAnswerIsSet)
+{
+    NoAnswer = 1;
+    EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0, 5, 0));
+    EXPECT_EQ(port->WriteCount(), 0u);
+    EXPECT_TRUE(host.Messages().empty());
+}
+
+TEST_F(SyncTest, NoPortSetsNoAnswerSilently)
+{
+    PortHandle.Set(nullptr);
+    EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0, 5, 0));
+    EXPECT_EQ(NoAnswer.load(), 1);
+    EXPECT_EQ(port->WriteCount(), 0u);
+    EXPECT_TRUE(host.Messages().empty());
+}
+
+TEST_F(SyncTest, ClockAnsweringTheSecondFrame)
+{
+    port->on_write = [&](const Bytes&) {
+        if (port->WriteCount() == 2)
+            port->Feed(ReplyFrame(1, 0, kCmdWriteRegister, 0x4D, 0x80));
+    };
+    EXPECT_TRUE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 3, 0));
+    EXPECT_EQ(port->WriteCount(), 2u);
+    EXPECT_EQ(port->Writes()[0], BuildShortFrame(1, kCmdWriteRegister, 0x4D, 0x80));
+    EXPECT_EQ(NoAnswer.load(), 0);
+    EXPECT_TRUE(host.Messages().empty());
+}
+
+TEST_F(SyncTest, SilentClockWithLimitFive)
+{
+    port->error_word = 0;
+    EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 5, 0));
+    EXPECT_EQ(port->WriteCount(), 5u);
+    EXPECT_EQ(port->Reads(), 50); // ten empty reads per wait, about 4 s on a real line
+    EXPECT_EQ(NoAnswer.load(), 1);
+    ASSERT_EQ(host.Messages().size(), 1u);
+    EXPECT_EQ(host.Messages()[0], "Информация от устройства $01 не поступает!");
+    EXPECT_EQ(port->Purges(), 6); // one per frame, and one at the end
+}
+
+TEST_F(SyncTest, MessageShowsTheAddressInUpperCaseHex)
+{
+    EXPECT_EQ(NoAnswerMessage(0x05), "Информация от устройства $05 не поступает!");
+    EXPECT_EQ(NoAnswerMessage(0xAB), "Информация от устройства $AB не поступает!");
+}
+
+TEST_F(SyncTest, SilentLinkCheckReportsNothing)
+{
+    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 10, 2));
+    EXPECT_EQ(port->WriteCount(), 10u);
+    EXPECT_EQ(port->Writes()[9], kLinkCheckToClock1);
+    EXPECT_EQ(NoAnswer.load(), 1);
+    EXPECT_TRUE(host.Messages().empty());
+}
+
+TEST_F(SyncTest, LineErrorsAreShownAfterTheNoAnswerMessage)
+{
+    port->error_word = platform::kFrame;
+    SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 0);
+    const auto messages = host.Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "Информация от устройства $01 не поступает!");
+    EXPECT_EQ(messages[1], LineErrorMessage(platform::kFrame));
+}
+
+TEST_F(SyncTest, WrongCommandFromTheRightAddressIsResentWithoutCounting)
+{
+    port->on_write = [&](const Bytes&) {
+        if (port->WriteCount() == 1)
+            port->Feed(ReplyFrame(1, 0, 0x75, 0x4D, 0));
+    };
+    EXPECT_FALSE(SyncTransaction(1, kCmdReadRegister, 0x4D, 0, 1, 2));
+    // The mismatch cost no wait: with a limit of 1 the frame still went out
+    // again and was waited for.
+    EXPECT_EQ(port->WriteCount(), 2u);
+}
+
+TEST_F(SyncTest, AnswerFromAnotherAddressIsResentWithoutCounting)
+{
+    port->on_write = [&](const Bytes&) {
+        if (port->WriteCount() < 3)
+            port->Feed(ReplyFrame(2, 0, kCmdLinkCheck, 0, 0));
+        else
+            port->Feed(ReplyFrame(1, 0, kCmdLinkCheck, 0, 0));
+    };
+    EXPECT_TRUE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 0));
+    EXPECT_EQ(port->WriteCount(), 3u);
+}
+
+TEST_F(SyncTest, ShorterPatienceAppliesForTheTransactionOnly)
+{
+    std::vector<int> timeouts;
+    port->on_write = [&](const Bytes&) { timeouts.push_back(port->ReadTimeoutPerByte()); };
+    SyncPatience quick;
+    quick.ReadTimeoutMs = 15;
+    quick.EmptyReadLimit = 2;
+    EXPECT_FALSE(SyncTransaction(0x20, kCmdReadRegister, 0x4D, 0, 1, 2, quick));
+    EXPECT_EQ(timeouts, std::vector<int>{15});
+    EXPECT_EQ(port->Reads(), 2);
+    EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
+}
+
+TEST_F(SyncTest, PatienceIsRestoredWhenTheReadFails)
+{
+    port->on_write = [&](const Bytes&) { port->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 3)); };
+    SyncPatience quick;
+    quick.ReadTimeoutMs = 15;
+    // A data-bearing answer is not read here, so nothing raises; the
+    // answer ends the transaction.
+    EXPECT_TRUE(SyncTransaction(1, kReplyStatus, 0, 0, 1, 2, quick));
+    EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
+}
+
+TEST_F(SyncTest, FailingPortShowsOneReadErrorPerTransaction)
+{
+    port->fail_reads = true;
+    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 10, 2));
+    EXPECT_EQ(port->WriteCount(), 10u);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Error reading port"});
+}
+
+// With the exchange thread polling the same port, the answer a transaction
+// waits for must never be taken by the thread.
+TEST_F(SyncTest, ExchangeThreadCannotTakeTheAnswer)
+{
+    port->on_write = [&](const Bytes& w) {
+        if (w[4] == kCmdLinkCheck)
+            port->Feed(ReplyFrame(1, 0, kCmdLinkCheck, 0, 0));
+    };
+    auto t = StartExchangeThread();
+    for (int i = 0; i < 40; ++i) {
+        ASSERT_TRUE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 0)) << i;
+        ASSERT_EQ(NoAnswer.load(), 0);
+        std::this_thread::sleep_for(3ms);
+    }
+    EXPECT_EQ(port->WriteCount(), 40u);
+    EXPECT_TRUE(StopExchangeThread(5s));
+}
+
+} // namespace
+} // namespace chronavel::test

@@ -1,0 +1,68 @@
+#include "app/master_search.h"
+
+#include "link/frames.h"
+#include "link/reception.h"
+#include "link/switch_master.h"
+#include "port/decode.h"
+#include "port/io_hold.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace chronavel {
+
+namespace {
+
+constexpr int kBitsPerByte = 10;     // start, 8 data, stop
+constexpr int kProbeFrameBytes = 9;  // the short frame going out
+constexpr int kReplyHeaderBytes = 9; // a wake byte and the 8-byte reply header
+constexpr int kSpareBytes = 4;
+constexpr int kClockTurnaroundMs = 20; // a clock's time from our last byte to its first
+constexpr int kMinReadTimeoutMs = 5;
+// One unanswered wait per address: a second would double a silent line's
+// search for the rare reply lost to noise.
+constexpr int kProbeLimit = 1;
+constexpr int kSilentReport = 2;
+
+} // namespace
+
+SyncPatience ProbePatience(int speed)
+{
+    const double byte_ms = static_cast<double>(kBitsPerByte) * 1000.0 / std::max(speed, 1);
+    const double wait_ms =
+        (kProbeFrameBytes + kReplyHeaderBytes + kSpareBytes) * byte_ms + kClockTurnaroundMs;
+    SyncPatience p;
+    p.ReadTimeoutMs = std::max(kMinReadTimeoutMs, static_cast<int>(std::ceil(3 * byte_ms)));
+    p.EmptyReadLimit = std::max(2, static_cast<int>(std::ceil(wait_ms / p.ReadTimeoutMs)));
+    return p;
+}
+
+uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomic<bool>* cancel)
+{
+    const SyncPatience patience = ProbePatience(speed);
+    const uint8_t no_answer_before = NoAnswer.load();
+    MasterAddress.store(0);
+    for (int a = kFirstSearchAddress; a <= kLastSearchAddress; ++a) {
+        if (cancel && cancel->load())
+            break;
+        const auto candidate = static_cast<uint8_t>(a);
+        if (progress)
+            progress(candidate);
+        NoAnswer.store(0);
+        // The answer's header is read before the exchange thread, if one
+        // runs, can hunt over it.
+        PortIoHold hold;
+        if (!SyncTransaction(candidate, kCmdReadRegister, kMasterFlagsRegister, 0, kProbeLimit,
+                             kSilentReport, patience))
+            continue;
+        const ReplyHeader h = CurrentReplyHeader();
+        if (h.Param1 == kMasterFlagsRegister && (h.Param2 & kMasterBit) != 0) {
+            MasterAddress.store(candidate);
+            break;
+        }
+    }
+    NoAnswer.store(no_answer_before);
+    return MasterAddress.load();
+}
+
+} // namespace chronavel

@@ -1,0 +1,33 @@
+// The master search: the bus addresses 1..254 probed in order, each with a
+// synchronous read of the master-flags register, until a clock answers with
+// the master bit set.
+#pragma once
+
+#include "port/sync.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+namespace chronavel {
+
+constexpr uint8_t kFirstSearchAddress = 1;
+constexpr uint8_t kLastSearchAddress = 254;
+
+// How long one probe waits at a line speed: our frame going out, the
+// clock's turnaround and its reply coming in, with a little to spare. A few
+// tens of milliseconds at 9600 Bd, where the full wait of a transaction
+// would be ten read time-outs of 80 ms.
+SyncPatience ProbePatience(int speed);
+
+// Called before each probe with the address about to be probed.
+using SearchProgress = std::function<void(uint8_t candidate)>;
+
+// Probes 1..254 on the open port (PortHandle) at the given line speed.
+// Stops at the first master and returns MasterAddress: that clock's address,
+// or 0 when none answered as master (or cancel was set). NoAnswer is left as
+// it was before the search: a silent address is not a failed link.
+uint8_t SearchMaster(int speed, const SearchProgress& progress = {},
+                     const std::atomic<bool>* cancel = nullptr);
+
+} // namespace chronavel

@@ -1,0 +1,128 @@
+#include "app/time_sync.h"
+
+#include "link/frames.h"
+#include "platform/tick.h"
+#include "port/sync.h"
+
+#include <ctime>
+#include <memory>
+#include <mutex>
+
+namespace chronavel {
+
+namespace {
+
+struct TimeSyncState {
+    std::mutex lock;
+    TimeSource source;
+};
+
+TimeSyncState& State()
+{
+    static TimeSyncState state;
+    return state;
+}
+
+LocalTime SystemLocalTime()
+{
+    std::time_t now = std::time(nullptr);
+    std::tm tm{};
+#ifdef _WIN32
+    localtime_s(&tm, &now);
+#else
+    localtime_r(&now, &tm);
+#endif
+    LocalTime t;
+    t.Year = tm.tm_year + 1900;
+    t.Month = tm.tm_mon + 1;
+    t.Day = tm.tm_mday;
+    t.Hour = tm.tm_hour;
+    t.Minute = tm.tm_min;
+    // A leap second would not fit the clock's 0..59.
+    t.Second = tm.tm_sec > 59 ? 59 : tm.tm_sec;
+    return t;
+}
+
+constexpr uint8_t kTimeLength = static_cast<uint8_t>(kTimeBlockSize);
+constexpr int32_t kTimeRetries = 3;
+constexpr int32_t kTimeInterval = 3000;
+
+} // namespace
+
+void SetTimeSource(TimeSource source)
+{
+    std::lock_guard<std::mutex> hold(State().lock);
+    State().source = std::move(source);
+}
+
+LocalTime CurrentLocalTime()
+{
+    TimeSource source;
+    {
+        std::lock_guard<std::mutex> hold(State().lock);
+        source = State().source;
+    }
+    return source ? source() : SystemLocalTime();
+}
+
+int32_t JulianDay(int year, int month, int day)
+{
+    int y = year;
+    int m = month;
+    if (m > 2) {
+        m -= 3;
+    } else {
+        m += 9;
+        y -= 1;
+    }
+    const int32_t c = y / 100;
+    const int32_t a = y % 100;
+    return (146097 * c) / 4 + (1461 * a) / 4 + (153 * m + 2) / 5 + day + 1721119;
+}
+
+uint8_t DayOfWeekByte(int year, int month, int day)
+{
+    return static_cast<uint8_t>(JulianDay(year, month, day) % 7 + 2);
+}
+
+uint8_t TimeBcd(int value)
+{
+    if (value < 0)
+        value = 0;
+    value %= 100;
+    return static_cast<uint8_t>((value / 10) * 16 + value % 10);
+}
+
+TimeBlock MakeTimeBlock(const LocalTime& t)
+{
+    return TimeBlock{TimeBcd(t.Second),    TimeBcd(t.Minute),
+                     TimeBcd(t.Hour),      DayOfWeekByte(t.Year, t.Month, t.Day),
+                     TimeBcd(t.Day),       TimeBcd(t.Month),
+                     TimeBcd(t.Year % 100)};
+}
+
+DataRef FreshTimeData()
+{
+    auto data = std::make_shared<RequestData>();
+    const TimeBlock first = MakeTimeBlock(CurrentLocalTime());
+    data->Bytes.assign(first.begin(), first.end());
+    data->Restamp = [] {
+        const TimeBlock b = MakeTimeBlock(CurrentLocalTime());
+        return std::vector<uint8_t>(b.begin(), b.end());
+    };
+    return data;
+}
+
+TRequestRec TimeSyncRequest(uint8_t addr)
+{
+    return MakeRequest(addr, kTimeInterval, kTimeRetries, platform::GetTickCount() + kTimeInterval,
+                       kCmdSetTime, 0, kTimeLength, nullptr, FreshTimeData(), 2, 0);
+}
+
+bool Sinkhr_date(uint8_t addr)
+{
+    NoAnswer.store(0);
+    return PutRequest(TimeSyncRequest(addr));
+}
+
+} // namespace chronavel

@@ -1,0 +1,445 @@
+#include "config/registers.h"
+
+#include <cstdlib>
+#include <mutex>
+#include <stdexcept>
+
+#include "port/display.h"
+
+namespace chronavel {
+
+ClockSettingsVars ClockSettings;
+RegisterImages Registers;
+
+namespace {
+
+template <size_t N> void ZeroAll(std::array<std::atomic<uint8_t>, N>& a)
+{
+    for (auto& v : a)
+        v.store(0);
+}
+
+void SetHighByte(std::atomic<uint16_t>& word, uint8_t b)
+{
+    uint16_t old = word.load();
+    while (!word.compare_exchange_weak(old, static_cast<uint16_t>((b << 8) | (old & 0xFF)))) {
+    }
+}
+
+void SetLowByte(std::atomic<uint16_t>& word, uint8_t b)
+{
+    uint16_t old = word.load();
+    while (!word.compare_exchange_weak(old, static_cast<uint16_t>((old & 0xFF00) | b))) {
+    }
+}
+
+void SetCorrectionByte(bool high, uint8_t b)
+{
+    auto& c = ClockSettings.DayCorrection;
+    int16_t old = c.load();
+    for (;;) {
+        uint16_t u = static_cast<uint16_t>(old);
+        u = high ? static_cast<uint16_t>((b << 8) | (u & 0xFF))
+                 : static_cast<uint16_t>((u & 0xFF00) | b);
+        if (c.compare_exchange_weak(old, static_cast<int16_t>(u)))
+            return;
+    }
+}
+
+std::atomic<uint16_t>* PairOf(uint8_t reg, bool& high)
+{
+    struct Pair {
+        uint8_t HighReg;
+        std::atomic<uint16_t>* Word;
+    };
+    const Pair pairs[] = {{kRegDimOnHour, &ClockSettings.DimOnTime},
+                          {kRegDimOffHour, &ClockSettings.DimOffTime},
+                          {kRegAlarm1Hour, &ClockSettings.Alarm1Time},
+                          {kRegAlarm2Hour, &ClockSettings.Alarm2Time}};
+    for (const auto& p : pairs) {
+        if (reg == p.HighReg || reg == p.HighReg + 1) {
+            high = reg == p.HighReg;
+            return p.Word;
+        }
+    }
+    return nullptr;
+}
+
+std::atomic<uint8_t>* ByteVariableOf(uint8_t reg)
+{
+    switch (reg) {
+    case kRegTimeZone:
+        return &ClockSettings.TimeZone;
+    case kRegUpperLevel:
+        return &ClockSettings.UpperLevel;
+    case kRegS6:
+        return &ClockSettings.RegS6;
+    case kRegOptionFlags:
+        return &ClockSettings.OptionFlags;
+    case kRegVolume:
+        return &ClockSettings.Volume;
+    case kRegDimLevel:
+        return &ClockSettings.DimLevel;
+    case kRegNormLevel:
+        return &ClockSettings.NormLevel;
+    case kRegClockAddr:
+        return &ClockSettings.ClockAddr;
+    case kRegMasterFlags:
+        return &ClockSettings.MasterFlags;
+    case kRegLowerLevel:
+        return &ClockSettings.LowerLevel;
+    case kRegSE:
+        return &ClockSettings.RegSE;
+    default:
+        break;
+    }
+    if (reg >= kRegExpo0 && reg <= kRegExpo0 + 2 * (kExpoCount - 1) && (reg - kRegExpo0) % 2 == 0)
+        return &ClockSettings.Expo[(reg - kRegExpo0) / 2];
+    if (reg >= kRegFieldFormat0 && reg < kRegFieldFormat0 + kFieldFormatCount)
+        return &ClockSettings.FieldFormat[reg - kRegFieldFormat0];
+    if (reg >= kRegTextLen0)
+        return &ClockSettings.TextLen[reg - kRegTextLen0];
+    return nullptr;
+}
+
+}  // namespace
+
+void ResetClockSettings()
+{
+    auto& s = ClockSettings;
+    ZeroAll(s.Expo);
+    ZeroAll(s.ExpoUnits);
+    ZeroAll(s.FieldFormat);
+    ZeroAll(s.TextLen);
+    for (auto* b : {&s.ClockAddr, &s.MasterFlags, &s.TimeZone, &s.Volume, &s.RegS6, &s.OptionFlags,
+                    &s.DimLevel, &s.NormLevel, &s.RegSE, &s.UpperLevel, &s.LowerLevel})
+        b->store(0);
+    for (auto* w : {&s.DimOnTime, &s.DimOffTime, &s.Alarm1Time, &s.Alarm2Time})
+        w->store(0);
+    s.DayCorrection.store(0);
+    s.UpperLevelIdx.store(0);
+    s.LowerLevelIdx.store(0);
+    s.CorrectionIdx.store(0);
+
+    std::lock_guard<std::mutex> hold(DisplayTickLock);
+    ZeroAll(Registers.RegImage);
+    Registers.RegSnapshot.fill(0);
+    Registers.RegEdited.fill(0);
+    Registers.RegAddr.fill(0);
+    Registers.TimeZoneCodes.fill(0);
+    Registers.SideSnapshot = {};
+}
+
+std::array<uint8_t, kImageSize> CopyRegImage()
+{
+    std::array<uint8_t, kImageSize> copy{};
+    std::lock_guard<std::mutex> hold(DisplayTickLock);
+    for (int k = 0; k < kImageSize; ++k)
+        copy[k] = Registers.RegImage[k].load();
+    return copy;
+}
+
+void TakeImageSnapshot()
+{
+    auto image = CopyRegImage();
+    Registers.RegSnapshot = image;
+    Registers.RegEdited = image;
+    Registers.SideSnapshot = {ClockSettings.DimLevel.load(), ClockSettings.NormLevel.load(),
+                              ClockSettings.LowerLevel.load(), ClockSettings.RegSE.load()};
+}
+
+void FillRegAddr()
+{
+    Registers.RegAddr.fill(0);
+    for (int i = 0; i < kExpoCount; ++i)
+        Registers.RegAddr[10 + 2 * i] = static_cast<uint8_t>(kRegExpo0 + 2 * i);
+    for (int j = 0; j <= 14; ++j)
+        Registers.RegAddr[27 + j] = static_cast<uint8_t>(kRegTimeZone + j);
+}
+
+int ImageIndexOf(uint8_t reg)
+{
+    if (reg >= kRegExpo0 && reg <= kRegExpo0 + 2 * (kExpoCount - 1) && (reg - kRegExpo0) % 2 == 0)
+        return 10 + (reg - kRegExpo0);
+    if (reg >= kRegTimeZone && reg <= kRegNormLevel)
+        return 27 + (reg - kRegTimeZone);
+    return -1;
+}
+
+bool StoreRegisterValue(uint8_t reg, uint8_t value)
+{
+    if (reg == kRegCorrectionHigh || reg == kRegCorrectionLow) {
+        SetCorrectionByte(reg == kRegCorrectionHigh, value);
+        return true;
+    }
+    bool high = false;
+    if (auto* word = PairOf(reg, high)) {
+        if (high)
+            SetHighByte(*word, value);
+        else
+            SetLowByte(*word, value);
+        return true;
+    }
+    if (auto* b = ByteVariableOf(reg)) {
+        b->store(value);
+        return true;
+    }
+    return false;
+}
+
+const std::array<uint8_t, kReadBatchSize>& ReadBatchRegisters()
+{
+    static const std::array<uint8_t, kReadBatchSize> batch = [] {
+        std::array<uint8_t, kReadBatchSize> b{};
+        size_t n = 0;
+        for (int r = kRegExpo0; r <= 0x35; r += 2)
+            b[n++] = static_cast<uint8_t>(r);
+        for (int r = kRegTimeZone; r <= kRegNormLevel; ++r)
+            b[n++] = static_cast<uint8_t>(r);
+        for (int r = kRegClockAddr; r <= kRegCorrectionLow; ++r)
+            b[n++] = static_cast<uint8_t>(r);
+        for (int r = kRegFieldFormat0; r <= 0xFF; ++r)
+            b[n++] = static_cast<uint8_t>(r);
+        return b;
+    }();
+    return batch;
+}
+
+// --- Packed BCD.
+
+uint8_t BcdByte(int v)
+{
+    if (v < 0 || v > 99)
+        throw std::out_of_range("BCD value out of range 0..99: " + std::to_string(v));
+    return static_cast<uint8_t>((v / 10) * 16 + v % 10);
+}
+
+int BcdValue(uint8_t b)
+{
+    int hi = b >> 4, lo = b & 0x0F;
+    if (hi > 9 || lo > 9)
+        return -1;
+    return hi * 10 + lo;
+}
+
+uint16_t BcdPair(int hour, int minute)
+{
+    return static_cast<uint16_t>(BcdByte(hour) * 256 + BcdByte(minute));
+}
+
+bool DecodeBcdPair(uint16_t word, int& hour, int& minute)
+{
+    int h = BcdValue(static_cast<uint8_t>(word >> 8));
+    int m = BcdValue(static_cast<uint8_t>(word & 0xFF));
+    if (h < 0 || m < 0 || h > 23 || m > 59)
+        return false;
+    hour = h;
+    minute = m;
+    return true;
+}
+
+// --- Temperature registers.
+
+uint8_t TemperatureRegister(int format, int exposure)
+{
+    if (format < 0 || format > 5 || exposure < 0 || exposure > 9)
+        throw std::out_of_range("temperature format 0..5 and exposure 0..9 expected");
+    return static_cast<uint8_t>(10 * format + exposure);
+}
+
+// --- Time zones.
+
+uint8_t TimeZoneCode(int entry)
+{
+    if (entry < 0 || entry >= kTimeZoneEntries)
+        throw std::out_of_range("time zone entry out of range 0..50: " + std::to_string(entry));
+    int d = entry - 24;
+    int half_hours = std::abs(d);
+    int code = half_hours / 2;
+    if (d < 0)
+        code |= 0x40;
+    if (half_hours % 2 != 0)
+        code |= 0x80;
+    return static_cast<uint8_t>(code);
+}
+
+double TimeZoneHours(int entry) { return (entry - 24) / 2.0; }
+
+int TimeZoneEntry(uint8_t code)
+{
+    for (int p = 0; p < kTimeZoneEntries; ++p)
+        if (TimeZoneCode(p) == code)
+            return p;
+    return -1;
+}
+
+void BuildTimeZoneCodes()
+{
+    for (int p = 0; p < kTimeZoneEntries; ++p)
+        Registers.TimeZoneCodes[p] = TimeZoneCode(p);
+}
+
+// --- Percent codes.
+
+uint8_t PercentCode(int position)
+{
+    if (position < 0 || position >= kPercentEntries)
+        throw std::out_of_range("percent position out of range 0..9: " + std::to_string(position));
+    return PercentCodes[position];
+}
+
+int PercentPosition(uint8_t code)
+{
+    for (int p = 0; p < kPercentEntries; ++p)
+        if (PercentCodes[p] == code)
+            return p;
+    return -1;
+}
+
+std::string PercentText(int position) { return std::to_string((position + 1) * 10) + "%"; }
+
+// --- Switching levels.
+
+uint8_t LevelRegister(int level)
+{
+    if (level < -99 || level > 99)
+        throw std::out_of_range("level out of range -99..99: " + std::to_string(level));
+    return static_cast<uint8_t>(level + 99);
+}
+
+std::optional<int> LevelOfRegister(uint8_t value)
+{
+    if (value > 198)
+        return std::nullopt;
+    return value - 99;
+}
+
+// --- Daily correction.
+
+uint8_t CorrectionHigh(int16_t correction)
+{
+    return static_cast<uint8_t>(static_cast<uint16_t>(correction) >> 8);
+}
+
+uint8_t CorrectionLow(int16_t correction)
+{
+    return static_cast<uint8_t>(static_cast<uint16_t>(correction) & 0xFF);
+}
+
+int16_t CorrectionFromBytes(uint8_t high, uint8_t low)
+{
+    return static_cast<int16_t>(static_cast<uint16_t>((high << 8) | low));
+}
+
+// --- Flag bits.
+
+const std::array<FlagBit, 8>& MasterFlagBits()
+{
+    static const std::array<FlagBit, 8> bits = {{
+        {master_bits::kMaster, "Ведущий"},
+        {master_bits::kRadiation, "Радиация"},
+        {master_bits::kHumidity, "Влажность"},
+        {master_bits::kPressure, "Давление"},
+        {master_bits::kTemperature3, "Температура 3"},
+        {master_bits::kTemperature2, "Температура 2"},
+        {master_bits::kTemperature1, "Температура 1"},
+        {master_bits::kTimeDate, "Время, дата"},
+    }};
+    return bits;
+}
+
+const std::array<FlagBit, 8>& OptionFlagBits()
+{
+    static const std::array<FlagBit, 8> bits = {{
+        {option_bits::kSignal00, "Сигнал хх:00"},
+        {option_bits::kSignal15, "Сигнал хх:15"},
+        {option_bits::kSignal30, "Сигнал хх:30"},
+        {option_bits::kSignal45, "Сигнал хх:45"},
+        {option_bits::kRadiationSignal, "Сигнал датчика радиации"},
+        {option_bits::kSummerTime, "Переход на летнее время: "},
+        {option_bits::kSpeed, "115200/9600"},
+        {option_bits::kFullSlave, "Полный \"slave\""},
+    }};
+    return bits;
+}
+
+// --- Display format codes.
+
+namespace {
+
+struct FormatList {
+    std::vector<uint8_t> Codes;
+    std::vector<std::string> Items;
+};
+
+const FormatList* FormatListOf(int field)
+{
+    static const FormatList main_field{
+        {0, 2, 3, 4, 5, 6, 7, 8},
+        {"0 нет", "2 1245_", "3 12.45.00 эксп. вр.", "4 12.45_", "5 12-45", "6 12.45.00 всегда",
+         "7 12-45.00 эксп. вр.", "8 12.45.00 всегда"}};
+    static const FormatList temperature{{0, 2, 3, 4, 5},
+                                        {"0 нет", "2 12", "3 -12", "4 -12*", "5 -12*C"}};
+    static const FormatList pressure{{0, 3, 4, 5}, {"0 нет", "3 762", "4 P762", "5 P_762"}};
+    static const FormatList humidity{{0, 2, 4, 5}, {"0 нет", "2 99", "4 99%", "5 _99%"}};
+    static const FormatList radiation{{0, 4, 5}, {"0 нет", "4 0.013", "5 _0.013"}};
+    static const FormatList date{{0, 3, 4, 5}, {"0 нет", "3 дд.мм", "4 ддмм", "5 дд_мм"}};
+    switch (field) {
+    case kFieldMain:
+        return &main_field;
+    case kFieldTemperature1:
+    case kFieldTemperature2:
+    case kFieldTemperature3:
+        return &temperature;
+    case kFieldPressure:
+        return &pressure;
+    case kFieldHumidity:
+        return &humidity;
+    case kFieldRadiation:
+        return &radiation;
+    case kFieldDate:
+        return &date;
+    default:
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+const std::vector<uint8_t>& FormatCodes(int field)
+{
+    static const std::vector<uint8_t> none;
+    const FormatList* list = FormatListOf(field);
+    return list ? list->Codes : none;
+}
+
+const std::vector<std::string>& FormatItems(int field)
+{
+    static const std::vector<std::string> none;
+    const FormatList* list = FormatListOf(field);
+    return list ? list->Items : none;
+}
+
+int FormatPosition(int field, int code)
+{
+    const auto& codes = FormatCodes(field);
+    for (size_t p = 0; p < codes.size(); ++p)
+        if (codes[p] == code)
+            return static_cast<int>(p);
+    return -1;
+}
+
+int FormatCode(int field, int position)
+{
+    const auto& codes = FormatCodes(field);
+    if (position < 0 || static_cast<size_t>(position) >= codes.size())
+        return -1;
+    return codes[position];
+}
+
+int CountPos(int field, int value, bool to_code)
+{
+    return to_code ? FormatCode(field, value) : FormatPosition(field, value);
+}
+
+}  // namespace chronavel

@@ -1,0 +1,82 @@
+#include "config/write_settings.h"
+
+#include <cstdint>
+
+#include "app/ini_file_chronavel.h"
+#include "config/registers.h"
+#include "link/frames.h"
+#include "port/sync.h"
+
+namespace chronavel {
+
+namespace {
+
+constexpr int kImageWrites = 3;
+constexpr int kImageLimit = 3;
+constexpr int kExplicitLimit = 5;
+
+// One register write; false once the clock has stopped answering.
+bool Write(uint8_t target, uint8_t reg, uint8_t value, int limit)
+{
+    SyncTransaction(target, kCmdWriteRegister, reg, value, limit, 0);
+    return NoAnswer.load() == 0;
+}
+
+}  // namespace
+
+void WriteSettings()
+{
+    const uint8_t target = Connection.TargetAddress;
+    auto& s = ClockSettings;
+    auto& r = Registers;
+
+    FillRegAddr();
+    for (int k = 0; k < kImageSize; ++k) {
+        // An index with no register behind it is never sent: it would land in
+        // register 0.
+        if (r.RegSnapshot[k] == r.RegEdited[k] || r.RegAddr[k] == 0)
+            continue;
+        for (int n = 0; n < kImageWrites; ++n)
+            if (!Write(target, r.RegAddr[k], r.RegEdited[k], kImageLimit))
+                return;
+    }
+
+    const SideSettings now{s.DimLevel.load(), s.NormLevel.load(), s.LowerLevel.load(),
+                           s.RegSE.load()};
+    const SideSettings& was = r.SideSnapshot;
+    const struct {
+        uint8_t Reg;
+        uint8_t Now;
+        uint8_t Was;
+    } side[] = {{kRegDimLevel, now.DimLevel, was.DimLevel},
+                {kRegNormLevel, now.NormLevel, was.NormLevel},
+                {kRegLowerLevel, now.LowerLevel, was.LowerLevel},
+                {kRegSE, now.RegSE, was.RegSE}};
+    for (const auto& e : side)
+        if (e.Now != e.Was && !Write(target, e.Reg, e.Now, kExplicitLimit))
+            return;
+
+    for (int i = 0; i < kFieldFormatCount; ++i)
+        if (!Write(target, static_cast<uint8_t>(kRegFieldFormat0 + i), s.FieldFormat[i].load(),
+                   kExplicitLimit))
+            return;
+
+    for (int i = 0; i < kTextLenCount; ++i) {
+        const uint8_t len = s.TextLen[i].load();
+        if (!Write(target, static_cast<uint8_t>(kRegTextLen0 + i), len, kExplicitLimit))
+            return;
+        if (len == 0)
+            break;
+    }
+
+    const int16_t correction = s.DayCorrection.load();
+    if (!Write(target, kRegClockAddr, s.ClockAddr.load(), kExplicitLimit))
+        return;
+    if (!Write(target, kRegCorrectionHigh, CorrectionHigh(correction), kExplicitLimit))
+        return;
+    if (!Write(target, kRegCorrectionLow, CorrectionLow(correction), kExplicitLimit))
+        return;
+    Write(target, kRegMasterFlags, s.MasterFlags.load(), kExplicitLimit);
+}
+
+}  // namespace chronavel

@@ -1,0 +1,150 @@
+#include "app/master_search.h"
+#include "link/frames.h"
+#include "link/reception.h"
+#include "port/decode.h"
+#include "port/port.h"
+#include "port/sync.h"
+#include "support/fake_port.h"
+#include "support/recorder_host.h"
+
+#include <atomic>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+namespace chronavel {
+namespace {
+
+// The answer of a clock to a register read: a wake byte, then the reply
+// header with its two check bytes.
+std::vector<uint8_t> RegisterAnswer(uint8_t addr, uint8_t reg, uint8_t value)
+{
+    std::vector<uint8_t> h{kSync, addr, addr, kReplyRegister, reg, value};
+    const uint16_t sum = SumBytes(h.data(), h.size());
+    std::vector<uint8_t> out{0x00};
+    out.insert(out.end(), h.begin(), h.end());
+    out.push_back(CheckByte1(sum));
+    out.push_back(CheckByte2(sum));
+    return out;
+}
+
+class MasterSearchTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        port = std::make_shared<test::FakePort>();
+        port->on_write = [this](const std::vector<uint8_t>& w) {
+            // Short frame: 00 E0 00 addr cmd p1 p2 ck ck.
+            if (w.size() != kShortFrameSize || w[4] != kCmdReadRegister)
+                return;
+            const uint8_t addr = w[3];
+            for (const auto& [a, flags] : clocks)
+                if (a == addr)
+                    port->Feed(RegisterAnswer(addr, w[5], flags));
+        };
+        PortHandle.Set(port);
+        NoAnswer.store(0);
+        MasterAddress.store(0);
+        ResetReception();
+    }
+    void TearDown() override
+    {
+        PortHandle.Set(nullptr);
+        NoAnswer.store(0);
+        MasterAddress.store(0);
+    }
+
+    std::vector<uint8_t> ProbedAddresses() const
+    {
+        std::vector<uint8_t> out;
+        for (const auto& w : port->Writes()) {
+            EXPECT_EQ(w, BuildShortFrame(w[3], kCmdReadRegister, 0x4D, 0));
+            out.push_back(w[3]);
+        }
+        return out;
+    }
+
+    test::RecorderHost host;
+    std::shared_ptr<test::FakePort> port;
+    std::vector<std::pair<uint8_t, uint8_t>> clocks; // address, value of 0x4D
+};
+
+TEST_F(MasterSearchTest, SilentLineProbesEveryAddressOnceInOrder)
+{
+    std::vector<uint8_t> progress;
+    const uint8_t found = SearchMaster(9600, [&](uint8_t a) { progress.push_back(a); });
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(MasterAddress.load(), 0);
+    std::vector<uint8_t> all;
+    for (int a = 1; a <= 254; ++a)
+        all.push_back(static_cast<uint8_t>(a));
+    EXPECT_EQ(progress, all);
+    EXPECT_EQ(ProbedAddresses(), all);    // never 0, never 255
+    EXPECT_TRUE(host.Messages().empty()); // silent probes raise no message
+}
+
+TEST_F(MasterSearchTest, StopsAtTheFirstClockWithTheMasterBit)
+{
+    clocks = {{3, 0x7F}, {5, 0x81}, {9, 0x80}};
+    std::vector<uint8_t> progress;
+    EXPECT_EQ(SearchMaster(9600, [&](uint8_t a) { progress.push_back(a); }), 5);
+    EXPECT_EQ(MasterAddress.load(), 5);
+    EXPECT_EQ(progress, (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(ProbedAddresses(), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+}
+
+TEST_F(MasterSearchTest, MasterAtTheLastAddress)
+{
+    clocks = {{254, 0x80}};
+    EXPECT_EQ(SearchMaster(9600), 254);
+    EXPECT_EQ(port->WriteCount(), 254u);
+}
+
+TEST_F(MasterSearchTest, LeavesNoAnswerAsItWas)
+{
+    SearchMaster(9600);
+    EXPECT_EQ(NoAnswer.load(), 0); // the last silent probe does not linger
+    NoAnswer.store(1);
+    clocks = {{2, 0x80}};
+    EXPECT_EQ(SearchMaster(9600), 2); // an earlier failure does not stop the search
+    EXPECT_EQ(NoAnswer.load(), 1);
+}
+
+TEST_F(MasterSearchTest, CancelEndsTheSearch)
+{
+    std::atomic<bool> cancel{false};
+    const uint8_t found = SearchMaster(
+        9600,
+        [&](uint8_t a) {
+            if (a == 10)
+                cancel.store(true);
+        },
+        &cancel);
+    EXPECT_EQ(found, 0);
+    EXPECT_EQ(port->WriteCount(), 10u);
+}
+
+TEST_F(MasterSearchTest, ThePortsReadTimeOutIsPutBack)
+{
+    SearchMaster(9600);
+    EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
+}
+
+TEST(ProbePatience, FitsTheLineSpeed)
+{
+    const auto wait_ms = [](const SyncPatience& p) { return p.ReadTimeoutMs * p.EmptyReadLimit; };
+    // At 9600 Bd: our 9 bytes and a reply header take about 18 ms on the wire,
+    // plus the clock's turnaround; far less than ten 80 ms reads.
+    const SyncPatience p9600 = ProbePatience(9600);
+    EXPECT_GE(wait_ms(p9600), 35);
+    EXPECT_LE(wait_ms(p9600), 80);
+    EXPECT_LE(254 * (wait_ms(p9600) + 20), 30000); // a silent line's whole search
+    // Slower lines wait longer, faster ones not below a floor.
+    EXPECT_GT(wait_ms(ProbePatience(1200)), 150);
+    EXPECT_GE(wait_ms(ProbePatience(115200)), 20);
+    EXPECT_GE(ProbePatience(115200).ReadTimeoutMs, 5);
+    EXPECT_GE(ProbePatience(0).EmptyReadLimit, 2); // nonsense speed: still a bounded wait
+}
+
+} // namespace
+} // namespace chronavel

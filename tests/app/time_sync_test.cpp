@@ -1,0 +1,155 @@
+#include "app/time_sync.h"
+#include "link/frames.h"
+#include "link/request.h"
+#include "platform/tick.h"
+#include "port/port.h"
+#include "port/sync.h"
+#include "support/fake_port.h"
+
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace chronavel {
+namespace {
+
+LocalTime At(int y, int mo, int d, int h, int mi, int s)
+{
+    LocalTime t;
+    t.Year = y;
+    t.Month = mo;
+    t.Day = d;
+    t.Hour = h;
+    t.Minute = mi;
+    t.Second = s;
+    return t;
+}
+
+class TimeSyncTest : public ::testing::Test {
+protected:
+    void TearDown() override
+    {
+        SetTimeSource(nullptr);
+        platform::SetTickSource(nullptr);
+        PortHandle.Set(nullptr);
+        ResetRequestState();
+    }
+};
+
+TEST_F(TimeSyncTest, BlockForSundayInDecember)
+{
+    const TimeBlock b = MakeTimeBlock(At(2026, 12, 6, 14, 5, 9));
+    EXPECT_EQ(b, (TimeBlock{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
+}
+
+TEST_F(TimeSyncTest, DayOfWeekFromJulianDay)
+{
+    EXPECT_EQ(DayOfWeekByte(2001, 1, 1), 2); // Monday
+    EXPECT_EQ(JulianDay(2000, 1, 1), 2451545);
+    EXPECT_EQ(DayOfWeekByte(2000, 1, 1), 7); // Saturday
+    // March starts the year of the algorithm; February belongs to the one before.
+    EXPECT_EQ(JulianDay(2000, 3, 1) - JulianDay(2000, 2, 29), 1);
+    EXPECT_EQ(DayOfWeekByte(2000, 3, 1), 4);  // Wednesday
+    EXPECT_EQ(DayOfWeekByte(2000, 2, 29), 3); // Tuesday
+    EXPECT_EQ(DayOfWeekByte(2026, 12, 6), 8); // Sunday is 8, not 1
+    // A run of days cycles 2..8 without a gap across month and year ends.
+    int32_t j = JulianDay(1999, 12, 27);
+    EXPECT_EQ(DayOfWeekByte(1999, 12, 27), 2);
+    EXPECT_EQ(JulianDay(1999, 12, 31), j + 4);
+    EXPECT_EQ(DayOfWeekByte(2000, 1, 2), 8);
+    EXPECT_EQ(DayOfWeekByte(2000, 1, 3), 2);
+}
+
+TEST_F(TimeSyncTest, BcdOfEveryField)
+{
+    EXPECT_EQ(TimeBcd(45), 0x45);
+    EXPECT_EQ(TimeBcd(0), 0x00);
+    EXPECT_EQ(TimeBcd(59), 0x59);
+    const TimeBlock b = MakeTimeBlock(At(2099, 1, 31, 23, 59, 58));
+    EXPECT_EQ(b, (TimeBlock{0x58, 0x59, 0x23, DayOfWeekByte(2099, 1, 31), 0x31, 0x01, 0x99}));
+    EXPECT_EQ(MakeTimeBlock(At(2100, 1, 1, 0, 0, 0))[6], 0x00); // year in the century
+}
+
+TEST_F(TimeSyncTest, RequestFields)
+{
+    platform::SetTickSource([] { return 1000u; });
+    SetTimeSource([] { return At(2026, 12, 6, 14, 5, 9); });
+    const TRequestRec r = TimeSyncRequest(0x05);
+    EXPECT_EQ(r.Addr, 0x05);
+    EXPECT_EQ(r.Cmd, 0x70);
+    EXPECT_EQ(r.Param1, 0);
+    EXPECT_EQ(r.Param2, 7);
+    EXPECT_EQ(r.Retries, 3);
+    EXPECT_EQ(r.Interval, 3000);
+    EXPECT_EQ(r.NextDue, 4000u);
+    EXPECT_EQ(r.ReplyBuf, nullptr);
+    EXPECT_EQ(r.ReplyMode, 2);
+    EXPECT_EQ(r.ReplyIndex, 0);
+    EXPECT_EQ(r.Exhausted, 0);
+    ASSERT_NE(r.Data, nullptr);
+    EXPECT_EQ(r.Data->Current(), (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
+    EXPECT_EQ(TimeSyncRequest(0xFF).Addr, 0xFF);
+}
+
+TEST_F(TimeSyncTest, EveryWriteCarriesTheTimeOfThatMoment)
+{
+    LocalTime now = At(2026, 12, 6, 14, 5, 9);
+    SetTimeSource([&now] { return now; });
+    const TRequestRec r = TimeSyncRequest(0x01);
+    now.Second = 12;
+    EXPECT_EQ(r.Data->Current()[0], 0x12);
+    // A copy (the failure handler's re-queue) shares the block and stamps afresh.
+    TRequestRec copy = r;
+    now.Minute = 6;
+    now.Second = 0;
+    EXPECT_EQ(copy.Data->Current()[0], 0x00);
+    EXPECT_EQ(copy.Data->Current()[1], 0x06);
+}
+
+// The resend path of the retry engine: the frame on the line carries the time
+// of the resend, not that of the first send.
+TEST_F(TimeSyncTest, ResendOnTheLineCarriesAFreshTime)
+{
+    uint32_t tick = 50000;
+    platform::SetTickSource([&tick] { return tick; });
+    LocalTime now = At(2026, 12, 6, 14, 5, 9);
+    SetTimeSource([&now] { return now; });
+    auto port = std::make_shared<test::FakePort>();
+    PortHandle.Set(port);
+    InitPending();
+
+    const TRequestRec r = TimeSyncRequest(0x03);
+    SendRequest(r);
+    AddPending(r);
+    tick += 3000;
+    now.Second = 12;
+    CheckPending();
+    tick += 3000;
+    now.Second = 15;
+    CheckPending();
+
+    const auto writes = port->Writes();
+    ASSERT_EQ(writes.size(), 3u);
+    const auto expect_frame = [](uint8_t sec) {
+        const std::vector<uint8_t> block{sec, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26};
+        return BuildDataFrame(0x03, 0x70, 0, 7, block.data());
+    };
+    EXPECT_EQ(writes[0], expect_frame(0x09));
+    EXPECT_EQ(writes[1], expect_frame(0x12));
+    EXPECT_EQ(writes[2], expect_frame(0x15));
+}
+
+TEST_F(TimeSyncTest, SinkhrDateForgetsAnEarlierLinkFailureAndQueuesOneRequest)
+{
+    CreateRing(kRingRequests);
+    NoAnswer.store(1);
+    ASSERT_TRUE(Sinkhr_date(0x07));
+    EXPECT_EQ(NoAnswer.load(), 0);
+    ASSERT_FALSE(RingEmpty());
+    const TRequestRec r = GetRequest();
+    EXPECT_EQ(r.Addr, 0x07);
+    EXPECT_EQ(r.Cmd, 0x70);
+    EXPECT_TRUE(RingEmpty());
+}
+
+} // namespace
+} // namespace chronavel

@@ -1,0 +1,208 @@
+// chronavelctl: the clocks kept in time, read, written and watched from a
+// shell or a service, over the same core as the windows.
+#include "tools/args.h"
+#include "tools/commands.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace chronavel::ctl;
+
+struct LineArgs {
+    std::string port;
+    std::string speed = "9600";
+    std::string addr;
+};
+
+void AddPort(CLI::App& sub, LineArgs& a)
+{
+    sub.add_option("--port", a.port, "Serial port: a name from 'chronavelctl ports' or a path")
+        ->required();
+    sub.add_option("--speed", a.speed, "Line speed in bit/s")->capture_default_str();
+}
+
+void AddAddr(CLI::App& sub, LineArgs& a, bool required, const std::string& fallback)
+{
+    a.addr = fallback;
+    auto* opt =
+        sub.add_option("--addr", a.addr, "Clock address 0..255 (decimal or 0x-hex), or all");
+    if (required)
+        opt->required();
+    else
+        opt->capture_default_str();
+}
+
+LineOptions MakeLine(const LineArgs& a)
+{
+    LineOptions line;
+    line.Port = a.port;
+    const auto speed = ParseNumber(a.speed, 4000000);
+    if (!speed || *speed == 0)
+        throw UsageError("invalid line speed '" + a.speed +
+                         "' (--speed): expected a number of bit/s");
+    line.Speed = static_cast<int>(*speed);
+    if (!a.addr.empty())
+        line.Addr = ParseAddress(a.addr);
+    return line;
+}
+
+int PositiveCount(const std::string& text, const std::string& what)
+{
+    const auto v = ParseNumber(text, 1000000000);
+    if (!v || *v == 0)
+        throw UsageError("invalid count '" + text + "' (" + what + "): expected a positive number");
+    return static_cast<int>(*v);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app{"Keeps Chronavel clocks in time and reads, writes and watches them."};
+    app.require_subcommand(1);
+    app.set_help_all_flag("--help-all", "Help for every subcommand");
+
+    bool ports_json = false;
+    auto* ports = app.add_subcommand("ports", "List the serial ports");
+    ports->add_flag("--json", ports_json, "JSON array of {name, text}");
+
+    LineArgs sync_args;
+    auto* sync = app.add_subcommand("sync", "Send the local time to the clock(s) once");
+    AddPort(*sync, sync_args);
+    AddAddr(*sync, sync_args, false, "all");
+
+    LineArgs check_args;
+    auto* check = app.add_subcommand("check", "Link check: does the clock answer?");
+    AddPort(*check, check_args);
+    AddAddr(*check, check_args, true, "");
+
+    LineArgs read_args;
+    std::vector<std::string> read_regs;
+    auto* read = app.add_subcommand("read", "Read registers (queued reads)");
+    AddPort(*read, read_args);
+    AddAddr(*read, read_args, true, "");
+    read->add_option("REG", read_regs, "Register numbers, decimal or 0x-hex")->required();
+
+    LineArgs read_all_args;
+    bool read_all_json = false;
+    auto* read_all = app.add_subcommand("read-all", "Read the clock's settings and decode them");
+    AddPort(*read_all, read_all_args);
+    AddAddr(*read_all, read_all_args, true, "");
+    read_all->add_flag("--json", read_all_json, "One JSON object keyed by setting name");
+
+    LineArgs write_args;
+    std::vector<std::string> write_items;
+    auto* write = app.add_subcommand("write", "Write registers (synchronous, in order)");
+    AddPort(*write, write_args);
+    AddAddr(*write, write_args, true, "");
+    write->add_option("REG=VALUE", write_items, "Assignments, decimal or 0x-hex")->required();
+
+    LineArgs scan_args;
+    auto* scan = app.add_subcommand("scan", "Search addresses 1..254 for the master clock");
+    AddPort(*scan, scan_args);
+
+    LineArgs watch_args;
+    std::string watch_count;
+    bool watch_json = false;
+    auto* watch = app.add_subcommand("watch", "Show the master's emulated display");
+    AddPort(*watch, watch_args);
+    watch->add_option("--count", watch_count, "Stop after N status blocks");
+    watch->add_flag("--json", watch_json, "One JSON object per status block");
+
+    LineArgs daemon_args;
+    std::string period = "hour";
+    std::string period_seconds;
+    std::string retry_seconds = "10";
+    std::string daemon_count;
+    bool show_display = false;
+    auto* daemon = app.add_subcommand("daemon", "Keep the clocks in time until stopped");
+    AddPort(*daemon, daemon_args);
+    AddAddr(*daemon, daemon_args, false, "all");
+    daemon->add_option("--period", period, "minute, hour, 3h or day")->capture_default_str();
+    daemon->add_flag("--show-display", show_display,
+                     "Also print the master's emulated display as status blocks arrive");
+    // For tests: a shorter period, a shorter reconnect interval, a bounded run.
+    daemon->add_option("--period-seconds", period_seconds)->group("");
+    daemon->add_option("--retry-seconds", retry_seconds)->group("");
+    daemon->add_option("--count", daemon_count)->group("");
+
+    if (argc > 1 && argv[1][0] != '-') {
+        bool known = false;
+        for (const auto* sub : app.get_subcommands({}))
+            known = known || sub->get_name() == argv[1];
+        if (!known) {
+            std::fprintf(stderr, "chronavelctl: unknown subcommand '%s'\n", argv[1]);
+            std::fprintf(stderr, "Run with --help for more information.\n");
+            return kExitUsage;
+        }
+    }
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        std::fprintf(stderr, "chronavelctl: %s\n", e.what());
+        std::fprintf(stderr, "Run with --help for more information.\n");
+        return kExitUsage;
+    }
+
+    try {
+        if (*ports)
+            return RunPorts(ports_json);
+        if (*sync)
+            return RunSync(MakeLine(sync_args));
+        if (*check) {
+            const LineOptions line = MakeLine(check_args);
+            if (line.Addr == 0xFF)
+                throw UsageError("--addr all: the link check needs the address of one clock");
+            return RunCheck(line);
+        }
+        if (*read) {
+            const LineOptions line = MakeLine(read_args);
+            std::vector<uint8_t> regs;
+            for (const auto& r : read_regs)
+                regs.push_back(ParseRegister(r));
+            return RunRead(line, regs);
+        }
+        if (*read_all)
+            return RunReadAll(MakeLine(read_all_args), read_all_json);
+        if (*write) {
+            const LineOptions line = MakeLine(write_args);
+            std::vector<RegisterValue> writes;
+            for (const auto& w : write_items)
+                writes.push_back(ParseAssignment(w));
+            return RunWrite(line, writes);
+        }
+        if (*scan)
+            return RunScan(MakeLine(scan_args));
+        if (*watch) {
+            WatchOptions w;
+            w.Json = watch_json;
+            if (!watch_count.empty())
+                w.Count = PositiveCount(watch_count, "--count");
+            return RunWatch(MakeLine(watch_args), w);
+        }
+        if (*daemon) {
+            DaemonOptions d;
+            d.PeriodSeconds = ParsePeriod(period);
+            if (!period_seconds.empty())
+                d.PeriodSeconds = PositiveCount(period_seconds, "--period-seconds");
+            d.RetrySeconds = PositiveCount(retry_seconds, "--retry-seconds");
+            if (!daemon_count.empty())
+                d.Count = PositiveCount(daemon_count, "--count");
+            d.ShowDisplay = show_display;
+            return RunDaemon(MakeLine(daemon_args), d);
+        }
+    } catch (const UsageError& e) {
+        std::fprintf(stderr, "chronavelctl: %s\n", e.what());
+        return kExitUsage;
+    }
+    return kExitUsage;
+}

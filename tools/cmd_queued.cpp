@@ -1,0 +1,188 @@
+// The subcommands that go through the request queue and the exchange
+// thread, as the main window's commands do: sync, read, read-all.
+#include "app/time_sync.h"
+#include "config/registers.h"
+#include "link/frames.h"
+#include "link/request.h"
+#include "port/sync.h"
+#include "tools/commands.h"
+#include "tools/line.h"
+#include "tools/read_all_output.h"
+#include "tools/tool_host.h"
+#include "tools/tracker.h"
+
+#include <array>
+#include <chrono>
+#include <thread>
+
+namespace chronavel::ctl {
+
+namespace {
+
+// A read removed by a reply that was not its own (a master's status block
+// from the same address, say) is asked again, at most this often.
+constexpr int kReadRounds = 3;
+
+enum class Outcome { kDone, kInterrupted, kPortLost };
+
+// Queues the requests and waits until each has been answered or given up.
+Outcome QueueAndWait(Line& line, const std::vector<TRequestRec>& requests)
+{
+    int target = Counts().Total();
+    for (const TRequestRec& r : requests) {
+        // The ring holds 150; a longer list waits for room.
+        while (!PutRequest(r)) {
+            if (StopRequested.load())
+                return Outcome::kInterrupted;
+            if (line.Lost())
+                return Outcome::kPortLost;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        ++target;
+    }
+    Outcome why = Outcome::kDone;
+    const bool done = WaitForTotal(target, [&] {
+        if (StopRequested.load()) {
+            why = Outcome::kInterrupted;
+            return true;
+        }
+        if (line.Lost()) {
+            why = Outcome::kPortLost;
+            return true;
+        }
+        return false;
+    });
+    return done ? Outcome::kDone : why;
+}
+
+int OutcomeCode(Outcome o, const Line& line)
+{
+    if (o == Outcome::kPortLost)
+        return PortVanished(line.Options());
+    return kExitNoAnswer; // interrupted
+}
+
+bool WasGivenUp(uint8_t reg)
+{
+    for (const TRequestRec& f : FailedRequests())
+        if (f.Cmd == kCmdReadRegister && f.Param1 == reg)
+            return true;
+    return false;
+}
+
+// Reads the registers, asking again for those whose request was removed by
+// some other reply. Fills values; returns the outcome of the last wait.
+Outcome ReadRegisters(Line& line, uint8_t addr, const std::vector<uint8_t>& regs,
+                      std::array<std::optional<uint8_t>, 256>& values,
+                      std::vector<uint8_t>& unanswered)
+{
+    std::vector<uint8_t> todo = regs;
+    std::vector<uint8_t> given_up;
+    for (int round = 0; round < kReadRounds && !todo.empty(); ++round) {
+        ClearTracker();
+        std::vector<TRequestRec> reqs;
+        for (uint8_t reg : todo)
+            reqs.push_back(StandardRequest(addr, kCmdReadRegister, reg, 0));
+        const Outcome o = QueueAndWait(line, reqs);
+        if (o != Outcome::kDone)
+            return o;
+        std::vector<uint8_t> again;
+        for (uint8_t reg : todo) {
+            if (auto v = RegisterAnswer(reg))
+                values[reg] = v;
+            else if (WasGivenUp(reg))
+                given_up.push_back(reg);
+            else
+                again.push_back(reg);
+        }
+        todo = again;
+    }
+    unanswered = given_up;
+    unanswered.insert(unanswered.end(), todo.begin(), todo.end());
+    return Outcome::kDone;
+}
+
+int OpenWithExchange(Line& line)
+{
+    const int rc = line.Open();
+    if (rc != kExitOk)
+        return rc;
+    InstallTracker(line.Options().Addr);
+    line.StartExchange();
+    return kExitOk;
+}
+
+} // namespace
+
+int RunSync(const LineOptions& options)
+{
+    ToolHost host;
+    InstallSignalHandlers();
+    Line line(options, host);
+    if (const int rc = OpenWithExchange(line); rc != kExitOk)
+        return rc;
+    ClearTracker();
+    const int before = Counts().Failed;
+    NoAnswer.store(0);
+    const Outcome o = QueueAndWait(line, {TimeSyncRequest(options.Addr)});
+    if (o != Outcome::kDone)
+        return OutcomeCode(o, line);
+    if (Counts().Failed > before)
+        return kExitNoAnswer;
+    Say("time set on clock " +
+        (options.Addr == kBroadcast ? std::string("all") : Hex2(options.Addr)));
+    return kExitOk;
+}
+
+int RunRead(const LineOptions& options, const std::vector<uint8_t>& regs)
+{
+    ToolHost host;
+    InstallSignalHandlers();
+    Line line(options, host);
+    if (const int rc = OpenWithExchange(line); rc != kExitOk)
+        return rc;
+    std::array<std::optional<uint8_t>, 256> values{};
+    std::vector<uint8_t> unanswered;
+    const Outcome o = ReadRegisters(line, options.Addr, regs, values, unanswered);
+    if (o != Outcome::kDone)
+        return OutcomeCode(o, line);
+    for (uint8_t reg : regs) {
+        if (values[reg])
+            Print(Hex2(reg) + "=" + Hex2(*values[reg]));
+    }
+    for (uint8_t reg : unanswered)
+        Say("register " + Hex2(reg) + ": no answer");
+    return unanswered.empty() ? kExitOk : kExitNoAnswer;
+}
+
+int RunReadAll(const LineOptions& options, bool json)
+{
+    ToolHost host;
+    InstallSignalHandlers();
+    Line line(options, host);
+    if (const int rc = OpenWithExchange(line); rc != kExitOk)
+        return rc;
+    const auto& batch = ReadBatchRegisters();
+    std::vector<uint8_t> regs(batch.begin(), batch.end());
+    std::array<std::optional<uint8_t>, 256> values{};
+    std::vector<uint8_t> unanswered;
+    const Outcome o = ReadRegisters(line, options.Addr, regs, values, unanswered);
+    if (o != Outcome::kDone)
+        return OutcomeCode(o, line);
+    // A master's status blocks refresh some of the variables as they come
+    // (the exposures among them); what is shown is what this clock answered.
+    line.Close();
+    for (uint8_t reg : regs)
+        if (values[reg])
+            StoreRegisterValue(reg, *values[reg]);
+    for (uint8_t reg : unanswered)
+        Say("register " + Hex2(reg) + ": no answer");
+    if (json)
+        Print(SettingsJson().dump());
+    else
+        for (const auto& row : SettingsTable())
+            Print(row);
+    return unanswered.empty() ? kExitOk : kExitNoAnswer;
+}
+
+} // namespace chronavel::ctl

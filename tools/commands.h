@@ -1,0 +1,46 @@
+// The subcommands of chronavelctl. Each returns the process exit code.
+#pragma once
+
+#include "tools/args.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace chronavel::ctl {
+
+// Exit codes.
+constexpr int kExitOk = 0;
+constexpr int kExitNoAnswer = 1; // a clock did not answer, nothing found
+constexpr int kExitUsage = 2;
+constexpr int kExitPort = 3; // cannot open, settings refused, vanished
+
+struct LineOptions {
+    std::string Port;
+    int Speed = 9600;
+    uint8_t Addr = 0xFF;
+};
+
+struct WatchOptions {
+    int Count = 0; // 0: until interrupted
+    bool Json = false;
+};
+
+struct DaemonOptions {
+    int PeriodSeconds = 3600;
+    int RetrySeconds = 10;
+    bool ShowDisplay = false;
+    int Count = 0; // stop after this many syncs (0: never); for tests
+};
+
+int RunPorts(bool json);
+int RunSync(const LineOptions& line);
+int RunCheck(const LineOptions& line);
+int RunRead(const LineOptions& line, const std::vector<uint8_t>& regs);
+int RunReadAll(const LineOptions& line, bool json);
+int RunWrite(const LineOptions& line, const std::vector<RegisterValue>& writes);
+int RunScan(const LineOptions& line);
+int RunWatch(const LineOptions& line, const WatchOptions& watch);
+int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);
+
+} // namespace chronavel::ctl

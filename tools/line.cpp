@@ -1,0 +1,114 @@
+#include "tools/line.h"
+
+#include "app/ini_file_chronavel.h"
+#include "link/exchange.h"
+#include "link/reception.h"
+#include "port/port.h"
+
+#include <chrono>
+#include <csignal>
+
+namespace chronavel::ctl {
+
+std::atomic<bool> StopRequested{false};
+
+namespace {
+
+extern "C" void OnStopSignal(int)
+{
+    StopRequested.store(true);
+}
+
+constexpr auto kStopWait = std::chrono::milliseconds(3000);
+
+} // namespace
+
+void InstallSignalHandlers()
+{
+    struct sigaction sa {};
+    sa.sa_handler = &OnStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+Line::Line(const LineOptions& options, ToolHost& host) : options_(options), host_(host)
+{
+    Connection.ComPort = options.Port;
+    Connection.ComSpeed = options.Speed;
+    Connection.TargetAddress = options.Addr;
+}
+
+Line::~Line()
+{
+    Close();
+}
+
+int Line::Open(bool quiet)
+{
+    host_.ClearPortLost();
+    ResetReadErrorNotice();
+    host_.SetQuiet(quiet);
+    platform::SerialPtr port;
+    try {
+        port = OpenPort(options_.Port, options_.Speed);
+    } catch (const PortError& e) {
+        host_.SetQuiet(false);
+        if (!quiet)
+            Say(std::string(e.what()));
+        if (!quiet)
+            Say("chronavelctl: port " + options_.Port + " (" + PortPath(options_.Port) +
+                ") refused the line settings at " + std::to_string(options_.Speed) + " bit/s");
+        return kExitPort;
+    }
+    host_.SetQuiet(false);
+    if (!port) {
+        if (!quiet)
+            Say("chronavelctl: cannot open port " + options_.Port + " (" + PortPath(options_.Port) +
+                ")");
+        return kExitPort;
+    }
+    PortHandle.Set(port);
+    return kExitOk;
+}
+
+bool Line::IsOpen() const
+{
+    return PortHandle.Get() != nullptr;
+}
+
+void Line::StartExchange()
+{
+    StartExchangeThread();
+    exchange_ = true;
+}
+
+bool Line::Lost() const
+{
+    platform::SerialPtr port = PortHandle.Get();
+    if (!port || port->Lost() || host_.PortLost())
+        return true;
+    if (exchange_) {
+        std::shared_ptr<TNewThread> t = ExchangeThread.Get();
+        if (!t || !t->Running())
+            return true;
+    }
+    return false;
+}
+
+void Line::Close()
+{
+    if (exchange_) {
+        StopExchangeThread(kStopWait);
+        exchange_ = false;
+    }
+    ClosePort();
+}
+
+int PortVanished(const LineOptions& options)
+{
+    Say("chronavelctl: port " + options.Port + " has gone away");
+    return kExitPort;
+}
+
+} // namespace chronavel::ctl

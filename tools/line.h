@@ -1,0 +1,52 @@
+// The tool's hold on the clock line: opening the port into PortHandle,
+// running the exchange thread, noticing that the port has gone, and letting
+// everything go again.
+#pragma once
+
+#include "tools/commands.h"
+#include "tools/tool_host.h"
+
+#include <atomic>
+#include <string>
+
+namespace chronavel::ctl {
+
+// Set by SIGINT and SIGTERM once InstallSignalHandlers has run.
+extern std::atomic<bool> StopRequested;
+void InstallSignalHandlers();
+
+class Line {
+public:
+    Line(const LineOptions& options, ToolHost& host);
+    ~Line(); // Close()
+    Line(const Line&) = delete;
+    Line& operator=(const Line&) = delete;
+
+    // Opens the port and makes it PortHandle. kExitOk, or kExitPort after a
+    // message (the core's own text first, then which port). quiet: only the
+    // core's text is kept back (the daemon reports in its own words).
+    int Open(bool quiet = false);
+    bool IsOpen() const;
+
+    // Starts the exchange thread on the open port.
+    void StartExchange();
+
+    // True when the port has vanished (unplugged adapter, closed pty) or the
+    // exchange thread ended on an error.
+    bool Lost() const;
+
+    // Stops the exchange thread (waiting for it) and closes the port.
+    void Close();
+
+    const LineOptions& Options() const { return options_; }
+
+private:
+    LineOptions options_;
+    ToolHost& host_;
+    bool exchange_ = false;
+};
+
+// Says that the port is gone and returns kExitPort.
+int PortVanished(const LineOptions& options);
+
+} // namespace chronavel::ctl

@@ -1,0 +1,65 @@
+#include "tools/tool_host.h"
+
+#include <cstdio>
+
+namespace chronavel::ctl {
+
+namespace {
+
+std::mutex& OutputLock()
+{
+    static std::mutex lock;
+    return lock;
+}
+
+constexpr const char* kReadError = "Error reading port";
+
+} // namespace
+
+void Say(const std::string& line)
+{
+    std::lock_guard<std::mutex> hold(OutputLock());
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+}
+
+void Print(const std::string& line)
+{
+    std::lock_guard<std::mutex> hold(OutputLock());
+    std::fprintf(stdout, "%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+ToolHost::ToolHost()
+{
+    SetHost(this);
+}
+
+ToolHost::~ToolHost()
+{
+    SetHost(nullptr);
+}
+
+void ToolHost::Synchronize(const std::function<void()>& fn)
+{
+    // The tool has no window thread: the exchange thread runs the display
+    // update itself, one at a time.
+    std::lock_guard<std::recursive_mutex> hold(sync_lock_);
+    fn();
+}
+
+void ToolHost::ShowMessage(const std::string& text)
+{
+    if (text == kReadError && port_lost_.exchange(true))
+        return;
+    if (!quiet_.load())
+        Say(text);
+}
+
+bool ToolHost::ShowWarning(const std::string& text)
+{
+    Say("Warning: " + text);
+    return false;
+}
+
+} // namespace chronavel::ctl

@@ -1,0 +1,45 @@
+// The tool's host: the core's messages go to standard error as they stand,
+// and warnings are answered the way the running subcommand needs (a tool
+// has no one to ask). A port that stops reading is noted once, not once per
+// pass of the exchange thread.
+#pragma once
+
+#include "app/host.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace chronavel::ctl {
+
+class ToolHost final : public Host {
+public:
+    ToolHost(); // installs itself
+    ~ToolHost() override;
+    ToolHost(const ToolHost&) = delete;
+    ToolHost& operator=(const ToolHost&) = delete;
+
+    void Synchronize(const std::function<void()>& fn) override;
+    void ShowMessage(const std::string& text) override;
+    bool ShowWarning(const std::string& text) override;
+
+    // True once the port has failed a read since the last ClearPortLost.
+    bool PortLost() const { return port_lost_.load(); }
+    void ClearPortLost() { port_lost_.store(false); }
+
+    // Keeps the core's messages back for a while (the daemon's reconnect
+    // attempts, which it reports in its own words, once).
+    void SetQuiet(bool quiet) { quiet_.store(quiet); }
+
+private:
+    std::recursive_mutex sync_lock_;
+    std::atomic<bool> port_lost_{false};
+    std::atomic<bool> quiet_{false};
+};
+
+// One line on standard error, whole even when threads print at once.
+void Say(const std::string& line);
+// One line on standard output, flushed.
+void Print(const std::string& line);
+
+} // namespace chronavel::ctl

@@ -3,6 +3,7 @@
 #include "link/frames.h"
 #include "link/queues.h"
 #include "link/reception.h"
+#include "port/decode.h"
 #include "port/port.h"
 
 #include <exception>
@@ -26,7 +27,8 @@ constexpr auto kPassPause = std::chrono::milliseconds(10);
 // goes on without it (the predecessor then skips the line and ends alone).
 constexpr auto kPredecessorWait = std::chrono::milliseconds(3000);
 
-constexpr ReplyDecoder kDefaultDecoder = &MinimalDecodeReply;
+// The full decoder: replies turn into clock state.
+constexpr ReplyDecoder kDefaultDecoder = &DecodeReply;
 std::atomic<ReplyDecoder> decoder{kDefaultDecoder};
 
 thread_local TNewThread* pass_thread = nullptr;

@@ -23,11 +23,12 @@ constexpr int WM_QUIT = 0x0012;
 // The reply decoder the loop runs when a read brought a byte. It reads the
 // rest of the reply itself.
 using ReplyDecoder = void (*)();
-// nullptr restores the default.
+// nullptr restores the default, DecodeReply (port/decode.h).
 void SetReplyDecoder(ReplyDecoder decoder);
 ReplyDecoder CurrentReplyDecoder();
 
-// Header hunt, pending match and removal, data block read; nothing else.
+// Header hunt, pending match and removal, data block read; nothing else
+// (for tests of the loop that need no clock state).
 void MinimalDecodeReply();
 
 struct RequestQueues;

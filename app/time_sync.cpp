@@ -1,5 +1,6 @@
 #include "app/time_sync.h"
 
+#include "config/registers.h"
 #include "link/frames.h"
 #include "platform/tick.h"
 #include "port/sync.h"
@@ -87,10 +88,8 @@ uint8_t DayOfWeekByte(int year, int month, int day)
 
 uint8_t TimeBcd(int value)
 {
-    if (value < 0)
-        value = 0;
-    value %= 100;
-    return static_cast<uint8_t>((value / 10) * 16 + value % 10);
+    // The clock's fields are always 0..99; anything else is clamped, never thrown.
+    return BcdByte(value < 0 ? 0 : value % 100);
 }
 
 TimeBlock MakeTimeBlock(const LocalTime& t)

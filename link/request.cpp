@@ -41,10 +41,13 @@ void ReportFailure(RequestQueues& queues, const TRequestRec& rec)
     // Waiting on the window thread with the port lock held could deadlock
     // against a synchronous transaction there.
     PortIoRelease release;
-    ReportingQueues reporting(&queues);
     if (self)
         self->SetInHostCall(true);
     CurrentHost().Synchronize([&] {
+        // Marked only while the handler runs on the window thread, so the
+        // reports of two threads nest there and never leave it pointing at
+        // a list that is gone.
+        ReportingQueues reporting(&queues);
         try {
             handler(std::move(block));
         } catch (const std::exception& e) {

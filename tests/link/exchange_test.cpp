@@ -513,6 +513,55 @@ TEST(ThreadDeadlock, FailureHandlerCanRunATransactionOnTheWindowThread)
     PortHandle.Set(nullptr);
 }
 
+// The first thread's handler is still open (it started the second thread)
+// when the second thread reports: each handler works on its own thread's
+// list, and afterwards the window side is back on the current queues.
+TEST(ThreadDeadlock, OverlappingReportsLeaveTheWindowSideOnTheCurrentQueues)
+{
+    ResetEngine();
+    FakeTick tick(kNearWrap);
+    auto port = std::make_shared<FakePort>();
+    PortHandle.Set(port);
+    {
+        WindowThreadHost host;
+        auto first = TNewThread::CreateManual();
+        AddPending(
+            MakeRequest(1, 3000, 0, tick.Now(), kCmdReadRegister, 0x25, 0, nullptr, nullptr, 2, 0));
+        TPendingNode* first_head = PendHead();
+        auto second = TNewThread::CreateManual();
+        AddPending(
+            MakeRequest(1, 3000, 0, tick.Now(), kCmdReadRegister, 0x27, 0, nullptr, nullptr, 2, 0));
+        TPendingNode* second_head = PendHead();
+        ASSERT_NE(first_head, second_head);
+
+        std::promise<void> first_in;
+        std::promise<void> release_first;
+        std::shared_future<void> released = release_first.get_future().share();
+        std::vector<TPendingNode*> seen; // window thread only until the joins
+        SetRequestFailedHandler([&](std::unique_ptr<FailureBlock> b) {
+            seen.push_back(PendHead());
+            if (b->Rec.Param1 == 0x25) {
+                first_in.set_value();
+                released.wait();
+            }
+        });
+        std::thread a([&] { first->RunPass(); });
+        EXPECT_EQ(first_in.get_future().wait_for(5s), std::future_status::ready);
+        std::thread b([&] { second->RunPass(); });
+        for (int i = 0; i < 500 && !second->InHostCall(); ++i)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_TRUE(second->InHostCall());
+        release_first.set_value();
+        a.join();
+        b.join();
+        EXPECT_EQ(seen, (std::vector<TPendingNode*>{first_head, second_head}));
+        EXPECT_EQ(PendHead(), second_head);
+        SetRequestFailedHandler(nullptr);
+    }
+    ResetEngine();
+    PortHandle.Set(nullptr);
+}
+
 #if defined(__linux__)
 TEST_F(ThreadTest, RunsOneStepBelowNormalPriority)
 {

@@ -175,6 +175,10 @@ int main(int argc, char** argv)
             return RunReadAll(MakeLine(read_all_args), read_all_json);
         if (*write) {
             const LineOptions line = MakeLine(write_args);
+            // A write is confirmed by the answer of the clock addressed; no
+            // answer ever carries 0xFF, so the write would be resent forever.
+            if (line.Addr == 0xFF)
+                throw UsageError("--addr all: a register write needs the address of one clock");
             std::vector<RegisterValue> writes;
             for (const auto& w : write_items)
                 writes.push_back(ParseAssignment(w));

@@ -4,6 +4,7 @@
 #include "tools/line.h"
 #include "tools/tool_host.h"
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <unistd.h>
@@ -18,14 +19,19 @@ int RunScan(const LineOptions& options)
     if (const int rc = line.Open(); rc != kExitOk)
         return rc;
     const bool tty = isatty(STDERR_FILENO) == 1;
+    // A vanished port ends the search: probing the rest of the addresses
+    // would only repeat the line errors.
+    std::atomic<bool> stop{false};
     const uint8_t found = SearchMaster(
         options.Speed,
-        [tty](uint8_t candidate) {
+        [tty, &line, &stop](uint8_t candidate) {
+            if (StopRequested.load() || line.Lost())
+                stop.store(true);
             if (tty)
                 std::fprintf(stderr, "\rsearching: address %3d of %d", candidate,
                              kLastSearchAddress);
         },
-        &StopRequested);
+        &stop);
     if (tty)
         std::fprintf(stderr, "\r%40s\r", "");
     if (line.Lost())

@@ -88,6 +88,7 @@ TEST(CtlArguments, BadArgumentsAreUsageErrorsNamingTheArgument)
         {{"watch", "--port", "p", "--count", "none"}, "'none'"},
         {{"sync", "--port", "p", "--speed", "fast"}, "'fast'"},
         {{"check", "--port", "p", "--addr", "all"}, "--addr"},
+        {{"write", "--port", "p", "--addr", "all", "0x43=1"}, "--addr"},
         {{"sync"}, "--port"},
         {{"frobnicate"}, "frobnicate"},
         {{}, "subcommand"},
@@ -329,6 +330,22 @@ TEST(CtlScan, NoMasterOnASilentLineWithinThirtySeconds)
     EXPECT_EQ(r.out, "no master found\n");
     EXPECT_LT(r.seconds, 30.0);
     EXPECT_GE(sim->FramesReceived(0x74), 254u);
+}
+
+// A port that vanishes mid-search ends it at once, with one report, not a
+// line error for every address left.
+TEST(CtlScan, VanishedPortEndsTheSearch)
+{
+    auto sim = StartSim("ctlscangone", {1});
+    ASSERT_TRUE(sim);
+    CtlProcess d({"scan", "--port", "ctlscangone"});
+    ASSERT_TRUE(WaitUntil([&] { return sim->FramesReceived(0x74) >= 10; }, 10000));
+    sim->CloseLine();
+    const CtlResult r = d.Wait(20000);
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_TRUE(r.out.empty()) << r.out;
+    EXPECT_NE(r.err.find("has gone away"), std::string::npos) << r.err;
+    EXPECT_LE(Count(r.err, "\n"), 6u) << r.err;
 }
 
 // --- Display

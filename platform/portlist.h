@@ -25,7 +25,7 @@ bool Is8250Placeholder(const std::string& path);
 
 // Where the list comes from; the defaults are the live system.
 struct PortListSources {
-    std::string tty_class_dir = "/sys/class/tty";
+    std::string tty_class_dir; // empty: $CHRONAVEL_TTY_CLASS_DIR, else /sys/class/tty
     std::string dev_dir = "/dev";
     std::string virtual_dir; // empty: VirtualPortDir()
     PlaceholderProbe probe;  // empty: Is8250Placeholder

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -146,8 +147,15 @@ bool NaturalLess(const std::string& a, const std::string& b)
 std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
 {
     const PlaceholderProbe probe = sources.probe ? sources.probe : Is8250Placeholder;
+    // The end-to-end tests point the tool at a fake tree, so they never
+    // probe the machine's real serial ports.
+    std::string tty_dir = sources.tty_class_dir;
+    if (tty_dir.empty()) {
+        const char* over = std::getenv("CHRONAVEL_TTY_CLASS_DIR");
+        tty_dir = over && *over ? over : "/sys/class/tty";
+    }
     std::vector<PortInfo> real;
-    ForEachEntry(sources.tty_class_dir, [&](const fs::directory_entry& entry) {
+    ForEachEntry(tty_dir, [&](const fs::directory_entry& entry) {
         std::error_code ec;
         const fs::path device = entry.path() / "device";
         if (!fs::exists(device, ec))

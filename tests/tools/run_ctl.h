@@ -34,6 +34,8 @@ inline const std::string& PortsDir()
         const char* made = mkdtemp(tmpl.data());
         std::string d = made ? made : "/tmp";
         setenv("CHRONAVEL_PORTS_DIR", d.c_str(), 1);
+        // An empty serial-port tree: the tool must not probe real ports.
+        setenv("CHRONAVEL_TTY_CLASS_DIR", (d + "/no-tty").c_str(), 1);
         return d;
     }();
     return dir;

@@ -9,6 +9,7 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
+#include "tests/support/read_batch.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -24,20 +25,6 @@
 
 namespace chronavel {
 namespace {
-
-std::vector<uint8_t> ReadAllRegisters()
-{
-    std::vector<uint8_t> regs;
-    for (int r = 0x25; r <= 0x31; r += 2)
-        regs.push_back(static_cast<uint8_t>(r));
-    for (int r = 0x39; r <= 0x45; ++r)
-        regs.push_back(static_cast<uint8_t>(r));
-    for (int r = 0x4C; r <= 0x52; ++r)
-        regs.push_back(static_cast<uint8_t>(r));
-    for (int r = 0xD8; r <= 0xFF; ++r)
-        regs.push_back(static_cast<uint8_t>(r));
-    return regs;
-}
 
 void BM_ReadAllBatch(benchmark::State& state)
 {
@@ -62,7 +49,7 @@ void BM_ReadAllBatch(benchmark::State& state)
     PortHandle.Set(port);
     StartExchangeThread();
 
-    const std::vector<uint8_t> regs = ReadAllRegisters();
+    const std::vector<uint8_t> regs = test::ReadAllBatch67();
     size_t replies = 0;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {

@@ -7,6 +7,7 @@
 #include "port/port.h"
 #include "port/sync.h"
 #include "sim/sim.h"
+#include "support/read_batch.h"
 #include "support/recorder_host.h"
 
 #include <atomic>
@@ -21,21 +22,6 @@ namespace chronavel {
 namespace {
 
 using namespace std::chrono_literals;
-
-// The 67 registers of the read-all batch, in its order.
-std::vector<uint8_t> ReadAllRegisters()
-{
-    std::vector<uint8_t> regs;
-    for (int r = 0x25; r <= 0x31; r += 2)
-        regs.push_back(static_cast<uint8_t>(r));
-    for (int r = 0x39; r <= 0x45; ++r)
-        regs.push_back(static_cast<uint8_t>(r));
-    for (int r = 0x4C; r <= 0x52; ++r)
-        regs.push_back(static_cast<uint8_t>(r));
-    for (int r = 0xD8; r <= 0xFF; ++r)
-        regs.push_back(static_cast<uint8_t>(r));
-    return regs;
-}
 
 // What crossed the port, in order: "w<reg>" for a register read written,
 // "r<reg>" for a register reply decoded.
@@ -122,7 +108,7 @@ TEST_P(EngineLineTest, ReadAllBatchGoesOutOneAfterAnotherEachAfterItsReply)
     SetRequestFailedHandler([&](std::unique_ptr<FailureBlock>) { ++failures; });
     SetReplyDecoder(&RecordingDecoder);
     StartExchangeThread();
-    const std::vector<uint8_t> regs = ReadAllRegisters();
+    const std::vector<uint8_t> regs = test::ReadAllBatch67();
     ASSERT_EQ(regs.size(), 67u);
     for (uint8_t r : regs)
         ASSERT_TRUE(PutRequest(StandardRequest(1, kCmdReadRegister, r, 0)));

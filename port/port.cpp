@@ -37,9 +37,12 @@ std::string PortPath(const std::string& name)
         return name;
     if (!name.empty()) {
         const std::string virt = platform::VirtualPortDir() + "/" + name;
+        // Only a virtual port that is really there takes the name; a folder we
+        // cannot look into must not hide /dev/NAME.
         std::error_code ec;
-        if (std::filesystem::symlink_status(virt, ec).type() !=
-            std::filesystem::file_type::not_found)
+        const auto type = std::filesystem::symlink_status(virt, ec).type();
+        if (!ec && type != std::filesystem::file_type::not_found &&
+            type != std::filesystem::file_type::none)
             return virt;
     }
     return "/dev/" + name;

@@ -1,8 +1,8 @@
 #include "app/master_search.h"
 
+#include "config/registers.h"
 #include "link/frames.h"
 #include "link/reception.h"
-#include "link/switch_master.h"
 #include "port/decode.h"
 #include "port/io_hold.h"
 
@@ -52,11 +52,11 @@ uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomi
         // The answer's header is read before the exchange thread, if one
         // runs, can hunt over it.
         PortIoHold hold;
-        if (!SyncTransaction(candidate, kCmdReadRegister, kMasterFlagsRegister, 0, kProbeLimit,
+        if (!SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
                              kSilentReport, patience))
             continue;
         const ReplyHeader h = CurrentReplyHeader();
-        if (h.Param1 == kMasterFlagsRegister && (h.Param2 & kMasterBit) != 0) {
+        if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0) {
             MasterAddress.store(candidate);
             break;
         }

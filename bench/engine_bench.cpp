@@ -3,7 +3,6 @@
 // thread costs in processor time.
 //
 //   build/<dir>/bench/engine_bench
-#include "app/host.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/request.h"

@@ -19,31 +19,26 @@ template <size_t N> void ZeroAll(std::array<std::atomic<uint8_t>, N>& a)
         v.store(0);
 }
 
-void SetHighByte(std::atomic<uint16_t>& word, uint8_t b)
+// Replaces one byte of a 16-bit variable, keeping the other: the two halves
+// arrive as separate single-register answers.
+template <typename Word> void SetByte(std::atomic<Word>& word, bool high, uint8_t b)
 {
-    uint16_t old = word.load();
-    while (!word.compare_exchange_weak(old, static_cast<uint16_t>((b << 8) | (old & 0xFF)))) {
-    }
-}
-
-void SetLowByte(std::atomic<uint16_t>& word, uint8_t b)
-{
-    uint16_t old = word.load();
-    while (!word.compare_exchange_weak(old, static_cast<uint16_t>((old & 0xFF00) | b))) {
-    }
-}
-
-void SetCorrectionByte(bool high, uint8_t b)
-{
-    auto& c = ClockSettings.DayCorrection;
-    int16_t old = c.load();
+    Word old = word.load();
     for (;;) {
-        uint16_t u = static_cast<uint16_t>(old);
-        u = high ? static_cast<uint16_t>((b << 8) | (u & 0xFF))
-                 : static_cast<uint16_t>((u & 0xFF00) | b);
-        if (c.compare_exchange_weak(old, static_cast<int16_t>(u)))
+        const auto u = static_cast<uint16_t>(old);
+        const auto merged = high ? static_cast<uint16_t>((b << 8) | (u & 0xFF))
+                                 : static_cast<uint16_t>((u & 0xFF00) | b);
+        if (word.compare_exchange_weak(old, static_cast<Word>(merged)))
             return;
     }
+}
+
+// Index i of the exposure register 0x25 + 2i, or -1.
+int ExpoIndexOf(uint8_t reg)
+{
+    if (reg < kRegExpo0 || reg > kRegExpo0 + 2 * (kExpoCount - 1) || (reg - kRegExpo0) % 2 != 0)
+        return -1;
+    return (reg - kRegExpo0) / 2;
 }
 
 std::atomic<uint16_t>* PairOf(uint8_t reg, bool& high)
@@ -93,8 +88,8 @@ std::atomic<uint8_t>* ByteVariableOf(uint8_t reg)
     default:
         break;
     }
-    if (reg >= kRegExpo0 && reg <= kRegExpo0 + 2 * (kExpoCount - 1) && (reg - kRegExpo0) % 2 == 0)
-        return &ClockSettings.Expo[(reg - kRegExpo0) / 2];
+    if (const int i = ExpoIndexOf(reg); i >= 0)
+        return &ClockSettings.Expo[i];
     if (reg >= kRegFieldFormat0 && reg < kRegFieldFormat0 + kFieldFormatCount)
         return &ClockSettings.FieldFormat[reg - kRegFieldFormat0];
     if (reg >= kRegTextLen0)
@@ -159,8 +154,8 @@ void FillRegAddr()
 
 int ImageIndexOf(uint8_t reg)
 {
-    if (reg >= kRegExpo0 && reg <= kRegExpo0 + 2 * (kExpoCount - 1) && (reg - kRegExpo0) % 2 == 0)
-        return 10 + (reg - kRegExpo0);
+    if (const int i = ExpoIndexOf(reg); i >= 0)
+        return 10 + 2 * i;
     if (reg >= kRegTimeZone && reg <= kRegNormLevel)
         return 27 + (reg - kRegTimeZone);
     return -1;
@@ -169,15 +164,12 @@ int ImageIndexOf(uint8_t reg)
 bool StoreRegisterValue(uint8_t reg, uint8_t value)
 {
     if (reg == kRegCorrectionHigh || reg == kRegCorrectionLow) {
-        SetCorrectionByte(reg == kRegCorrectionHigh, value);
+        SetByte(ClockSettings.DayCorrection, reg == kRegCorrectionHigh, value);
         return true;
     }
     bool high = false;
     if (auto* word = PairOf(reg, high)) {
-        if (high)
-            SetHighByte(*word, value);
-        else
-            SetLowByte(*word, value);
+        SetByte(*word, high, value);
         return true;
     }
     if (auto* b = ByteVariableOf(reg)) {

@@ -83,7 +83,6 @@ struct SideSettings {
     uint8_t NormLevel = 0;
     uint8_t LowerLevel = 0;
     uint8_t RegSE = 0;
-    bool operator==(const SideSettings&) const = default;
 };
 
 struct RegisterImages {

@@ -18,8 +18,7 @@ constexpr int kExplicitLimit = 5;
 // One register write; false once the clock has stopped answering.
 bool Write(uint8_t target, uint8_t reg, uint8_t value, int limit)
 {
-    SyncTransaction(target, kCmdWriteRegister, reg, value, limit, 0);
-    return NoAnswer.load() == 0;
+    return SyncTransaction(target, kCmdWriteRegister, reg, value, limit, 0);
 }
 
 }  // namespace
@@ -41,17 +40,15 @@ void WriteSettings()
                 return;
     }
 
-    const SideSettings now{s.DimLevel.load(), s.NormLevel.load(), s.LowerLevel.load(),
-                           s.RegSE.load()};
     const SideSettings& was = r.SideSnapshot;
     const struct {
         uint8_t Reg;
         uint8_t Now;
         uint8_t Was;
-    } side[] = {{kRegDimLevel, now.DimLevel, was.DimLevel},
-                {kRegNormLevel, now.NormLevel, was.NormLevel},
-                {kRegLowerLevel, now.LowerLevel, was.LowerLevel},
-                {kRegSE, now.RegSE, was.RegSE}};
+    } side[] = {{kRegDimLevel, s.DimLevel.load(), was.DimLevel},
+                {kRegNormLevel, s.NormLevel.load(), was.NormLevel},
+                {kRegLowerLevel, s.LowerLevel.load(), was.LowerLevel},
+                {kRegSE, s.RegSE.load(), was.RegSE}};
     for (const auto& e : side)
         if (e.Now != e.Was && !Write(target, e.Reg, e.Now, kExplicitLimit))
             return;

@@ -74,13 +74,10 @@ void MinimalDecodeReply()
     if (!HuntFrame())
         return;
     const ReplyHeader h = CurrentReplyHeader();
-    ReplyDataRef reply_data;
-    if (TPendingNode* node = FindPending(h.Addr2, h.Cmd)) {
-        reply_data = node->Rec.ReplyBuf;
-        RemovePending(node);
-    }
+    RemovePending(FindPending(h.Addr2, h.Cmd));
+    // Read only to take the block off the line.
     if (HasDataBlock(h.Cmd))
-        reply_data = ReadDataBlock(h.Param2);
+        ReadDataBlock(h.Param2);
 }
 
 TNewThread* CurrentPassThread()
@@ -229,11 +226,8 @@ bool TNewThread::RunPass()
 
 void TNewThread::Dispatch(int msg, std::unique_ptr<FailureBlock> block)
 {
-    if (msg != WM_REQUEST_CANCEL || !block)
-        return;
-    const TRequestRec rec = block->Rec;
-    block.reset();
-    RemovePending(FindPending(rec.Addr, rec.Cmd));
+    if (msg == WM_REQUEST_CANCEL && block)
+        RemovePending(FindPending(block->Rec.Addr, block->Rec.Cmd));
 }
 
 bool TNewThread::PostToThread(int msg, std::unique_ptr<FailureBlock> block)

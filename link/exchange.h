@@ -52,7 +52,6 @@ public:
 
     // Asks the loop to end after the pass in progress. Does not wait.
     void StopThread();
-    bool StopRequested() const { return stop_.load(); }
 
     // Stops the loop and makes the rest of the pass in progress skip the
     // line: a new thread owns it from now on.

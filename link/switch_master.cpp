@@ -1,9 +1,9 @@
 #include "link/switch_master.h"
 
+#include "config/registers.h"
 #include "link/frames.h"
 #include "link/master_flags.h"
 #include "link/request.h"
-#include "platform/tick.h"
 
 #include <atomic>
 #include <chrono>
@@ -23,12 +23,6 @@ void RealSleep(int ms)
 
 std::atomic<SwitchMasterSleep> sleeper{&RealSleep};
 
-void QueueRegisterRequest(uint8_t addr, uint8_t cmd, uint8_t value)
-{
-    PutRequest(MakeRequest(addr, 3000, 3, platform::GetTickCount() + 3000u, cmd,
-                           kMasterFlagsRegister, value, nullptr, nullptr, 2, 0));
-}
-
 } // namespace
 
 void SetSwitchMasterSleep(SwitchMasterSleep sleep)
@@ -38,24 +32,18 @@ void SetSwitchMasterSleep(SwitchMasterSleep sleep)
 
 void SwitchMaster(uint8_t addr, bool on)
 {
-    QueueRegisterRequest(addr, kCmdReadRegister, 0);
-    for (int looks = 0; looks < kMaxLooks && RingReadSlotParam1() == kMasterFlagsRegister; ++looks)
+    PutRequest(StandardRequest(addr, kCmdReadRegister, kRegMasterFlags, 0));
+    for (int looks = 0; looks < kMaxLooks && RingReadSlotParam1() == kRegMasterFlags; ++looks)
         sleeper.load()(kLookInterval);
 
-    // The decoder keeps the value the clock last reported, so switching off
-    // writes the flags with only bit 7 cleared.
+    // The decoder keeps the value the clock last reported, so only bit 7 of
+    // it changes, and nothing is written when bit 7 is already as wanted.
     const uint8_t flags = StoredMasterFlags();
-    if (on) {
-        MasterActive.store(1);
-        if (flags & kMasterBit)
-            return;
-        QueueRegisterRequest(addr, kCmdWriteRegister, static_cast<uint8_t>(flags | kMasterBit));
-    } else {
-        MasterActive.store(0);
-        if (!(flags & kMasterBit))
-            return;
-        QueueRegisterRequest(addr, kCmdWriteRegister, static_cast<uint8_t>(flags & ~kMasterBit));
-    }
+    const uint8_t wanted =
+        on ? static_cast<uint8_t>(flags | master_bits::kMaster) : static_cast<uint8_t>(flags & ~master_bits::kMaster);
+    MasterActive.store(on ? 1 : 0);
+    if (wanted != flags)
+        PutRequest(StandardRequest(addr, kCmdWriteRegister, kRegMasterFlags, wanted));
 }
 
 } // namespace chronavel

@@ -6,9 +6,6 @@
 
 namespace chronavel {
 
-constexpr uint8_t kMasterFlagsRegister = 0x4D;
-constexpr uint8_t kMasterBit = 0x80;
-
 // Runs on the window thread and blocks it: after queuing the read it waits
 // while the slot at RingRead still holds the register number, three times
 // 3 s at most.

@@ -45,9 +45,8 @@ bool SameName(std::string_view a, std::string_view b)
 enum class Kind { kBlank, kOther, kSection, kKey };
 
 struct Line {
-    size_t begin = 0; // first byte
-    size_t end = 0;   // one past the content, before "\r\n" or "\n"
-    size_t next = 0;  // first byte of the next line
+    size_t end = 0;  // one past the content, before "\r\n" or "\n"
+    size_t next = 0; // first byte of the next line
     Kind kind = Kind::kOther;
     std::string_view name;  // section name or key, trimmed
     size_t value_begin = 0; // keys: first byte after the "="
@@ -60,7 +59,7 @@ struct Parsed {
 
 Line Classify(std::string_view text, size_t begin, size_t end, size_t next)
 {
-    Line line{begin, end, next, Kind::kOther, {}, 0};
+    Line line{end, next, Kind::kOther, {}, 0};
     const std::string_view content = text.substr(begin, end - begin);
     const std::string_view s = Trim(content);
     if (s.empty()) {

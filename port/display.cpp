@@ -43,13 +43,6 @@ std::string Digits2(int v)
     return buf;
 }
 
-std::string Digits1(int v)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%.1d", v);
-    return buf;
-}
-
 // The pieces of one status block, worked out once.
 struct Pieces {
     std::string HH, MM, SS, DD, MO, YY;
@@ -74,7 +67,7 @@ Pieces MakePieces()
     }
     p.P = Digits2(Image(46));
     p.H = Digits2(Image(47));
-    p.R = "0." + Digits1(Image(48)) + Digits1(Image(49)) + Digits1(Image(50));
+    p.R = "0." + std::to_string(Image(48)) + std::to_string(Image(49)) + std::to_string(Image(50));
     return p;
 }
 
@@ -268,20 +261,15 @@ void FillFieldTable()
         texts.FieldCatalog[j].Value = Utf8Prefix(texts.ExtraFieldText[j + 1], kFieldValueChars);
     }
     texts.FieldTable.fill(FieldEntry{});
-    int r = -1;
-    auto copy_row = [&](int row, const FieldEntry& from) {
-        texts.FieldTable[row] = {Utf8Prefix(from.Name, kFieldNameChars),
-                                 Utf8Prefix(from.Value, kFieldValueChars)};
-    };
-    if (ClockSettings.FieldFormat[kFieldDate].load() != 0) {
-        r = 0;
-        copy_row(0, texts.FieldCatalog[6]);
-    }
+    // Catalog entries are already cut to the table's widths.
+    int rows = 0;
+    if (ClockSettings.FieldFormat[kFieldDate].load() != 0)
+        texts.FieldTable[rows++] = texts.FieldCatalog[6];
     for (int j = 1; j <= 6; ++j) {
         if (ClockSettings.FieldFormat[j].load() != 0)
-            copy_row(++r, texts.FieldCatalog[j - 1]);
+            texts.FieldTable[rows++] = texts.FieldCatalog[j - 1];
     }
-    texts.FieldTableRows = r + 1;
+    texts.FieldTableRows = rows;
 }
 
 void ShowClockFields()

@@ -1,32 +1,16 @@
 #include "port/port_list.h"
 
+#include "port/display.h"
+
 namespace chronavel {
 
 std::array<std::string, kMaxPortNames> PortNames;
 
-namespace {
-
-constexpr size_t kMaxDescription = 50;
-
-// Cuts text to at most max characters, never inside a UTF-8 sequence.
-std::string Clip(const std::string& text, size_t max)
-{
-    size_t chars = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
-            continue; // continuation byte
-        if (chars == max)
-            return text.substr(0, i);
-        ++chars;
-    }
-    return text;
-}
-
-} // namespace
+constexpr size_t kMaxDescription = 50; // characters
 
 std::string PortEntryText(const platform::PortInfo& port)
 {
-    return port.name + " (" + Clip(port.description, kMaxDescription) + ")";
+    return port.name + " (" + Utf8Prefix(port.description, kMaxDescription) + ")";
 }
 
 void EnumPorts(PortBox& box, std::string& com_port, const std::vector<platform::PortInfo>& ports)

@@ -69,7 +69,6 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
         PortIoHold hold;
         ReadTimeoutScope timeout(*port, patience.ReadTimeoutMs);
         ResetReadErrorNotice();
-        Reception.EmptyReads.store(0);
         HuntOptions hunt;
         hunt.EmptyReadLimit = patience.EmptyReadLimit;
         hunt.FreshErrorNotice = false; // one read-error message per transaction

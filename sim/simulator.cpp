@@ -332,14 +332,14 @@ struct Simulator::Impl {
         for (auto& s : slots) {
             if (!s.clock.IsMaster() || FaultsOf(s).silent)
                 continue;
-            const int64_t host_ms = LocalMsAt(now);
             if (now >= s.next_text) {
                 Send(TxFrame{s.clock.Addr(), 0, kReplyText, 0, 0, s.clock.TextBlock()}, FaultsOf(s),
                      now, false);
                 s.next_text = now + milliseconds(opt.text_interval_ms);
             }
             if (now >= s.next_status) {
-                Send(TxFrame{s.clock.Addr(), 0, kReplyStatus, 0, 0, s.clock.StatusBlock(host_ms)},
+                Send(TxFrame{s.clock.Addr(), 0, kReplyStatus, 0, 0,
+                             s.clock.StatusBlock(LocalMsAt(now))},
                      FaultsOf(s), now, false);
                 s.next_status = now + milliseconds(opt.status_interval_ms);
             }

@@ -18,18 +18,6 @@ std::optional<BroadcastAnswer> ParseBroadcastAnswer(const std::string& text)
     return std::nullopt;
 }
 
-const char* BroadcastAnswerName(BroadcastAnswer b)
-{
-    switch (b) {
-    case BroadcastAnswer::kAll:
-        return "all";
-    case BroadcastAnswer::kNone:
-        return "none";
-    default:
-        return "lowest";
-    }
-}
-
 TimeErrorStats Summarize(const std::vector<double>& errors_ms)
 {
     TimeErrorStats s;

@@ -7,8 +7,6 @@
 
 namespace chronavel::sim {
 
-const char* BroadcastAnswerName(BroadcastAnswer b);
-
 // Median of the signed errors (the bias), p99 and max of their magnitudes.
 TimeErrorStats Summarize(const std::vector<double>& errors_ms);
 

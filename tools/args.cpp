@@ -61,6 +61,11 @@ uint8_t ParseAddress(const std::string& text)
     return static_cast<uint8_t>(*v);
 }
 
+std::string AddrText(uint8_t addr)
+{
+    return addr == 0xFF ? std::string("all") : Hex2(addr);
+}
+
 uint8_t ParseRegister(const std::string& text)
 {
     const auto v = ParseNumber(text, 255);

@@ -23,6 +23,9 @@ std::optional<uint32_t> ParseNumber(const std::string& text, uint32_t max);
 // A clock address 0..255, or "all" (0xFF).
 uint8_t ParseAddress(const std::string& text);
 
+// The other way round: "all" for 0xFF, else Hex2.
+std::string AddrText(uint8_t addr);
+
 // A register number 0..255.
 uint8_t ParseRegister(const std::string& text);
 

@@ -1,10 +1,6 @@
 // chronavelctl daemon: the clocks kept in time, one synchronisation at start
 // and one per period, through a port that may come and go.
 #include "app/time_sync.h"
-#include "link/exchange.h"
-#include "link/frames.h"
-#include "link/request.h"
-#include "port/sync.h"
 #include "tools/commands.h"
 #include "tools/display_output.h"
 #include "tools/line.h"
@@ -32,11 +28,6 @@ std::string Stamp()
     return buf;
 }
 
-std::string AddrText(uint8_t addr)
-{
-    return addr == kBroadcast ? std::string("all") : Hex2(addr);
-}
-
 // Sleeps until the time, or less when a stop is asked for.
 void SleepUntil(Clock::time_point until)
 {
@@ -49,23 +40,16 @@ enum class SyncResult { kAnswered, kNoAnswer, kPortLost, kStopped };
 SyncResult SyncOnce(Line& line, uint8_t addr)
 {
     const TrackerCounts before = Counts();
-    NoAnswer.store(0);
-    if (!PutRequest(TimeSyncRequest(addr)))
+    if (!Sinkhr_date(addr))
         return SyncResult::kNoAnswer; // a full ring: the line is stuck
-    SyncResult why = SyncResult::kAnswered;
-    const bool done = WaitForTotal(before.Total() + 1, [&] {
-        if (StopRequested.load()) {
-            why = SyncResult::kStopped;
-            return true;
-        }
-        if (line.Lost()) {
-            why = SyncResult::kPortLost;
-            return true;
-        }
-        return false;
-    });
-    if (!done)
-        return why;
+    switch (WaitForTotal(before.Total() + 1, line)) {
+    case WaitEnd::kInterrupted:
+        return SyncResult::kStopped;
+    case WaitEnd::kPortLost:
+        return SyncResult::kPortLost;
+    case WaitEnd::kDone:
+        break;
+    }
     return Counts().Failed > before.Failed ? SyncResult::kNoAnswer : SyncResult::kAnswered;
 }
 

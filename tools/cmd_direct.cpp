@@ -1,7 +1,6 @@
 // The subcommands that talk to a clock through synchronous transactions,
 // with no exchange thread: check and write.
 #include "link/frames.h"
-#include "link/request.h"
 #include "port/sync.h"
 #include "tools/commands.h"
 #include "tools/line.h"
@@ -25,10 +24,10 @@ int RunCheck(const LineOptions& options)
     if (const int rc = line.Open(); rc != kExitOk)
         return rc;
     NoAnswer.store(0);
-    // No exchange thread runs here, so no master can have been seen: the
-    // check always sends.
-    if (MasterActive.load() == 0)
-        SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts, kCheckSilent);
+    // No exchange thread runs here, so no master can have been seen: unlike
+    // the window's check, which skips the send while a master is active,
+    // this one always sends.
+    SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts, kCheckSilent);
     if (line.Lost())
         return PortVanished(options);
     if (NoAnswer.load() == 0) {

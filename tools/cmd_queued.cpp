@@ -23,41 +23,27 @@ namespace {
 // from the same address, say) is asked again, at most this often.
 constexpr int kReadRounds = 3;
 
-enum class Outcome { kDone, kInterrupted, kPortLost };
-
 // Queues the requests and waits until each has been answered or given up.
-Outcome QueueAndWait(Line& line, const std::vector<TRequestRec>& requests)
+WaitEnd QueueAndWait(Line& line, const std::vector<TRequestRec>& requests)
 {
     int target = Counts().Total();
     for (const TRequestRec& r : requests) {
         // The ring holds 150; a longer list waits for room.
         while (!PutRequest(r)) {
             if (StopRequested.load())
-                return Outcome::kInterrupted;
+                return WaitEnd::kInterrupted;
             if (line.Lost())
-                return Outcome::kPortLost;
+                return WaitEnd::kPortLost;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         ++target;
     }
-    Outcome why = Outcome::kDone;
-    const bool done = WaitForTotal(target, [&] {
-        if (StopRequested.load()) {
-            why = Outcome::kInterrupted;
-            return true;
-        }
-        if (line.Lost()) {
-            why = Outcome::kPortLost;
-            return true;
-        }
-        return false;
-    });
-    return done ? Outcome::kDone : why;
+    return WaitForTotal(target, line);
 }
 
-int OutcomeCode(Outcome o, const Line& line)
+int OutcomeCode(WaitEnd o, const Line& line)
 {
-    if (o == Outcome::kPortLost)
+    if (o == WaitEnd::kPortLost)
         return PortVanished(line.Options());
     return kExitNoAnswer; // interrupted
 }
@@ -72,7 +58,7 @@ bool WasGivenUp(uint8_t reg)
 
 // Reads the registers, asking again for those whose request was removed by
 // some other reply. Fills values; returns the outcome of the last wait.
-Outcome ReadRegisters(Line& line, uint8_t addr, const std::vector<uint8_t>& regs,
+WaitEnd ReadRegisters(Line& line, uint8_t addr, const std::vector<uint8_t>& regs,
                       std::array<std::optional<uint8_t>, 256>& values,
                       std::vector<uint8_t>& unanswered)
 {
@@ -83,8 +69,8 @@ Outcome ReadRegisters(Line& line, uint8_t addr, const std::vector<uint8_t>& regs
         std::vector<TRequestRec> reqs;
         for (uint8_t reg : todo)
             reqs.push_back(StandardRequest(addr, kCmdReadRegister, reg, 0));
-        const Outcome o = QueueAndWait(line, reqs);
-        if (o != Outcome::kDone)
+        const WaitEnd o = QueueAndWait(line, reqs);
+        if (o != WaitEnd::kDone)
             return o;
         std::vector<uint8_t> again;
         for (uint8_t reg : todo) {
@@ -99,7 +85,7 @@ Outcome ReadRegisters(Line& line, uint8_t addr, const std::vector<uint8_t>& regs
     }
     unanswered = given_up;
     unanswered.insert(unanswered.end(), todo.begin(), todo.end());
-    return Outcome::kDone;
+    return WaitEnd::kDone;
 }
 
 int OpenWithExchange(Line& line)
@@ -124,13 +110,12 @@ int RunSync(const LineOptions& options)
     ClearTracker();
     const int before = Counts().Failed;
     NoAnswer.store(0);
-    const Outcome o = QueueAndWait(line, {TimeSyncRequest(options.Addr)});
-    if (o != Outcome::kDone)
+    const WaitEnd o = QueueAndWait(line, {TimeSyncRequest(options.Addr)});
+    if (o != WaitEnd::kDone)
         return OutcomeCode(o, line);
     if (Counts().Failed > before)
         return kExitNoAnswer;
-    Say("time set on clock " +
-        (options.Addr == kBroadcast ? std::string("all") : Hex2(options.Addr)));
+    Say("time set on clock " + AddrText(options.Addr));
     return kExitOk;
 }
 
@@ -143,8 +128,8 @@ int RunRead(const LineOptions& options, const std::vector<uint8_t>& regs)
         return rc;
     std::array<std::optional<uint8_t>, 256> values{};
     std::vector<uint8_t> unanswered;
-    const Outcome o = ReadRegisters(line, options.Addr, regs, values, unanswered);
-    if (o != Outcome::kDone)
+    const WaitEnd o = ReadRegisters(line, options.Addr, regs, values, unanswered);
+    if (o != WaitEnd::kDone)
         return OutcomeCode(o, line);
     for (uint8_t reg : regs) {
         if (values[reg])
@@ -166,8 +151,8 @@ int RunReadAll(const LineOptions& options, bool json)
     std::vector<uint8_t> regs(batch.begin(), batch.end());
     std::array<std::optional<uint8_t>, 256> values{};
     std::vector<uint8_t> unanswered;
-    const Outcome o = ReadRegisters(line, options.Addr, regs, values, unanswered);
-    if (o != Outcome::kDone)
+    const WaitEnd o = ReadRegisters(line, options.Addr, regs, values, unanswered);
+    if (o != WaitEnd::kDone)
         return OutcomeCode(o, line);
     // A master's status blocks refresh some of the variables as they come
     // (the exposures among them); what is shown is what this clock answered.

@@ -1,5 +1,4 @@
 // chronavelctl watch: the master's emulated display after each status block.
-#include "link/exchange.h"
 #include "link/frames.h"
 #include "tools/commands.h"
 #include "tools/display_output.h"

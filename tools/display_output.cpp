@@ -45,7 +45,6 @@ DisplayWatch::DisplayWatch(std::function<void(const DisplayTexts&)> shown)
             return;
         }
         shown_(CurrentDisplayTexts());
-        blocks_.fetch_add(1);
     });
     ticker_ = std::thread([this] {
         auto next = std::chrono::steady_clock::now();

@@ -31,11 +31,8 @@ public:
     DisplayWatch(const DisplayWatch&) = delete;
     DisplayWatch& operator=(const DisplayWatch&) = delete;
 
-    int Blocks() const { return blocks_.load(); }
-
 private:
     std::function<void(const DisplayTexts&)> shown_;
-    std::atomic<int> blocks_{0};
     std::atomic<bool> stop_{false};
     std::atomic<bool> waiting_said_{false};
     std::thread ticker_;

@@ -54,11 +54,11 @@ int Line::Open(bool quiet)
         port = OpenPort(options_.Port, options_.Speed);
     } catch (const PortError& e) {
         host_.SetQuiet(false);
-        if (!quiet)
-            Say(std::string(e.what()));
-        if (!quiet)
+        if (!quiet) {
+            Say(e.what());
             Say("chronavelctl: port " + options_.Port + " (" + PortPath(options_.Port) +
                 ") refused the line settings at " + std::to_string(options_.Speed) + " bit/s");
+        }
         return kExitPort;
     }
     host_.SetQuiet(false);

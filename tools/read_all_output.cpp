@@ -3,7 +3,9 @@
 #include "config/registers.h"
 #include "tools/args.h"
 
+#include <atomic>
 #include <cstdio>
+#include <utility>
 
 namespace chronavel::ctl {
 
@@ -40,14 +42,38 @@ std::string ByteText(uint8_t v)
     return Hex2(v) + " (" + std::to_string(v) + ")";
 }
 
-} // namespace
-
+// A BCD pair word as "HH:MM" (the digits as they stand, even when not BCD).
 std::string PairText(uint16_t word)
 {
     char buf[8];
     std::snprintf(buf, sizeof buf, "%02X:%02X", (word >> 8) & 0xFF, word & 0xFF);
     return buf;
 }
+
+// The single-byte and time settings, in the order the table shows them.
+using ByteVar = std::atomic<uint8_t> ClockSettingsVars::*;
+constexpr std::pair<const char*, ByteVar> kByteSettings[] = {
+    {"ClockAddr", &ClockSettingsVars::ClockAddr},
+    {"MasterFlags", &ClockSettingsVars::MasterFlags},
+    {"TimeZone", &ClockSettingsVars::TimeZone},
+    {"Volume", &ClockSettingsVars::Volume},
+    {"RegS6", &ClockSettingsVars::RegS6},
+    {"OptionFlags", &ClockSettingsVars::OptionFlags},
+    {"DimLevel", &ClockSettingsVars::DimLevel},
+    {"NormLevel", &ClockSettingsVars::NormLevel},
+    {"RegSE", &ClockSettingsVars::RegSE},
+    {"UpperLevel", &ClockSettingsVars::UpperLevel},
+    {"LowerLevel", &ClockSettingsVars::LowerLevel},
+};
+using PairVar = std::atomic<uint16_t> ClockSettingsVars::*;
+constexpr std::pair<const char*, PairVar> kTimeSettings[] = {
+    {"DimOnTime", &ClockSettingsVars::DimOnTime},
+    {"DimOffTime", &ClockSettingsVars::DimOffTime},
+    {"Alarm1Time", &ClockSettingsVars::Alarm1Time},
+    {"Alarm2Time", &ClockSettingsVars::Alarm2Time},
+};
+
+} // namespace
 
 nlohmann::json SettingsJson()
 {
@@ -56,21 +82,10 @@ nlohmann::json SettingsJson()
     j["Expo"] = Numbers(s.Expo);
     j["FieldFormat"] = Numbers(s.FieldFormat);
     j["TextLen"] = Numbers(s.TextLen);
-    j["ClockAddr"] = s.ClockAddr.load();
-    j["MasterFlags"] = s.MasterFlags.load();
-    j["TimeZone"] = s.TimeZone.load();
-    j["Volume"] = s.Volume.load();
-    j["RegS6"] = s.RegS6.load();
-    j["OptionFlags"] = s.OptionFlags.load();
-    j["DimLevel"] = s.DimLevel.load();
-    j["NormLevel"] = s.NormLevel.load();
-    j["RegSE"] = s.RegSE.load();
-    j["UpperLevel"] = s.UpperLevel.load();
-    j["LowerLevel"] = s.LowerLevel.load();
-    j["DimOnTime"] = PairText(s.DimOnTime.load());
-    j["DimOffTime"] = PairText(s.DimOffTime.load());
-    j["Alarm1Time"] = PairText(s.Alarm1Time.load());
-    j["Alarm2Time"] = PairText(s.Alarm2Time.load());
+    for (const auto& [name, var] : kByteSettings)
+        j[name] = (s.*var).load();
+    for (const auto& [name, var] : kTimeSettings)
+        j[name] = PairText((s.*var).load());
     j["DayCorrection"] = s.DayCorrection.load();
     return j;
 }
@@ -82,21 +97,10 @@ std::vector<std::string> SettingsTable()
     rows.push_back(Row("Expo", NumberList(s.Expo)));
     rows.push_back(Row("FieldFormat", NumberList(s.FieldFormat)));
     rows.push_back(Row("TextLen", NumberList(s.TextLen)));
-    rows.push_back(Row("ClockAddr", ByteText(s.ClockAddr.load())));
-    rows.push_back(Row("MasterFlags", ByteText(s.MasterFlags.load())));
-    rows.push_back(Row("TimeZone", ByteText(s.TimeZone.load())));
-    rows.push_back(Row("Volume", ByteText(s.Volume.load())));
-    rows.push_back(Row("RegS6", ByteText(s.RegS6.load())));
-    rows.push_back(Row("OptionFlags", ByteText(s.OptionFlags.load())));
-    rows.push_back(Row("DimLevel", ByteText(s.DimLevel.load())));
-    rows.push_back(Row("NormLevel", ByteText(s.NormLevel.load())));
-    rows.push_back(Row("RegSE", ByteText(s.RegSE.load())));
-    rows.push_back(Row("UpperLevel", ByteText(s.UpperLevel.load())));
-    rows.push_back(Row("LowerLevel", ByteText(s.LowerLevel.load())));
-    rows.push_back(Row("DimOnTime", PairText(s.DimOnTime.load())));
-    rows.push_back(Row("DimOffTime", PairText(s.DimOffTime.load())));
-    rows.push_back(Row("Alarm1Time", PairText(s.Alarm1Time.load())));
-    rows.push_back(Row("Alarm2Time", PairText(s.Alarm2Time.load())));
+    for (const auto& [name, var] : kByteSettings)
+        rows.push_back(Row(name, ByteText((s.*var).load())));
+    for (const auto& [name, var] : kTimeSettings)
+        rows.push_back(Row(name, PairText((s.*var).load())));
     rows.push_back(Row("DayCorrection", std::to_string(s.DayCorrection.load())));
     return rows;
 }

@@ -14,7 +14,4 @@ nlohmann::json SettingsJson();
 // One line per setting, name then value.
 std::vector<std::string> SettingsTable();
 
-// A BCD pair word as "HH:MM" (the digits as they stand, even when not BCD).
-std::string PairText(uint16_t word);
-
 } // namespace chronavel::ctl

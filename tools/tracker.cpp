@@ -125,16 +125,18 @@ void ClearTracker()
     State().answers.fill(std::nullopt);
 }
 
-bool WaitForTotal(int target, const std::function<bool()>& stop)
+WaitEnd WaitForTotal(int target, const Line& line)
 {
     TrackerState& s = State();
     std::unique_lock<std::mutex> hold(s.lock);
     while (Counts().Total() < target) {
-        if (stop())
-            return false;
+        if (StopRequested.load())
+            return WaitEnd::kInterrupted;
+        if (line.Lost())
+            return WaitEnd::kPortLost;
         s.changed.wait_for(hold, std::chrono::milliseconds(50));
     }
-    return true;
+    return WaitEnd::kDone;
 }
 
 } // namespace chronavel::ctl

@@ -7,9 +7,9 @@
 #pragma once
 
 #include "link/request.h"
+#include "tools/line.h"
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -42,8 +42,10 @@ int TextBlocksSeen();
 // Forgets failures and answers; the counts go on.
 void ClearTracker();
 
-// Waits until the counts total at least target; false when stop() (asked
-// every 50 ms) ended the wait first.
-bool WaitForTotal(int target, const std::function<bool()>& stop);
+enum class WaitEnd { kDone, kInterrupted, kPortLost };
+
+// Waits until the counts total at least target; ends early (looked at every
+// 50 ms) when a stop is asked for or the line is lost.
+WaitEnd WaitForTotal(int target, const Line& line);
 
 } // namespace chronavel::ctl

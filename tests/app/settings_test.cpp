@@ -1,13 +1,11 @@
 #include "app/ini_file_chronavel.h"
 #include "platform/app_paths.h"
+#include "support/temp_dir.h"
 
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <random>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace chronavel;
@@ -51,38 +49,21 @@ class Settings : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::random_device rd;
-        dir_ = fs::temp_directory_path() /
-               ("chronavel-settings-" + std::to_string(getpid()) + "-" + std::to_string(rd()));
-        fs::create_directories(dir_);
-        path_ = (dir_ / "chronavel.ini").string();
         ResetSettings();
         SetSettingsPath(path_);
     }
-    void TearDown() override
-    {
-        ResetSettings();
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void TearDown() override { ResetSettings(); }
 
-    void Put(const std::string& text) const
-    {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::string Get() const
-    {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    void Put(const std::string& text) const { test::PutFile(path_, text); }
+    std::string Get() const { return test::GetFile(path_); }
     int StoredPeriod() const
     {
         return platform::IniFile(path_).ReadInteger("Interface", "Period_sinhr", -1);
     }
 
-    fs::path dir_;
-    std::string path_;
+    test::TempDir tmp_{"chronavel-settings"};
+    const fs::path& dir_ = tmp_.path();
+    const std::string path_ = (dir_ / "chronavel.ini").string();
     FakeMenu menu_;
 };
 

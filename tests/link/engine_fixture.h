@@ -58,9 +58,7 @@ inline Bytes ReplyFrame(uint8_t addr, uint8_t addr2, uint8_t cmd, uint8_t p1, ui
                         const Bytes& data = {})
 {
     Bytes f{0x00, kSync, addr, addr2, cmd, p1, p2, 0, 0};
-    const uint16_t sum = SumBytes(f.data() + 1, 6);
-    f[7] = CheckByte1(sum);
-    f[8] = CheckByte2(sum);
+    CalcSum(f.data(), 1, 6, 7, 2);
     if (HasDataBlock(cmd)) {
         f.insert(f.end(), data.begin(), data.end());
         f.push_back(static_cast<uint8_t>(SumBytes(data.data(), data.size()) & 0xFF));

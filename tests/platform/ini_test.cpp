@@ -1,4 +1,5 @@
 #include "platform/ini.h"
+#include "support/temp_dir.h"
 
 #include <filesystem>
 #include <fstream>
@@ -15,34 +16,12 @@ namespace {
 
 class IniTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::random_device rd;
-        dir_ = fs::temp_directory_path() /
-               ("chronavel-ini-" + std::to_string(getpid()) + "-" + std::to_string(rd()));
-        fs::create_directories(dir_);
-        path_ = (dir_ / "test.ini").string();
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir_, ec);
-    }
+    void Put(const std::string& text) const { chronavel::test::PutFile(path_, text); }
+    std::string Get() const { return chronavel::test::GetFile(path_); }
 
-    void Put(const std::string& text) const
-    {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    std::string Get() const
-    {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-
-    fs::path dir_;
-    std::string path_;
+    chronavel::test::TempDir tmp_{"chronavel-ini"};
+    const fs::path& dir_ = tmp_.path();
+    const std::string path_ = (dir_ / "test.ini").string();
 };
 
 using IniRead = IniTest;

@@ -4,6 +4,7 @@
 #include "port/port.h"
 #include "port/port_list.h"
 #include "support/recorder_host.h"
+#include "support/temp_dir.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -18,26 +19,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using platform::PortInfo;
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/chronavel-portlist-XXXXXX";
-        if (mkdtemp(tmpl))
-            path_ = tmpl;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            fs::remove_all(path_, ec);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
+using test::TempDir;
 
 void WriteFile(const fs::path& file, const std::string& text)
 {

@@ -3,12 +3,12 @@
 #pragma once
 
 #include "link/frames.h"
+#include "support/temp_dir.h"
 
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <poll.h>
 #include <string>
 #include <termios.h>
@@ -122,22 +122,12 @@ private:
 // A fresh virtual-port directory for one test.
 class PortDir {
 public:
-    PortDir()
-    {
-        char tmpl[] = "/tmp/chronavel-simtest-XXXXXX";
-        path_ = mkdtemp(tmpl);
-        setenv("CHRONAVEL_PORTS_DIR", path_.c_str(), 1);
-    }
-    ~PortDir()
-    {
-        unsetenv("CHRONAVEL_PORTS_DIR");
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    const std::string& path() const { return path_; }
+    PortDir() { setenv("CHRONAVEL_PORTS_DIR", path().c_str(), 1); }
+    ~PortDir() { unsetenv("CHRONAVEL_PORTS_DIR"); }
+    std::string path() const { return dir_.path().string(); }
 
 private:
-    std::string path_;
+    test::TempDir dir_{"chronavel-simtest"};
 };
 
 } // namespace chronavel::sim::testing

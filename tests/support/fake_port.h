@@ -1,15 +1,12 @@
 // A serial device for tests: scripted input, a record of every write, and a
 // hook that answers writes the way a clock would. No real time passes: an
-// empty read returns at once (the tests count reads, not milliseconds),
-// unless real_timeouts is set.
+// empty read returns at once (the tests count reads, not milliseconds).
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "platform/serial.h"
@@ -28,7 +25,6 @@ public:
     bool fail_reads = false;
     bool fail_status = false;
     uint32_t error_word = 0;
-    bool real_timeouts = false;
 
     void Feed(const std::vector<uint8_t>& bytes)
     {
@@ -70,25 +66,21 @@ public:
 
     int Read(uint8_t* buf, size_t n) override
     {
+        std::lock_guard<std::mutex> hold(lock_);
+        ++reads_;
+        if (fail_reads)
+            return -1;
         int got = 0;
-        {
-            std::lock_guard<std::mutex> hold(lock_);
-            ++reads_;
-            if (fail_reads)
-                return -1;
-            while (static_cast<size_t>(got) < n && !input_.empty()) {
-                int v = input_.front();
-                if (v == kPause) {
-                    if (got == 0)
-                        input_.pop_front();  // the pause is this read
-                    break;
-                }
-                input_.pop_front();
-                buf[got++] = static_cast<uint8_t>(v);
+        while (static_cast<size_t>(got) < n && !input_.empty()) {
+            int v = input_.front();
+            if (v == kPause) {
+                if (got == 0)
+                    input_.pop_front();  // the pause is this read
+                break;
             }
+            input_.pop_front();
+            buf[got++] = static_cast<uint8_t>(v);
         }
-        if (got < static_cast<int>(n) && real_timeouts)
-            std::this_thread::sleep_for(std::chrono::milliseconds(timeout_per_byte_));
         return got;
     }
     bool Write(const uint8_t* buf, size_t n) override
@@ -106,8 +98,6 @@ public:
     {
         std::lock_guard<std::mutex> hold(lock_);
         ++purges_;
-        if (purge_clears_input)
-            input_.clear();
         return true;
     }
     bool ClearErrors(uint32_t& word) override
@@ -118,16 +108,9 @@ public:
         error_word = 0;
         return true;
     }
-    bool SetSpeed(int baud) override
-    {
-        speed = baud;
-        return true;
-    }
+    bool SetSpeed(int) override { return true; }
     void SetReadTimeoutPerByte(int ms) override { timeout_per_byte_ = ms; }
     int ReadTimeoutPerByte() const override { return timeout_per_byte_; }
-
-    bool purge_clears_input = false;
-    int speed = 9600;
 
 private:
     mutable std::mutex lock_;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/host.h"
+#include "link/host.h"
 #include "config/registers.h"
 #include "link/reception.h"
 #include "link/request.h"

@@ -1,6 +1,6 @@
 #include "link/reception.h"
 
-#include "app/host.h"
+#include "link/host.h"
 #include "link/frames.h"
 #include "port/io_hold.h"
 #include "port/port.h"

@@ -1,6 +1,6 @@
 #include "link/request.h"
 
-#include "app/host.h"
+#include "link/host.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/queues.h"

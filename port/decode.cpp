@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
-#include "app/host.h"
+#include "link/host.h"
 #include "config/registers.h"
 #include "link/frames.h"
 #include "link/master_flags.h"

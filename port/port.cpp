@@ -1,6 +1,6 @@
 #include "port/port.h"
 
-#include "app/host.h"
+#include "link/host.h"
 #include "platform/vports.h"
 
 #include <filesystem>

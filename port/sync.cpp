@@ -1,6 +1,6 @@
 #include "port/sync.h"
 
-#include "app/host.h"
+#include "link/host.h"
 #include "link/frames.h"
 #include "link/reception.h"
 #include "port/io_hold.h"

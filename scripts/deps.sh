@@ -5,6 +5,7 @@ CHRONAVEL_PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
+  qt6-base-dev fonts-dejavu-core
 )
 
 chronavel_install_missing() {

@@ -4,7 +4,7 @@
 // pass of the exchange thread.
 #pragma once
 
-#include "app/host.h"
+#include "link/host.h"
 
 #include <atomic>
 #include <mutex>

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/host.h"
+#include "link/host.h"
 
 namespace chronavel::test {
 

@@ -1,4 +1,4 @@
-#include "app/host.h"
+#include "link/host.h"
 
 #include <atomic>
 #include <cstdio>

@@ -2,6 +2,7 @@
 
 #include "link/host.h"
 #include "link/frames.h"
+#include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
 
@@ -113,6 +114,8 @@ bool HuntFrame(const HuntOptions& options)
     for (;;) {
         const uint32_t got = ReadByte();
         if (Reception.EmptyReads.load() >= limit)
+            break;
+        if (options.HasDeadline && platform::TickReached(platform::GetTickCount(), options.Deadline))
             break;
         if (got == 0)
             continue;

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "link/host.h"
+#include "link/exchange.h"
+#include "link/host_call.h"
 #include "config/registers.h"
 #include "link/frames.h"
 #include "link/master_flags.h"
@@ -53,7 +54,7 @@ void StatusBlock(uint8_t length, const std::vector<uint8_t>* data)
 
     FormatClockFields();
     try {
-        CurrentHost().Synchronize([] { ShowClockFields(); });
+        HostSynchronize([] { ShowClockFields(); });
     } catch (...) {
         // The display is a bystander; the exchange goes on without it.
     }
@@ -114,7 +115,7 @@ void ApplyReply(uint8_t reply_addr, uint8_t cmd, uint8_t param1, uint8_t param2,
     case kReplyS:
     case kReply81:
         if (param2 == 0)
-            CurrentHost().ShowMessage("Данных нет!");
+            HostMessage("Данных нет!");
         break;
     case kReplyStatus:
         StatusBlock(param2, data);
@@ -156,8 +157,12 @@ void DecodeReply()
     // which may itself be waiting for the port in a synchronous transaction:
     // so the port is let go of meanwhile, also where the caller holds it.
     PortIoRelease window_may_use_port;
+    if (LineTakenAway())
+        return; // retired meanwhile: the state is its successor's to keep
     ApplyReply(h.Addr, h.Cmd, h.Param1, h.Param2, data.get());
-    ShowLineErrors(PortHandle.Get().get());
+    // A message box above may have outlasted this thread's time on the line.
+    if (platform::SerialPtr port = LinePort(); port && !LineTakenAway())
+        ShowLineErrors(port.get());
 }
 
 TextBlockState CurrentTextBlock()

@@ -1,6 +1,6 @@
 #include "port/sync.h"
 
-#include "link/host.h"
+#include "link/host_call.h"
 #include "link/frames.h"
 #include "link/reception.h"
 #include "platform/tick.h"
@@ -96,7 +96,7 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
     }
     NoAnswer.store(1);
     if (report == 0)
-        CurrentHost().ShowMessage(NoAnswerMessage(addr));
+        HostMessage(NoAnswerMessage(addr));
     PortIoHold hold;
     ShowLineErrors(port.get());
     PurgePort(port.get());

@@ -237,14 +237,17 @@ bool TNewThread::RunPass()
 
     // 3. One byte, bounded by the port's read time-out.
     uint32_t got = 0;
-    if (line && !LineTakenAway())
+    const bool read = line && !LineTakenAway();
+    if (read)
         got = ReadByte();
 
     // 4. Decode, or count an idle pass while a master is taken to be active.
+    // Only a pass that listened to the line counts: with no port open there
+    // is no silence to hear.
     if (got > 0) {
         if (!LineTakenAway())
             decoder.load()();
-    } else if (MasterActive.load() == 1) {
+    } else if (read && MasterActive.load() == 1) {
         if (idle_.fetch_add(1) + 1 >= kIdlePassesToClearMaster) {
             MasterActive.store(0);
             idle_.store(0);

@@ -230,6 +230,15 @@ TEST_F(LoopTest, MasterActiveClearsOnTheTwentyFirstIdlePass)
     EXPECT_EQ(loop->IdleCount(), 0);
 }
 
+TEST_F(LoopTest, PassesWithoutAPortAreNotIdlePasses)
+{
+    PortHandle.Set(nullptr);
+    MasterActive = 1;
+    Passes(30);
+    EXPECT_EQ(MasterActive.load(), 1);
+    EXPECT_EQ(loop->IdleCount(), 0);
+}
+
 TEST_F(LoopTest, BytesInBetweenDoNotRestartTheIdleCount)
 {
     MasterActive.store(1);

@@ -98,7 +98,7 @@ void RegisterAnswer(uint8_t reply_addr, uint8_t reg, uint8_t value)
     if (!StoreRegisterValue(reg, value))
         return;
     if (reg == kRegMasterFlags) {
-        StoreMasterFlags(value);
+        StoreMasterFlags(value, reply_addr);
         if (value & master_bits::kMaster)
             MasterAddress.store(reply_addr);
     }

@@ -113,6 +113,7 @@ TEST_F(DecodeTest, MasterFlagsAnswerRecordsTheMaster)
     Decode(Header(7, 0, 0x74, 0x4D, 0x80));
     EXPECT_EQ(ClockSettings.MasterFlags.load(), 0x80);
     EXPECT_EQ(StoredMasterFlags(), 0x80);
+    EXPECT_EQ(StoredMasterFlagsRecord().Addr, 7);
     EXPECT_EQ(MasterAddress.load(), 7);
 
     ResetDecodeState();

@@ -45,12 +45,11 @@ void StatusBlock(uint8_t length, const std::vector<uint8_t>* data)
             Registers.RegImage[i + 1].store((*data)[i]);
     }
 
-    for (int i = 0; i < kExpoCount; ++i) {
-        uint8_t b = Registers.RegImage[10 + 2 * i].load();
-        bool temperature = i >= 3 && i <= 5;
-        ClockSettings.Expo[i].store(temperature ? b / 10 : b);
-        ClockSettings.ExpoUnits[i].store(temperature ? b % 10 : 0);
-    }
+    // The whole byte, as a single-register answer stores it: a settings
+    // save after a status block must see what the clock holds. The display
+    // works out its own digits (FormatClockFields).
+    for (int i = 0; i < kExpoCount; ++i)
+        ClockSettings.Expo[i].store(Registers.RegImage[10 + 2 * i].load());
 
     FormatClockFields();
     try {

@@ -158,10 +158,9 @@ protected:
     {
         ASSERT_FALSE(tmp_.path().empty());
         sources_.tty_class_dir = sys_.TtyClass();
-        sources_.dev_dir = (tmp_.path() / "dev").string();
         sources_.virtual_dir = (tmp_.path() / "ports").string();
         sources_.probe = [this](const std::string& path) {
-            probed_.push_back(path);
+            probed_.push_back(fs::path(path).filename().string());
             return placeholders_.count(fs::path(path).filename().string()) > 0;
         };
         fs::create_directories(sources_.tty_class_dir);
@@ -198,11 +197,29 @@ TEST_F(PortListTest, RealPortsWithDescriptionsPlaceholdersLeftOut)
     for (const auto& p : ports)
         EXPECT_FALSE(p.is_virtual);
 
-    // Only the 8250 driver's ports are probed, each by its device node.
+    // Only the 8250 driver's ports are probed, each by its class entry.
     std::sort(probed_.begin(), probed_.end());
-    EXPECT_EQ(probed_,
-              (std::vector<std::string>{sources_.dev_dir + "/ttyS1", sources_.dev_dir + "/ttyS2",
-                                        sources_.dev_dir + "/ttyS3"}));
+    EXPECT_EQ(probed_, (std::vector<std::string>{"ttyS1", "ttyS2", "ttyS3"}));
+}
+
+// The driver's UART type says whether a UART is behind a port number; the
+// port itself is never opened to find out.
+TEST_F(PortListTest, PlaceholderIsToldByTheUartTypeAlone)
+{
+    const struct {
+        const char* Type; // nullptr: no type file
+        bool Placeholder;
+    } cases[] = {{"0\n", true}, {"4\n", false}, {"0", true}, {"10\n", false},
+                 {"", false},    {"x", false},    {nullptr, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Type ? c.Type : "(no file)");
+        const fs::path entry = tmp_.path() / "entry";
+        fs::remove_all(entry);
+        fs::create_directories(entry);
+        if (c.Type)
+            WriteFile(entry / "type", c.Type);
+        EXPECT_EQ(platform::Is8250Placeholder(entry.string()), c.Placeholder);
+    }
 }
 
 TEST_F(PortListTest, NaturalOrder)

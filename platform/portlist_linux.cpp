@@ -170,11 +170,15 @@ std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
 
     std::vector<PortInfo> virt;
     const std::string vdir = sources.virtual_dir.empty() ? VirtualPortDir() : sources.virtual_dir;
-    ForEachEntry(vdir, [&](const fs::directory_entry& entry) {
-        std::error_code ec;
-        if (fs::is_symlink(entry.symlink_status(ec)) && IsPseudoTerminal(entry.path()))
-            virt.push_back({entry.path().filename().string(), "virtual port", true});
-    });
+    const bool trusted =
+        sources.virtual_dir.empty() ? VirtualPortDirUsable() : PrivateDirectory(vdir);
+    if (trusted) {
+        ForEachEntry(vdir, [&](const fs::directory_entry& entry) {
+            std::error_code ec;
+            if (fs::is_symlink(entry.symlink_status(ec)) && IsPseudoTerminal(entry.path()))
+                virt.push_back({entry.path().filename().string(), "virtual port", true});
+        });
+    }
     SortNatural(virt);
 
     real.insert(real.end(), virt.begin(), virt.end());

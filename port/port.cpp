@@ -35,17 +35,21 @@ std::string PortPath(const std::string& name)
 {
     if (name.find('/') != std::string::npos)
         return name;
-    if (!name.empty()) {
-        const std::string virt = platform::VirtualPortDir() + "/" + name;
-        // Only a virtual port that is really there takes the name; a folder we
-        // cannot look into must not hide /dev/NAME.
+    const std::string dev = "/dev/" + name;
+    auto present = [](const std::string& path) {
         std::error_code ec;
-        const auto type = std::filesystem::symlink_status(virt, ec).type();
-        if (!ec && type != std::filesystem::file_type::not_found &&
-            type != std::filesystem::file_type::none)
-            return virt;
-    }
-    return "/dev/" + name;
+        const auto type = std::filesystem::symlink_status(path, ec).type();
+        return !ec && type != std::filesystem::file_type::not_found &&
+               type != std::filesystem::file_type::none;
+    };
+    // A real port keeps its name: a virtual port can never stand in for it.
+    // A virtual port is taken only from a folder nobody else can write.
+    if (name.empty() || present(dev))
+        return dev;
+    const std::string virt = platform::VirtualPortDir() + "/" + name;
+    if (platform::VirtualPortDirUsable() && present(virt))
+        return virt;
+    return dev;
 }
 
 platform::SerialPtr OpenPort(const std::string& name, int speed)

@@ -1,6 +1,7 @@
 // The port list: serial ports found in a fake sysfs tree and a virtual-port
 // directory, and how EnumPorts fills the box, PortNames and ComPort.
 #include "platform/portlist.h"
+#include "platform/vports.h"
 #include "port/port.h"
 #include "port/port_list.h"
 #include "support/recorder_host.h"
@@ -440,6 +441,54 @@ TEST_F(PortPathTest, NameToPath)
     EXPECT_EQ(got[0], 0x55);
     EXPECT_EQ(got[1], 0xAA);
     EXPECT_TRUE(host.Messages().empty());
+}
+
+// Another local user must not be able to plant a port name: a virtual port is
+// taken only from a folder that is this user's own and closed to others, and
+// never in place of a real /dev port of the same name.
+TEST_F(PortPathTest, OnlyAPrivateFolderOffersVirtualPortsAndNeverOverDev)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.path.empty());
+    Link(tmp_.path() / "vclock1", pty.path);
+    Link(tmp_.path() / "null", pty.path); // /dev/null exists: it wins
+    EXPECT_EQ(PortPath("null"), "/dev/null");
+
+    const struct {
+        const char* Name;
+        fs::perms Mode;
+        bool Usable;
+    } cases[] = {
+        {"0700", fs::perms::owner_all, true},
+        {"0755", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                     fs::perms::others_read | fs::perms::others_exec,
+         true},
+        {"0770", fs::perms::owner_all | fs::perms::group_all, false},
+        {"0707", fs::perms::owner_all | fs::perms::others_all, false},
+        {"1777", fs::perms::all | fs::perms::sticky_bit, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::permissions(tmp_.path(), c.Mode);
+        std::string problem;
+        EXPECT_EQ(platform::VirtualPortDirUsable(&problem), c.Usable);
+        EXPECT_EQ(problem.empty(), c.Usable);
+        EXPECT_EQ(PortPath("vclock1"),
+                  c.Usable ? (tmp_.path() / "vclock1").string() : std::string("/dev/vclock1"));
+    }
+    fs::permissions(tmp_.path(), fs::perms::owner_all);
+
+    // A folder that is a symlink, or that belongs to someone else.
+    const fs::path link = tmp_.path() / "linked";
+    Link(link, tmp_.path());
+    EXPECT_FALSE(platform::PrivateDirectory(link.string()));
+    const fs::path theirs = tmp_.path() / "theirs";
+    fs::create_directory(theirs);
+    if (::chown(theirs.c_str(), 65534, 65534) == 0) {
+        EXPECT_FALSE(platform::PrivateDirectory(theirs.string()));
+    }
+    EXPECT_TRUE(platform::PrivateDirectory(tmp_.path().string()));
+    EXPECT_FALSE(platform::PrivateDirectory((tmp_.path() / "missing").string()));
 }
 
 } // namespace

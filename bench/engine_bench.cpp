@@ -8,7 +8,7 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
-#include "tests/support/read_batch.h"
+#include "testkit/read_batch.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>

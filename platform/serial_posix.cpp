@@ -193,6 +193,13 @@ int PosixSerial::Read(uint8_t* buf, size_t n)
     return got > 0 ? static_cast<int>(got) : -1;
 }
 
+int WriteStallLimitMs(int baud)
+{
+    if (baud <= 0)
+        baud = 9600; // speed unknown: the program's usual one
+    return 2000 + static_cast<int>(10240LL * 1000 / baud);
+}
+
 bool PosixSerial::Write(const uint8_t* buf, size_t n)
 {
     size_t done = 0;
@@ -213,9 +220,8 @@ bool PosixSerial::Write(const uint8_t* buf, size_t n)
             // rather than hang its thread for good.
             int baud = 9600;
             GetLineSpeed(fd_, baud);
-            const int stall_ms = 2000 + static_cast<int>(10240LL * 1000 / std::max(baud, 1));
             short revents = 0;
-            int rc = PollOnce(fd_, POLLOUT, stall_ms, revents);
+            int rc = PollOnce(fd_, POLLOUT, WriteStallLimitMs(baud), revents);
             if (rc < 0 && errno == EINTR)
                 continue;
             if (rc <= 0)

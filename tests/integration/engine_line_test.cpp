@@ -7,8 +7,9 @@
 #include "port/port.h"
 #include "port/sync.h"
 #include "sim/sim.h"
-#include "support/read_batch.h"
+#include "testkit/read_batch.h"
 #include "support/recorder_host.h"
+#include "support/wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -115,14 +116,10 @@ TEST_P(EngineLineTest, ReadAllBatchGoesOutOneAfterAnotherEachAfterItsReply)
 
     ASSERT_TRUE(sim_->WaitForFrames(kCmdReadRegister, 67, 60000));
     ASSERT_TRUE(sim_->WaitForReplies(67, 10000));
-    for (int i = 0; i < 200; ++i) {
-        {
-            std::lock_guard<std::mutex> hold(events_lock);
-            if (events.size() >= 134)
-                break;
-        }
-        std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(test::WaitUntil([&] {
+        std::lock_guard<std::mutex> hold(events_lock);
+        return events.size() >= 134;
+    }));
     EXPECT_TRUE(RingEmpty());
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(sim_->FramesReceived(kCmdReadRegister), 67u); // nothing was resent

@@ -2,7 +2,7 @@
 // and which message (if any) the check shows for it.
 #include "platform/serial_posix.h"
 #include "port/port.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
 
 #include <gtest/gtest.h>

@@ -35,11 +35,18 @@ chronavel_clang_runtime_package() {
   if [ -z "$major" ]; then
     return 0
   fi
-  if [ -n "$(apt-cache show "libclang-rt-$major-dev" 2>/dev/null | head -n 1)" ]; then
+  if dpkg-query -W -f='${Status}' "libclang-rt-$major-dev" 2>/dev/null | grep -q "install ok installed" ||
+     [ -n "$(apt-cache show --no-all-versions "libclang-rt-$major-dev" 2>/dev/null | head -n 1)" ]; then
     echo "libclang-rt-$major-dev"
   else
     echo "libclang-common-$major-dev"
   fi
+}
+
+chronavel_apt_update() {
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
 }
 
 chronavel_install_missing() {
@@ -53,7 +60,7 @@ chronavel_install_missing() {
   echo "Installing: ${missing[*]}"
   local sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  chronavel_apt_update
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
@@ -65,10 +72,10 @@ chronavel_install_run_deps() {
 # What scripts/test needs: the run's packages and the test tools.
 chronavel_install_test_deps() {
   local rt
-  # apt-cache needs the package lists; on a machine that never fetched them
-  # the clang version cannot be looked up yet.
-  if [ -z "$(chronavel_clang_major)" ]; then
-    chronavel_install_missing clang
+  # The runtime's name is looked up in the package lists: a machine that
+  # never fetched them (a fresh container) fetches them first.
+  if [ -z "$(apt-cache show --no-all-versions clang 2>/dev/null | head -n 1)" ]; then
+    chronavel_apt_update
   fi
   rt=$(chronavel_clang_runtime_package)
   chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_TEST_PACKAGES[@]}" $rt

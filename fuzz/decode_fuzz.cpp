@@ -15,7 +15,7 @@
 #include "port/decode.h"
 #include "port/display.h"
 #include "port/port.h"
-#include "tests/support/fake_port.h"
+#include "testkit/fake_port.h"
 
 namespace {
 

@@ -194,6 +194,13 @@ int PosixSerial::Read(uint8_t* buf, size_t n)
     return got > 0 ? static_cast<int>(got) : -1;
 }
 
+int WriteStallLimitMs(int baud)
+{
+    if (baud <= 0)
+        baud = 9600; // speed unknown: the program's usual one
+    return 2000 + static_cast<int>(10240LL * 1000 / baud);
+}
+
 namespace {
 
 // How long the output may make no progress before a write or a drain counts
@@ -202,7 +209,7 @@ int StallLimitMs(int fd)
 {
     int baud = 9600;
     GetLineSpeed(fd, baud);
-    return 2000 + static_cast<int>(10240LL * 1000 / std::max(baud, 1));
+    return WriteStallLimitMs(baud);
 }
 
 } // namespace
@@ -225,9 +232,8 @@ bool PosixSerial::Write(const uint8_t* buf, size_t n)
             // that takes nothing for far longer than that is stuck (nobody
             // reads the other end of a pseudo-terminal), and the write fails
             // rather than hang its thread for good.
-            const int stall_ms = StallLimitMs(fd_);
             short revents = 0;
-            int rc = PollOnce(fd_, POLLOUT, stall_ms, revents);
+            int rc = PollOnce(fd_, POLLOUT, StallLimitMs(fd_), revents);
             if (rc < 0 && errno == EINTR)
                 continue;
             if (rc <= 0)

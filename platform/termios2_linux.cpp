@@ -64,7 +64,14 @@ bool SetLineSpeed(int fd, int baud)
     if (!GetLineSpeed(fd, actual))
         return false;
     // Drivers that cannot do a rate fall back to another one silently.
-    return std::abs(static_cast<long long>(actual) - baud) * 100 <= 3LL * baud;
+    return WithinSpeedTolerance(baud, actual);
+}
+
+bool WithinSpeedTolerance(int asked, int actual)
+{
+    if (asked <= 0 || actual <= 0)
+        return false;
+    return std::abs(static_cast<long long>(actual) - asked) * 100 <= 3LL * asked;
 }
 
 bool GetLineSpeed(int fd, int& baud)

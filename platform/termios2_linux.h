@@ -10,6 +10,10 @@ namespace chronavel::platform {
 // away (a UART tolerates about that much).
 bool SetLineSpeed(int fd, int baud);
 
+// True when a device that settled on actual for asked is close enough: at
+// most 3 % away (a UART tolerates about that much).
+bool WithinSpeedTolerance(int asked, int actual);
+
 // The output speed the terminal fd is set to.
 bool GetLineSpeed(int fd, int& baud);
 

@@ -1,16 +1,57 @@
 # Sourced by scripts/run and scripts/test: installs the Debian packages the
 # project needs, only those that are missing.
-CHRONAVEL_PACKAGES=(
+
+# Building and running the programs.
+CHRONAVEL_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
-  clang libclang-rt-14-dev
   qt6-base-dev fonts-dejavu-core
 )
 
+# Only the tests: GoogleTest, Google Benchmark, clang (the fuzzers) with its
+# sanitizer runtimes, and clang-format for the style check.
+CHRONAVEL_TEST_PACKAGES=(
+  libgtest-dev libbenchmark-dev
+  clang clang-format
+)
+
+# The major version of the clang the release offers (or the one installed).
+chronavel_clang_major() {
+  if command -v clang >/dev/null 2>&1; then
+    clang -dumpversion | cut -d. -f1
+    return
+  fi
+  # "Candidate: 1:14.0-55.7~deb12u1" -> 14
+  apt-cache policy clang 2>/dev/null |
+    sed -n 's/^ *Candidate: \([0-9]*:\)\{0,1\}\([0-9][0-9]*\).*/\2/p' | head -n 1
+}
+
+# The package holding clang's sanitizer and libFuzzer runtimes. Its name
+# carries the clang version, and older releases kept the runtimes in
+# libclang-common-N-dev, so it is looked up rather than spelled out.
+chronavel_clang_runtime_package() {
+  local major
+  major=$(chronavel_clang_major)
+  if [ -z "$major" ]; then
+    return 0
+  fi
+  if dpkg-query -W -f='${Status}' "libclang-rt-$major-dev" 2>/dev/null | grep -q "install ok installed" ||
+     [ -n "$(apt-cache show --no-all-versions "libclang-rt-$major-dev" 2>/dev/null | head -n 1)" ]; then
+    echo "libclang-rt-$major-dev"
+  else
+    echo "libclang-common-$major-dev"
+  fi
+}
+
+chronavel_apt_update() {
+  local sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+}
+
 chronavel_install_missing() {
   local missing=()
-  for p in "${CHRONAVEL_PACKAGES[@]}" "$@"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -eq 0 ]; then
@@ -19,8 +60,25 @@ chronavel_install_missing() {
   echo "Installing: ${missing[*]}"
   local sudo=""
   if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  chronavel_apt_update
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# What scripts/run needs.
+chronavel_install_run_deps() {
+  chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}"
+}
+
+# What scripts/test needs: the run's packages and the test tools.
+chronavel_install_test_deps() {
+  local rt
+  # The runtime's name is looked up in the package lists: a machine that
+  # never fetched them (a fresh container) fetches them first.
+  if [ -z "$(apt-cache show --no-all-versions clang 2>/dev/null | head -n 1)" ]; then
+    chronavel_apt_update
+  fi
+  rt=$(chronavel_clang_runtime_package)
+  chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_TEST_PACKAGES[@]}" $rt
 }
 
 chronavel_jobs() {

@@ -5,7 +5,7 @@
 #include "port/decode.h"
 #include "port/port.h"
 #include "port/sync.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
 
 #include <atomic>

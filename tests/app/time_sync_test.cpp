@@ -5,7 +5,7 @@
 #include "platform/tick.h"
 #include "port/port.h"
 #include "port/sync.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 
 #include <gtest/gtest.h>
 #include <vector>

@@ -11,7 +11,7 @@
 #include "link/reception.h"
 #include "port/port.h"
 #include "port/sync.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
 
 namespace chronavel {

@@ -10,6 +10,7 @@
 #include "port/sync.h"
 #include "sim/sim.h"
 #include "support/recorder_host.h"
+#include "support/wait.h"
 
 #include <atomic>
 #include <chrono>

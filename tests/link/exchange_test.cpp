@@ -2,6 +2,7 @@
 // and the schedule matter, a real thread where starting, stopping and the
 // message queue matter.
 #include "engine_fixture.h"
+#include "support/wait.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -511,8 +512,7 @@ TEST_F(ThreadTest, StartingAnotherThreadEndsTheFirstAndGetsAFreshRing)
     EXPECT_EQ(RingRead(), RingWrite());
     PutRequest(MakeRequest(1, 3000, 0, tick.Now() + 3000, kCmdReadRegister, 0x4D, 0, nullptr,
                            nullptr, 2, 0));
-    for (int i = 0; i < 500 && port->WriteCount() == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(WaitUntil([&] { return port->WriteCount() > 0; }));
     EXPECT_EQ(port->WriteCount(), 1u);
     EXPECT_TRUE(StopExchangeThread(5s));
 }
@@ -555,8 +555,7 @@ TEST(ThreadShutdown, StopAndWaitDoNotHangWhenTheReportIsAbandoned)
     tick.Advance(3500);
     PutRequest(MakeRequest(1, 3000, 1, tick.Now() - 500, kCmdReadRegister, 0x4D, 0, nullptr,
                            nullptr, 2, 0));
-    for (int i = 0; i < 500 && host.calls.load() == 0; ++i)
-        std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(WaitUntil([&] { return host.calls.load() > 0; }));
     EXPECT_EQ(host.calls.load(), 1);
     EXPECT_TRUE(StopExchangeThread(5s));
     EXPECT_EQ(handled, 0);
@@ -682,9 +681,7 @@ TEST(ThreadDeadlock, OverlappingReportsLeaveTheWindowSideOnTheCurrentQueues)
         std::thread a([&] { first->RunPass(); });
         EXPECT_EQ(first_in.get_future().wait_for(5s), std::future_status::ready);
         std::thread b([&] { second->RunPass(); });
-        for (int i = 0; i < 500 && !second->InHostCall(); ++i)
-            std::this_thread::sleep_for(10ms);
-        EXPECT_TRUE(second->InHostCall());
+        EXPECT_TRUE(WaitUntil([&] { return second->InHostCall(); }));
         release_first.set_value();
         a.join();
         b.join();

@@ -1,5 +1,5 @@
 #include "link/frames.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 
 #include <gtest/gtest.h>
 #include <numeric>

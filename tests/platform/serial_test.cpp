@@ -1,8 +1,10 @@
 // The POSIX serial device on real pseudo-terminals: the slave side is the
 // port, the test plays the line through the master side.
 #include "platform/serial_posix.h"
+#include "platform/termios2_linux.h"
 #include "port/port.h"
 #include "support/recorder_host.h"
+#include "support/wait.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <thread>
@@ -142,6 +145,46 @@ TEST(SerialPty, LargeWriteArrivesWhole)
     EXPECT_EQ(received, block);
 }
 
+TEST(SerialPty, WriteToALineNobodyTakesFromGivesUpAfterTheStallLimit)
+{
+    const std::vector<std::pair<int, int>> limits = {
+        {115200, 2088}, {9600, 3066}, {300, 36133}, {0, 3066}, {-5, 3066}};
+    for (const auto& [baud, ms] : limits)
+        EXPECT_EQ(platform::WriteStallLimitMs(baud), ms) << baud;
+
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty, 115200);
+    ASSERT_TRUE(port);
+    std::vector<uint8_t> block(1 << 20, 0x55); // far more than the buffers hold
+    const auto start = Clock::now();
+    EXPECT_FALSE(port->Write(block.data(), block.size()));
+    const long long ms = MsSince(start);
+    EXPECT_GE(ms, platform::WriteStallLimitMs(115200) - 20);
+    EXPECT_LT(ms, 30000);
+    EXPECT_FALSE(port->Lost()); // stuck, not gone: once drained it writes again
+    EXPECT_FALSE(pty.Receive(block.size(), 1000).empty());
+    uint8_t b = 0x42;
+    EXPECT_TRUE(port->Write(&b, 1));
+}
+
+TEST(SerialSpeed, WithinThreePercentOfTheAskedRate)
+{
+    struct Case {
+        int asked, actual;
+        bool ok;
+    };
+    const Case cases[] = {
+        {9600, 9600, true},       {9600, 9888, true},      {9600, 9889, false},
+        {9600, 9312, true},       {9600, 9311, false},     {250000, 242500, true},
+        {250000, 242499, false},  {115200, 111744, true},  {31250, 38400, false},
+        {9600, 0, false},         {0, 0, false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::WithinSpeedTolerance(c.asked, c.actual), c.ok)
+            << c.asked << " -> " << c.actual;
+}
+
 TEST(SerialPty, LineIsRaw8N1WithoutFlowControl)
 {
     Pty pty;
@@ -211,10 +254,19 @@ TEST(SerialPty, PurgeDropsPendingInput)
 {
     Pty pty;
     ASSERT_TRUE(pty.ok());
+    // A second descriptor on the port's side, opened before the port claims
+    // it, only to see how much input is queued there.
+    const int watch = ::open(pty.path().c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(watch, 0);
     auto port = OpenPty(pty);
     ASSERT_TRUE(port);
     pty.Send({1, 2, 3, 4});
-    std::this_thread::sleep_for(std::chrono::milliseconds(150)); // let it reach the slave
+    const bool queued = test::WaitUntil([&] {
+        int n = 0;
+        return ::ioctl(watch, FIONREAD, &n) == 0 && n >= 4;
+    });
+    ::close(watch);
+    ASSERT_TRUE(queued);
     EXPECT_TRUE(port->Purge());
     uint8_t buf[4];
     EXPECT_EQ(port->Read(buf, 4), 0);

@@ -15,7 +15,7 @@
 #include "link/request.h"
 #include "port/display.h"
 #include "port/port.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
 
 namespace chronavel {

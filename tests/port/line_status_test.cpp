@@ -4,7 +4,7 @@
 #include "link/reception.h"
 #include "platform/serial_posix.h"
 #include "port/port.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
 
 #include <gtest/gtest.h>

@@ -467,6 +467,10 @@ TEST(CtlDaemon, WaitsForAPortThatIsNotThereYet)
 {
     CtlProcess d({"daemon", "--port", "ctllate", "--addr", "1", "--period-seconds", "60",
                   "--retry-seconds", "1"});
+    ASSERT_TRUE(WaitUntil(
+        [&] { return d.ErrSoFar().find("cannot be opened") != std::string::npos; }, 15000))
+        << d.ErrSoFar();
+    // Two more retries go by, and none of them says it again.
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     const std::string early = d.ErrSoFar();
     EXPECT_EQ(Count(early, "cannot be opened"), 1u) << early; // said once, not per retry

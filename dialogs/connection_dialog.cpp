@@ -131,11 +131,10 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     ComboBox50 = MakeCombo(this, "ComboBox50", 109, 137, 84, true);
     ComboBox50->setEnabled(false);
 
-    SpeedButton1 = new QToolButton(this);
+    SpeedButton1 = new QPushButton(QStringLiteral("Подключить"), this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
-    SpeedButton1->setText(QStringLiteral("Подключить"));
-    SpeedButton1->setAutoRaise(true);
-    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    SpeedButton1->setFlat(true);
+    SpeedButton1->setAutoDefault(false);
     SpeedButton1->setGeometry(8, 165, 409, 33);
     SpeedButton1->setIcon(ConnectIcon(41, 38));
     SpeedButton1->setIconSize(QSize(41, 28));
@@ -154,7 +153,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
 
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm5::SpeedButton2Click);
     connect(RadioGroup1, &TRadioGroup::Clicked, this, &TForm5::RadioGroup1Click);
-    connect(SpeedButton1, &QToolButton::clicked, this, &TForm5::SpeedButton1Click);
+    connect(SpeedButton1, &QPushButton::clicked, this, &TForm5::SpeedButton1Click);
 
     FormCreate();
 }

@@ -44,7 +44,7 @@ public:
     QComboBox* ComboBox11 = nullptr; // the speed, editable
     TRadioGroup* RadioGroup1 = nullptr; // "Всем" / "Адрес > . . ."
     QComboBox* ComboBox50 = nullptr; // the 256 addresses, editable
-    QToolButton* SpeedButton1 = nullptr; // "Подключить"
+    QPushButton* SpeedButton1 = nullptr; // "Подключить", flat
     QGroupBox* GroupBox2 = nullptr; // hidden "Табло: "
     QLabel* Label1 = nullptr;
     QComboBox* ComboBox51 = nullptr;

@@ -24,7 +24,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTest>
-#include <QToolButton>
+#include <QPushButton>
 
 #include <chrono>
 #include <cstdlib>

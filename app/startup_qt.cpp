@@ -29,9 +29,10 @@ void ProgramWindows::Create()
 
 ProgramWindows::ProgramWindows()
 {
-    // The fixed order: main window (its creation loads the settings), remote
-    // settings, parameters, master search, connection dialog, sent-data log,
-    // About box.
+    // The fixed order, one line each: TForm1 (main window; its creation
+    // loads the settings), TForm6 (remote settings), TForm3 (parameters),
+    // TForm4 (master search), TForm5 (connection dialog), TForm2 (sent-data
+    // log), TfrmAbout (About box).
     Create<TForm1>();
     Create<TForm5>();
 }

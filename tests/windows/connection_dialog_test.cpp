@@ -64,6 +64,9 @@ private slots:
     }
     void cleanup()
     {
+        // As the closing main window does: a thread waiting on this one is
+        // let go first.
+        host_->Shutdown();
         ResetExchangeState();
         ClosePort();
         ResetRequestState();

@@ -152,6 +152,7 @@ private slots:
         QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 1000));
         QVERIFY(FinishExchange(std::chrono::milliseconds(1000)));
         QVERIFY(QApplication::activeModalWidget() == nullptr);
+        qInfo("closed while a failure report waited: program done in %lld ms", since_close.elapsed());
         QVERIFY2(since_close.elapsed() < 1000, qPrintable(QString::number(since_close.elapsed())));
         QVERIFY(!PortHandle.Get());
     }
@@ -173,6 +174,7 @@ private slots:
         std::shared_ptr<TNewThread> thread = ExchangeThread.Get();
         QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 1000));
         QVERIFY(QApplication::activeModalWidget() == nullptr);
+        qInfo("closed while a port message waited: program done in %lld ms", since_close.elapsed());
         QVERIFY2(since_close.elapsed() < 1000, qPrintable(QString::number(since_close.elapsed())));
     }
 

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
-
 #include <atomic>
 
 namespace chronavel {

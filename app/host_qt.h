@@ -8,7 +8,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <condition_variable>
 #include <deque>
 #include <functional>

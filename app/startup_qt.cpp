@@ -6,7 +6,6 @@
 #include "dialogs/connection_dialog.h"
 
 #include <QApplication>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +20,7 @@ constexpr auto kExchangeEndWait = std::chrono::milliseconds(600);
 
 } // namespace
 
-template <typename Window>
-void ProgramWindows::Create()
+template <typename Window> void ProgramWindows::Create()
 {
     windows_.push_back(std::make_unique<Window>());
 }

@@ -15,17 +15,16 @@
 #include "platform/tick.h"
 #include "port/port.h"
 #include "sim/sim.h"
-#include "windows/support/modal_script.h"
 #include "support/temp_dir.h"
+#include "windows/support/modal_script.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProcess>
-#include <QTest>
 #include <QPushButton>
-
+#include <QTest>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -152,7 +151,8 @@ private slots:
         QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 1000));
         QVERIFY(FinishExchange(std::chrono::milliseconds(1000)));
         QVERIFY(QApplication::activeModalWidget() == nullptr);
-        qInfo("closed while a failure report waited: program done in %lld ms", since_close.elapsed());
+        qInfo("closed while a failure report waited: program done in %lld ms",
+              since_close.elapsed());
         QVERIFY2(since_close.elapsed() < 1000, qPrintable(QString::number(since_close.elapsed())));
         QVERIFY(!PortHandle.Get());
     }

@@ -1,5 +1,7 @@
 #include "link/frames.h"
 
+#include "link/frame_trace.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -59,7 +61,9 @@ bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, ui
 {
     const auto f = BuildShortFrame(addr, cmd, p1, p2);
     port.Purge();
-    return port.Write(f.data(), f.size());
+    const bool ok = port.Write(f.data(), f.size());
+    TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
+    return ok;
 }
 
 bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t len_hi,
@@ -69,7 +73,9 @@ bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uin
     if (f.empty())
         return false;
     port.Purge();
-    return port.Write(f.data(), f.size());
+    const bool ok = port.Write(f.data(), f.size());
+    TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
+    return ok;
 }
 
 }  // namespace chronavel

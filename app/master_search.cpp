@@ -1,10 +1,14 @@
 #include "app/master_search.h"
 
+#include "app/ini_file_chronavel.h"
+#include "link/exchange.h"
+
 #include "config/registers.h"
 #include "link/frames.h"
 #include "link/reception.h"
 #include "port/decode.h"
 #include "port/io_hold.h"
+#include "port/port.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +27,8 @@ constexpr int kMinReadTimeoutMs = 5;
 // search for the rare reply lost to noise.
 constexpr int kProbeLimit = 1;
 constexpr int kSilentReport = 2;
+constexpr int kSearchSpeed = 9600;
+constexpr auto kStopWait = std::chrono::milliseconds(3000);
 
 } // namespace
 
@@ -37,32 +43,91 @@ SyncPatience ProbePatience(int speed)
     return p;
 }
 
-uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomic<bool>* cancel)
+MasterSearchRun::MasterSearchRun(int speed)
+    : patience_(ProbePatience(speed)), no_answer_before_(NoAnswer.load())
 {
-    const SyncPatience patience = ProbePatience(speed);
-    const uint8_t no_answer_before = NoAnswer.load();
     MasterAddress.store(0);
-    for (int a = kFirstSearchAddress; a <= kLastSearchAddress; ++a) {
-        if (cancel && cancel->load())
-            break;
-        const auto candidate = static_cast<uint8_t>(a);
-        if (progress)
-            progress(candidate);
-        NoAnswer.store(0);
+}
+
+MasterSearchRun::~MasterSearchRun()
+{
+    NoAnswer.store(no_answer_before_);
+}
+
+uint8_t MasterSearchRun::Found() const
+{
+    return MasterAddress.load();
+}
+
+bool MasterSearchRun::Step()
+{
+    if (done_)
+        return true;
+    const uint8_t candidate = next_;
+    NoAnswer.store(0);
+    bool answered = false;
+    {
         // The answer's header is read before the exchange thread, if one
         // runs, can hunt over it.
         PortIoHold hold;
-        if (!SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
-                             kSilentReport, patience))
-            continue;
-        const ReplyHeader h = CurrentReplyHeader();
-        if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0) {
-            MasterAddress.store(candidate);
-            break;
-        }
+        answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
+                                   kSilentReport, patience_);
     }
-    NoAnswer.store(no_answer_before);
-    return MasterAddress.load();
+    if (answered) {
+        const ReplyHeader h = CurrentReplyHeader();
+        if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0)
+            MasterAddress.store(candidate);
+    }
+    const platform::SerialPtr port = PortHandle.Get();
+    port_lost_ = !port || port->Lost();
+    done_ = MasterAddress.load() != 0 || candidate >= kLastSearchAddress || port_lost_;
+    if (!done_)
+        next_ = static_cast<uint8_t>(candidate + 1);
+    return done_;
+}
+
+uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomic<bool>* cancel)
+{
+    MasterSearchRun run(speed);
+    while (!run.Done()) {
+        if (cancel && cancel->load())
+            break;
+        if (progress)
+            progress(run.Next());
+        run.Step();
+    }
+    return run.Found();
+}
+
+MasterSearchPort::MasterSearchPort(const std::string& chosen)
+{
+    if (PortHandle && Connection.ComPort == chosen) {
+        reused_ = true;
+        speed_ = Connection.ComSpeed > 0 ? Connection.ComSpeed : kSearchSpeed;
+        return;
+    }
+    // No exchange thread runs beside the search: it would take the port
+    // opened for it.
+    StopExchangeThread(kStopWait);
+    if (PortHandle)
+        ClosePort();
+    speed_ = kSearchSpeed;
+    Connection.ComSpeed = kSearchSpeed;
+    Connection.ComPort = chosen;
+    platform::SerialPtr port = OpenPort(chosen, kSearchSpeed);
+    PortHandle.Set(port);
+    opened_ = port != nullptr;
+}
+
+MasterSearchPort::~MasterSearchPort()
+{
+    if (opened_)
+        ClosePort();
+}
+
+bool MasterSearchPort::Ready() const
+{
+    return PortHandle.Get() != nullptr;
 }
 
 } // namespace chronavel

@@ -1,6 +1,6 @@
 #include "port/port.h"
 
-#include "link/host.h"
+#include "link/host_call.h"
 #include "platform/vports.h"
 
 #include <filesystem>
@@ -55,7 +55,7 @@ platform::SerialPtr OpenPort(const std::string& name, int speed)
     if (status == platform::OpenStatus::kConfigFailed)
         throw PortError("Error setting port state");
     if (!port) {
-        CurrentHost().ShowMessage("Error opening port");
+        HostMessage("Error opening port");
         return nullptr;
     }
     port->SetReadTimeoutPerByte(kReadTimeoutPerByte);
@@ -82,7 +82,7 @@ void ShowLineErrors(platform::SerialDevice* port)
         return; // closed on purpose meanwhile: nothing to report
     uint32_t word = 0;
     if (!port->ClearErrors(word)) {
-        CurrentHost().ShowMessage(LineErrorMessage(0));
+        HostMessage(LineErrorMessage(0));
         return;
     }
     // A clean line reads 0 after every reply; only real errors are shown.
@@ -90,7 +90,7 @@ void ShowLineErrors(platform::SerialDevice* port)
         return;
     std::string text = LineErrorMessage(word);
     if (!text.empty())
-        CurrentHost().ShowMessage(text);
+        HostMessage(text);
 }
 
 std::string LineErrorMessage(uint32_t error_word)

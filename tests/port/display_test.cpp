@@ -1,3 +1,4 @@
+#include "app/core_state.h"
 #include "port/display.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,8 @@ namespace {
 
 class DisplayTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ResetClockSettings();
-        ResetDisplayState();
-    }
-    void TearDown() override
-    {
-        ResetClockSettings();
-        ResetDisplayState();
-    }
+    void SetUp() override { ResetCoreState(); }
+    void TearDown() override { ResetCoreState(); }
 
     static void Image(int k, uint8_t v) { Registers.RegImage[k] = v; }
     static void Formats(std::initializer_list<uint8_t> codes)
@@ -166,10 +159,10 @@ TEST_F(DisplayTest, NegativeTemperature)
     FormatClockFields();
     EXPECT_EQ(Extra(1), "-10°C");
 
-    ClockSettings.ExpoUnits[3] = 3;
+    ClockSettings.Expo[3] = 3; // units digit: the main field's format
     FormatClockFields();
     EXPECT_EQ(Main(3), " -10.05°");
-    ClockSettings.ExpoUnits[3] = 4;
+    ClockSettings.Expo[3] = 14;
     FormatClockFields();
     EXPECT_EQ(Main(3), "-10.05");
 }
@@ -179,7 +172,7 @@ TEST_F(DisplayTest, MainFieldTemperatureByUnitsDigit)
     Image(44, 12);  // temperature 2
     Image(52, 5);
     auto with_units = [](uint8_t u, uint8_t f) {
-        ClockSettings.ExpoUnits[4] = u;
+        ClockSettings.Expo[4] = u;
         ClockSettings.FieldFormat[0] = f;
         FormatClockFields();
         return Main(4);

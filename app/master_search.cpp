@@ -1,14 +1,16 @@
 #include "app/master_search.h"
 
+#include "app/connect.h"
 #include "app/ini_file_chronavel.h"
-#include "link/exchange.h"
-
 #include "config/registers.h"
+#include "link/exchange.h"
 #include "link/frames.h"
+#include "link/host.h"
 #include "link/reception.h"
 #include "port/decode.h"
 #include "port/io_hold.h"
 #include "port/port.h"
+#include "port/port_list.h"
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +29,8 @@ constexpr int kMinReadTimeoutMs = 5;
 // search for the rare reply lost to noise.
 constexpr int kProbeLimit = 1;
 constexpr int kSilentReport = 2;
+// Probes asked again when another clock's frame was on the line meanwhile.
+constexpr int kBusyRetries = 3;
 constexpr int kSearchSpeed = 9600;
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
 
@@ -64,19 +68,30 @@ bool MasterSearchRun::Step()
     if (done_)
         return true;
     const uint8_t candidate = next_;
-    NoAnswer.store(0);
-    bool answered = false;
-    {
-        // The answer's header is read before the exchange thread, if one
-        // runs, can hunt over it.
-        PortIoHold hold;
-        answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
-                                   kSilentReport, patience_);
-    }
-    if (answered) {
-        const ReplyHeader h = CurrentReplyHeader();
-        if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0)
-            MasterAddress.store(candidate);
+    // A clock answers only once the line is free: a probe that meets another
+    // clock's frame (a master's status block takes over 100 ms at 9600 Bd)
+    // gets its answer too late. Such a probe is asked again; on a silent
+    // line every address is asked once.
+    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
+        NoAnswer.store(0);
+        const uint32_t seen_before = Reception.BytesSeen.load();
+        bool answered = false;
+        {
+            // The answer's header is read before the exchange thread, if one
+            // runs, can hunt over it.
+            PortIoHold hold;
+            answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0,
+                                       kProbeLimit, kSilentReport, patience_);
+        }
+        if (answered) {
+            const ReplyHeader h = CurrentReplyHeader();
+            if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0)
+                MasterAddress.store(candidate);
+            break;
+        }
+        const platform::SerialPtr port = PortHandle.Get();
+        if (!port || port->Lost() || Reception.BytesSeen.load() == seen_before)
+            break;
     }
     const platform::SerialPtr port = PortHandle.Get();
     port_lost_ = !port || port->Lost();
@@ -128,6 +143,25 @@ MasterSearchPort::~MasterSearchPort()
 bool MasterSearchPort::Ready() const
 {
     return PortHandle.Get() != nullptr;
+}
+
+std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count)
+{
+    Host& host = CurrentHost();
+    if (port_count <= 0 || port_index < 0 || port_index >= port_count ||
+        port_index >= kMaxPortNames) {
+        host.ShowMessage(kNoPortText);
+        return nullptr;
+    }
+    try {
+        auto port = std::make_unique<MasterSearchPort>(PortNames[static_cast<size_t>(port_index)]);
+        if (!port->Ready())
+            return nullptr; // "Error opening port" has been shown
+        return port;
+    } catch (const PortError& e) {
+        host.ShowMessage(e.what());
+        return nullptr;
+    }
 }
 
 } // namespace chronavel

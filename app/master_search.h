@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace chronavel {
@@ -86,5 +87,11 @@ private:
     bool opened_ = false;
     int speed_ = 0;
 };
+
+// "Мастер..." up to the search: the device name of the chosen entry of the
+// port list, and its port as MasterSearchPort makes it ready. Null, with the
+// reason shown through the host, when there is no port to search on (an
+// empty list, "Error opening port", "Error setting port state").
+std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count);
 
 } // namespace chronavel

@@ -4,6 +4,8 @@
 #include "app/main_logic.h"
 #include "app/main_window.h"
 #include "dialogs/connection_dialog.h"
+#include "dialogs/find_master_dialog.h"
+#include "dialogs/sent_log_window.h"
 
 #include <QApplication>
 
@@ -33,7 +35,9 @@ ProgramWindows::ProgramWindows()
     // settings, parameters, master search, connection dialog, sent-data log,
     // About box.
     Create<TForm1>();
+    Create<TForm4>();
     Create<TForm5>();
+    Create<TForm2>();
 }
 
 ProgramWindows::~ProgramWindows()

@@ -31,6 +31,7 @@ void StoreReceived(const uint8_t* bytes, uint32_t count)
     std::lock_guard<std::mutex> hold(rx_copy_lock);
     std::copy(bytes, bytes + count, Reception.RxBuf.begin());
     Reception.BytesRead.store(count);
+    Reception.BytesSeen.fetch_add(count);
 }
 
 void ReportReadError()

@@ -70,8 +70,8 @@ std::vector<ServiceItem> MainWindowServiceItems()
         const char* name;
         int x, w;
     } row[] = {{"Button1", 16, 70},  {"Button2", 94, 130},  {"Button3", 232, 140},
-               {"Button4", 380, 250}, {"Button5", 638, 150}, {"Edit2", 796, 60},
-               {"Button6", 864, 70}};
+               {"Button4", 380, 250}, {"Button5", 638, 160}, {"Edit2", 806, 60},
+               {"Button6", 874, 70}};
     for (const auto& r : row) {
         const bool edit = std::string(r.name) == "Edit2";
         items.push_back(

@@ -21,6 +21,7 @@
 
 #include <QImage>
 #include <QLabel>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QTest>
 

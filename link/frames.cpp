@@ -61,7 +61,9 @@ bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, ui
 {
     const auto f = BuildShortFrame(addr, cmd, p1, p2);
     port.Purge();
-    const bool ok = port.Write(f.data(), f.size());
+    // A finished write means a sent frame: the next frame's purge must not
+    // cut this one off.
+    const bool ok = port.Write(f.data(), f.size()) && port.Drain();
     TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
     return ok;
 }
@@ -73,7 +75,7 @@ bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uin
     if (f.empty())
         return false;
     port.Purge();
-    const bool ok = port.Write(f.data(), f.size());
+    const bool ok = port.Write(f.data(), f.size()) && port.Drain();
     TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
     return ok;
 }

@@ -35,17 +35,21 @@ std::string PortPath(const std::string& name)
 {
     if (name.find('/') != std::string::npos)
         return name;
-    if (!name.empty()) {
-        const std::string virt = platform::VirtualPortDir() + "/" + name;
-        // Only a virtual port that is really there takes the name; a folder we
-        // cannot look into must not hide /dev/NAME.
+    const std::string dev = "/dev/" + name;
+    auto present = [](const std::string& path) {
         std::error_code ec;
-        const auto type = std::filesystem::symlink_status(virt, ec).type();
-        if (!ec && type != std::filesystem::file_type::not_found &&
-            type != std::filesystem::file_type::none)
-            return virt;
-    }
-    return "/dev/" + name;
+        const auto type = std::filesystem::symlink_status(path, ec).type();
+        return !ec && type != std::filesystem::file_type::not_found &&
+               type != std::filesystem::file_type::none;
+    };
+    // A real port keeps its name: a virtual port can never stand in for it.
+    // A virtual port is taken only from a folder nobody else can write.
+    if (name.empty() || present(dev))
+        return dev;
+    const std::string virt = platform::VirtualPortDir() + "/" + name;
+    if (platform::VirtualPortDirUsable() && present(virt))
+        return virt;
+    return dev;
 }
 
 platform::SerialPtr OpenPort(const std::string& name, int speed)
@@ -53,9 +57,9 @@ platform::SerialPtr OpenPort(const std::string& name, int speed)
     platform::OpenStatus status = platform::OpenStatus::kOpenFailed;
     platform::SerialPtr port = platform::OpenSerial(PortPath(name), speed, status);
     if (status == platform::OpenStatus::kConfigFailed)
-        throw PortError("Error setting port state");
+        throw PortError(PortErrorKind::kSettingsRefused, "Error setting port state");
     if (!port) {
-        HostMessage("Error opening port");
+        HostPortError(PortErrorKind::kCannotOpen, "Error opening port");
         return nullptr;
     }
     port->SetReadTimeoutPerByte(kReadTimeoutPerByte);
@@ -67,7 +71,7 @@ platform::SerialPtr OpenPort(const std::string& name, int speed)
 void SetPortSpeed(platform::SerialDevice& port, int speed)
 {
     if (!port.SetSpeed(speed))
-        throw PortError("Error setting port state");
+        throw PortError(PortErrorKind::kSettingsRefused, "Error setting port state");
 }
 
 void PurgePort(platform::SerialDevice* port)
@@ -82,7 +86,10 @@ void ShowLineErrors(platform::SerialDevice* port)
         return; // closed on purpose meanwhile: nothing to report
     uint32_t word = 0;
     if (!port->ClearErrors(word)) {
-        HostMessage(LineErrorMessage(0));
+        if (port->Lost())
+            HostPortError(PortErrorKind::kDeviceGone, LineErrorMessage(0));
+        else
+            HostMessage(LineErrorMessage(0));
         return;
     }
     // A clean line reads 0 after every reply; only real errors are shown.

@@ -101,8 +101,9 @@ TEST_F(SwitchMasterTest, WritesOnlyBitSevenOfTheAddressedClocksFreshAnswer)
         EXPECT_EQ(MasterActive.load(), c.Active);
         const auto q = Queued();
         ASSERT_EQ(q.size(), c.Written ? 2u : 1u);
-        if (c.Written)
+        if (c.Written) {
             EXPECT_EQ(q[1].Param2, *c.Written);
+        }
     }
 }
 

@@ -102,7 +102,8 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     GroupBox1 = new QGroupBox(QStringLiteral("Настройка порта: "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 8, 409, 97);
-    Label11 = MakeLabel(GroupBox1, "Label11", QStringLiteral("Порт:  . . . . . . . . . . ."), 7, 27);
+    Label11 =
+        MakeLabel(GroupBox1, "Label11", QStringLiteral("Порт:  . . . . . . . . . . ."), 7, 27);
     ComboBox10 = MakeCombo(GroupBox1, "ComboBox10", 106, 25, 263, false);
     SpeedButton2 = new QToolButton(GroupBox1);
     SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
@@ -120,9 +121,9 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     ComboBox9 = MakeCombo(this, "ComboBox9", 277, 137, 64, true);
     ComboBox9->setEditText(QStringLiteral("$0"));
 
-    RadioGroup1 = new TRadioGroup(QStringLiteral("Кому отправлять"),
-                                  {QStringLiteral("Всем"), QStringLiteral("Адрес > . . . . . . . . . . ")},
-                                  this);
+    RadioGroup1 = new TRadioGroup(
+        QStringLiteral("Кому отправлять"),
+        {QStringLiteral("Всем"), QStringLiteral("Адрес > . . . . . . . . . . ")}, this);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1->setGeometry(8, 104, 409, 58);
     RadioGroup1->setAutoFillBackground(true);

@@ -17,7 +17,6 @@
 #include <QImage>
 #include <QMenuBar>
 #include <QTest>
-
 #include <cstdlib>
 #include <memory>
 
@@ -39,7 +38,8 @@ int Count(const QImage& image, const QRect& r, QColor colour)
     for (int y = r.top(); y <= r.bottom(); ++y)
         for (int x = r.left(); x <= r.right(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) < 40 && std::abs(c.green() - colour.green()) < 40 &&
+            if (std::abs(c.red() - colour.red()) < 40 &&
+                std::abs(c.green() - colour.green()) < 40 &&
                 std::abs(c.blue() - colour.blue()) < 40)
                 ++n;
         }

@@ -12,10 +12,20 @@ std::atomic<int> frame_observer_count{0};
 
 namespace {
 
-// Held while listeners run, so removing one waits for a call in progress.
-std::mutex observers_lock;
-std::vector<std::pair<int, FrameObserver>> observers; // guarded by observers_lock
-int next_id = 1;                                        // guarded by observers_lock
+struct Observers {
+    // Held while listeners run, so removing one waits for a call in progress.
+    std::mutex Lock;
+    std::vector<std::pair<int, FrameObserver>> List; // guarded by Lock
+    int NextId = 1;                                   // guarded by Lock
+};
+
+// Never destroyed: a thread that still traces while the process exits must
+// not find it gone.
+Observers& TheObservers()
+{
+    static Observers* o = new Observers;
+    return *o;
+}
 
 void AppendHex(std::string& out, uint8_t v)
 {
@@ -28,18 +38,20 @@ void AppendHex(std::string& out, uint8_t v)
 
 int AddFrameObserver(FrameObserver observer)
 {
-    std::lock_guard<std::mutex> hold(observers_lock);
-    const int id = next_id++;
-    observers.emplace_back(id, std::move(observer));
-    detail::frame_observer_count.store(static_cast<int>(observers.size()));
+    Observers& o = TheObservers();
+    std::lock_guard<std::mutex> hold(o.Lock);
+    const int id = o.NextId++;
+    o.List.emplace_back(id, std::move(observer));
+    detail::frame_observer_count.store(static_cast<int>(o.List.size()));
     return id;
 }
 
 void RemoveFrameObserver(int id)
 {
-    std::lock_guard<std::mutex> hold(observers_lock);
-    std::erase_if(observers, [id](const auto& o) { return o.first == id; });
-    detail::frame_observer_count.store(static_cast<int>(observers.size()));
+    Observers& o = TheObservers();
+    std::lock_guard<std::mutex> hold(o.Lock);
+    std::erase_if(o.List, [id](const auto& entry) { return entry.first == id; });
+    detail::frame_observer_count.store(static_cast<int>(o.List.size()));
 }
 
 namespace detail {
@@ -56,10 +68,11 @@ void NotifyFrame(FrameDirection direction, uint8_t addr, uint8_t cmd, const uint
     e.Count = bytes ? count : 0;
     e.Ok = ok;
     e.Announced = announced;
-    std::lock_guard<std::mutex> hold(observers_lock);
-    for (const auto& o : observers) {
+    Observers& o = TheObservers();
+    std::lock_guard<std::mutex> hold(o.Lock);
+    for (const auto& entry : o.List) {
         try {
-            o.second(e);
+            entry.second(e);
         } catch (...) {
             // A listener's failure must not break the exchange that traced.
         }

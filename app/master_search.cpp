@@ -10,6 +10,7 @@
 #include "port/decode.h"
 #include "port/io_hold.h"
 #include "port/port.h"
+#include "platform/tick.h"
 #include "port/port_list.h"
 
 #include <algorithm>
@@ -29,8 +30,13 @@ constexpr int kMinReadTimeoutMs = 5;
 // search for the rare reply lost to noise.
 constexpr int kProbeLimit = 1;
 constexpr int kSilentReport = 2;
-// Probes asked again when another clock's frame was on the line meanwhile.
-constexpr int kBusyRetries = 3;
+// A probe that met another clock's bytes is asked again, while the line has
+// been busy for less than the longest frame a clock sends (a wake byte, the
+// header, 255 data bytes and the check byte) with room to spare, and at most
+// this many times.
+constexpr int kBusyRetries = 8;
+constexpr int kLongestFrameBytes = 1 + 8 + 255 + 1;
+constexpr int kBusySpareBytes = 35;
 constexpr int kSearchSpeed = 9600;
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
 
@@ -48,7 +54,11 @@ SyncPatience ProbePatience(int speed)
 }
 
 MasterSearchRun::MasterSearchRun(int speed)
-    : patience_(ProbePatience(speed)), no_answer_before_(NoAnswer.load())
+    : patience_(ProbePatience(speed)),
+      busy_window_ms_(static_cast<uint32_t>(std::ceil((kLongestFrameBytes + kBusySpareBytes) *
+                                                      kBitsPerByte * 1000.0 /
+                                                      std::max(speed, 1)))),
+      no_answer_before_(NoAnswer.load())
 {
     MasterAddress.store(0);
 }
@@ -69,9 +79,11 @@ bool MasterSearchRun::Step()
         return true;
     const uint8_t candidate = next_;
     // A clock answers only once the line is free: a probe that meets another
-    // clock's frame (a master's status block takes over 100 ms at 9600 Bd)
-    // gets its answer too late. Such a probe is asked again; on a silent
+    // clock's frame (a master's status block takes over 100 ms at 9600 Bd, a
+    // text block up to 280 ms) is not heard or answered too late. Such a
+    // probe is asked again until the line has had time to clear; on a silent
     // line every address is asked once.
+    const uint32_t started = platform::GetTickCount();
     for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
         NoAnswer.store(0);
         const uint32_t seen_before = Reception.BytesSeen.load();
@@ -91,6 +103,8 @@ bool MasterSearchRun::Step()
         }
         const platform::SerialPtr port = PortHandle.Get();
         if (!port || port->Lost() || Reception.BytesSeen.load() == seen_before)
+            break;
+        if (platform::GetTickCount() - started > busy_window_ms_)
             break;
     }
     const platform::SerialPtr port = PortHandle.Get();

@@ -46,6 +46,7 @@ public:
 
 private:
     SyncPatience patience_;
+    uint32_t busy_window_ms_;
     uint8_t no_answer_before_;
     uint8_t next_ = kFirstSearchAddress;
     bool done_ = false;

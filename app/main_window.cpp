@@ -2,6 +2,7 @@
 
 #include "app/host_qt.h"
 #include "app/look_qt.h"
+#include "app/service_mode_qt.h"
 #include "dialogs/connection_dialog.h"
 #include "link/reception.h"
 
@@ -143,6 +144,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
 
     StatusBar1 = new TStatusBar(this);
     setStatusBar(StatusBar1);
+    ServiceMode = new TServiceMode(this, N4);
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -23,6 +23,10 @@ class QPushButton;
 class QTextEdit;
 class QTimer;
 
+namespace chronavel {
+class TServiceMode;
+}
+
 // The owner-drawn grid of the emulated additional fields: 2 columns by 7
 // rows of 40 pixels, drawn only through its canvas.
 class TDrawGrid : public QWidget {
@@ -92,6 +96,8 @@ public:
     QLineEdit* Edit2 = nullptr;
     QPushButton *Button1 = nullptr, *Button2 = nullptr, *Button3 = nullptr;
     QPushButton *Button4 = nullptr, *Button5 = nullptr, *Button6 = nullptr;
+    // Ctrl+Shift+S: the hidden facilities for a technician (never stored).
+    chronavel::TServiceMode* ServiceMode = nullptr;
 
     // Seconds between automatic synchronisations; 0: none.
     int32_t SyncPeriod = 0;

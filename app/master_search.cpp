@@ -1,10 +1,17 @@
 #include "app/master_search.h"
 
+#include "app/connect.h"
+#include "app/ini_file_chronavel.h"
 #include "config/registers.h"
+#include "link/exchange.h"
 #include "link/frames.h"
+#include "link/host.h"
 #include "link/reception.h"
 #include "port/decode.h"
 #include "port/io_hold.h"
+#include "port/port.h"
+#include "platform/tick.h"
+#include "port/port_list.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,6 +30,15 @@ constexpr int kMinReadTimeoutMs = 5;
 // search for the rare reply lost to noise.
 constexpr int kProbeLimit = 1;
 constexpr int kSilentReport = 2;
+// A probe that met another clock's bytes is asked again, while the line has
+// been busy for less than the longest frame a clock sends (a wake byte, the
+// header, 255 data bytes and the check byte) with room to spare, and at most
+// this many times.
+constexpr int kBusyRetries = 8;
+constexpr int kLongestFrameBytes = 1 + 8 + 255 + 1;
+constexpr int kBusySpareBytes = 35;
+constexpr int kSearchSpeed = 9600;
+constexpr auto kStopWait = std::chrono::milliseconds(3000);
 
 } // namespace
 
@@ -37,32 +53,129 @@ SyncPatience ProbePatience(int speed)
     return p;
 }
 
-uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomic<bool>* cancel)
+MasterSearchRun::MasterSearchRun(int speed)
+    : patience_(ProbePatience(speed)),
+      busy_window_ms_(static_cast<uint32_t>(std::ceil((kLongestFrameBytes + kBusySpareBytes) *
+                                                      kBitsPerByte * 1000.0 /
+                                                      std::max(speed, 1)))),
+      no_answer_before_(NoAnswer.load())
 {
-    const SyncPatience patience = ProbePatience(speed);
-    const uint8_t no_answer_before = NoAnswer.load();
     MasterAddress.store(0);
-    for (int a = kFirstSearchAddress; a <= kLastSearchAddress; ++a) {
-        if (cancel && cancel->load())
-            break;
-        const auto candidate = static_cast<uint8_t>(a);
-        if (progress)
-            progress(candidate);
+}
+
+MasterSearchRun::~MasterSearchRun()
+{
+    NoAnswer.store(no_answer_before_);
+}
+
+uint8_t MasterSearchRun::Found() const
+{
+    return MasterAddress.load();
+}
+
+bool MasterSearchRun::Step()
+{
+    if (done_)
+        return true;
+    const uint8_t candidate = next_;
+    // A clock answers only once the line is free: a probe that meets another
+    // clock's frame (a master's status block takes over 100 ms at 9600 Bd, a
+    // text block up to 280 ms) is not heard or answered too late. Such a
+    // probe is asked again until the line has had time to clear; on a silent
+    // line every address is asked once.
+    const uint32_t started = platform::GetTickCount();
+    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
         NoAnswer.store(0);
-        // The answer's header is read before the exchange thread, if one
-        // runs, can hunt over it.
-        PortIoHold hold;
-        if (!SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
-                             kSilentReport, patience))
-            continue;
-        const ReplyHeader h = CurrentReplyHeader();
-        if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0) {
-            MasterAddress.store(candidate);
+        const uint32_t seen_before = Reception.BytesSeen.load();
+        bool answered = false;
+        {
+            // The answer's header is read before the exchange thread, if one
+            // runs, can hunt over it.
+            PortIoHold hold;
+            answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0,
+                                       kProbeLimit, kSilentReport, patience_);
+        }
+        if (answered) {
+            const ReplyHeader h = CurrentReplyHeader();
+            if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0)
+                MasterAddress.store(candidate);
             break;
         }
+        const platform::SerialPtr port = PortHandle.Get();
+        if (!port || port->Lost() || Reception.BytesSeen.load() == seen_before)
+            break;
+        if (platform::GetTickCount() - started > busy_window_ms_)
+            break;
     }
-    NoAnswer.store(no_answer_before);
-    return MasterAddress.load();
+    const platform::SerialPtr port = PortHandle.Get();
+    port_lost_ = !port || port->Lost();
+    done_ = MasterAddress.load() != 0 || candidate >= kLastSearchAddress || port_lost_;
+    if (!done_)
+        next_ = static_cast<uint8_t>(candidate + 1);
+    return done_;
+}
+
+uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomic<bool>* cancel)
+{
+    MasterSearchRun run(speed);
+    while (!run.Done()) {
+        if (cancel && cancel->load())
+            break;
+        if (progress)
+            progress(run.Next());
+        run.Step();
+    }
+    return run.Found();
+}
+
+MasterSearchPort::MasterSearchPort(const std::string& chosen)
+{
+    if (PortHandle && Connection.ComPort == chosen) {
+        reused_ = true;
+        speed_ = Connection.ComSpeed > 0 ? Connection.ComSpeed : kSearchSpeed;
+        return;
+    }
+    // No exchange thread runs beside the search: it would take the port
+    // opened for it.
+    StopExchangeThread(kStopWait);
+    if (PortHandle)
+        ClosePort();
+    speed_ = kSearchSpeed;
+    Connection.ComSpeed = kSearchSpeed;
+    Connection.ComPort = chosen;
+    platform::SerialPtr port = OpenPort(chosen, kSearchSpeed);
+    PortHandle.Set(port);
+    opened_ = port != nullptr;
+}
+
+MasterSearchPort::~MasterSearchPort()
+{
+    if (opened_)
+        ClosePort();
+}
+
+bool MasterSearchPort::Ready() const
+{
+    return PortHandle.Get() != nullptr;
+}
+
+std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count)
+{
+    Host& host = CurrentHost();
+    if (port_count <= 0 || port_index < 0 || port_index >= port_count ||
+        port_index >= kMaxPortNames) {
+        host.ShowMessage(kNoPortText);
+        return nullptr;
+    }
+    try {
+        auto port = std::make_unique<MasterSearchPort>(PortNames[static_cast<size_t>(port_index)]);
+        if (!port->Ready())
+            return nullptr; // "Error opening port" has been shown
+        return port;
+    } catch (const PortError& e) {
+        host.ShowMessage(e.what());
+        return nullptr;
+    }
 }
 
 } // namespace chronavel

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <string>
 
 namespace chronavel {
 
@@ -20,6 +22,37 @@ constexpr uint8_t kLastSearchAddress = 254;
 // would be ten read time-outs of 80 ms.
 SyncPatience ProbePatience(int speed);
 
+// One search, a probe at a time, for a caller that goes on with other work
+// between probes (a window that keeps painting). Creating it clears
+// MasterAddress; ending it (done or dropped half-way) puts NoAnswer back as
+// it was, since a silent address is not a failed link.
+class MasterSearchRun {
+public:
+    explicit MasterSearchRun(int speed);
+    ~MasterSearchRun();
+    MasterSearchRun(const MasterSearchRun&) = delete;
+    MasterSearchRun& operator=(const MasterSearchRun&) = delete;
+
+    // The address the next Step probes; 0 once the search is over.
+    uint8_t Next() const { return done_ ? 0 : next_; }
+    // Probes Next() on the open port (PortHandle). True when the search is
+    // over: a master answered, 254 was probed, or the port is gone (probing
+    // on would only repeat its line errors).
+    bool Step();
+    bool Done() const { return done_; }
+    bool PortLost() const { return port_lost_; }
+    // MasterAddress: the master's address, or 0 while none has answered.
+    uint8_t Found() const;
+
+private:
+    SyncPatience patience_;
+    uint32_t busy_window_ms_;
+    uint8_t no_answer_before_;
+    uint8_t next_ = kFirstSearchAddress;
+    bool done_ = false;
+    bool port_lost_ = false;
+};
+
 // Called before each probe with the address about to be probed.
 using SearchProgress = std::function<void(uint8_t candidate)>;
 
@@ -29,5 +62,37 @@ using SearchProgress = std::function<void(uint8_t candidate)>;
 // it was before the search: a silent address is not a failed link.
 uint8_t SearchMaster(int speed, const SearchProgress& progress = {},
                      const std::atomic<bool>* cancel = nullptr);
+
+// The port for a search started from the connection dialog ("Мастер..."),
+// for the scope of the search. When the chosen port is the open one the
+// connection stands and the search uses it as it is (its speed, its exchange
+// thread: every probe holds the port, so no answer is taken from under it).
+// Otherwise a connection to another port is ended (exchange thread stopped,
+// port closed), ComSpeed := 9600, ComPort := the chosen port, and the port is
+// opened at 9600 Bd, and closed again when the scope ends. Opening may show
+// "Error opening port" (then Ready() is false) or throw PortError("Error
+// setting port state").
+class MasterSearchPort {
+public:
+    explicit MasterSearchPort(const std::string& chosen);
+    ~MasterSearchPort();
+    MasterSearchPort(const MasterSearchPort&) = delete;
+    MasterSearchPort& operator=(const MasterSearchPort&) = delete;
+
+    bool Ready() const;
+    bool Reused() const { return reused_; }
+    int Speed() const { return speed_; }
+
+private:
+    bool reused_ = false;
+    bool opened_ = false;
+    int speed_ = 0;
+};
+
+// "Мастер..." up to the search: the device name of the chosen entry of the
+// port list, and its port as MasterSearchPort makes it ready. Null, with the
+// reason shown through the host, when there is no port to search on (an
+// empty list, "Error opening port", "Error setting port state").
+std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count);
 
 } // namespace chronavel

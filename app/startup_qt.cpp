@@ -4,6 +4,8 @@
 #include "app/main_logic.h"
 #include "app/main_window.h"
 #include "dialogs/connection_dialog.h"
+#include "dialogs/find_master_dialog.h"
+#include "dialogs/sent_log_window.h"
 
 #include <QApplication>
 #include <chrono>
@@ -32,7 +34,9 @@ ProgramWindows::ProgramWindows()
     // TForm4 (master search), TForm5 (connection dialog), TForm2 (sent-data
     // log), TfrmAbout (About box).
     Create<TForm1>();
+    Create<TForm4>();
     Create<TForm5>();
+    Create<TForm2>();
 }
 
 ProgramWindows::~ProgramWindows()

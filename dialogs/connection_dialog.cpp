@@ -3,6 +3,8 @@
 #include "app/connect.h"
 #include "app/ini_file_chronavel.h"
 #include "app/look_qt.h"
+#include "app/master_search.h"
+#include "dialogs/find_master_dialog.h"
 #include "port/port_list.h"
 
 #include <QComboBox>
@@ -155,6 +157,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm5::SpeedButton2Click);
     connect(RadioGroup1, &TRadioGroup::Clicked, this, &TForm5::RadioGroup1Click);
     connect(SpeedButton1, &QPushButton::clicked, this, &TForm5::SpeedButton1Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm5::Button3Click);
 
     FormCreate();
 }
@@ -213,4 +216,15 @@ void TForm5::SpeedButton1Click()
     choice.AddressIndex = AddressIndex();
     if (Connect(choice) == ConnectResult::kClose)
         accept();
+}
+
+void TForm5::Button3Click()
+{
+    MasterSearchCaller = this;
+    // The port stays open for the search and is closed after it, unless it
+    // is the connection's own.
+    const std::unique_ptr<MasterSearchPort> port =
+        OpenSearchPort(ComboBox10->currentIndex(), ComboBox10->count());
+    if (port && Form4)
+        Form4->exec();
 }

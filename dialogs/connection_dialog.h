@@ -56,6 +56,7 @@ public:
     void SpeedButton2Click();
     void RadioGroup1Click();
     void SpeedButton1Click();
+    void Button3Click();
 
     // The position of the chosen address entry: the entry whose text the
     // box holds, -1 when it holds none of them.

@@ -1,5 +1,7 @@
 #include "link/frames.h"
 
+#include "link/frame_trace.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -61,7 +63,9 @@ bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, ui
     port.Purge();
     // A finished write means a sent frame: the next frame's purge must not
     // cut this one off.
-    return port.Write(f.data(), f.size()) && port.Drain();
+    const bool ok = port.Write(f.data(), f.size()) && port.Drain();
+    TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
+    return ok;
 }
 
 bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t len_hi,
@@ -71,7 +75,9 @@ bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uin
     if (f.empty())
         return false;
     port.Purge();
-    return port.Write(f.data(), f.size()) && port.Drain();
+    const bool ok = port.Write(f.data(), f.size()) && port.Drain();
+    TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
+    return ok;
 }
 
 }  // namespace chronavel

@@ -3,6 +3,7 @@
 #include "link/exchange.h"
 #include "link/host_call.h"
 #include "link/frames.h"
+#include "link/frame_trace.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
@@ -30,6 +31,7 @@ void StoreReceived(const uint8_t* bytes, uint32_t count)
     std::lock_guard<std::mutex> hold(rx_copy_lock);
     std::copy(bytes, bytes + count, Reception.RxBuf.begin());
     Reception.BytesRead.store(count);
+    Reception.BytesSeen.fetch_add(count);
 }
 
 PortErrorKind ReadFailureKind(const platform::SerialPtr& port)
@@ -143,6 +145,7 @@ bool HuntFrame(const HuntOptions& options)
             const uint16_t sum = SumBytes(window, 6);
             if (CheckByte1(sum) == window[6] && CheckByte2(sum) == window[7]) {
                 SetHeader(ReplyHeader{window[1], window[2], window[3], window[4], window[5]});
+                TraceFrame(FrameDirection::Header, window[1], window[3], window, 8);
                 return true;
             }
         }
@@ -162,7 +165,10 @@ ReplyDataRef ReadDataBlock(uint8_t length)
     std::copy(Reception.RxBuf.begin(), Reception.RxBuf.begin() + std::min(got, want),
               block->begin());
     const uint8_t check = static_cast<uint8_t>(SumBytes(block->data(), length) & 0xFF);
-    if (check != (*block)[length])
+    const bool ok = check == (*block)[length];
+    TraceFrame(FrameDirection::DataBlock, Reception.ReplyAddr.load(), Reception.ReplyCmd.load(),
+               block->data(), std::min(got, want), ok, length);
+    if (!ok)
         std::fill(block->begin(), block->begin() + want, 0);
     return block;
 }

@@ -30,6 +30,9 @@ struct ReceptionState {
     std::atomic<uint8_t> ReplyCmd{0};
     std::atomic<uint8_t> ReplyParam1{0};
     std::atomic<uint8_t> ReplyParam2{0};
+    // Every byte any read has brought, counted since the start (wraps): tells
+    // a caller whether the line carried anything while it waited.
+    std::atomic<uint32_t> BytesSeen{0};
 };
 extern ReceptionState Reception;
 

@@ -3,6 +3,7 @@
 // empty read returns at once (the tests count reads, not milliseconds).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -24,6 +25,7 @@ public:
 
     bool fail_reads = false;
     bool fail_status = false;
+    std::atomic<bool> lost{false}; // the device has vanished
     uint32_t error_word = 0;
 
     void Feed(const std::vector<uint8_t>& bytes)
@@ -109,6 +111,7 @@ public:
         return true;
     }
     bool SetSpeed(int) override { return true; }
+    bool Lost() const override { return lost.load(); }
     void SetReadTimeoutPerByte(int ms) override { timeout_per_byte_ = ms; }
     int ReadTimeoutPerByte() const override { return timeout_per_byte_; }
 

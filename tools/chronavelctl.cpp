@@ -1,5 +1,6 @@
 // chronavelctl: the clocks kept in time, read, written and watched from a
 // shell or a service, over the same core as the windows.
+#include "link/frame_trace.h"
 #include "tools/args.h"
 #include "tools/commands.h"
 
@@ -69,6 +70,11 @@ int main(int argc, char** argv)
     CLI::App app{"Keeps Chronavel clocks in time and reads, writes and watches them."};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every subcommand");
+    // Before or after the subcommand's name.
+    app.fallthrough();
+    bool trace = false;
+    app.add_flag("--trace", trace,
+                 "Print every frame written and every reply read on standard error");
 
     bool ports_json = false;
     auto* ports = app.add_subcommand("ports", "List the serial ports");
@@ -156,6 +162,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Run with --help for more information.\n");
         return kExitUsage;
     }
+
+    // One line per frame, written whole so lines of two threads never mix.
+    if (trace)
+        chronavel::AddFrameObserver([](const chronavel::FrameEvent& e) {
+            const std::string line = chronavel::FormatFrameLine(e) + "\n";
+            std::fwrite(line.data(), 1, line.size(), stderr);
+        });
 
     auto dispatch = [&]() -> int {
         if (*ports)

@@ -124,6 +124,65 @@ TEST_F(MasterSearchTest, ThePortsReadTimeOutIsPutBack)
     EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
 }
 
+// The window drives the search a probe at a time; the run ends at a master,
+// after 254, or when the port vanishes, and dropping it half-way leaves
+// NoAnswer as it was. A probe that met another clock's bytes on the line is
+// asked again (at most eight times more); a silent one is not.
+TEST_F(MasterSearchTest, RunProbesOneAddressPerStep)
+{
+    struct Case {
+        std::vector<std::pair<uint8_t, uint8_t>> clocks;
+        int lose_port_at; // 0: never
+        int busy_at;      // this address's first probes meet only foreign bytes
+        int busy_times;
+        int steps; // at most this many steps, then the run is dropped
+        std::vector<uint8_t> probed;
+        bool done;
+        uint8_t found;
+        bool lost;
+    };
+    const Case cases[] = {
+        {{{1, 0x80}}, 0, 0, 0, 300, {1}, true, 1, false},
+        {{{2, 0x01}, {3, 0xC0}}, 0, 0, 0, 300, {1, 2, 3}, true, 3, false},
+        {{}, 0, 0, 0, 2, {1, 2}, false, 0, false},
+        {{{9, 0x80}}, 4, 0, 0, 300, {1, 2, 3, 4}, true, 0, true},
+        {{{2, 0x80}}, 0, 2, 2, 300, {1, 2, 2, 2}, true, 2, false},
+        {{{2, 0x80}}, 0, 2, 20, 3, {1, 2, 2, 2, 2, 2, 2, 2, 2, 2, 3}, false, 0, false},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        clocks = c.clocks;
+        int busy_left = c.busy_times;
+        auto answer = port->on_write;
+        port->on_write = [&, answer](const std::vector<uint8_t>& w) {
+            if (w[3] == c.busy_at && busy_left > 0) {
+                --busy_left;
+                port->Feed({0x11, 0x22, 0x33}); // a master's block going by
+                return;
+            }
+            answer(w);
+            if (c.lose_port_at != 0 && w[3] == c.lose_port_at)
+                port->lost.store(true);
+        };
+        NoAnswer.store(1);
+        {
+            MasterSearchRun run(9600);
+            EXPECT_EQ(MasterAddress.load(), 0);
+            for (int i = 0; i < c.steps && !run.Done(); ++i) {
+                const bool over = run.Step();
+                EXPECT_EQ(over, run.Done());
+            }
+            EXPECT_EQ(ProbedAddresses(), c.probed);
+            EXPECT_EQ(run.Done(), c.done);
+            EXPECT_EQ(run.Next(), c.done ? 0 : c.probed.back() + 1);
+            EXPECT_EQ(run.Found(), c.found);
+            EXPECT_EQ(run.PortLost(), c.lost);
+        }
+        EXPECT_EQ(NoAnswer.load(), 1);
+        TearDown();
+    }
+}
+
 TEST(ProbePatience, FitsTheLineSpeed)
 {
     const auto wait_ms = [](const SyncPatience& p) { return p.ReadTimeoutMs * p.EmptyReadLimit; };

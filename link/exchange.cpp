@@ -195,6 +195,12 @@ bool TNewThread::RunPass()
 
     // 2. A new request only when none is outstanding.
     if (line && !retired_.load() && PendingEmpty() && !RingEmpty()) {
+        RequestQueues& q = ActiveQueues();
+        q.Taking.store(true);
+        struct Taken {
+            RequestQueues& Q;
+            ~Taken() { Q.Taking.store(false); }
+        } taken{q};
         TRequestRec req = GetRequest();
         SendRequest(req);
         if (req.Retries > 0)

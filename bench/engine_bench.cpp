@@ -3,12 +3,13 @@
 // thread costs in processor time.
 //
 //   build/<dir>/bench/engine_bench
+#include "app/core_state.h"
+#include "config/registers.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
-#include "tests/support/read_batch.h"
 
 #include <atomic>
 #include <benchmark/benchmark.h>
@@ -27,6 +28,7 @@ namespace {
 
 void BM_ReadAllBatch(benchmark::State& state)
 {
+    ResetCoreState();
     const int speed = static_cast<int>(state.range(0));
     sim::Options o;
     o.name = "engine_bench";
@@ -48,7 +50,7 @@ void BM_ReadAllBatch(benchmark::State& state)
     PortHandle.Set(port);
     StartExchangeThread();
 
-    const std::vector<uint8_t> regs = test::ReadAllBatch67();
+    const auto& regs = ReadBatchRegisters();
     size_t replies = 0;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) {
@@ -63,6 +65,7 @@ void BM_ReadAllBatch(benchmark::State& state)
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
     StopExchangeThread(std::chrono::seconds(10));
     ClosePort();
+    ResetCoreState();
 
     // 9 bytes out and 9 back per read, 10 bits a byte.
     const double wire_s = static_cast<double>(regs.size()) * 18 * 10 / speed;
@@ -90,6 +93,7 @@ double ThreadCpuSeconds(clockid_t clock)
 // A pseudo-terminal nobody writes to: a line with no clock on it.
 void BM_IdleExchangeThread(benchmark::State& state)
 {
+    ResetCoreState();
     const int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
         state.SkipWithError("no pseudo-terminal");
@@ -121,6 +125,7 @@ void BM_IdleExchangeThread(benchmark::State& state)
     }
     StopExchangeThread(std::chrono::seconds(5));
     ClosePort();
+    ResetCoreState();
     close(master);
     state.counters["cpu_ms"] = cpu * 1000 / static_cast<double>(state.iterations());
     state.counters["cpu_percent"] = 100 * cpu / (seconds * static_cast<double>(state.iterations()));

@@ -1,5 +1,6 @@
 // The master search over the simulated line at 9600 Bd: a silent line (all
 // 254 addresses probed in vain) and a master at address 200.
+#include "app/core_state.h"
 #include "app/master_search.h"
 #include "port/port.h"
 #include "sim/sim.h"
@@ -14,6 +15,7 @@ using namespace chronavel;
 
 void Search(benchmark::State& state, std::optional<uint8_t> master, uint8_t expect)
 {
+    ResetCoreState();
     sim::Options o;
     o.name = "search-bench";
     o.publish_link = false;
@@ -41,6 +43,7 @@ void Search(benchmark::State& state, std::optional<uint8_t> master, uint8_t expe
             state.SkipWithError("wrong search result");
     }
     ClosePort();
+    ResetCoreState();
 }
 
 void BM_SearchSilentLine(benchmark::State& state)

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "port/display.h"
+#include "port/display_lock.h"
 
 namespace chronavel {
 

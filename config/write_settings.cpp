@@ -2,7 +2,6 @@
 
 #include <cstdint>
 
-#include "app/ini_file_chronavel.h"
 #include "config/registers.h"
 #include "link/frames.h"
 #include "port/sync.h"
@@ -23,9 +22,12 @@ bool Write(uint8_t target, uint8_t reg, uint8_t value, int limit)
 
 }  // namespace
 
-void WriteSettings()
+WriteResult WriteSettings(uint8_t target)
 {
-    const uint8_t target = Connection.TargetAddress;
+    if (target == kBroadcast)
+        return WriteResult::kAllClocksRefused;
+    if (NoAnswer.load() == 1)
+        return WriteResult::kNoAnswer;
     auto& s = ClockSettings;
     auto& r = Registers;
 
@@ -37,7 +39,7 @@ void WriteSettings()
             continue;
         for (int n = 0; n < kImageWrites; ++n)
             if (!Write(target, r.RegAddr[k], r.RegEdited[k], kImageLimit))
-                return;
+                return WriteResult::kNoAnswer;
     }
 
     const SideSettings& was = r.SideSnapshot;
@@ -51,29 +53,31 @@ void WriteSettings()
                 {kRegSE, s.RegSE.load(), was.RegSE}};
     for (const auto& e : side)
         if (e.Now != e.Was && !Write(target, e.Reg, e.Now, kExplicitLimit))
-            return;
+            return WriteResult::kNoAnswer;
 
     for (int i = 0; i < kFieldFormatCount; ++i)
         if (!Write(target, static_cast<uint8_t>(kRegFieldFormat0 + i), s.FieldFormat[i].load(),
                    kExplicitLimit))
-            return;
+            return WriteResult::kNoAnswer;
 
     for (int i = 0; i < kTextLenCount; ++i) {
         const uint8_t len = s.TextLen[i].load();
         if (!Write(target, static_cast<uint8_t>(kRegTextLen0 + i), len, kExplicitLimit))
-            return;
+            return WriteResult::kNoAnswer;
         if (len == 0)
             break;
     }
 
     const int16_t correction = s.DayCorrection.load();
     if (!Write(target, kRegClockAddr, s.ClockAddr.load(), kExplicitLimit))
-        return;
+        return WriteResult::kNoAnswer;
     if (!Write(target, kRegCorrectionHigh, CorrectionHigh(correction), kExplicitLimit))
-        return;
+        return WriteResult::kNoAnswer;
     if (!Write(target, kRegCorrectionLow, CorrectionLow(correction), kExplicitLimit))
-        return;
-    Write(target, kRegMasterFlags, s.MasterFlags.load(), kExplicitLimit);
+        return WriteResult::kNoAnswer;
+    if (!Write(target, kRegMasterFlags, s.MasterFlags.load(), kExplicitLimit))
+        return WriteResult::kNoAnswer;
+    return WriteResult::kWritten;
 }
 
 }  // namespace chronavel

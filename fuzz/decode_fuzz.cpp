@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/core_state.h"
 #include "link/host.h"
 #include "config/registers.h"
 #include "link/reception.h"
@@ -34,12 +35,7 @@ QuietHost quiet;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     SetHost(&quiet);
-    ResetReception();
-    ResetRequestState();
-    InitPending();
-    ResetClockSettings();
-    ResetDisplayState();
-    ResetDecodeState();
+    ResetCoreState();
 
     // The first byte shapes the line; the rest is the byte stream.
     uint8_t mode = size > 0 ? data[0] : 0;
@@ -76,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
     }
 
-    PortHandle.Set(nullptr);
+    ResetCoreState();
     SetHost(nullptr);
     return 0;
 }

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <string>
 
+#include "port/display_lock.h"
+
 namespace chronavel {
 
 constexpr int kMainFieldTexts = 9;   // time, date, year, temp 1..3, pressure, humidity, radiation
@@ -25,11 +27,6 @@ struct FieldEntry {
     bool operator==(const FieldEntry&) const = default;
 };
 using FieldRows = std::array<FieldEntry, kFieldTableRows>;
-
-// The main window's seconds counter (its timer adds one each second) and
-// the lock that guards its reset and every copy of the register image.
-extern std::atomic<int32_t> DisplayTick;
-extern std::mutex DisplayTickLock;
 
 // The texts as they stand; a copy, taken under the texts' own lock.
 struct DisplayTexts {

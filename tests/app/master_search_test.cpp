@@ -1,3 +1,4 @@
+#include "app/core_state.h"
 #include "app/master_search.h"
 #include "link/frames.h"
 #include "link/reception.h"
@@ -32,6 +33,7 @@ class MasterSearchTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ResetCoreState();
         port = std::make_shared<test::FakePort>();
         port->on_write = [this](const std::vector<uint8_t>& w) {
             // Short frame: 00 E0 00 addr cmd p1 p2 ck ck.
@@ -43,16 +45,8 @@ protected:
                     port->Feed(RegisterAnswer(addr, w[5], flags));
         };
         PortHandle.Set(port);
-        NoAnswer.store(0);
-        MasterAddress.store(0);
-        ResetReception();
     }
-    void TearDown() override
-    {
-        PortHandle.Set(nullptr);
-        NoAnswer.store(0);
-        MasterAddress.store(0);
-    }
+    void TearDown() override { ResetCoreState(); }
 
     std::vector<uint8_t> ProbedAddresses() const
     {

@@ -1,3 +1,4 @@
+#include "app/core_state.h"
 #include "app/time_sync.h"
 #include "link/frames.h"
 #include "link/request.h"
@@ -26,12 +27,11 @@ LocalTime At(int y, int mo, int d, int h, int mi, int s)
 
 class TimeSyncTest : public ::testing::Test {
 protected:
+    void SetUp() override { ResetCoreState(); }
     void TearDown() override
     {
-        SetTimeSource(nullptr);
         platform::SetTickSource(nullptr);
-        PortHandle.Set(nullptr);
-        ResetRequestState();
+        ResetCoreState();
     }
 };
 

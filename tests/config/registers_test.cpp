@@ -1,3 +1,4 @@
+#include "app/core_state.h"
 #include "config/registers.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,8 @@ namespace {
 
 class RegistersTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetClockSettings(); }
-    void TearDown() override { ResetClockSettings(); }
+    void SetUp() override { ResetCoreState(); }
+    void TearDown() override { ResetCoreState(); }
 };
 
 TEST_F(RegistersTest, TemperatureRegisterCarriesFormatInTensAndExposureInUnits)

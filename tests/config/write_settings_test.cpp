@@ -1,3 +1,4 @@
+#include "app/core_state.h"
 #include "config/write_settings.h"
 
 #include <gtest/gtest.h>
@@ -5,7 +6,6 @@
 #include <memory>
 #include <vector>
 
-#include "app/ini_file_chronavel.h"
 #include "config/registers.h"
 #include "link/frames.h"
 #include "link/reception.h"
@@ -19,6 +19,8 @@ namespace {
 
 using test::FakePort;
 using test::RecorderHost;
+
+constexpr uint8_t kTarget = 0x05;
 
 struct RegWrite {
     uint8_t Reg;
@@ -57,22 +59,10 @@ class WriteSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetAll();
-        Connection.TargetAddress = 0x05;
+        ResetCoreState();
         PortHandle.Set(port);
     }
-    void TearDown() override
-    {
-        PortHandle.Set(nullptr);
-        ResetAll();
-    }
-    static void ResetAll()
-    {
-        ResetClockSettings();
-        ResetReception();
-        NoAnswer = 0;
-        Connection.TargetAddress = 0;
-    }
+    void TearDown() override { ResetCoreState(); }
 
     // The register writes that went out, in order.
     std::vector<RegWrite> Sent() const
@@ -115,7 +105,7 @@ TEST_F(WriteSettingsTest, NothingChangedWritesOnlyTheFixedRegisters)
     ClockSettings.DimLevel = 3;
     ClockSettings.RegSE = 0x11;
     TakeImageSnapshot();
-    WriteSettings();
+    EXPECT_EQ(WriteSettings(kTarget), WriteResult::kWritten);
     EXPECT_EQ(Sent(), FixedTail());
     EXPECT_EQ(NoAnswer.load(), 0);
     EXPECT_TRUE(host.Messages().empty());
@@ -130,7 +120,7 @@ TEST_F(WriteSettingsTest, NeverReceivedImageWritesEveryNonZeroEditThreeTimes)
     Registers.RegEdited[34] = BcdPair(6, 5) >> 8;       // 0x3E
     Registers.RegEdited[35] = BcdPair(6, 5) & 0xFF;     // 0x3F
     Registers.RegEdited[39] = PercentCode(9);           // "100%": 0, unchanged
-    WriteSettings();
+    WriteSettings(kTarget);
     std::vector<RegWrite> expected;
     for (RegWrite w : {RegWrite{0x25, 5}, RegWrite{0x37, 0x85}, RegWrite{0x3E, 0x06},
                        RegWrite{0x3F, 0x05}})
@@ -146,7 +136,7 @@ TEST_F(WriteSettingsTest, VolumeOfOneHundredPercentIsSentAsZero)
     Registers.RegImage[39] = 5;
     TakeImageSnapshot();
     Registers.RegEdited[39] = PercentCode(9);
-    WriteSettings();
+    WriteSettings(kTarget);
     auto sent = Sent();
     ASSERT_GE(sent.size(), 3u);
     EXPECT_EQ(sent[0], (RegWrite{0x43, 0}));
@@ -159,7 +149,7 @@ TEST_F(WriteSettingsTest, TextLengthsUpToTheFirstZero)
     ClockSettings.TextLen[0] = 4;
     ClockSettings.TextLen[1] = 2;
     ClockSettings.TextLen[3] = 9;  // after the zero: not sent
-    WriteSettings();
+    WriteSettings(kTarget);
     auto sent = Sent();
     std::vector<RegWrite> lengths;
     for (auto w : sent)
@@ -174,7 +164,7 @@ TEST_F(WriteSettingsTest, ThirtyTwoTextLengthsWriteExactlyE0ToFF)
     TakeImageSnapshot();
     for (int i = 0; i < kTextLenCount; ++i)
         ClockSettings.TextLen[i] = static_cast<uint8_t>(i + 1);
-    WriteSettings();
+    WriteSettings(kTarget);
     std::vector<uint8_t> regs;
     for (auto w : Sent())
         if (w.Reg >= 0xE0)
@@ -191,7 +181,7 @@ TEST_F(WriteSettingsTest, CorrectionAddressAndMasterFlagsLast)
     ClockSettings.ClockAddr = 0x21;
     ClockSettings.DayCorrection = -59;
     ClockSettings.MasterFlags = 0x81;
-    WriteSettings();
+    WriteSettings(kTarget);
     auto sent = Sent();
     ASSERT_GE(sent.size(), 4u);
     std::vector<RegWrite> last(sent.end() - 4, sent.end());
@@ -201,7 +191,7 @@ TEST_F(WriteSettingsTest, CorrectionAddressAndMasterFlagsLast)
     PortHandle.Set(port);
     ClockOnTheLine again(*port);
     ClockSettings.DayCorrection = 2;
-    WriteSettings();
+    WriteSettings(kTarget);
     sent = Sent();
     EXPECT_EQ(sent[sent.size() - 3], (RegWrite{0x51, 0x00}));
     EXPECT_EQ(sent[sent.size() - 2], (RegWrite{0x52, 0x02}));
@@ -220,7 +210,7 @@ TEST_F(WriteSettingsTest, SideSettingsReachOnlyTheirOwnRegisterWhenChanged)
 
     ClockSettings.DimLevel = 7;
     ClockSettings.RegSE = 0x12;
-    WriteSettings();
+    WriteSettings(kTarget);
     auto tail = FixedTail();
     std::vector<RegWrite> expected{{0x44, 7}, {0x50, 0x12}};
     expected.insert(expected.end(), tail.begin(), tail.end());
@@ -232,7 +222,7 @@ TEST_F(WriteSettingsTest, SideSettingsReachOnlyTheirOwnRegisterWhenChanged)
     TakeImageSnapshot();
     ClockSettings.NormLevel = 1;
     ClockSettings.LowerLevel = 41;
-    WriteSettings();
+    WriteSettings(kTarget);
     expected = {{0x45, 1}, {0x4E, 41}};
     expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_EQ(Sent(), expected);
@@ -244,7 +234,7 @@ TEST_F(WriteSettingsTest, NoAnswerAlreadySetSendsNothing)
     TakeImageSnapshot();
     Registers.RegEdited[10] = 5;
     NoAnswer = 1;
-    WriteSettings();
+    EXPECT_EQ(WriteSettings(kTarget), WriteResult::kNoAnswer);
     EXPECT_TRUE(port->Writes().empty());
     EXPECT_TRUE(host.Messages().empty());
 }
@@ -253,7 +243,7 @@ TEST_F(WriteSettingsTest, SilentClockStopsTheSaveAtTheFirstRegister)
 {
     TakeImageSnapshot();
     Registers.RegEdited[10] = 5;
-    WriteSettings();
+    EXPECT_EQ(WriteSettings(kTarget), WriteResult::kNoAnswer);
     // Three frames for the one unanswered transaction, then nothing more.
     auto sent = Sent();
     EXPECT_EQ(sent, std::vector<RegWrite>(3, RegWrite{0x25, 5}));
@@ -266,11 +256,27 @@ TEST_F(WriteSettingsTest, ClockThatFallsSilentMidwayStopsTheRest)
 {
     ClockOnTheLine clock(*port, 3);  // answers the first three formats only
     TakeImageSnapshot();
-    WriteSettings();
+    WriteSettings(kTarget);
     auto sent = Sent();
     ASSERT_EQ(sent.size(), 3u + 5u);  // three answered, then five tries at 0xDB
     EXPECT_EQ(sent.back(), (RegWrite{0xDB, 0}));
     EXPECT_EQ(NoAnswer.load(), 1);
+}
+
+// Replies carry each clock's own address, so a save to all clocks could never
+// be answered (it would resend for good) and would give every clock the same
+// address: it is refused before anything is sent, also with a clock that
+// answers everything.
+TEST_F(WriteSettingsTest, SaveToAllClocksIsRefusedAndSendsNothing)
+{
+    ClockOnTheLine clock(*port);
+    TakeImageSnapshot();
+    Registers.RegEdited[10] = 5;
+    ClockSettings.ClockAddr = 0x07;
+    EXPECT_EQ(WriteSettings(0xFF), WriteResult::kAllClocksRefused);
+    EXPECT_TRUE(port->Writes().empty());
+    EXPECT_EQ(NoAnswer.load(), 0);
+    EXPECT_TRUE(host.Messages().empty());
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The request engine against simulated clocks on a pseudo-terminal: the
 // read-all batch goes out one request at a time, each after its reply.
+#include "app/core_state.h"
+#include "config/registers.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/reception.h"
@@ -7,7 +9,6 @@
 #include "port/port.h"
 #include "port/sync.h"
 #include "sim/sim.h"
-#include "support/read_batch.h"
 #include "support/recorder_host.h"
 
 #include <atomic>
@@ -67,10 +68,7 @@ class EngineLineTest : public ::testing::TestWithParam<int> {
 protected:
     void SetUp() override
     {
-        ResetExchangeState();
-        ResetRequestState();
-        ResetReception();
-        NoAnswer = 0;
+        ResetCoreState();
         {
             std::lock_guard<std::mutex> hold(events_lock);
             events.clear();
@@ -91,11 +89,9 @@ protected:
     void TearDown() override
     {
         EXPECT_TRUE(StopExchangeThread(10s));
-        ResetExchangeState();
         ClosePort();
-        PortHandle.Set(nullptr);
+        ResetCoreState();
         sim_.reset();
-        ResetRequestState();
     }
 
     test::RecorderHost host;
@@ -108,24 +104,24 @@ TEST_P(EngineLineTest, ReadAllBatchGoesOutOneAfterAnotherEachAfterItsReply)
     SetRequestFailedHandler([&](std::unique_ptr<FailureBlock>) { ++failures; });
     SetReplyDecoder(&RecordingDecoder);
     StartExchangeThread();
-    const std::vector<uint8_t> regs = test::ReadAllBatch67();
-    ASSERT_EQ(regs.size(), 67u);
+    const auto& regs = ReadBatchRegisters();
+    const size_t n = regs.size();
     for (uint8_t r : regs)
         ASSERT_TRUE(PutRequest(StandardRequest(1, kCmdReadRegister, r, 0)));
 
-    ASSERT_TRUE(sim_->WaitForFrames(kCmdReadRegister, 67, 60000));
-    ASSERT_TRUE(sim_->WaitForReplies(67, 10000));
+    ASSERT_TRUE(sim_->WaitForFrames(kCmdReadRegister, n, 60000));
+    ASSERT_TRUE(sim_->WaitForReplies(n, 10000));
     for (int i = 0; i < 200; ++i) {
         {
             std::lock_guard<std::mutex> hold(events_lock);
-            if (events.size() >= 134)
+            if (events.size() >= 2 * n)
                 break;
         }
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_TRUE(RingEmpty());
     EXPECT_EQ(failures.load(), 0);
-    EXPECT_EQ(sim_->FramesReceived(kCmdReadRegister), 67u); // nothing was resent
+    EXPECT_EQ(sim_->FramesReceived(kCmdReadRegister), n); // nothing was resent
 
     std::vector<std::string> expected;
     for (uint8_t r : regs) {

@@ -3,6 +3,7 @@
 // the 2^32 wrap), and every piece of engine state reset before and after.
 #pragma once
 
+#include "app/core_state.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/master_flags.h"
@@ -42,16 +43,6 @@ private:
     std::atomic<uint32_t> now_;
 };
 
-inline void ResetEngine()
-{
-    ResetExchangeState();
-    ResetRequestState();
-    ResetReception();
-    ResetMasterFlags();
-    SetSwitchMasterSleep(nullptr);
-    NoAnswer.store(0);
-}
-
 // The reply a clock sends: a leading byte (the one that wakes the exchange
 // loop), the header, and for data-bearing commands the block and its check.
 inline Bytes ReplyFrame(uint8_t addr, uint8_t addr2, uint8_t cmd, uint8_t p1, uint8_t p2,
@@ -70,14 +61,13 @@ class EngineTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetEngine();
+        ResetCoreState();
         port = std::make_shared<FakePort>();
         PortHandle.Set(port);
     }
     void TearDown() override
     {
-        ResetEngine();
-        PortHandle.Set(nullptr);
+        ResetCoreState();
     }
 
     RecorderHost host;

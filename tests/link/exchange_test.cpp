@@ -445,7 +445,7 @@ public:
 
 TEST(ThreadShutdown, StopAndWaitDoNotHangWhenTheReportIsAbandoned)
 {
-    ResetEngine();
+    ResetCoreState();
     AbandoningHost host;
     FakeTick tick(kNearWrap);
     auto port = std::make_shared<FakePort>();
@@ -461,7 +461,7 @@ TEST(ThreadShutdown, StopAndWaitDoNotHangWhenTheReportIsAbandoned)
     EXPECT_EQ(host.calls.load(), 1);
     EXPECT_TRUE(StopExchangeThread(5s));
     EXPECT_EQ(handled, 0);
-    ResetEngine();
+    ResetCoreState();
     PortHandle.Set(nullptr);
 }
 
@@ -518,7 +518,7 @@ private:
 
 TEST(ThreadDeadlock, FailureHandlerCanRunATransactionOnTheWindowThread)
 {
-    ResetEngine();
+    ResetCoreState();
     FakeTick tick(kNearWrap);
     auto port = std::make_shared<FakePort>();
     PortHandle.Set(port);
@@ -543,7 +543,7 @@ TEST(ThreadDeadlock, FailureHandlerCanRunATransactionOnTheWindowThread)
         ASSERT_EQ(f.wait_for(10s), std::future_status::ready);
         EXPECT_FALSE(f.get());
         EXPECT_TRUE(StopExchangeThread(5s));
-        ResetEngine();
+        ResetCoreState();
     }
     PortHandle.Set(nullptr);
 }
@@ -553,7 +553,7 @@ TEST(ThreadDeadlock, FailureHandlerCanRunATransactionOnTheWindowThread)
 // list, and afterwards the window side is back on the current queues.
 TEST(ThreadDeadlock, OverlappingReportsLeaveTheWindowSideOnTheCurrentQueues)
 {
-    ResetEngine();
+    ResetCoreState();
     FakeTick tick(kNearWrap);
     auto port = std::make_shared<FakePort>();
     PortHandle.Set(port);
@@ -593,7 +593,7 @@ TEST(ThreadDeadlock, OverlappingReportsLeaveTheWindowSideOnTheCurrentQueues)
         EXPECT_EQ(PendHead(), second_head);
         SetRequestFailedHandler(nullptr);
     }
-    ResetEngine();
+    ResetCoreState();
     PortHandle.Set(nullptr);
 }
 

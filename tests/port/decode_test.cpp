@@ -1,3 +1,4 @@
+#include "app/core_state.h"
 #include "port/decode.h"
 
 #include <gtest/gtest.h>
@@ -44,24 +45,12 @@ class DecodeTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ResetAll();
+        ResetCoreState();
         PortHandle.Set(port);
     }
     void TearDown() override
     {
-        PortHandle.Set(nullptr);
-        SetClockDisplaySink(nullptr);
-        ResetAll();
-    }
-    static void ResetAll()
-    {
-        ResetReception();
-        ResetRequestState();
-        InitPending();
-        ResetClockSettings();
-        ResetDisplayState();
-        ResetDecodeState();
-        ResetMasterFlags();
+        ResetCoreState();
     }
     void Decode(const std::vector<uint8_t>& bytes)
     {

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/core_state.h"
 #include "config/registers.h"
 #include "link/exchange.h"
 #include "link/frames.h"
@@ -42,12 +43,7 @@ TEST(DecodeThreadsTest, WindowSideReadsWhileTheDecoderWrites)
 {
     test::RecorderHost host;
     auto port = std::make_shared<test::FakePort>();
-    ResetReception();
-    ResetRequestState();
-    InitPending();
-    ResetClockSettings();
-    ResetDisplayState();
-    ResetDecodeState();
+    ResetCoreState();
     PortHandle.Set(port);
     for (int i = 0; i < 8; ++i)
         ClockSettings.FieldFormat[i] = 4;
@@ -100,23 +96,14 @@ TEST(DecodeThreadsTest, WindowSideReadsWhileTheDecoderWrites)
     EXPECT_EQ(shown.load(), 400);
     EXPECT_EQ(MasterAddress.load(), 1);
     EXPECT_EQ(CurrentTextBlock().ClockTexts, (std::vector<std::string>{"1", "2"}));
-    SetClockDisplaySink(nullptr);
-    PortHandle.Set(nullptr);
-    ResetClockSettings();
-    ResetDisplayState();
-    ResetDecodeState();
-    ResetMasterFlags();
+    ResetCoreState();
 }
 
 TEST(DecodeThreadsTest, ExchangeThreadDecodesWhileTheWindowReads)
 {
     test::RecorderHost host;
     auto port = std::make_shared<test::FakePort>();
-    ResetExchangeState();
-    ResetReception();
-    ResetClockSettings();
-    ResetDisplayState();
-    ResetDecodeState();
+    ResetCoreState();
     PortHandle.Set(port);
     SetReplyDecoder(&DecodeReply);
 
@@ -138,11 +125,7 @@ TEST(DecodeThreadsTest, ExchangeThreadDecodesWhileTheWindowReads)
     EXPECT_EQ(Registers.RegImage[56].load(), kBlocks - 1);
     EXPECT_EQ(ClockSettings.Expo[0].load(), 4);
     EXPECT_TRUE(StopExchangeThread(std::chrono::milliseconds(5000)));
-    ResetExchangeState();
-    PortHandle.Set(nullptr);
-    ResetClockSettings();
-    ResetDisplayState();
-    ResetDecodeState();
+    ResetCoreState();
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+#include "app/core_state.h"
 #include "port/display.h"
 
 #include <gtest/gtest.h>
@@ -13,16 +14,8 @@ namespace {
 
 class DisplayTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ResetClockSettings();
-        ResetDisplayState();
-    }
-    void TearDown() override
-    {
-        ResetClockSettings();
-        ResetDisplayState();
-    }
+    void SetUp() override { ResetCoreState(); }
+    void TearDown() override { ResetCoreState(); }
 
     static void Image(int k, uint8_t v) { Registers.RegImage[k] = v; }
     static void Formats(std::initializer_list<uint8_t> codes)

@@ -586,7 +586,7 @@ void TForm6::Button1Click()
     MakeRegistrs();
     saving_ = true;
     try {
-        RunOffWindowThread([] { WriteSettings(); });
+        RunOffWindowThread([target] { WriteSettings(target); });
     } catch (const std::exception& e) {
         CurrentHost().ShowMessage(e.what());
     }

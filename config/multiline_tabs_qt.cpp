@@ -4,6 +4,8 @@
 #include <QHBoxLayout>
 #include <QResizeEvent>
 
+#include <algorithm>
+
 namespace chronavel {
 
 namespace {
@@ -12,8 +14,10 @@ namespace {
 constexpr const char* kTabStyle =
     "QToolButton { border: 1px solid palette(mid); border-bottom: none;"
     " border-top-left-radius: 3px; border-top-right-radius: 3px;"
-    " padding: 2px 6px; background: palette(button); }"
-    "QToolButton:checked { background: palette(window); font-weight: normal; }";
+    " padding: 1px 3px; background: palette(midlight); color: palette(window-text); }"
+    "QToolButton:!checked { background: palette(button); border-color: palette(mid);"
+    " margin-top: 2px; }"
+    "QToolButton:checked { background: palette(base); border-color: palette(dark); }";
 
 }  // namespace
 
@@ -42,12 +46,13 @@ int MultiLineTabs::addTab(QWidget* page, const QString& caption)
     b->setAutoRaise(false);
     b->setStyleSheet(kTabStyle);
     b->setFocusPolicy(Qt::TabFocus);
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     group_->addButton(b, index);
     buttons_.push_back(b);
     if (index == 0)
         b->setChecked(true);
     flowed_width_ = -1;
-    Reflow();
+    Reflow(flow_width_hint_);
     return index;
 }
 
@@ -78,12 +83,13 @@ void MultiLineTabs::setCurrentIndex(int index)
 void MultiLineTabs::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
-    Reflow();
+    Reflow(event->size().width());
 }
 
-void MultiLineTabs::Reflow()
+void MultiLineTabs::Reflow(int outer_width)
 {
-    const int width = this->width() - 4;
+    flow_width_hint_ = outer_width;
+    const int width = outer_width - 4;
     if (width == flowed_width_ || buttons_.empty())
         return;
     flowed_width_ = width;
@@ -96,11 +102,36 @@ void MultiLineTabs::Reflow()
         }
         delete item;
     }
+    // As few rows as the width allows, filled evenly rather than leaving
+    // one tab alone on the last row.
+    std::vector<int> widths;
+    int total = 0;
+    for (QToolButton* b : buttons_) {
+        widths.push_back(b->sizeHint().width());
+        total += widths.back();
+    }
+    const auto rows_for = [&](int limit) {
+        int rows = 1, used = 0;
+        for (int w : widths) {
+            if (used > 0 && used + w > limit) {
+                ++rows;
+                used = 0;
+            }
+            used += w;
+        }
+        return rows;
+    };
+    const int rows_needed = rows_for(width);
+    int limit = std::min(width, (total + rows_needed - 1) / rows_needed);
+    while (limit < width && rows_for(limit) > rows_needed)
+        ++limit;
+
     QHBoxLayout* row = nullptr;
     int used = 0;
-    for (QToolButton* b : buttons_) {
-        const int w = b->sizeHint().width();
-        if (!row || (used > 0 && used + w > width)) {
+    for (size_t i = 0; i < buttons_.size(); ++i) {
+        QToolButton* b = buttons_[i];
+        const int w = widths[i];
+        if (!row || (used > 0 && used + w > limit)) {
             row = new QHBoxLayout;
             row->setSpacing(0);
             row->setContentsMargins(0, 0, 0, 0);

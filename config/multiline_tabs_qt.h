@@ -28,6 +28,9 @@ public:
     QWidget* widget(int index) const { return pages_->widget(index); }
     // The tab's own button (tests click it).
     QToolButton* tabButton(int index) const;
+    // Lays the tabs out for a width before the control has one of its own,
+    // so the window's first size already counts the right number of rows.
+    void FlowFor(int width) { Reflow(width); }
 
 signals:
     void currentChanged(int index);
@@ -36,13 +39,14 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void Reflow();
+    void Reflow(int width);
 
     QVBoxLayout* rows_;
     QStackedWidget* pages_;
     QButtonGroup* group_;
     std::vector<QToolButton*> buttons_;
     int flowed_width_ = -1;
+    int flow_width_hint_ = 640;
 };
 
 }  // namespace chronavel

@@ -1,5 +1,6 @@
 #include "config/parameters_window.h"
 
+#include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -55,6 +56,10 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     setObjectName("Form3");
     setWindowTitle("Параметры ");
     setModal(true);
+    QFont font("MS Sans Serif");
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(11);
+    setFont(font);
     resize(kWidth, kHeight);
 
     auto* outer = new QVBoxLayout(this);

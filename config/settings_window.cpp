@@ -1,6 +1,7 @@
 #include "config/settings_window.h"
 
 #include <QCloseEvent>
+#include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QIcon>
@@ -29,6 +30,16 @@ constexpr int kSignalsTab = 2;
 const char* const kTemperatureHint = "0x: -0.1*C; 1x: -0.1*; 2x: _-0.1*; 3x: -01.5*; 4x: -01.5*; 5x -01*_";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The windows' own small dialog font; where it is missing the font
+// machinery picks a sans font with Cyrillic of the same pixel size.
+QFont DialogFont()
+{
+    QFont f("MS Sans Serif");
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(11);
+    return f;
+}
 
 QComboBox* NewList(QWidget* parent, const char* name, bool editable = false)
 {
@@ -65,9 +76,9 @@ QLabel* NewLabel(QWidget* parent, const QString& text)
 QGridLayout* PageGrid(QWidget* page)
 {
     auto* g = new QGridLayout(page);
-    g->setContentsMargins(10, 10, 10, 10);
+    g->setContentsMargins(8, 6, 8, 6);
     g->setHorizontalSpacing(8);
-    g->setVerticalSpacing(6);
+    g->setVerticalSpacing(4);
     return g;
 }
 
@@ -113,6 +124,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent)
     setObjectName("Form6");
     setWindowTitle("Удаленная настройка часов");
     setModal(true);
+    setFont(DialogFont());
     resize(kWidth, kHeight);
 
     auto* outer = new QVBoxLayout(this);
@@ -133,6 +145,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent)
     PageControl1->addTab(BuildViewTab(), "Вид");
     PageControl1->addTab(BuildOtherTab(), "Другое");
     PageControl1->setCurrentIndex(kSignalsTab);
+    PageControl1->FlowFor(kWidth);
 
     BuildPanel();
     outer->addWidget(Panel1);
@@ -164,10 +177,12 @@ QWidget* TForm6::BuildModeTab()
 {
     auto* page = new QWidget;
     auto* row = new QHBoxLayout(page);
-    row->setContentsMargins(10, 10, 10, 10);
+    row->setContentsMargins(8, 6, 8, 6);
 
     auto* master = new QGroupBox("Получить с ведущих часов  ", page);
     auto* m = new QVBoxLayout(master);
+    m->setSpacing(0);
+    m->setContentsMargins(8, 2, 8, 2);
     CheckBox4 = NewBox(master, "CheckBox4", "Ведущий");
     CheckBox5 = NewBox(master, "CheckBox5", "Время, дата");
     CheckBox6 = NewBox(master, "CheckBox6", "Температура 1");
@@ -205,6 +220,8 @@ QWidget* TForm6::BuildSignalsTab()
 
     auto* signals_box = new QGroupBox("Сигналы:  ", page);
     auto* s = new QVBoxLayout(signals_box);
+    s->setSpacing(0);
+    s->setContentsMargins(8, 2, 8, 2);
     CheckBox29 = NewBox(signals_box, "CheckBox29", "Сигнал хх:00");
     CheckBox30 = NewBox(signals_box, "CheckBox30", "Сигнал хх:15");
     CheckBox31 = NewBox(signals_box, "CheckBox31", "Сигнал хх:30");

@@ -81,6 +81,17 @@ private slots:
         QVERIFY(!box->isVisible());
         QCOMPARE(box->result(), int(QDialog::Accepted));
     }
+
+    // CHRONAVEL_SCREENSHOTS=<dir>: a picture of the box.
+    void screenshots()
+    {
+        const QByteArray dir = qgetenv("CHRONAVEL_SCREENSHOTS");
+        if (dir.isEmpty())
+            QSKIP("CHRONAVEL_SCREENSHOTS not set");
+        box->show();
+        QVERIFY(QTest::qWaitForWindowExposed(box.get()));
+        QVERIFY(box->grab().save(QString::fromLocal8Bit(dir) + "/about_dialog.png"));
+    }
 };
 
 QTEST_MAIN(AboutDialogTest)

@@ -129,6 +129,23 @@ private slots:
         QCOMPARE(form->Edit1->text(), QString("http://example.org"));
         QVERIFY(form->CheckBox9->isChecked());
     }
+
+    // CHRONAVEL_SCREENSHOTS=<dir>: one picture of each tab.
+    void screenshots()
+    {
+        const QByteArray dir = qgetenv("CHRONAVEL_SCREENSHOTS");
+        if (dir.isEmpty())
+            QSKIP("CHRONAVEL_SCREENSHOTS not set");
+        AddPort("sim0");
+        Connection.ComPort = "sim0";
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        for (int t = 0; t < form->PageControl1->count(); ++t) {
+            form->PageControl1->setCurrentIndex(t);
+            QCoreApplication::processEvents();
+            QVERIFY(form->grab().save(QString("%1/parameters_window_%2.png").arg(QString::fromLocal8Bit(dir)).arg(t + 1)));
+        }
+    }
 };
 
 QTEST_MAIN(ParametersWindowTest)

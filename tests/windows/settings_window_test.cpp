@@ -365,6 +365,41 @@ private slots:
         QCOMPARE(form->ComboBox55->currentIndex(), 150);
         QCOMPARE(form->ComboBox57->currentIndex(), 10);
     }
+
+    // CHRONAVEL_SCREENSHOTS=<dir>: one picture of each tab, with the values
+    // the simulator's clock starts with.
+    void screenshots()
+    {
+        const QByteArray dir = qgetenv("CHRONAVEL_SCREENSHOTS");
+        if (dir.isEmpty())
+            QSKIP("CHRONAVEL_SCREENSHOTS not set");
+        auto& s = ClockSettings;
+        const uint8_t expo[] = {10, 5, 3, 34, 4, 3, 3, 3, 0};
+        for (int i = 0; i < kExpoCount; ++i)
+            s.Expo[i] = expo[i];
+        s.TimeZone = 0x03;
+        s.UpperLevel = 124;
+        s.LowerLevel = 109;
+        s.DimOnTime = 0x2200;
+        s.DimOffTime = 0x0700;
+        s.Alarm1Time = 0x0630;
+        s.Alarm2Time = 0x1200;
+        s.OptionFlags = 0x84;
+        s.Volume = 5;
+        s.DimLevel = 3;
+        s.ClockAddr = 1;
+        s.MasterFlags = 0x01;
+        const uint8_t formats[] = {5, 5, 0, 0, 4, 4, 0, 3};
+        for (int f = 0; f < kFieldFormatCount; ++f)
+            s.FieldFormat[f] = formats[f];
+        Show();
+        for (int t = 0; t < form->PageControl1->count(); ++t) {
+            form->PageControl1->setCurrentIndex(t);
+            QCoreApplication::processEvents();
+            const QString name = QString("%1/settings_window_%2.png").arg(QString::fromLocal8Bit(dir)).arg(t + 1, 2, 10, QChar('0'));
+            QVERIFY(form->grab().save(name));
+        }
+    }
 };
 
 QTEST_MAIN(SettingsWindowTest)

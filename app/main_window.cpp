@@ -168,6 +168,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
         ShowClockDisplay(shown, table, rows);
     });
 
+    ConnectServiceCommands();
     FormCreate();
     ArmTimer1();
 }

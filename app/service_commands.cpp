@@ -2,6 +2,7 @@
 
 #include <cctype>
 
+#include "app/main_logic.h"
 #include "config/registers.h"
 #include "link/exchange.h"
 #include "link/frames.h"
@@ -19,7 +20,7 @@ constexpr int kSilent = 1;
 // "" when count requests can be queued now, else why not.
 std::string QueueBlocked(int count)
 {
-    if (!ExchangeRunning())
+    if (!Connected())
         return kNoConnectionMessage;
     if (RingRoom() < count)
         return kQueueFullMessage;

@@ -10,11 +10,13 @@
 namespace chronavel {
 
 // Told to the operator when a command needs the request queue and no
-// exchange thread runs (nothing is queued then).
+// connection stands (no exchange thread, or no port): nothing is queued.
 constexpr const char* kNoConnectionMessage =
-    "Нет подключения к часам! Выполните подключение (меню \"Сервис\", \"Подключение\").";
+    "Нет подключения к часам: запрос не отправлен. Подключитесь через меню "
+    "«Сервис» → «Подключение».";
 // Told when the queue has no room for the whole command.
-constexpr const char* kQueueFullMessage = "Очередь запросов заполнена! Повторите позже.";
+constexpr const char* kQueueFullMessage =
+    "Очередь запросов переполнена: запрос не отправлен. Повторите позже.";
 
 constexpr const char* kSettingsReceivedMessage = "Параметры получены!";
 constexpr const char* kLinkDown = "Отключено";
@@ -24,7 +26,8 @@ constexpr const char* kLinkUp = "Подключено";
 bool ExchangeRunning();
 
 // Each returns "" when the requests are queued, else what to tell the
-// operator; then nothing is queued.
+// operator; then nothing is queued. They need a connection: an exchange
+// thread running and a port open.
 
 // Queues a read (command 0x74) for every register of the read batch, in its
 // order, to addr.

@@ -3,6 +3,9 @@
 #include "app/host_qt.h"
 #include "app/main_logic.h"
 #include "app/main_window.h"
+#include "config/parameters_window.h"
+#include "config/settings_window.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/connection_dialog.h"
 
 #include <QApplication>
@@ -33,7 +36,10 @@ ProgramWindows::ProgramWindows()
     // settings, parameters, master search, connection dialog, sent-data log,
     // About box.
     Create<TForm1>();
+    Create<TForm6>();
+    Create<TForm3>();
     Create<TForm5>();
+    Create<TfrmAbout>();
 }
 
 ProgramWindows::~ProgramWindows()

@@ -200,6 +200,12 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     outer->addWidget(Panel1);
 }
 
+TForm3::~TForm3()
+{
+    if (Form3 == this)
+        Form3 = nullptr;
+}
+
 void TForm3::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);

@@ -17,6 +17,7 @@ class TForm3 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm3(QWidget* parent = nullptr);
+    ~TForm3() override;
 
     // Refills the port list (on every showing and on the refresh button).
     void FormActivate();

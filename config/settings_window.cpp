@@ -461,6 +461,12 @@ void TForm6::BuildPanel()
     connect(Button2, &QPushButton::clicked, this, &TForm6::reject);
 }
 
+TForm6::~TForm6()
+{
+    if (Form6 == this)
+        Form6 = nullptr;
+}
+
 void TForm6::FormCreate()
 {
     ComboBox51->clear();

@@ -22,6 +22,7 @@ class TForm6 : public QDialog {
     Q_OBJECT
 public:
     explicit TForm6(QWidget* parent = nullptr);
+    ~TForm6() override;
 
     void FormCreate();
     void FormShow();

@@ -74,6 +74,12 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
     SetAddress(doc.empty() ? QUrl() : QUrl::fromLocalFile(QString::fromStdString(doc)));
 }
 
+TfrmAbout::~TfrmAbout()
+{
+    if (frmAbout == this)
+        frmAbout = nullptr;
+}
+
 void TfrmAbout::SetAddress(const QUrl& address)
 {
     address_ = address;

@@ -13,6 +13,7 @@ class TfrmAbout : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmAbout(QWidget* parent = nullptr);
+    ~TfrmAbout() override;
 
     // The address the link opens (a file URL; empty when no documentation
     // was found).

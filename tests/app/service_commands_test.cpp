@@ -36,6 +36,12 @@ TEST_F(ServiceCommandsTest, WithoutAnExchangeThreadNothingIsQueuedAndTheOperator
     EXPECT_EQ(QueueRegisterWrite(1, 0x4D, 0), kNoConnectionMessage);
     EXPECT_EQ(QueueRegisterRead(1, "4D"), kNoConnectionMessage);
     EXPECT_TRUE(RingEmpty());
+
+    // A thread with no port to talk through is no connection either.
+    Connect();
+    PortHandle.Set(nullptr);
+    EXPECT_EQ(ReadAllSettings(1), kNoConnectionMessage);
+    EXPECT_TRUE(RingEmpty());
 }
 
 TEST_F(ServiceCommandsTest, ReadAllQueuesTheWholeBatchInOrderOrNothing)

@@ -38,22 +38,55 @@ platform::IniFile& OpenSettingsFile()
 
 } // namespace
 
+std::string SettingsBesideExecutable(const std::string& exe_path)
+{
+    if (exe_path.empty())
+        return {};
+    std::filesystem::path p(exe_path);
+    std::string ext = p.extension().string();
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == ".exe")
+        return p.replace_extension(".ini").string();
+    // Other dots belong to the name (chronavel-1.2): nothing to replace.
+    return exe_path + ".ini";
+}
+
 std::string SettingsPathFor(const std::string& exe_path, bool exe_dir_writable,
                             const std::string& config_dir)
 {
-    if (!exe_path.empty() && exe_dir_writable) {
-        std::filesystem::path p(exe_path);
-        std::string ext = p.extension().string();
-        for (char& c : ext)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (ext == ".exe")
-            return p.replace_extension(".ini").string();
-        // Other dots belong to the name (chronavel-1.2): nothing to replace.
-        return exe_path + ".ini";
-    }
+    if (!exe_path.empty() && exe_dir_writable)
+        return SettingsBesideExecutable(exe_path);
     if (config_dir.empty())
         return {};
     return (std::filesystem::path(config_dir) / "chronavel" / "chronavel.ini").string();
+}
+
+std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writable,
+                               const std::string& config_dir)
+{
+    const std::string mine = SettingsPathFor(exe_path, exe_dir_writable, config_dir);
+    if (exe_path.empty() || exe_dir_writable)
+        return mine;
+    namespace fs = std::filesystem;
+    const std::string admin = SettingsBesideExecutable(exe_path);
+    std::error_code ec;
+    if (!mine.empty() && fs::exists(mine, ec))
+        return mine;
+    if (!fs::is_regular_file(admin, ec))
+        return mine;
+    // The user's file starts as the administrator's; from then on it is
+    // the one read and written.
+    if (!mine.empty()) {
+        fs::create_directories(fs::path(mine).parent_path(), ec);
+        if (fs::copy_file(admin, mine, fs::copy_options::skip_existing, ec) && !ec)
+            return mine;
+        if (fs::exists(mine, ec))
+            return mine;
+    }
+    // No file of the user's own can be made: the administrator's is read,
+    // and writes are lost, as with any file that cannot be written.
+    return admin;
 }
 
 std::string DefaultSettingsPath()
@@ -61,7 +94,7 @@ std::string DefaultSettingsPath()
     const std::string exe = platform::ExecutablePath();
     const std::string dir =
         exe.empty() ? std::string() : std::filesystem::path(exe).parent_path().string();
-    return SettingsPathFor(exe, platform::DirectoryWritable(dir), platform::UserConfigDir());
+    return ChooseSettingsFile(exe, platform::DirectoryWritable(dir), platform::UserConfigDir());
 }
 
 void SetSettingsPath(const std::string& path)

@@ -55,6 +55,16 @@ bool Save_settings(const PeriodMenu& menu);
 // written, <user config dir>/chronavel/chronavel.ini.
 std::string SettingsPathFor(const std::string& exe_path, bool exe_dir_writable,
                             const std::string& config_dir);
+// The file beside the executable (an administrator's, where the program is
+// installed read-only).
+std::string SettingsBesideExecutable(const std::string& exe_path);
+// The file a run reads and writes: SettingsPathFor; but where the
+// executable's folder cannot be written and the user has no file yet, the
+// user's file starts as a copy of the administrator's file beside the
+// executable, when there is one. If no file of the user's own can be made,
+// the administrator's file is read (and writes are lost).
+std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writable,
+                               const std::string& config_dir);
 std::string DefaultSettingsPath();
 
 // Tests and tools name the file themselves; "" returns to the default.

@@ -5,6 +5,7 @@
 #include "link/reception.h"
 #include "port/decode.h"
 #include "port/port.h"
+#include "platform/serial.h"
 
 #include <exception>
 
@@ -83,6 +84,37 @@ void MinimalDecodeReply()
 TNewThread* CurrentPassThread()
 {
     return pass_thread;
+}
+
+platform::SerialPtr TNewThread::OwnPort()
+{
+    if (retired_.load())
+        return nullptr;
+    platform::SerialPtr now = PortHandle.Get();
+    if (!now)
+        return nullptr;
+    // The first port found open is this thread's for good; a port opened
+    // after it belongs to the thread started for it.
+    if (!line_port_)
+        line_port_ = now;
+    return now == line_port_ ? now : nullptr;
+}
+
+platform::SerialPtr LinePort()
+{
+    if (TNewThread* t = CurrentPassThread())
+        return t->OwnPort();
+    return PortHandle.Get();
+}
+
+bool LineTakenAway()
+{
+    TNewThread* t = CurrentPassThread();
+    if (!t)
+        return false;
+    if (t->Retired())
+        return true;
+    return PortHandle.Get() != nullptr && !t->OwnPort();
 }
 
 TNewThread::TNewThread() : queues_(MakeQueues(kRingRequests)) {}
@@ -191,10 +223,12 @@ bool TNewThread::RunPass()
     }
 
     // With no port open there is nothing to talk to: requests stay queued.
-    const bool line = PortHandle.Get() != nullptr;
+    // A retired thread, or one whose port was replaced, leaves the line to
+    // its successor.
+    const bool line = OwnPort() != nullptr;
 
     // 2. A new request only when none is outstanding.
-    if (line && !retired_.load() && PendingEmpty() && !RingEmpty()) {
+    if (line && PendingEmpty() && !RingEmpty()) {
         RequestQueues& q = ActiveQueues();
         q.Taking.store(true);
         struct Taken {
@@ -209,14 +243,17 @@ bool TNewThread::RunPass()
 
     // 3. One byte, bounded by the port's read time-out.
     uint32_t got = 0;
-    if (line && !retired_.load())
+    const bool read = line && !LineTakenAway();
+    if (read)
         got = ReadByte();
 
     // 4. Decode, or count an idle pass while a master is taken to be active.
+    // Only a pass that listened to the line counts: with no port open there
+    // is no silence to hear.
     if (got > 0) {
-        if (!retired_.load())
+        if (!LineTakenAway())
             decoder.load()();
-    } else if (MasterActive.load() == 1) {
+    } else if (read && MasterActive.load() == 1) {
         if (idle_.fetch_add(1) + 1 >= kIdlePassesToClearMaster) {
             MasterActive.store(0);
             idle_.store(0);
@@ -224,7 +261,7 @@ bool TNewThread::RunPass()
     }
 
     // 5. Retries.
-    if (line && !retired_.load())
+    if (line && !LineTakenAway())
         CheckPending();
 
     return !stop_.load() && !quit_;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "link/request.h"
+#include "platform/serial.h"
 
 #include <atomic>
 #include <chrono>
@@ -69,7 +70,8 @@ public:
     // The same, but also returns as soon as the thread is waiting on the
     // window thread (a failure report), which a caller there must not wait on.
     bool WaitEndedOrBlocked(std::chrono::milliseconds limit);
-    bool InHostCall() const { return in_host_call_.load(); }
+    // True while the thread waits on the window thread (any host call).
+    bool InHostCall() const { return in_host_call_.load() > 0; }
 
     std::thread::id ThreadId() const;
 
@@ -80,8 +82,14 @@ public:
 
     int IdleCount() const { return idle_.load(); }
 
-    // Used by the retry engine on this thread.
-    void SetInHostCall(bool on) { in_host_call_.store(on); }
+    // Marks a host call of this thread (link/host_call.h); calls may nest.
+    void EnterHostCall() { in_host_call_.fetch_add(1); }
+    void LeaveHostCall() { in_host_call_.fetch_sub(1); }
+
+    // The port this thread may use now: the first port it found open, while
+    // PortHandle still holds it and the thread is not retired; else none.
+    // On this thread only.
+    platform::SerialPtr OwnPort();
 
 private:
     TNewThread();
@@ -110,13 +118,24 @@ private:
     std::atomic<bool> ended_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> retired_{false};
-    std::atomic<bool> in_host_call_{false};
+    std::atomic<int> in_host_call_{0};
+    platform::SerialPtr line_port_; // this thread's own
     std::atomic<int> idle_{0};
     bool quit_ = false; // the loop's own
 };
 
 // The exchange thread whose pass is running on the calling thread, if any.
 TNewThread* CurrentPassThread();
+
+// The port the calling thread may do I/O on. On an exchange thread, its own
+// port (TNewThread::OwnPort): a retired thread, or one whose port has been
+// closed or replaced, never reads, writes, purges or checks the status of its
+// successor's port. On any other thread, PortHandle.
+platform::SerialPtr LinePort();
+
+// True on an exchange thread that has been retired or whose port has been
+// replaced by another: its I/O returns at once, quietly.
+bool LineTakenAway();
 
 // The process-wide reference to the current exchange thread. A thread that
 // ended on its own stays here with Running() false and is not used again.

@@ -59,7 +59,9 @@ bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, ui
 {
     const auto f = BuildShortFrame(addr, cmd, p1, p2);
     port.Purge();
-    return port.Write(f.data(), f.size());
+    // A finished write means a sent frame: the next frame's purge must not
+    // cut this one off.
+    return port.Write(f.data(), f.size()) && port.Drain();
 }
 
 bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t len_hi,
@@ -69,7 +71,7 @@ bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uin
     if (f.empty())
         return false;
     port.Purge();
-    return port.Write(f.data(), f.size());
+    return port.Write(f.data(), f.size()) && port.Drain();
 }
 
 }  // namespace chronavel

@@ -1,7 +1,9 @@
 #include "link/reception.h"
 
-#include "link/host.h"
+#include "link/exchange.h"
+#include "link/host_call.h"
 #include "link/frames.h"
+#include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
 
@@ -34,10 +36,7 @@ void ReportReadError()
 {
     if (read_error_shown.exchange(true))
         return;
-    // The message waits on the window thread; a transaction there may be
-    // waiting for the port lock.
-    PortIoRelease release;
-    CurrentHost().ShowMessage("Error reading port");
+    HostMessage("Error reading port");
 }
 
 void SetHeader(const ReplyHeader& h)
@@ -61,8 +60,14 @@ ReplyHeader CurrentReplyHeader()
 uint32_t ReadByte()
 {
     PortIoHold hold;
-    platform::SerialPtr port = PortHandle.Get();
     uint8_t byte = 0;
+    if (LineTakenAway()) {
+        // The line belongs to a successor now: nothing is read, nothing shown.
+        StoreReceived(&byte, 0);
+        Reception.EmptyReads.fetch_add(1);
+        return 0;
+    }
+    platform::SerialPtr port = LinePort();
     const int got = port ? port->Read(&byte, 1) : -1;
     if (got <= 0) {
         StoreReceived(&byte, 0);
@@ -81,9 +86,13 @@ uint32_t ReadByte()
 uint32_t ReadBlock(uint32_t n)
 {
     PortIoHold hold;
-    platform::SerialPtr port = PortHandle.Get();
     n = std::min<uint32_t>(n, kRxBufSize);
     std::vector<uint8_t> bytes(n);
+    if (LineTakenAway()) {
+        StoreReceived(bytes.data(), 0);
+        return 0;
+    }
+    platform::SerialPtr port = LinePort();
     const int got = port ? port->Read(bytes.data(), n) : -1;
     if (got < 0) {
         StoreReceived(bytes.data(), 0);
@@ -111,8 +120,12 @@ bool HuntFrame(const HuntOptions& options)
     uint8_t window[8] = {};
     int i = 0;
     for (;;) {
+        if (LineTakenAway())
+            break;
         const uint32_t got = ReadByte();
         if (Reception.EmptyReads.load() >= limit)
+            break;
+        if (options.HasDeadline && platform::TickReached(platform::GetTickCount(), options.Deadline))
             break;
         if (got == 0)
             continue;

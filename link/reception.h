@@ -57,10 +57,14 @@ uint32_t ReadBlock(uint32_t n);
 struct HuntOptions {
     int EmptyReadLimit = kHuntEmptyReads; // empty reads over the whole search
     bool FreshErrorNotice = true;         // this search may show its own read error
+    // When set, the search also gives up once the tick counter reaches
+    // Deadline, however many bytes keep coming.
+    bool HasDeadline = false;
+    uint32_t Deadline = 0;
 };
 // Searches the incoming bytes for a valid reply header and fills the header
 // places (zero when none was found). Ends after ten empty reads over the
-// whole search.
+// whole search (or at the deadline).
 bool HuntFrame();
 bool HuntFrame(const HuntOptions& options);
 

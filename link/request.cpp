@@ -1,6 +1,7 @@
 #include "link/request.h"
 
 #include "link/host.h"
+#include "link/host_call.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/queues.h"
@@ -38,12 +39,7 @@ void ReportFailure(RequestQueues& queues, const TRequestRec& rec)
             self->PostToThread(WM_REQUEST_CANCEL, std::move(block));
         return;
     }
-    // Waiting on the window thread with the port lock held could deadlock
-    // against a synchronous transaction there.
-    PortIoRelease release;
-    if (self)
-        self->SetInHostCall(true);
-    CurrentHost().Synchronize([&] {
+    HostSynchronize([&] {
         // Marked only while the handler runs on the window thread, so the
         // reports of two threads nest there and never leave it pointing at
         // a list that is gone.
@@ -51,11 +47,9 @@ void ReportFailure(RequestQueues& queues, const TRequestRec& rec)
         try {
             handler(std::move(block));
         } catch (const std::exception& e) {
-            CurrentHost().ShowMessage(e.what());
+            CurrentHost().ShowMessage(e.what()); // on the window thread already
         }
     });
-    if (self)
-        self->SetInHostCall(false);
 }
 
 } // namespace
@@ -88,10 +82,10 @@ TRequestRec StandardRequest(uint8_t addr, uint8_t cmd, uint8_t param1, uint8_t p
 
 void SendRequest(const TRequestRec& req)
 {
-    platform::SerialPtr port = PortHandle.Get();
+    PortIoHold hold;
+    platform::SerialPtr port = LinePort();
     if (!port)
         return;
-    PortIoHold hold;
     if (req.Data) {
         // The frame carries the length the record declares; a shorter block
         // is padded with zeros rather than read past its end.
@@ -115,7 +109,6 @@ void CheckPending()
 {
     RequestQueues& queues = ActiveQueues();
     PendingList& p = queues.Pending;
-    TNewThread* self = CurrentPassThread();
     p.Cursor = &p.Head;
     while (p.Cursor && p.Cursor->Next) {
         p.Cursor = p.Cursor->Next;
@@ -127,7 +120,7 @@ void CheckPending()
         if (rec.Retries <= 0) {
             rec.Exhausted = 1;
             ReportFailure(queues, rec);
-            if (self && self->Retired())
+            if (LineTakenAway())
                 return;
             continue;
         }

@@ -15,18 +15,20 @@ struct PortInfo {
     bool is_virtual = false;
 };
 
-// True when the device node at path is a placeholder of the 8250 driver (a
-// port number the driver reserves with no UART behind it).
-using PlaceholderProbe = std::function<bool(const std::string& path)>;
+// True when the port whose tty class entry is at path (/sys/class/tty/NAME)
+// is a placeholder of the 8250 driver (a port number the driver reserves with
+// no UART behind it).
+using PlaceholderProbe = std::function<bool(const std::string& tty_entry)>;
 
-// Opens the node without waiting for a carrier and without touching its
-// line settings, and asks the driver for the UART type.
-bool Is8250Placeholder(const std::string& path);
+// Reads the UART type the driver reports in the entry's "type" file: 0 means
+// no UART. The port is never opened (an open raises DTR and RTS, which a
+// device on the line may take as a reset or a transmit key). A type that
+// cannot be read keeps the port listed.
+bool Is8250Placeholder(const std::string& tty_entry);
 
 // Where the list comes from; the defaults are the live system.
 struct PortListSources {
     std::string tty_class_dir; // empty: $CHRONAVEL_TTY_CLASS_DIR, else /sys/class/tty
-    std::string dev_dir = "/dev";
     std::string virtual_dir; // empty: VirtualPortDir()
     PlaceholderProbe probe;  // empty: Is8250Placeholder
 };

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -67,17 +68,17 @@ Origin FindOrigin(const fs::path& device_link)
     return o;
 }
 
-bool IsTerminal(const fs::path& path)
+// A virtual port is a pseudo-terminal: told by its device number, without
+// opening it (a link to a real port must not have its lines pulsed).
+bool IsPseudoTerminal(const fs::path& path)
 {
+    constexpr unsigned kFirstPtySlaveMajor = 136; // UNIX98_PTY_SLAVE_MAJOR
+    constexpr unsigned kPtySlaveMajors = 8;
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == EBUSY; // held exclusively by someone: a terminal in use
-    bool tty = ::isatty(fd) != 0;
-    ::close(fd);
-    return tty;
+    const unsigned m = major(st.st_rdev);
+    return m >= kFirstPtySlaveMajor && m < kFirstPtySlaveMajor + kPtySlaveMajors;
 }
 
 // Directory entries, with every error (missing directory, entry vanished
@@ -98,15 +99,10 @@ void SortNatural(std::vector<PortInfo>& ports)
 
 } // namespace
 
-bool Is8250Placeholder(const std::string& path)
+bool Is8250Placeholder(const std::string& tty_entry)
 {
-    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return errno == EIO || errno == ENXIO || errno == ENODEV;
-    serial_struct ss{};
-    bool placeholder = ::ioctl(fd, TIOCGSERIAL, &ss) == 0 && ss.type == PORT_UNKNOWN;
-    ::close(fd);
-    return placeholder;
+    const std::string type = FirstLine(fs::path(tty_entry) / "type");
+    return type == std::to_string(PORT_UNKNOWN);
 }
 
 bool NaturalLess(const std::string& a, const std::string& b)
@@ -163,7 +159,7 @@ std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
         PortInfo p;
         p.name = entry.path().filename().string();
         Origin o = FindOrigin(device);
-        if (o.driver == "serial8250" && probe(sources.dev_dir + "/" + p.name))
+        if (o.driver == "serial8250" && probe(entry.path().string()))
             return;
         p.description = !o.product.empty()  ? o.product
                         : !o.driver.empty() ? o.driver
@@ -174,11 +170,15 @@ std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
 
     std::vector<PortInfo> virt;
     const std::string vdir = sources.virtual_dir.empty() ? VirtualPortDir() : sources.virtual_dir;
-    ForEachEntry(vdir, [&](const fs::directory_entry& entry) {
-        std::error_code ec;
-        if (fs::is_symlink(entry.symlink_status(ec)) && IsTerminal(entry.path()))
-            virt.push_back({entry.path().filename().string(), "virtual port", true});
-    });
+    const bool trusted =
+        sources.virtual_dir.empty() ? VirtualPortDirUsable() : PrivateDirectory(vdir);
+    if (trusted) {
+        ForEachEntry(vdir, [&](const fs::directory_entry& entry) {
+            std::error_code ec;
+            if (fs::is_symlink(entry.symlink_status(ec)) && IsPseudoTerminal(entry.path()))
+                virt.push_back({entry.path().filename().string(), "virtual port", true});
+        });
+    }
     SortNatural(virt);
 
     real.insert(real.end(), virt.begin(), virt.end());

@@ -37,6 +37,12 @@ public:
     // False when the write failed.
     virtual bool Write(const uint8_t* buf, size_t n) = 0;
 
+    // Waits until everything written has left the port (not only the
+    // driver's buffer), so a purge that follows cannot cut a frame still
+    // being sent. Bounded by the write-stall limit; false when the output
+    // did not drain by then or the device failed.
+    virtual bool Drain() { return true; }
+
     // Discards pending input and output. False on failure (callers ignore it).
     virtual bool Purge() = 0;
 

@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <thread>
 #include <unistd.h>
 
 #if defined(__linux__)
@@ -193,6 +194,19 @@ int PosixSerial::Read(uint8_t* buf, size_t n)
     return got > 0 ? static_cast<int>(got) : -1;
 }
 
+namespace {
+
+// How long the output may make no progress before a write or a drain counts
+// as stuck: 2 s plus the time 1 KiB takes at the line speed.
+int StallLimitMs(int fd)
+{
+    int baud = 9600;
+    GetLineSpeed(fd, baud);
+    return 2000 + static_cast<int>(10240LL * 1000 / std::max(baud, 1));
+}
+
+} // namespace
+
 bool PosixSerial::Write(const uint8_t* buf, size_t n)
 {
     size_t done = 0;
@@ -211,9 +225,7 @@ bool PosixSerial::Write(const uint8_t* buf, size_t n)
             // that takes nothing for far longer than that is stuck (nobody
             // reads the other end of a pseudo-terminal), and the write fails
             // rather than hang its thread for good.
-            int baud = 9600;
-            GetLineSpeed(fd_, baud);
-            const int stall_ms = 2000 + static_cast<int>(10240LL * 1000 / std::max(baud, 1));
+            const int stall_ms = StallLimitMs(fd_);
             short revents = 0;
             int rc = PollOnce(fd_, POLLOUT, stall_ms, revents);
             if (rc < 0 && errno == EINTR)
@@ -230,6 +242,38 @@ bool PosixSerial::Write(const uint8_t* buf, size_t n)
         return false;
     }
     return true;
+}
+
+bool PosixSerial::Drain()
+{
+    if (!Usable())
+        return false;
+    // The driver's queue first, watched so a stuck line cannot hold us past
+    // the stall limit; then tcdrain for what the UART itself still holds
+    // (a FIFO's worth at most, which the driver bounds).
+    const auto stall = std::chrono::milliseconds(StallLimitMs(fd_));
+    auto deadline = std::chrono::steady_clock::now() + stall;
+    int last = -1;
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0)
+            break;
+        const auto now = std::chrono::steady_clock::now();
+        if (queued != last) {
+            last = queued;
+            deadline = now + stall; // still moving
+        } else if (now >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    while (::tcdrain(fd_) != 0) {
+        if (errno != EINTR) {
+            MarkLost(errno);
+            return false;
+        }
+    }
+    return Usable();
 }
 
 bool PosixSerial::Purge()

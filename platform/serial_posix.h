@@ -46,6 +46,7 @@ public:
 
     int Read(uint8_t* buf, size_t n) override;
     bool Write(const uint8_t* buf, size_t n) override;
+    bool Drain() override;
     bool Purge() override;
     bool ClearErrors(uint32_t& error_word) override;
     bool SetSpeed(int baud) override;

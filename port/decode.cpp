@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <mutex>
 
-#include "link/host.h"
+#include "link/exchange.h"
+#include "link/host_call.h"
 #include "config/registers.h"
 #include "link/frames.h"
 #include "link/master_flags.h"
@@ -44,16 +45,15 @@ void StatusBlock(uint8_t length, const std::vector<uint8_t>* data)
             Registers.RegImage[i + 1].store((*data)[i]);
     }
 
-    for (int i = 0; i < kExpoCount; ++i) {
-        uint8_t b = Registers.RegImage[10 + 2 * i].load();
-        bool temperature = i >= 3 && i <= 5;
-        ClockSettings.Expo[i].store(temperature ? b / 10 : b);
-        ClockSettings.ExpoUnits[i].store(temperature ? b % 10 : 0);
-    }
+    // The whole byte, as a single-register answer stores it: a settings
+    // save after a status block must see what the clock holds. The display
+    // works out its own digits (FormatClockFields).
+    for (int i = 0; i < kExpoCount; ++i)
+        ClockSettings.Expo[i].store(Registers.RegImage[10 + 2 * i].load());
 
     FormatClockFields();
     try {
-        CurrentHost().Synchronize([] { ShowClockFields(); });
+        HostSynchronize([] { ShowClockFields(); });
     } catch (...) {
         // The display is a bystander; the exchange goes on without it.
     }
@@ -97,7 +97,7 @@ void RegisterAnswer(uint8_t reply_addr, uint8_t reg, uint8_t value)
     if (!StoreRegisterValue(reg, value))
         return;
     if (reg == kRegMasterFlags) {
-        StoreMasterFlags(value);
+        StoreMasterFlags(value, reply_addr);
         if (value & master_bits::kMaster)
             MasterAddress.store(reply_addr);
     }
@@ -114,7 +114,7 @@ void ApplyReply(uint8_t reply_addr, uint8_t cmd, uint8_t param1, uint8_t param2,
     case kReplyS:
     case kReply81:
         if (param2 == 0)
-            CurrentHost().ShowMessage("Данных нет!");
+            HostMessage("Данных нет!");
         break;
     case kReplyStatus:
         StatusBlock(param2, data);
@@ -156,8 +156,12 @@ void DecodeReply()
     // which may itself be waiting for the port in a synchronous transaction:
     // so the port is let go of meanwhile, also where the caller holds it.
     PortIoRelease window_may_use_port;
+    if (LineTakenAway())
+        return; // retired meanwhile: the state is its successor's to keep
     ApplyReply(h.Addr, h.Cmd, h.Param1, h.Param2, data.get());
-    ShowLineErrors(PortHandle.Get().get());
+    // A message box above may have outlasted this thread's time on the line.
+    if (platform::SerialPtr port = LinePort(); port && !LineTakenAway())
+        ShowLineErrors(port.get());
 }
 
 TextBlockState CurrentTextBlock()

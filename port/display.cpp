@@ -112,6 +112,28 @@ void FormatMainField(const Pieces& p, int f, std::array<std::string, kMainFieldT
     m[8] = (spaced ? " " : "") + p.R;
 }
 
+// The emulated display reads the three temperature registers as the status
+// block lays them out: the tens digit is the exposure, the units digit the
+// display format. Expo keeps the whole byte, as the clock reported it.
+bool IsTemperature(int i)
+{
+    return i >= 3 && i <= 5;
+}
+
+uint8_t DisplayExposure(int i)
+{
+    const uint8_t b = ClockSettings.Expo[i].load();
+    return IsTemperature(i) ? static_cast<uint8_t>(b / 10) : b;
+}
+
+// ExpoUnits: the display's own units digits, worked out here only.
+void UpdateExpoUnits()
+{
+    for (int i = 0; i < kExpoCount; ++i)
+        ClockSettings.ExpoUnits[i].store(
+            IsTemperature(i) ? static_cast<uint8_t>(ClockSettings.Expo[i].load() % 10) : 0);
+}
+
 void FormatMainTemperatures(const Pieces& p, int f, std::array<std::string, kMainFieldTexts>& m)
 {
     for (int t = 1; t <= 3; ++t) {
@@ -224,6 +246,7 @@ DisplayTexts CurrentDisplayTexts()
 
 void FormatClockFields()
 {
+    UpdateExpoUnits();
     Pieces p = MakePieces();
     int f = ClockSettings.FieldFormat[kFieldMain].load();
     std::lock_guard<std::mutex> hold(texts_lock);
@@ -236,7 +259,7 @@ int ChooseCurrentItem()
 {
     int32_t cycle = 0;
     for (int i = 0; i < kExpoCount; ++i)
-        cycle += ClockSettings.Expo[i].load();
+        cycle += DisplayExposure(i);
     int32_t tick;
     {
         std::lock_guard<std::mutex> hold(DisplayTickLock);
@@ -246,7 +269,7 @@ int ChooseCurrentItem()
     }
     int32_t sum = 0;
     for (int k = 0; k < kExpoCount; ++k) {
-        sum += ClockSettings.Expo[k].load();
+        sum += DisplayExposure(k);
         if (sum >= tick)
             return k;
     }

@@ -1,6 +1,6 @@
 #include "port/port.h"
 
-#include "link/host.h"
+#include "link/host_call.h"
 #include "platform/vports.h"
 
 #include <filesystem>
@@ -35,17 +35,21 @@ std::string PortPath(const std::string& name)
 {
     if (name.find('/') != std::string::npos)
         return name;
-    if (!name.empty()) {
-        const std::string virt = platform::VirtualPortDir() + "/" + name;
-        // Only a virtual port that is really there takes the name; a folder we
-        // cannot look into must not hide /dev/NAME.
+    const std::string dev = "/dev/" + name;
+    auto present = [](const std::string& path) {
         std::error_code ec;
-        const auto type = std::filesystem::symlink_status(virt, ec).type();
-        if (!ec && type != std::filesystem::file_type::not_found &&
-            type != std::filesystem::file_type::none)
-            return virt;
-    }
-    return "/dev/" + name;
+        const auto type = std::filesystem::symlink_status(path, ec).type();
+        return !ec && type != std::filesystem::file_type::not_found &&
+               type != std::filesystem::file_type::none;
+    };
+    // A real port keeps its name: a virtual port can never stand in for it.
+    // A virtual port is taken only from a folder nobody else can write.
+    if (name.empty() || present(dev))
+        return dev;
+    const std::string virt = platform::VirtualPortDir() + "/" + name;
+    if (platform::VirtualPortDirUsable() && present(virt))
+        return virt;
+    return dev;
 }
 
 platform::SerialPtr OpenPort(const std::string& name, int speed)
@@ -55,7 +59,7 @@ platform::SerialPtr OpenPort(const std::string& name, int speed)
     if (status == platform::OpenStatus::kConfigFailed)
         throw PortError("Error setting port state");
     if (!port) {
-        CurrentHost().ShowMessage("Error opening port");
+        HostMessage("Error opening port");
         return nullptr;
     }
     port->SetReadTimeoutPerByte(kReadTimeoutPerByte);
@@ -82,7 +86,7 @@ void ShowLineErrors(platform::SerialDevice* port)
         return; // closed on purpose meanwhile: nothing to report
     uint32_t word = 0;
     if (!port->ClearErrors(word)) {
-        CurrentHost().ShowMessage(LineErrorMessage(0));
+        HostMessage(LineErrorMessage(0));
         return;
     }
     // A clean line reads 0 after every reply; only real errors are shown.
@@ -90,7 +94,7 @@ void ShowLineErrors(platform::SerialDevice* port)
         return;
     std::string text = LineErrorMessage(word);
     if (!text.empty())
-        CurrentHost().ShowMessage(text);
+        HostMessage(text);
 }
 
 std::string LineErrorMessage(uint32_t error_word)

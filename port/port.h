@@ -49,8 +49,9 @@ extern PortHandleVar PortHandle;
 std::recursive_mutex& PortIoLock();
 
 // The device path for a port name: a name containing "/" is a path already;
-// otherwise the entry of the virtual-port directory when there is one by that
-// name, else /dev/NAME.
+// otherwise /dev/NAME when it exists, else the entry of that name in the
+// virtual-port directory when the directory may be trusted (owned by this
+// user, closed to others) and has one, else /dev/NAME.
 std::string PortPath(const std::string& name);
 
 // Opens the named device (see PortPath) at the speed: raw 8N1, no flow

@@ -1,8 +1,9 @@
 #include "port/sync.h"
 
-#include "link/host.h"
+#include "link/host_call.h"
 #include "link/frames.h"
 #include "link/reception.h"
+#include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
 
@@ -70,8 +71,17 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
         ReadTimeoutScope timeout(*port, patience.ReadTimeoutMs);
         ResetReadErrorNotice();
         HuntOptions hunt;
-        hunt.EmptyReadLimit = patience.EmptyReadLimit;
+        hunt.EmptyReadLimit = std::max(1, patience.EmptyReadLimit);
         hunt.FreshErrorNotice = false; // one read-error message per transaction
+        // A header that does not match is resent at once without counting a
+        // wait, so a line busy with other clocks' frames would keep the
+        // transaction going for good: it gets, all in all, the time its
+        // silent waits would take.
+        const uint32_t bound = static_cast<uint32_t>(limit) *
+                               static_cast<uint32_t>(hunt.EmptyReadLimit) *
+                               static_cast<uint32_t>(std::max(1, port->ReadTimeoutPerByte()));
+        hunt.HasDeadline = true;
+        hunt.Deadline = platform::GetTickCount() + bound;
         int waits = 0;
         for (;;) {
             WriteShortFrame(*port, addr, cmd, p1, p2);
@@ -80,13 +90,13 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
                 ++waits;
             if (found && Reception.ReplyAddr.load() == addr && Reception.ReplyCmd.load() == cmd)
                 return true;
-            if (waits >= limit)
+            if (waits >= limit || platform::TickReached(platform::GetTickCount(), hunt.Deadline))
                 break;
         }
     }
     NoAnswer.store(1);
     if (report == 0)
-        CurrentHost().ShowMessage(NoAnswerMessage(addr));
+        HostMessage(NoAnswerMessage(addr));
     PortIoHold hold;
     ShowLineErrors(port.get());
     PurgePort(port.get());

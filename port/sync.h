@@ -24,8 +24,10 @@ struct SyncPatience {
 
 // Writes the short frame (addr, cmd, p1, p2) and waits for a reply header
 // from addr with command cmd. A header that does not match makes it write
-// again at once; a wait without any header counts, and after `limit` such
-// waits NoAnswer is set, the message "Информация от устройства $XX не
+// again at once; a wait without any header counts. After `limit` such
+// waits, or once the time they would take on a silent line has passed
+// (limit x empty-read limit x read time-out, so foreign traffic cannot keep
+// it going for good), NoAnswer is set, the message "Информация от устройства $XX не
 // поступает!" is shown when report is 0, and the line status is checked
 // and the port purged. True when answered.
 bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report);

@@ -81,8 +81,9 @@ bool PtyLine::Open(const std::string& link_name, std::string* error)
         tcsetattr(slave_, TCSANOW, &tio);
     }
     if (!link_name.empty()) {
-        if (!platform::EnsureVirtualPortDir()) {
-            *error = "cannot create the port directory " + platform::VirtualPortDir();
+        std::string problem;
+        if (!platform::EnsureVirtualPortDir(&problem)) {
+            *error = problem;
             Close();
             return false;
         }

@@ -270,6 +270,59 @@ TEST(SettingsLocation, UserConfigDirectoryOtherwise)
     EXPECT_EQ(SettingsPathFor("", false, ""), "");
 }
 
+// An installed program's folder cannot be written: the user's own file is
+// read when there is one, else the administrator's file beside the program
+// (copied to the user's, where every write goes), never the defaults only.
+TEST(SettingsLocation, InstalledProgramReadsTheAdministratorsFileUntilTheUserHasOne)
+{
+    test::TempDir tmp;
+    const fs::path bin = tmp.path() / "bin";
+    const fs::path cfg = tmp.path() / "cfg";
+    const std::string exe = (bin / "chronavel").string();
+    const std::string admin = exe + ".ini";
+    const std::string user = (cfg / "chronavel" / "chronavel.ini").string();
+    const struct {
+        const char* Name;
+        bool Writable;
+        const char* AdminText; // nullptr: none
+        const char* UserText;  // nullptr: none
+        bool ConfigBlocked;    // a file where the config folder should be
+        std::string Expected;
+        const char* ExpectedText; // what the chosen file holds
+    } cases[] = {
+        {"writable folder", true, "[Interface]\nComPort=ttyS9\n", nullptr, false, admin,
+         "[Interface]\nComPort=ttyS9\n"},
+        {"user file wins", false, "[Interface]\nComPort=ttyS9\n", "[Interface]\nComPort=ttyUSB1\n",
+         false, user, "[Interface]\nComPort=ttyUSB1\n"},
+        {"administrator's file copied", false, "[Interface]\nComPort=ttyS9\n", nullptr, false, user,
+         "[Interface]\nComPort=ttyS9\n"},
+        {"neither", false, nullptr, nullptr, false, user, nullptr},
+        {"no user file possible", false, "[Interface]\nComPort=ttyS9\n", nullptr, true, admin,
+         "[Interface]\nComPort=ttyS9\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::remove_all(bin);
+        fs::remove_all(cfg);
+        fs::create_directories(bin);
+        if (c.AdminText)
+            test::PutFile(admin, c.AdminText);
+        if (c.ConfigBlocked)
+            test::PutFile(cfg.string(), "x");
+        if (c.UserText) {
+            fs::create_directories(cfg / "chronavel");
+            test::PutFile(user, c.UserText);
+        }
+        EXPECT_EQ(ChooseSettingsFile(exe, c.Writable, cfg.string()), c.Expected);
+        if (c.ExpectedText) {
+            EXPECT_EQ(test::GetFile(c.Expected), c.ExpectedText);
+        }
+        if (c.AdminText) {
+            EXPECT_EQ(test::GetFile(admin), c.AdminText); // never written
+        }
+    }
+}
+
 TEST(SettingsLocation, DefaultForThisProgram)
 {
     const std::string exe = platform::ExecutablePath();

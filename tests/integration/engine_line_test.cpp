@@ -54,6 +54,7 @@ public:
             Note('w', buf[5]);
         return inner_->Write(buf, n);
     }
+    bool Drain() override { return inner_->Drain(); }
     bool Purge() override { return inner_->Purge(); }
     bool ClearErrors(uint32_t& word) override { return inner_->ClearErrors(word); }
     bool SetSpeed(int baud) override { return inner_->SetSpeed(baud); }

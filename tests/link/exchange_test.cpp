@@ -265,6 +265,15 @@ TEST_F(LoopTest, MasterActiveClearsOnTheTwentyFirstIdlePass)
     EXPECT_EQ(loop->IdleCount(), 0);
 }
 
+TEST_F(LoopTest, PassesWithoutAPortAreNotIdlePasses)
+{
+    PortHandle.Set(nullptr);
+    MasterActive = 1;
+    Passes(30);
+    EXPECT_EQ(MasterActive.load(), 1);
+    EXPECT_EQ(loop->IdleCount(), 0);
+}
+
 TEST_F(LoopTest, BytesInBetweenDoNotRestartTheIdleCount)
 {
     MasterActive.store(1);
@@ -317,6 +326,131 @@ TEST_F(LoopTest, DecoderHookIsWhatTheLoopRuns)
     const ReplyDecoder mine = CurrentReplyDecoder();
     SetReplyDecoder(nullptr);
     EXPECT_NE(CurrentReplyDecoder(), mine);
+}
+
+// --- Host calls and a successor on the line.
+
+// Notes, for each host call, whether the loop counted as waiting on the
+// window thread then, and runs `during` inside the first call (the window
+// thread reconnecting while a message box is open).
+class WatchingHost : public RecorderHost {
+public:
+    void Synchronize(const std::function<void()>& fn) override
+    {
+        Note("sync");
+        RecorderHost::Synchronize(fn);
+    }
+    void ShowMessage(const std::string& text) override
+    {
+        Note(text);
+        RecorderHost::ShowMessage(text);
+    }
+    std::shared_ptr<TNewThread> loop;
+    std::vector<std::pair<std::string, bool>> calls; // what, marked as waiting
+    std::function<void()> during;
+
+private:
+    void Note(const std::string& what)
+    {
+        calls.emplace_back(what, loop && loop->InHostCall());
+        if (auto f = std::move(during)) {
+            during = nullptr;
+            f();
+        }
+    }
+};
+
+class CountingPort : public FakePort {
+public:
+    bool ClearErrors(uint32_t& word) override
+    {
+        ++status_checks;
+        return FakePort::ClearErrors(word);
+    }
+    int status_checks = 0;
+};
+
+TEST_F(LoopTest, EveryHostCallMarksTheLoopAsWaitingOnTheWindowThread)
+{
+    WatchingHost watch;
+    watch.loop = loop;
+    struct Case {
+        const char* Name;
+        std::function<void()> Arrange;
+        std::string Expected;
+    };
+    const Case cases[] = {
+        {"empty answer", [&] { port->Feed(ReplyFrame(1, 0, kReplyEmpty, 0, 0)); }, "Данных нет!"},
+        {"display update", [&] { port->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 3, {1, 2, 3})); },
+         "sync"},
+        {"read error", [&] { port->fail_reads = true; }, "Error reading port"},
+        {"line status",
+         [&] {
+             port->error_word = platform::kRxParity;
+             port->Feed(ReplyFrame(1, 0, kCmdLinkCheck, 0, 0));
+         },
+         " Ошибка чётности принятых данных"},
+        {"failure report",
+         [&] {
+             SetRequestFailedHandler([](std::unique_ptr<FailureBlock>) {});
+             AddPending(MakeRequest(1, 3000, 0, tick.Now(), kCmdReadRegister, 0x4D, 0, nullptr,
+                                    nullptr, 2, 0));
+         },
+         "sync"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        watch.calls.clear();
+        c.Arrange();
+        loop->RunPass();
+        port->fail_reads = false;
+        ASSERT_FALSE(watch.calls.empty());
+        EXPECT_EQ(watch.calls.front().first, c.Expected);
+        for (const auto& [what, marked] : watch.calls)
+            EXPECT_TRUE(marked) << what;
+        EXPECT_FALSE(loop->InHostCall());
+    }
+}
+
+// The window thread reconnects while the loop's "Данных нет!" box is open:
+// once the box is closed, the old loop reads, writes, purges and checks
+// nothing more, neither on its own port nor on its successor's, whether it
+// was retired first or the new port came first.
+TEST_F(LoopTest, OldLoopLeavesTheLineToItsSuccessor)
+{
+    WatchingHost watch;
+    for (bool retire : {true, false}) {
+        SCOPED_TRACE(retire ? "retired" : "port replaced, not yet retired");
+        auto old_port = std::make_shared<CountingPort>();
+        auto new_port = std::make_shared<CountingPort>();
+        PortHandle.Set(old_port);
+        auto old_loop = TNewThread::CreateManual();
+        watch.loop = old_loop;
+        old_loop->RunPass(); // takes the line
+        // A resend falls due in the same pass, and a line-status check
+        // follows every decoded reply.
+        AddPending(MakeRequest(1, 3000, 3, tick.Now(), kCmdReadRegister, 0x4D, 0, nullptr,
+                               nullptr, 2, 0));
+        old_port->Feed(ReplyFrame(1, 0, kReplyEmpty, 0, 0));
+        int reads_then = 0;
+        watch.during = [&] {
+            reads_then = old_port->Reads();
+            PortHandle.Set(new_port);
+            if (retire)
+                old_loop->Retire();
+        };
+        old_loop->RunPass();
+        old_loop->RunPass();
+        ASSERT_EQ(watch.Messages().back(), "Данных нет!");
+        EXPECT_EQ(old_port->Reads(), reads_then);
+        EXPECT_EQ(old_port->WriteCount(), 0u);
+        EXPECT_EQ(old_port->status_checks, 0);
+        EXPECT_EQ(new_port->Reads(), 0);
+        EXPECT_EQ(new_port->WriteCount(), 0u);
+        EXPECT_EQ(new_port->Purges(), 0);
+        EXPECT_EQ(new_port->status_checks, 0);
+        old_loop->StopThread();
+    }
 }
 
 // --- A real thread.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <numeric>
+#include <string>
 #include <vector>
 
 using namespace chronavel;
@@ -182,6 +183,38 @@ TEST(FrameWriters, ZeroLengthDataFrameGoesOut)
     ASSERT_EQ(port.WriteCount(), 1u);
     EXPECT_EQ(port.Writes()[0].size(), 11u);
     EXPECT_EQ(port.Writes()[0].back(), 0x00);
+}
+
+// Write returns once the bytes are queued; every frame writer waits until
+// they have left the port, so the next frame's purge cannot cut it off.
+class OrderPort : public test::FakePort {
+public:
+    bool Purge() override
+    {
+        events.push_back('p');
+        return FakePort::Purge();
+    }
+    bool Write(const uint8_t* buf, size_t n) override
+    {
+        events.push_back('w');
+        return FakePort::Write(buf, n);
+    }
+    bool Drain() override
+    {
+        events.push_back('d');
+        return true;
+    }
+    std::string events;
+};
+
+TEST(FrameWriters, EveryFrameHasLeftThePortBeforeTheWriterReturns)
+{
+    OrderPort port;
+    const uint8_t seven[7] = {};
+    WriteShortFrame(port, 0x05, kCmdLinkCheck, 0x00, 0x00);
+    WriteDataFrame(port, 0x01, kCmdSetTime, 0x00, 0x07, seven);
+    WriteShortFrame(port, 0x05, kCmdReadRegister, 0x4D, 0x00);
+    EXPECT_EQ(port.events, "pwdpwdpwd");
 }
 
 TEST(HasDataBlock, ExactlyTheFourDataReplies)

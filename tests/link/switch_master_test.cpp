@@ -1,20 +1,28 @@
 // Switching a clock's master mode through the queue.
 #include "engine_fixture.h"
 
+#include <optional>
+#include <utility>
+
 namespace chronavel::test {
 namespace {
 
-// Stands in for the exchange thread during SwitchMaster's waits.
+// Stands in for the exchange thread during SwitchMaster's waits: takes the
+// queued read and, when told, stores the answer of a clock.
 std::vector<TRequestRec> taken;
 int sleeps = 0;
 bool take_on_sleep = true;
+std::optional<std::pair<uint8_t, uint8_t>> answer; // (from address, value)
 
 void TakeWhileSleeping(int ms)
 {
     EXPECT_EQ(ms, 3000);
     ++sleeps;
-    if (take_on_sleep && !RingEmpty())
+    if (take_on_sleep && !RingEmpty()) {
         taken.push_back(GetRequest());
+        if (answer)
+            StoreMasterFlags(answer->second, answer->first);
+    }
 }
 
 class SwitchMasterTest : public EngineTest {
@@ -26,6 +34,7 @@ protected:
         taken.clear();
         sleeps = 0;
         take_on_sleep = true;
+        answer.reset();
         SetSwitchMasterSleep(&TakeWhileSleeping);
     }
     std::vector<TRequestRec> Queued()
@@ -37,9 +46,9 @@ protected:
     }
 };
 
-TEST_F(SwitchMasterTest, OnWritesBitSevenIntoTheStoredFlags)
+TEST_F(SwitchMasterTest, ReadIsQueuedAsAStandardRequest)
 {
-    StoreMasterFlags(0x05);
+    answer = {{0x07, 0x05}};
     SwitchMaster(0x07, true);
     EXPECT_EQ(MasterActive.load(), 1);
     EXPECT_EQ(sleeps, 1);
@@ -51,45 +60,64 @@ TEST_F(SwitchMasterTest, OnWritesBitSevenIntoTheStoredFlags)
     EXPECT_EQ(q[0].Retries, 3);
     EXPECT_EQ(q[0].Interval, 3000);
     EXPECT_EQ(q[0].NextDue, tick.Now() + 3000u);
+    EXPECT_EQ(q[1].Addr, 0x07);
     EXPECT_EQ(q[1].Cmd, kCmdWriteRegister);
     EXPECT_EQ(q[1].Param1, 0x4D);
     EXPECT_EQ(q[1].Param2, 0x85);
 }
 
-TEST_F(SwitchMasterTest, OnWithBitSevenAlreadySetWritesNothing)
+// Only the addressed clock's answer to this very read is used; a stale value
+// or another clock's answer counts as no value (0).
+TEST_F(SwitchMasterTest, WritesOnlyBitSevenOfTheAddressedClocksFreshAnswer)
 {
-    StoreMasterFlags(0x81);
-    SwitchMaster(0x07, true);
-    EXPECT_EQ(MasterActive.load(), 1);
-    EXPECT_EQ(Queued().size(), 1u);
+    struct Case {
+        const char* Name;
+        bool On;
+        std::optional<uint8_t> StoredBefore; // from clock 7, before the call
+        std::optional<std::pair<uint8_t, uint8_t>> Answer;
+        uint8_t Active;
+        std::optional<uint8_t> Written;
+    };
+    const Case cases[] = {
+        {"on: bit 7 added", true, {}, {{7, 0x05}}, 1, 0x85},
+        {"on: already master", true, {}, {{7, 0x81}}, 1, {}},
+        {"off: bit 7 cleared", false, {}, {{7, 0x85}}, 0, 0x05},
+        {"off: already clear", false, {}, {{7, 0x05}}, 0, {}},
+        {"on: another clock answered", true, {}, {{9, 0x45}}, 1, 0x80},
+        {"off: another clock answered", false, {}, {{9, 0xC5}}, 0, {}},
+        {"on: only a stale value", true, 0x45, {}, 1, 0x80},
+        {"off: only a stale value", false, 0xC5, {}, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        CreateRing(kRingRequests);
+        taken.clear();
+        ResetMasterFlags();
+        MasterActive.store(c.On ? 0 : 1);
+        if (c.StoredBefore)
+            StoreMasterFlags(*c.StoredBefore, 7);
+        answer = c.Answer;
+        SwitchMaster(7, c.On);
+        EXPECT_EQ(MasterActive.load(), c.Active);
+        const auto q = Queued();
+        ASSERT_EQ(q.size(), c.Written ? 2u : 1u);
+        if (c.Written) {
+            EXPECT_EQ(q[1].Param2, *c.Written);
+        }
+    }
 }
 
-TEST_F(SwitchMasterTest, OffClearsOnlyBitSeven)
+TEST_F(SwitchMasterTest, WaitsAtMostThreeTimesForTheReadToBeAnswered)
 {
-    MasterActive.store(1);
-    StoreMasterFlags(0x85);
-    SwitchMaster(0x07, false);
-    EXPECT_EQ(MasterActive.load(), 0);
-    const auto q = Queued();
-    ASSERT_EQ(q.size(), 2u);
-    EXPECT_EQ(q[1].Param2, 0x05);
-}
-
-TEST_F(SwitchMasterTest, OffWithBitSevenClearWritesNothing)
-{
-    MasterActive.store(1);
-    StoreMasterFlags(0x05);
-    SwitchMaster(0x07, false);
-    EXPECT_EQ(MasterActive.load(), 0);
-    EXPECT_EQ(Queued().size(), 1u);
-}
-
-TEST_F(SwitchMasterTest, WaitsAtMostThreeTimesForTheReadToBeTaken)
-{
-    take_on_sleep = false;
-    SwitchMaster(0x07, true);
-    EXPECT_EQ(sleeps, 3);
-    EXPECT_EQ(Queued().size(), 2u);
+    for (bool taken_at_all : {false, true}) {
+        CreateRing(kRingRequests);
+        taken.clear();
+        sleeps = 0;
+        take_on_sleep = taken_at_all;
+        SwitchMaster(0x07, true);
+        EXPECT_EQ(sleeps, 3);
+        EXPECT_EQ(Queued().size(), 2u);
+    }
 }
 
 } // namespace

@@ -137,6 +137,65 @@ TEST_F(SyncTest, FailingPortShowsOneReadErrorPerTransaction)
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Error reading port"});
 }
 
+// A port on which time passes as on a real line: a byte costs 1 ms (about
+// 9600 Bd), a read that finds nothing costs the read time-out.
+class TimedPort : public FakePort {
+public:
+    explicit TimedPort(FakeTick& tick) : tick_(tick) {}
+    int Read(uint8_t* buf, size_t n) override
+    {
+        const int got = FakePort::Read(buf, n);
+        tick_.Advance(got > 0 ? static_cast<uint32_t>(got) : 80u);
+        return got;
+    }
+
+private:
+    FakeTick& tick_;
+};
+
+// Foreign traffic (a master's status blocks, line noise) never counts as a
+// silent wait, so without an overall bound these transactions would not end
+// until the traffic stopped (here after 2,000 blocks or 30,000 bytes). Each
+// ends as unanswered once its silent waits' time (10 x 10 x 80 ms for the
+// link check, 5 x 10 x 80 ms for a register write) has passed.
+TEST_F(SyncTest, ForeignTrafficCannotKeepATransactionGoing)
+{
+    struct Case {
+        const char* Name;
+        uint8_t Cmd;
+        int Limit;
+        bool StatusBlocks; // another clock's block after each frame
+        size_t NoiseBytes; // bytes that never form a header
+    };
+    const Case cases[] = {
+        {"link check, master's blocks every 300 ms", kCmdLinkCheck, 10, true, 0},
+        {"register write, master's blocks", kCmdWriteRegister, 5, true, 0},
+        {"link check, endless noise", kCmdLinkCheck, 10, false, 30000},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        auto timed = std::make_shared<TimedPort>(tick);
+        PortHandle.Set(timed);
+        NoAnswer = 0;
+        if (c.NoiseBytes > 0)
+            timed->Feed(Bytes(c.NoiseBytes, 0x55));
+        if (c.StatusBlocks)
+            timed->on_write = [&](const Bytes&) {
+                if (timed->WriteCount() > 2000)
+                    return;
+                tick.Advance(300);
+                timed->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 0));
+            };
+        const uint32_t start = tick.Now();
+        EXPECT_FALSE(SyncTransaction(2, c.Cmd, 0, 0, c.Limit, 2));
+        const uint32_t bound = static_cast<uint32_t>(c.Limit) * 10 * 80;
+        EXPECT_GE(tick.Now() - start, bound);
+        EXPECT_LE(tick.Now() - start, bound + 400);
+        EXPECT_EQ(NoAnswer.load(), 1);
+        timed->on_write = nullptr;
+    }
+}
+
 // With the exchange thread polling the same port, the answer a transaction
 // waits for must never be taken by the thread.
 TEST_F(SyncTest, ExchangeThreadCannotTakeTheAnswer)

@@ -312,6 +312,19 @@ TEST(SerialPty, WriteToVanishedDeviceFails)
     EXPECT_TRUE(port->Lost());
 }
 
+TEST(SerialPty, DrainWaitsForTheOutputAndFailsOnAClosedPort)
+{
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    auto port = OpenPty(pty);
+    ASSERT_TRUE(port);
+    const std::vector<uint8_t> frame(64, 0x5A);
+    ASSERT_TRUE(port->Write(frame.data(), frame.size()));
+    EXPECT_TRUE(port->Drain());
+    port->Close();
+    EXPECT_FALSE(port->Drain());
+}
+
 TEST(SerialPty, ReadAndWriteFromTwoThreads)
 {
     Pty pty;

@@ -113,6 +113,7 @@ TEST_F(DecodeTest, MasterFlagsAnswerRecordsTheMaster)
     Decode(Header(7, 0, 0x74, 0x4D, 0x80));
     EXPECT_EQ(ClockSettings.MasterFlags.load(), 0x80);
     EXPECT_EQ(StoredMasterFlags(), 0x80);
+    EXPECT_EQ(StoredMasterFlagsRecord().Addr, 7);
     EXPECT_EQ(MasterAddress.load(), 7);
 
     ResetDecodeState();
@@ -153,17 +154,28 @@ TEST_F(DecodeTest, FormatAndTextLengthRegisters)
 
 // --- Status block.
 
-TEST_F(DecodeTest, TemperatureDigitsReadTwoWays)
+// A status block and a register answer leave the same whole byte in Expo,
+// so a settings save that follows a status block never sees a changed value
+// (and writes 3 over the clock's 37); only the display reads the digits.
+TEST_F(DecodeTest, TemperatureRegisterKeepsTheWholeByte)
 {
-    std::vector<uint8_t> block(20, 0);
-    block[15] = 37;  // image index 16: register 0x2B
-    Decode(Block(1, 0x52, block));
-    EXPECT_EQ(Registers.RegImage[16].load(), 37);
-    EXPECT_EQ(ClockSettings.Expo[3].load(), 3);
-    EXPECT_EQ(ClockSettings.ExpoUnits[3].load(), 7);
-
     Decode(Header(1, 0, 0x74, 0x2B, 37));
     EXPECT_EQ(ClockSettings.Expo[3].load(), 37);
+
+    std::vector<uint8_t> block(60, 0);
+    block[15] = 37; // image index 16: register 0x2B
+    block[55] = 0x12; // hours
+    ClockSettings.FieldFormat[0] = 2;
+    Decode(Block(1, 0x52, block));
+    EXPECT_EQ(Registers.RegImage[16].load(), 37);
+    EXPECT_EQ(ClockSettings.Expo[3].load(), 37);
+    // The display: exposure 3 (tens), format 7 (units).
+    EXPECT_EQ(ClockSettings.ExpoUnits[3].load(), 7);
+    DisplayTick = 3;
+    EXPECT_EQ(ChooseCurrentItem(), 3);
+    DisplayTick = 4; // past the cycle of 3 s: a new one starts
+    EXPECT_EQ(ChooseCurrentItem(), 3);
+    EXPECT_EQ(DisplayTick.load(), 1);
 }
 
 TEST_F(DecodeTest, ShortStatusBlockKeepsTheRestOfTheImage)

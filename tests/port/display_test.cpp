@@ -159,10 +159,10 @@ TEST_F(DisplayTest, NegativeTemperature)
     FormatClockFields();
     EXPECT_EQ(Extra(1), "-10°C");
 
-    ClockSettings.ExpoUnits[3] = 3;
+    ClockSettings.Expo[3] = 3; // units digit: the main field's format
     FormatClockFields();
     EXPECT_EQ(Main(3), " -10.05°");
-    ClockSettings.ExpoUnits[3] = 4;
+    ClockSettings.Expo[3] = 14;
     FormatClockFields();
     EXPECT_EQ(Main(3), "-10.05");
 }
@@ -172,7 +172,7 @@ TEST_F(DisplayTest, MainFieldTemperatureByUnitsDigit)
     Image(44, 12);  // temperature 2
     Image(52, 5);
     auto with_units = [](uint8_t u, uint8_t f) {
-        ClockSettings.ExpoUnits[4] = u;
+        ClockSettings.Expo[4] = u;
         ClockSettings.FieldFormat[0] = f;
         FormatClockFields();
         return Main(4);

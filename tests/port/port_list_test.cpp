@@ -1,6 +1,7 @@
 // The port list: serial ports found in a fake sysfs tree and a virtual-port
 // directory, and how EnumPorts fills the box, PortNames and ComPort.
 #include "platform/portlist.h"
+#include "platform/vports.h"
 #include "port/port.h"
 #include "port/port_list.h"
 #include "support/recorder_host.h"
@@ -158,10 +159,9 @@ protected:
     {
         ASSERT_FALSE(tmp_.path().empty());
         sources_.tty_class_dir = sys_.TtyClass();
-        sources_.dev_dir = (tmp_.path() / "dev").string();
         sources_.virtual_dir = (tmp_.path() / "ports").string();
         sources_.probe = [this](const std::string& path) {
-            probed_.push_back(path);
+            probed_.push_back(fs::path(path).filename().string());
             return placeholders_.count(fs::path(path).filename().string()) > 0;
         };
         fs::create_directories(sources_.tty_class_dir);
@@ -198,11 +198,29 @@ TEST_F(PortListTest, RealPortsWithDescriptionsPlaceholdersLeftOut)
     for (const auto& p : ports)
         EXPECT_FALSE(p.is_virtual);
 
-    // Only the 8250 driver's ports are probed, each by its device node.
+    // Only the 8250 driver's ports are probed, each by its class entry.
     std::sort(probed_.begin(), probed_.end());
-    EXPECT_EQ(probed_,
-              (std::vector<std::string>{sources_.dev_dir + "/ttyS1", sources_.dev_dir + "/ttyS2",
-                                        sources_.dev_dir + "/ttyS3"}));
+    EXPECT_EQ(probed_, (std::vector<std::string>{"ttyS1", "ttyS2", "ttyS3"}));
+}
+
+// The driver's UART type says whether a UART is behind a port number; the
+// port itself is never opened to find out.
+TEST_F(PortListTest, PlaceholderIsToldByTheUartTypeAlone)
+{
+    const struct {
+        const char* Type; // nullptr: no type file
+        bool Placeholder;
+    } cases[] = {{"0\n", true}, {"4\n", false}, {"0", true}, {"10\n", false},
+                 {"", false},    {"x", false},    {nullptr, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Type ? c.Type : "(no file)");
+        const fs::path entry = tmp_.path() / "entry";
+        fs::remove_all(entry);
+        fs::create_directories(entry);
+        if (c.Type)
+            WriteFile(entry / "type", c.Type);
+        EXPECT_EQ(platform::Is8250Placeholder(entry.string()), c.Placeholder);
+    }
 }
 
 TEST_F(PortListTest, NaturalOrder)
@@ -423,6 +441,54 @@ TEST_F(PortPathTest, NameToPath)
     EXPECT_EQ(got[0], 0x55);
     EXPECT_EQ(got[1], 0xAA);
     EXPECT_TRUE(host.Messages().empty());
+}
+
+// Another local user must not be able to plant a port name: a virtual port is
+// taken only from a folder that is this user's own and closed to others, and
+// never in place of a real /dev port of the same name.
+TEST_F(PortPathTest, OnlyAPrivateFolderOffersVirtualPortsAndNeverOverDev)
+{
+    Pty pty;
+    ASSERT_FALSE(pty.path.empty());
+    Link(tmp_.path() / "vclock1", pty.path);
+    Link(tmp_.path() / "null", pty.path); // /dev/null exists: it wins
+    EXPECT_EQ(PortPath("null"), "/dev/null");
+
+    const struct {
+        const char* Name;
+        fs::perms Mode;
+        bool Usable;
+    } cases[] = {
+        {"0700", fs::perms::owner_all, true},
+        {"0755", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                     fs::perms::others_read | fs::perms::others_exec,
+         true},
+        {"0770", fs::perms::owner_all | fs::perms::group_all, false},
+        {"0707", fs::perms::owner_all | fs::perms::others_all, false},
+        {"1777", fs::perms::all | fs::perms::sticky_bit, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        fs::permissions(tmp_.path(), c.Mode);
+        std::string problem;
+        EXPECT_EQ(platform::VirtualPortDirUsable(&problem), c.Usable);
+        EXPECT_EQ(problem.empty(), c.Usable);
+        EXPECT_EQ(PortPath("vclock1"),
+                  c.Usable ? (tmp_.path() / "vclock1").string() : std::string("/dev/vclock1"));
+    }
+    fs::permissions(tmp_.path(), fs::perms::owner_all);
+
+    // A folder that is a symlink, or that belongs to someone else.
+    const fs::path link = tmp_.path() / "linked";
+    Link(link, tmp_.path());
+    EXPECT_FALSE(platform::PrivateDirectory(link.string()));
+    const fs::path theirs = tmp_.path() / "theirs";
+    fs::create_directory(theirs);
+    if (::chown(theirs.c_str(), 65534, 65534) == 0) {
+        EXPECT_FALSE(platform::PrivateDirectory(theirs.string()));
+    }
+    EXPECT_TRUE(platform::PrivateDirectory(tmp_.path().string()));
+    EXPECT_FALSE(platform::PrivateDirectory((tmp_.path() / "missing").string()));
 }
 
 } // namespace

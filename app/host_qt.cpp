@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
-
 #include <atomic>
 
 namespace chronavel {
@@ -34,9 +33,13 @@ QtHost::QtHost()
 
 QtHost::~QtHost()
 {
-    Shutdown();
     SetHost(nullptr);
     the_host.store(nullptr);
+    Shutdown();
+    // A caller let go by the shutdown may still be on its way out of the
+    // wait, using the lock and the condition variable that die with us.
+    std::unique_lock<std::mutex> hold(lock_);
+    done_.wait(hold, [this] { return waiters_ == 0; });
 }
 
 bool QtHost::OnWindowThread() const
@@ -58,6 +61,7 @@ void QtHost::Synchronize(const std::function<void()>& fn)
         if (closing_)
             return;
         queue_.push_back(call);
+        ++waiters_;
     }
     // Only a wake-up crosses through Qt; the call itself is handed over
     // under lock_, where ThreadSanitizer can see it.
@@ -66,6 +70,8 @@ void QtHost::Synchronize(const std::function<void()>& fn)
     // A call the window thread has begun is waited for to its end even when
     // closing (it uses the caller's stack); one not begun is abandoned.
     done_.wait(hold, [&] { return call->Done || (closing_ && !call->Started); });
+    --waiters_;
+    done_.notify_all();
 }
 
 void QtHost::RunQueued()

@@ -8,7 +8,6 @@
 
 #include <QObject>
 #include <QString>
-
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -58,6 +57,7 @@ private:
     std::condition_variable done_;
     std::deque<std::shared_ptr<Call>> queue_; // guarded by lock_
     bool closing_ = false;                    // guarded by lock_
+    int waiters_ = 0;                         // callers inside Synchronize; guarded by lock_
 };
 
 // The host of the running program (null before one is made).

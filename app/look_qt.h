@@ -19,7 +19,7 @@ QFont WindowPointFont(const QString& family, int point_size, bool bold);
 QString FontFamilyFor(const QString& family);
 
 // Our own small pictures for the flat buttons, drawn at the size asked for.
-QIcon RefreshIcon(int size);      // the port list's refresh button
-QIcon ConnectIcon(int w, int h);  // "Подключить"
+QIcon RefreshIcon(int size);     // the port list's refresh button
+QIcon ConnectIcon(int w, int h); // "Подключить"
 
 } // namespace chronavel

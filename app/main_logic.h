@@ -72,7 +72,7 @@ public:
     virtual ~ReconnectUi() = default;
     // True once the main window is closing: nothing more is asked or shown.
     virtual bool Closing() const = 0;
-    virtual void ClearN7() = 0;  // the "Включено" check mark
+    virtual void ClearN7() = 0; // the "Включено" check mark
     virtual void StopTimer3() = 0;
     virtual void ShowConnectionDialog() = 0;
 };

@@ -20,7 +20,6 @@
 #include <QScreen>
 #include <QTextEdit>
 #include <QTimer>
-
 #include <chrono>
 #include <cstdio>
 
@@ -272,8 +271,8 @@ void TForm1::BuildHidden(QWidget* client)
                        QColor(255, 0, 0));
     Label8->setObjectName(QStringLiteral("Label8"));
     Label8->resize(kClientWidth - 16, QFontMetrics(Label8->font()).height());
-    Label5 = MakeLabel(client, QStringLiteral("Дополнительные поля"), 16, kHiddenTop + 120,
-                       heading, Qt::white);
+    Label5 = MakeLabel(client, QStringLiteral("Дополнительные поля"), 16, kHiddenTop + 120, heading,
+                       Qt::white);
     Label5->setObjectName(QStringLiteral("Label5"));
     DrawGrid1 = new TDrawGrid(client);
     DrawGrid1->move(0, kHiddenTop + 156);
@@ -299,8 +298,8 @@ void TForm1::BuildHidden(QWidget* client)
 
     const int row = below_grid + 154;
     Button1 = MakeButton(client, QStringLiteral("Button1"), QStringLiteral("Button1"), 16, row);
-    Button2 = MakeButton(client, QStringLiteral("Button2"), QStringLiteral("Установить S0=7F"), 96,
-                         row);
+    Button2 =
+        MakeButton(client, QStringLiteral("Button2"), QStringLiteral("Установить S0=7F"), 96, row);
     Button3 = MakeButton(client, QStringLiteral("Button3"), QStringLiteral("Перевести в мастер"),
                          176, row);
     Button4 = MakeButton(client, QStringLiteral("Button4"),
@@ -422,8 +421,8 @@ void TForm1::DrawGrid1DrawCell(QObject*, int ACol, int ARow, const QRect&, int)
         x = 300;
     }
     // Positioned by row, not by the cell rectangle, and nothing cleared first.
-    p.drawText(QRect(x, 41 * ARow + 3, DrawGrid1->Canvas().width(), 41), Qt::AlignLeft | Qt::AlignTop,
-               text);
+    p.drawText(QRect(x, 41 * ARow + 3, DrawGrid1->Canvas().width(), 41),
+               Qt::AlignLeft | Qt::AlignTop, text);
     DrawGrid1->update();
 }
 
@@ -448,12 +447,18 @@ void TForm1::Show_err_read()
 QAction* TForm1::PeriodEntry(int index) const
 {
     switch (index) {
-    case 0: return N14;
-    case 1: return N15;
-    case 2: return N16;
-    case 3: return N17;
-    case 4: return N18;
-    default: return nullptr;
+    case 0:
+        return N14;
+    case 1:
+        return N15;
+    case 2:
+        return N16;
+    case 3:
+        return N17;
+    case 4:
+        return N18;
+    default:
+        return nullptr;
     }
 }
 

@@ -11,7 +11,6 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QStatusBar>
-
 #include <functional>
 #include <memory>
 

@@ -9,7 +9,6 @@
 #include "dialogs/connection_dialog.h"
 
 #include <QApplication>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,17 +23,17 @@ constexpr auto kExchangeEndWait = std::chrono::milliseconds(600);
 
 } // namespace
 
-template <typename Window>
-void ProgramWindows::Create()
+template <typename Window> void ProgramWindows::Create()
 {
     windows_.push_back(std::make_unique<Window>());
 }
 
 ProgramWindows::ProgramWindows()
 {
-    // The fixed order: main window (its creation loads the settings), remote
-    // settings, parameters, master search, connection dialog, sent-data log,
-    // About box.
+    // The fixed order, one line each: TForm1 (main window; its creation
+    // loads the settings), TForm6 (remote settings), TForm3 (parameters),
+    // TForm4 (master search), TForm5 (connection dialog), TForm2 (sent-data
+    // log), TfrmAbout (About box).
     Create<TForm1>();
     Create<TForm6>();
     Create<TForm3>();

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QWidget>
-
 #include <memory>
 #include <vector>
 
@@ -22,8 +21,7 @@ public:
     ProgramWindows& operator=(const ProgramWindows&) = delete;
 
 private:
-    template <typename Window>
-    void Create();
+    template <typename Window> void Create();
 
     std::vector<std::unique_ptr<QWidget>> windows_;
 };

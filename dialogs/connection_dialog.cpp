@@ -100,7 +100,8 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     GroupBox1 = new QGroupBox(QStringLiteral("Настройка порта: "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(8, 8, 409, 97);
-    Label11 = MakeLabel(GroupBox1, "Label11", QStringLiteral("Порт:  . . . . . . . . . . ."), 7, 27);
+    Label11 =
+        MakeLabel(GroupBox1, "Label11", QStringLiteral("Порт:  . . . . . . . . . . ."), 7, 27);
     ComboBox10 = MakeCombo(GroupBox1, "ComboBox10", 106, 25, 263, false);
     SpeedButton2 = new QToolButton(GroupBox1);
     SpeedButton2->setObjectName(QStringLiteral("SpeedButton2"));
@@ -118,9 +119,9 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     ComboBox9 = MakeCombo(this, "ComboBox9", 277, 137, 64, true);
     ComboBox9->setEditText(QStringLiteral("$0"));
 
-    RadioGroup1 = new TRadioGroup(QStringLiteral("Кому отправлять"),
-                                  {QStringLiteral("Всем"), QStringLiteral("Адрес > . . . . . . . . . . ")},
-                                  this);
+    RadioGroup1 = new TRadioGroup(
+        QStringLiteral("Кому отправлять"),
+        {QStringLiteral("Всем"), QStringLiteral("Адрес > . . . . . . . . . . ")}, this);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     RadioGroup1->setGeometry(8, 104, 409, 58);
     RadioGroup1->setAutoFillBackground(true);
@@ -131,11 +132,10 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     ComboBox50 = MakeCombo(this, "ComboBox50", 109, 137, 84, true);
     ComboBox50->setEnabled(false);
 
-    SpeedButton1 = new QToolButton(this);
+    SpeedButton1 = new QPushButton(QStringLiteral("Подключить"), this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
-    SpeedButton1->setText(QStringLiteral("Подключить"));
-    SpeedButton1->setAutoRaise(true);
-    SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    SpeedButton1->setFlat(true);
+    SpeedButton1->setAutoDefault(false);
     SpeedButton1->setGeometry(8, 165, 409, 33);
     SpeedButton1->setIcon(ConnectIcon(41, 38));
     SpeedButton1->setIconSize(QSize(41, 28));
@@ -154,7 +154,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
 
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm5::SpeedButton2Click);
     connect(RadioGroup1, &TRadioGroup::Clicked, this, &TForm5::RadioGroup1Click);
-    connect(SpeedButton1, &QToolButton::clicked, this, &TForm5::SpeedButton1Click);
+    connect(SpeedButton1, &QPushButton::clicked, this, &TForm5::SpeedButton1Click);
 
     FormCreate();
 }

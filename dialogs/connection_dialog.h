@@ -38,14 +38,14 @@ public:
 
     QGroupBox* GroupBox1 = nullptr;
     QLabel* Label11 = nullptr;
-    QComboBox* ComboBox10 = nullptr; // the port list
+    QComboBox* ComboBox10 = nullptr;     // the port list
     QToolButton* SpeedButton2 = nullptr; // refreshes the port list
     QLabel* Label12 = nullptr;
-    QComboBox* ComboBox11 = nullptr; // the speed, editable
-    TRadioGroup* RadioGroup1 = nullptr; // "Всем" / "Адрес > . . ."
-    QComboBox* ComboBox50 = nullptr; // the 256 addresses, editable
-    QToolButton* SpeedButton1 = nullptr; // "Подключить"
-    QGroupBox* GroupBox2 = nullptr; // hidden "Табло: "
+    QComboBox* ComboBox11 = nullptr;     // the speed, editable
+    TRadioGroup* RadioGroup1 = nullptr;  // "Всем" / "Адрес > . . ."
+    QComboBox* ComboBox50 = nullptr;     // the 256 addresses, editable
+    QPushButton* SpeedButton1 = nullptr; // "Подключить", flat
+    QGroupBox* GroupBox2 = nullptr;      // hidden "Табло: "
     QLabel* Label1 = nullptr;
     QComboBox* ComboBox51 = nullptr;
     QPushButton* Button3 = nullptr; // hidden "Мастер..."

@@ -9,12 +9,11 @@
 #include "support/recorder_host.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 #include <pty.h>
+#include <string>
 #include <termios.h>
 #include <unistd.h>
-
-#include <optional>
-#include <string>
 #include <vector>
 
 namespace chronavel {
@@ -38,11 +37,11 @@ TEST(ConnectTest, RecipientRules)
         uint8_t expected;
     };
     const Case cases[] = {
-        {true, 5, 0xFF},   // "Всем" whatever the list holds
-        {false, 5, 5},     // "$05/5"
-        {false, 0, 0},     // "$00/0"
+        {true, 5, 0xFF},    // "Всем" whatever the list holds
+        {false, 5, 5},      // "$05/5"
+        {false, 0, 0},      // "$00/0"
         {false, 255, 0xFF}, // "$FF/255" is all clocks too
-        {false, -1, 0xFF}, // nothing chosen: the low byte of -1
+        {false, -1, 0xFF},  // nothing chosen: the low byte of -1
     };
     for (const Case& c : cases)
         EXPECT_EQ(ChosenAddress(c.to_all, c.index), c.expected) << c.to_all << " " << c.index;
@@ -51,10 +50,19 @@ TEST(ConnectTest, RecipientRules)
 TEST(ConnectTest, SpeedText)
 {
     const std::pair<std::string, std::optional<int32_t>> cases[] = {
-        {"9600", 9600},        {"115200", 115200}, {" 19200 ", 19200}, {"+300", 300},
-        {"-5", -5},            {"abc", std::nullopt}, {"", std::nullopt}, {"12abc", std::nullopt},
-        {"0x10", std::nullopt}, {"1.5", std::nullopt}, {"2147483648", std::nullopt},
-        {"-2147483648", INT32_MIN}, {"99999999999999999999", std::nullopt},
+        {"9600", 9600},
+        {"115200", 115200},
+        {" 19200 ", 19200},
+        {"+300", 300},
+        {"-5", -5},
+        {"abc", std::nullopt},
+        {"", std::nullopt},
+        {"12abc", std::nullopt},
+        {"0x10", std::nullopt},
+        {"1.5", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"-2147483648", INT32_MIN},
+        {"99999999999999999999", std::nullopt},
     };
     for (const auto& [text, expected] : cases)
         EXPECT_EQ(ParseSpeed(text), expected) << '"' << text << '"';

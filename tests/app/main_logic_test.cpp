@@ -10,9 +10,8 @@
 #include "support/fake_port.h"
 #include "support/recorder_host.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
+#include <gtest/gtest.h>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,19 +63,41 @@ TEST(MainLogicTest, PeriodClicks)
         int32_t period;
     };
     const Case cases[] = {
-        {"Час after Минута", {false, true, true, false, false}, 2,
-         {false, false, true, false, false}, 3600},
-        {"the checked Минута clicked again", {false, false, false, false, false}, 1,
-         {false, false, false, false, false}, 0},
-        {"3 часа", {false, false, false, true, false}, 3, {false, false, false, true, false}, 10800},
-        {"stored 4 at start-up", {false, false, false, false, true}, 4,
-         {false, false, false, false, true}, 86400},
-        {"stored 1 at start-up", {false, true, false, false, false}, 1,
-         {false, true, false, false, false}, 60},
-        {"stored 0: the submenu itself", {true, false, false, false, false}, 0,
-         {true, false, false, false, false}, 0},
-        {"Минута while the submenu carries the mark", {true, true, false, false, false}, 1,
-         {false, true, false, false, false}, 60},
+        {"Час after Минута",
+         {false, true, true, false, false},
+         2,
+         {false, false, true, false, false},
+         3600},
+        {"the checked Минута clicked again",
+         {false, false, false, false, false},
+         1,
+         {false, false, false, false, false},
+         0},
+        {"3 часа",
+         {false, false, false, true, false},
+         3,
+         {false, false, false, true, false},
+         10800},
+        {"stored 4 at start-up",
+         {false, false, false, false, true},
+         4,
+         {false, false, false, false, true},
+         86400},
+        {"stored 1 at start-up",
+         {false, true, false, false, false},
+         1,
+         {false, true, false, false, false},
+         60},
+        {"stored 0: the submenu itself",
+         {true, false, false, false, false},
+         0,
+         {true, false, false, false, false},
+         0},
+        {"Минута while the submenu carries the mark",
+         {true, true, false, false, false},
+         1,
+         {false, true, false, false, false},
+         60},
     };
     for (const Case& c : cases) {
         PeriodChecks checks = c.before;

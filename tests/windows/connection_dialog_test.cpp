@@ -8,8 +8,8 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
-#include "windows/support/modal_script.h"
 #include "support/temp_dir.h"
+#include "windows/support/modal_script.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -17,7 +17,6 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QToolButton>
-
 #include <cstdlib>
 #include <memory>
 
@@ -64,6 +63,9 @@ private slots:
     }
     void cleanup()
     {
+        // As the closing main window does: a thread waiting on this one is
+        // let go first.
+        host_->Shutdown();
         ResetExchangeState();
         ClosePort();
         ResetRequestState();
@@ -87,16 +89,11 @@ private slots:
             QRect at; // height -1: not checked
         };
         const Place places[] = {
-            {d.GroupBox1, {8, 8, 409, 97}},
-            {d.Label11, {7, 27, -1, -1}},
-            {d.ComboBox10, {106, 25, 263, -1}},
-            {d.SpeedButton2, {377, 23, 24, 24}},
-            {d.Label12, {5, 62, -1, -1}},
-            {d.ComboBox11, {105, 60, 81, -1}},
-            {d.RadioGroup1, {8, 104, 409, 58}},
-            {d.ComboBox50, {109, 137, 84, -1}},
-            {d.SpeedButton1, {8, 165, 409, 33}},
-            {d.GroupBox2, {8, 104, 193, 57}},
+            {d.GroupBox1, {8, 8, 409, 97}},      {d.Label11, {7, 27, -1, -1}},
+            {d.ComboBox10, {106, 25, 263, -1}},  {d.SpeedButton2, {377, 23, 24, 24}},
+            {d.Label12, {5, 62, -1, -1}},        {d.ComboBox11, {105, 60, 81, -1}},
+            {d.RadioGroup1, {8, 104, 409, 58}},  {d.ComboBox50, {109, 137, 84, -1}},
+            {d.SpeedButton1, {8, 165, 409, 33}}, {d.GroupBox2, {8, 104, 193, 57}},
             {d.ComboBox9, {277, 137, 64, -1}},
         };
         for (const Place& p : places) {
@@ -198,9 +195,8 @@ private slots:
         d.ComboBox11->setEditText(QStringLiteral("быстро"));
         d.SpeedButton1->click();
         QVERIFY(script.Done());
-        QCOMPARE(script.Boxes(),
-                 QStringList{QStringLiteral("Chronavel|") +
-                             QString::fromStdString(SpeedErrorText("быстро"))});
+        QCOMPARE(script.Boxes(), QStringList{QStringLiteral("Chronavel|") +
+                                             QString::fromStdString(SpeedErrorText("быстро"))});
         QVERIFY(d.isVisible()); // stays open, nothing changed
         QVERIFY(!PortHandle.Get());
         QCOMPARE(Connection.ComSpeed, 9600);

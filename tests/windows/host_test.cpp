@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QTest>
 #include <QThread>
-
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -65,9 +64,10 @@ private slots:
         worker.join();
         QCOMPARE(answers.load(), 2);
         QCOMPARE(script.Boxes(),
-                 QStringList({QStringLiteral("Chronavel|Данных нет!"),
-                              QStringLiteral("Warning|Значение не прочитано! Повторить чтение?"),
-                              QStringLiteral("Warning|Устройство не отвечает! Повторить подключение?")}));
+                 QStringList(
+                     {QStringLiteral("Chronavel|Данных нет!"),
+                      QStringLiteral("Warning|Значение не прочитано! Повторить чтение?"),
+                      QStringLiteral("Warning|Устройство не отвечает! Повторить подключение?")}));
     }
 
     void shutdownLetsAWaitingCallerGo()

@@ -14,8 +14,8 @@
 #include "port/display.h"
 #include "port/port.h"
 #include "support/fake_port.h"
-#include "windows/support/modal_script.h"
 #include "support/temp_dir.h"
+#include "windows/support/modal_script.h"
 
 #include <QAction>
 #include <QLabel>
@@ -23,11 +23,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
-#include <QTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTextEdit>
 #include <QTimer>
-
 #include <memory>
 #include <thread>
 
@@ -78,6 +77,9 @@ private slots:
     }
     void cleanup()
     {
+        // As the closing main window does: a thread waiting on this one is
+        // let go first.
+        host_->Shutdown();
         ResetExchangeState();
         PortHandle.Set(nullptr);
         ResetRequestState();
@@ -131,9 +133,9 @@ private slots:
         QCOMPARE(form->StatusBar1->PanelText(1), QString());
 
         const QList<QWidget*> hidden = {
-            form->Label3, form->Label8,    form->Label5,  form->DrawGrid1, form->Label2,
-            form->Memo1,  form->RichEdit1, form->Edit1,   form->Edit2,     form->Button1,
-            form->Button2, form->Button3,  form->Button4, form->Button5,   form->Button6};
+            form->Label3,  form->Label8,    form->Label5,  form->DrawGrid1, form->Label2,
+            form->Memo1,   form->RichEdit1, form->Edit1,   form->Edit2,     form->Button1,
+            form->Button2, form->Button3,   form->Button4, form->Button5,   form->Button6};
         for (QWidget* w : hidden)
             QVERIFY2(w->isHidden() && w->y() >= 280, qPrintable(w->objectName()));
         QCOMPARE(form->Label3->text(), QStringLiteral("Основное поле"));
@@ -188,15 +190,15 @@ private slots:
         // The top-level menus in menu order.
         QList<QAction*> top = form->MainMenu1->actions();
         QCOMPARE(top, (QList<QAction*>{form->N1, form->N3, form->N4, form->N6, form->N19}));
-        QCOMPARE(form->N3->menu()->actions(),
-                 (QList<QAction*>{form->N8, form->N9, form->N14}));
+        QCOMPARE(form->N3->menu()->actions(), (QList<QAction*>{form->N8, form->N9, form->N14}));
         QCOMPARE(form->N4->menu()->actions(), (QList<QAction*>{form->N12, form->N5, form->N13}));
         // "Вид" and its items hide together.
         QCOMPARE(form->N6->menu()->actions(), (QList<QAction*>{form->N7, form->N10, form->N11}));
         QCOMPARE(form->N7->text(), QStringLiteral("Включено"));
         QCOMPARE(form->N10->text(), QStringLiteral("Компьютер-мастер"));
         QCOMPARE(form->N11->text(), QStringLiteral("Табло-мастер"));
-        for (QAction* a : {form->N7, form->N10, form->N11, form->N15, form->N16, form->N17, form->N18})
+        for (QAction* a :
+             {form->N7, form->N10, form->N11, form->N15, form->N16, form->N17, form->N18})
             QVERIFY(a->isCheckable());
     }
 
@@ -266,8 +268,9 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(int, checked);
         QFETCH(int, interval);
-        auto form = MakeForm(stored.isEmpty() ? std::string()
-                                              : "[Interface]\nPeriod_sinhr=" + stored.toStdString() + "\n");
+        auto form =
+            MakeForm(stored.isEmpty() ? std::string()
+                                      : "[Interface]\nPeriod_sinhr=" + stored.toStdString() + "\n");
         for (int i = 0; i < 5; ++i)
             QCOMPARE(form->Checked(i), i == checked);
         QCOMPARE(form->Timer2->isActive(), interval > 0);
@@ -329,8 +332,8 @@ private slots:
         Registers.RegImage[57] = 0x06;
         Registers.RegImage[58] = 0x12;
         ClockSettings.FieldFormat[0] = 6;
-        ClockSettings.FieldFormat[1] = 3;  // temperature 1
-        ClockSettings.FieldFormat[7] = 3;  // date
+        ClockSettings.FieldFormat[1] = 3; // temperature 1
+        ClockSettings.FieldFormat[7] = 3; // date
         FormatClockFields();
         // As the decoder does it: from its own thread, through the host.
         std::thread exchange([] { CurrentHost().Synchronize([] { ShowClockFields(); }); });
@@ -366,7 +369,8 @@ private slots:
         script.AnswerBox(true);
         form->Show_err_read();
         QVERIFY(form->ErrReadAnswer);
-        QCOMPARE(script.Boxes(), QStringList{QStringLiteral("Warning|") + QString::fromUtf8(kRetryReadText)});
+        QCOMPARE(script.Boxes(),
+                 QStringList{QStringLiteral("Warning|") + QString::fromUtf8(kRetryReadText)});
     }
 
     void failureDialogsRetryThenReconnect()

@@ -15,17 +15,16 @@
 #include "platform/tick.h"
 #include "port/port.h"
 #include "sim/sim.h"
-#include "windows/support/modal_script.h"
 #include "support/temp_dir.h"
+#include "windows/support/modal_script.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QTest>
-#include <QToolButton>
-
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -39,6 +38,39 @@ class ProgramTest : public QObject {
 private:
     std::unique_ptr<test::TempDir> dir_;
     std::unique_ptr<sim::Simulator> sim_;
+
+    // Shows the main window; its first activation brings the connection
+    // dialog, where sim0 and all clocks are chosen.
+    static bool ShowAndConnect(test::ModalScript& script)
+    {
+        script.Then([](QWidget* modal) {
+            if (modal != Form5)
+                return false;
+            const int entry = Form5->ComboBox10->findText(QStringLiteral("sim0 (virtual port)"));
+            if (entry < 0)
+                return false;
+            Form5->ComboBox10->setCurrentIndex(entry);
+            Form5->SpeedButton1->click();
+            return true;
+        });
+        Form1->show();
+        return test::WaitUntil([&] { return script.Done() && Connected(); }, 10000) &&
+               Form5->isHidden();
+    }
+
+    // Closes the main window from the script once a box with the text is up;
+    // the time from there is measured.
+    static void CloseAtBox(test::ModalScript& script, const QString& text, QElapsedTimer& since)
+    {
+        script.Then([text, &since](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box || box->text() != text)
+                return false;
+            since.start();
+            Form1->close();
+            return true;
+        });
+    }
 
 private slots:
     void init()
@@ -80,21 +112,8 @@ private slots:
         bool closed = false;
         Form1->OnClosed = [&closed] { closed = true; };
 
-        // The first activation brings the connection dialog: sim0, all clocks.
         test::ModalScript script;
-        script.Then([](QWidget* modal) {
-            if (modal != Form5)
-                return false;
-            const int entry = Form5->ComboBox10->findText(QStringLiteral("sim0 (virtual port)"));
-            if (entry < 0)
-                return false;
-            Form5->ComboBox10->setCurrentIndex(entry);
-            Form5->SpeedButton1->click();
-            return true;
-        });
-        Form1->show();
-        QVERIFY(test::WaitUntil([&] { return script.Done() && Connected(); }, 10000));
-        QVERIFY(Form5->isHidden());
+        QVERIFY(ShowAndConnect(script));
         QCOMPARE(int(Connection.TargetAddress), 0xFF);
 
         // "Синхронизация времени": the clock takes the PC's time and weekday.
@@ -123,27 +142,43 @@ private slots:
                 std::chrono::steady_clock::now() - start);
             return static_cast<uint32_t>(1'000'000 + ms.count() * 10);
         });
+        // The window closes while the report waits for its answer.
         QElapsedTimer since_close;
-        script.Then([&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            if (!box || box->text() != QString::fromUtf8(kRetryReadText))
-                return false;
-            // The window closes while the report waits for its answer.
-            since_close.start();
-            Form1->close();
-            return true;
-        });
+        CloseAtBox(script, QString::fromUtf8(kRetryReadText), since_close);
         Form1->N9->trigger();
         QVERIFY(test::WaitUntil([&] { return closed; }, 15000));
         std::shared_ptr<TNewThread> thread = ExchangeThread.Get();
         QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 1000));
         QVERIFY(FinishExchange(std::chrono::milliseconds(1000)));
         QVERIFY(QApplication::activeModalWidget() == nullptr);
+        qInfo("closed while a failure report waited: program done in %lld ms",
+              since_close.elapsed());
         QVERIFY2(since_close.elapsed() < 1000, qPrintable(QString::number(since_close.elapsed())));
         QVERIFY(!PortHandle.Get());
     }
 
-    void executableStartsUnderItsTitle()
+    void closeWhileAPortMessageWaits()
+    {
+        QtHost host;
+        ProgramWindows windows;
+        bool closed = false;
+        Form1->OnClosed = [&closed] { closed = true; };
+        test::ModalScript script;
+        QVERIFY(ShowAndConnect(script));
+        // The line goes away: the exchange thread's message waits on the
+        // window thread while the window closes.
+        QElapsedTimer since_close;
+        CloseAtBox(script, QStringLiteral("Error reading port"), since_close);
+        sim_->CloseLine();
+        QVERIFY(test::WaitUntil([&] { return closed; }, 10000));
+        std::shared_ptr<TNewThread> thread = ExchangeThread.Get();
+        QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 1000));
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        qInfo("closed while a port message waited: program done in %lld ms", since_close.elapsed());
+        QVERIFY2(since_close.elapsed() < 1000, qPrintable(QString::number(since_close.elapsed())));
+    }
+
+    void executableStartsAndWritesItsSettings()
     {
         const char* bin = std::getenv("CHRONAVEL_TEST_BIN_DIR");
         if (!bin)

@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
-
 #include <deque>
 #include <functional>
 

@@ -4,12 +4,12 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QShowEvent>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/ini_file_chronavel.h"
+#include "app/look_qt.h"
+#include "config/pictures_qt.h"
 #include "port/port_list.h"
 
 namespace chronavel {
@@ -65,7 +65,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
-    PageControl1 = new QTabWidget(this);
+    PageControl1 = new MultiLineTabs(this);
     PageControl1->setObjectName("PageControl1");
     outer->addWidget(PageControl1, 1);
 
@@ -83,7 +83,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     SpeedButton2->setObjectName("SpeedButton2");
     SpeedButton2->setFixedSize(24, 24);
     SpeedButton2->setAutoRaise(true);
-    SpeedButton2->setIcon(QIcon::fromTheme("view-refresh", style()->standardIcon(QStyle::SP_BrowserReload)));
+    SpeedButton2->setIcon(RefreshIcon(20));
+    SpeedButton2->setIconSize(QSize(20, 20));
     SpeedButton2->setToolTip("Обновить список портов");
     connect(SpeedButton2, &QToolButton::clicked, this, &TForm3::SpeedButton2Click);
     ComboBox11 = new QComboBox(port_group);
@@ -97,7 +98,8 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     SpeedButton1->setText("Подключить");
     SpeedButton1->setAutoRaise(true);
     SpeedButton1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    SpeedButton1->setIcon(QIcon::fromTheme("network-connect", style()->standardIcon(QStyle::SP_DialogApplyButton)));
+    SpeedButton1->setIcon(ConnectIcon(41, 28));
+    SpeedButton1->setIconSize(QSize(41, 28));
     pg->addWidget(new QLabel("Порт:  . . . . . . . . . . .", port_group), 0, 0);
     pg->addWidget(ComboBox10, 0, 1);
     pg->addWidget(SpeedButton2, 0, 2);
@@ -185,8 +187,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     Image1 = new QLabel(Panel1);
     Image1->setObjectName("Image1");
     Image1->setFixedSize(32, 32);
-    Image1->setPixmap(QIcon::fromTheme("preferences-system", style()->standardIcon(QStyle::SP_ComputerIcon))
-                          .pixmap(32, 32));
+    Image1->setPixmap(ClockPicture(32));
     Button1 = new QPushButton("Сохранить", Panel1);
     Button1->setObjectName("Button1");
     Button2 = new QPushButton("Отмена", Panel1);
@@ -198,6 +199,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     panel_row->addWidget(Button1);
     panel_row->addWidget(Button2);
     outer->addWidget(Panel1);
+    PageControl1->FlowFor(kWidth);
 }
 
 TForm3::~TForm3()

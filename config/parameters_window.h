@@ -8,8 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QToolButton>
+
+#include "config/multiline_tabs_qt.h"
 
 namespace chronavel {
 
@@ -22,7 +23,7 @@ public:
     // Refills the port list (on every showing and on the refresh button).
     void FormActivate();
 
-    QTabWidget* PageControl1;
+    MultiLineTabs* PageControl1;
     QWidget* Panel1;
     QLabel* Image1;
     QPushButton *Button1, *Button2, *Button3;

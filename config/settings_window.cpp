@@ -4,14 +4,13 @@
 #include <QFont>
 #include <QGridLayout>
 #include <QHBoxLayout>
-#include <QIcon>
 #include <QLocale>
 #include <QShowEvent>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #include "app/ini_file_chronavel.h"
 #include "config/busy_qt.h"
+#include "config/pictures_qt.h"
 #include "config/registers.h"
 #include "config/write_settings.h"
 #include "link/host.h"
@@ -446,9 +445,7 @@ void TForm6::BuildPanel()
     Image1 = new QLabel(Panel1);
     Image1->setObjectName("Image1");
     Image1->setFixedSize(32, 32);
-    const QIcon icon = QIcon::fromTheme("preferences-system-time",
-                                        style()->standardIcon(QStyle::SP_ComputerIcon));
-    Image1->setPixmap(icon.pixmap(32, 32));
+    Image1->setPixmap(ClockPicture(32));
     row->addWidget(Image1);
     row->addStretch(1);
     Button1 = new QPushButton("Сохранить", Panel1);

@@ -363,7 +363,7 @@ void PostToThread(int msg, std::unique_ptr<FailureBlock> block)
 {
     std::shared_ptr<TNewThread> t = ExchangeThread.Get();
     if (!t)
-        throw PortError("Thread not started");
+        throw PortError(PortErrorKind::kThreadNotStarted, "Thread not started");
     t->PostToThread(msg, std::move(block));
 }
 

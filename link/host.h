@@ -6,6 +6,8 @@
 // the exchange thread holds the exchange until it is answered.
 #pragma once
 
+#include "port/port_error.h"
+
 #include <functional>
 #include <string>
 
@@ -24,6 +26,15 @@ public:
 
     // Warning box (title "Warning") with OK and Cancel; true for OK.
     virtual bool ShowWarning(const std::string& text) = 0;
+
+    // A failure of the port ("Error opening port", "Error reading port",
+    // "Ошибка соединения" for a device that has gone): a message box with the
+    // text; the kind tells a caller what happened without reading the text.
+    virtual void ShowPortError(PortErrorKind kind, const std::string& text)
+    {
+        (void)kind;
+        ShowMessage(text);
+    }
 };
 
 // The host in use. Until one is installed, a console host is used: messages

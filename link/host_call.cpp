@@ -44,6 +44,12 @@ void HostMessage(const std::string& text)
     CurrentHost().ShowMessage(text);
 }
 
+void HostPortError(PortErrorKind kind, const std::string& text)
+{
+    HostWait wait;
+    CurrentHost().ShowPortError(kind, text);
+}
+
 bool HostWarning(const std::string& text)
 {
     HostWait wait;

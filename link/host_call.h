@@ -5,6 +5,8 @@
 // (whoever reconnects there must not wait for it).
 #pragma once
 
+#include "port/port_error.h"
+
 #include <functional>
 #include <string>
 
@@ -13,5 +15,6 @@ namespace chronavel {
 void HostSynchronize(const std::function<void()>& fn);
 void HostMessage(const std::string& text);
 bool HostWarning(const std::string& text);
+void HostPortError(PortErrorKind kind, const std::string& text);
 
 } // namespace chronavel

@@ -32,11 +32,16 @@ void StoreReceived(const uint8_t* bytes, uint32_t count)
     Reception.BytesRead.store(count);
 }
 
-void ReportReadError()
+PortErrorKind ReadFailureKind(const platform::SerialPtr& port)
+{
+    return !port || !port->Lost() ? PortErrorKind::kReadFailed : PortErrorKind::kDeviceGone;
+}
+
+void ReportReadError(PortErrorKind kind)
 {
     if (read_error_shown.exchange(true))
         return;
-    HostMessage("Error reading port");
+    HostPortError(kind, "Error reading port");
 }
 
 void SetHeader(const ReplyHeader& h)
@@ -73,7 +78,7 @@ uint32_t ReadByte()
         StoreReceived(&byte, 0);
         Reception.EmptyReads.fetch_add(1);
         if (got < 0)
-            ReportReadError();
+            ReportReadError(ReadFailureKind(port));
         else
             read_error_shown.store(false);
         return 0;
@@ -96,7 +101,7 @@ uint32_t ReadBlock(uint32_t n)
     const int got = port ? port->Read(bytes.data(), n) : -1;
     if (got < 0) {
         StoreReceived(bytes.data(), 0);
-        throw PortError("Error reading port");
+        throw PortError(ReadFailureKind(port), "Error reading port");
     }
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(got), n);
     StoreReceived(bytes.data(), count);

@@ -57,9 +57,9 @@ platform::SerialPtr OpenPort(const std::string& name, int speed)
     platform::OpenStatus status = platform::OpenStatus::kOpenFailed;
     platform::SerialPtr port = platform::OpenSerial(PortPath(name), speed, status);
     if (status == platform::OpenStatus::kConfigFailed)
-        throw PortError("Error setting port state");
+        throw PortError(PortErrorKind::kSettingsRefused, "Error setting port state");
     if (!port) {
-        HostMessage("Error opening port");
+        HostPortError(PortErrorKind::kCannotOpen, "Error opening port");
         return nullptr;
     }
     port->SetReadTimeoutPerByte(kReadTimeoutPerByte);
@@ -71,7 +71,7 @@ platform::SerialPtr OpenPort(const std::string& name, int speed)
 void SetPortSpeed(platform::SerialDevice& port, int speed)
 {
     if (!port.SetSpeed(speed))
-        throw PortError("Error setting port state");
+        throw PortError(PortErrorKind::kSettingsRefused, "Error setting port state");
 }
 
 void PurgePort(platform::SerialDevice* port)
@@ -86,7 +86,10 @@ void ShowLineErrors(platform::SerialDevice* port)
         return; // closed on purpose meanwhile: nothing to report
     uint32_t word = 0;
     if (!port->ClearErrors(word)) {
-        HostMessage(LineErrorMessage(0));
+        if (port->Lost())
+            HostPortError(PortErrorKind::kDeviceGone, LineErrorMessage(0));
+        else
+            HostMessage(LineErrorMessage(0));
         return;
     }
     // A clean line reads 0 after every reply; only real errors are shown.

@@ -10,15 +10,10 @@
 #include <string>
 
 #include "platform/serial.h"
+#include "port/port_error.h"
 
 namespace chronavel {
 
-// Raised with the port layer's English texts ("Error setting port state",
-// "Error reading port", "Thread not started").
-class PortError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 // The open port; empty means no port is open ("0"). Written on the window
 // thread, read by both threads, so every access goes through the lock.

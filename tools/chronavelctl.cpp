@@ -3,7 +3,11 @@
 #include "tools/args.h"
 #include "tools/commands.h"
 
+#include "tools/line.h"
+
 #include <CLI/CLI.hpp>
+#include <csignal>
+#include <exception>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -153,7 +157,7 @@ int main(int argc, char** argv)
         return kExitUsage;
     }
 
-    try {
+    auto dispatch = [&]() -> int {
         if (*ports)
             return RunPorts(ports_json);
         if (*sync)
@@ -204,9 +208,25 @@ int main(int argc, char** argv)
             d.ShowDisplay = show_display;
             return RunDaemon(MakeLine(daemon_args), d);
         }
+        return kExitUsage;
+    };
+
+    try {
+        const int rc = dispatch();
+        // Stopped by a signal: the shell's convention, whatever the
+        // subcommand made of the interruption; the daemon's normal stop is
+        // SIGTERM.
+        if (const int sig = StopSignal.load(); sig != 0)
+            return (*daemon && sig == SIGTERM) ? kExitOk : 128 + sig;
+        return rc;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "chronavelctl: %s\n", e.what());
         return kExitUsage;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "chronavelctl: unexpected error: %s\n", e.what());
+        return kExitInternal;
+    } catch (...) {
+        std::fprintf(stderr, "chronavelctl: unexpected error\n");
+        return kExitInternal;
     }
-    return kExitUsage;
 }

@@ -31,7 +31,9 @@ int RunPorts(bool json)
         nlohmann::json out = nlohmann::json::array();
         for (size_t i = 0; i < box.texts.size(); ++i)
             out.push_back({{"name", PortNames[i]}, {"text", box.texts[i]}});
-        Print(out.dump());
+        // A name that is not valid UTF-8 (a virtual port can be called
+        // anything) shows replacement characters instead of failing.
+        Print(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         return kExitOk;
     }
     for (const auto& t : box.texts)

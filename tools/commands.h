@@ -14,6 +14,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitNoAnswer = 1; // a clock did not answer, nothing found
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3; // cannot open, settings refused, vanished
+constexpr int kExitInternal = 4; // an error no subcommand handles; a message says which
+// Stopped by a signal: 128 + its number (130 for Ctrl+C, 143 for SIGTERM);
+// the daemon, whose normal stop is SIGTERM, then ends with kExitOk.
 
 struct LineOptions {
     std::string Port;

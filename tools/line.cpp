@@ -3,6 +3,7 @@
 #include "app/ini_file_chronavel.h"
 #include "link/exchange.h"
 #include "link/reception.h"
+#include "platform/vports.h"
 #include "port/port.h"
 
 #include <chrono>
@@ -11,11 +12,13 @@
 namespace chronavel::ctl {
 
 std::atomic<bool> StopRequested{false};
+std::atomic<int> StopSignal{0};
 
 namespace {
 
-extern "C" void OnStopSignal(int)
+extern "C" void OnStopSignal(int sig)
 {
+    StopSignal.store(sig);
     StopRequested.store(true);
 }
 
@@ -63,9 +66,13 @@ int Line::Open(bool quiet)
     }
     host_.SetQuiet(false);
     if (!port) {
-        if (!quiet)
+        if (!quiet) {
             Say("chronavelctl: cannot open port " + options_.Port + " (" + PortPath(options_.Port) +
                 ")");
+            std::string why;
+            if (!platform::VirtualPortDirUsable(&why) && !why.empty())
+                Say("chronavelctl: " + why);
+        }
         return kExitPort;
     }
     PortHandle.Set(port);

@@ -11,8 +11,10 @@
 
 namespace chronavel::ctl {
 
-// Set by SIGINT and SIGTERM once InstallSignalHandlers has run.
+// Set by SIGINT and SIGTERM once InstallSignalHandlers has run; StopSignal
+// holds the signal's number.
 extern std::atomic<bool> StopRequested;
+extern std::atomic<int> StopSignal;
 void InstallSignalHandlers();
 
 class Line {

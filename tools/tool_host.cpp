@@ -12,8 +12,6 @@ std::mutex& OutputLock()
     return lock;
 }
 
-constexpr const char* kReadError = "Error reading port";
-
 } // namespace
 
 void Say(const std::string& line)
@@ -50,10 +48,18 @@ void ToolHost::Synchronize(const std::function<void()>& fn)
 
 void ToolHost::ShowMessage(const std::string& text)
 {
-    if (text == kReadError && port_lost_.exchange(true))
-        return;
     if (!quiet_.load())
         Say(text);
+}
+
+void ToolHost::ShowPortError(PortErrorKind kind, const std::string& text)
+{
+    // A port that stops reading is said once, not once per pass.
+    if (kind == PortErrorKind::kReadFailed || kind == PortErrorKind::kDeviceGone) {
+        if (port_lost_.exchange(true))
+            return;
+    }
+    ShowMessage(text);
 }
 
 bool ToolHost::ShowWarning(const std::string& text)

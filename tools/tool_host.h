@@ -22,8 +22,10 @@ public:
     void Synchronize(const std::function<void()>& fn) override;
     void ShowMessage(const std::string& text) override;
     bool ShowWarning(const std::string& text) override;
+    void ShowPortError(PortErrorKind kind, const std::string& text) override;
 
-    // True once the port has failed a read since the last ClearPortLost.
+    // True once the port has failed a read or gone since the last
+    // ClearPortLost.
     bool PortLost() const { return port_lost_.load(); }
     void ClearPortLost() { port_lost_.store(false); }
 

@@ -1,12 +1,17 @@
 // The line-status check: the error word built from the driver's counters,
 // and which message (if any) the check shows for it.
+#include "app/core_state.h"
+#include "link/reception.h"
 #include "platform/serial_posix.h"
 #include "port/port.h"
 #include "support/fake_port.h"
 #include "support/recorder_host.h"
 
 #include <gtest/gtest.h>
+#include <functional>
 #include <mutex>
+#include <string>
+#include <vector>
 #include <pty.h>
 #include <unistd.h>
 
@@ -197,6 +202,80 @@ TEST(LineStatusCheck, OtherWordsAndNoPort)
     port.fail_status = true;
     ShowLineErrors(&port);
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Ошибка соединения"});
+}
+
+// Callers tell the port's failures apart by their kind; the operator keeps
+// the English texts.
+class KindHost : public test::RecorderHost {
+public:
+    void ShowPortError(PortErrorKind kind, const std::string& text) override
+    {
+        kinds.push_back(kind);
+        RecorderHost::ShowPortError(kind, text);
+    }
+    std::vector<PortErrorKind> kinds;
+};
+
+class GonePort : public test::FakePort {
+public:
+    bool Lost() const override { return true; }
+};
+
+TEST(PortErrorKinds, EachFailureCarriesItsKindAndItsText)
+{
+    struct Case {
+        const char* Name;
+        std::function<void()> Fail;
+        PortErrorKind Kind;
+        std::string Text;
+    };
+    auto failing = std::make_shared<test::FakePort>();
+    failing->fail_reads = true;
+    auto gone = std::make_shared<GonePort>();
+    gone->fail_reads = true;
+    gone->fail_status = true;
+    auto thrown = [](const std::function<void()>& fn) {
+        try {
+            fn();
+        } catch (const PortError& e) {
+            CurrentHost().ShowPortError(e.Kind(), e.what());
+        }
+    };
+    const Case cases[] = {
+        {"missing device", [] { EXPECT_EQ(OpenPort("/nonexistent/ttyX", 9600), nullptr); },
+         PortErrorKind::kCannotOpen, "Error opening port"},
+        {"not a terminal", [&] { thrown([] { OpenPort("/dev/null", 9600); }); },
+         PortErrorKind::kSettingsRefused, "Error setting port state"},
+        {"read fails",
+         [&] {
+             PortHandle.Set(failing);
+             EXPECT_EQ(ReadByte(), 0u);
+         },
+         PortErrorKind::kReadFailed, "Error reading port"},
+        {"device gone, byte read",
+         [&] {
+             PortHandle.Set(gone);
+             EXPECT_EQ(ReadByte(), 0u);
+         },
+         PortErrorKind::kDeviceGone, "Error reading port"},
+        {"device gone, block read",
+         [&] {
+             PortHandle.Set(gone);
+             thrown([] { ReadBlock(4); });
+         },
+         PortErrorKind::kDeviceGone, "Error reading port"},
+        {"device gone, status check", [&] { ShowLineErrors(gone.get()); },
+         PortErrorKind::kDeviceGone, "Ошибка соединения"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ResetCoreState();
+        KindHost host;
+        c.Fail();
+        EXPECT_EQ(host.kinds, std::vector<PortErrorKind>{c.Kind});
+        EXPECT_EQ(host.Messages(), std::vector<std::string>{c.Text});
+    }
+    ResetCoreState();
 }
 
 } // namespace

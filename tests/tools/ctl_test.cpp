@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
+#include <pty.h>
+#include <unistd.h>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -149,6 +151,27 @@ TEST(CtlPorts, ListsTheSimulatedPort)
     EXPECT_NE(plain.out.find("ctlports (virtual port)\n"), std::string::npos) << plain.out;
 }
 
+// A virtual port may be called anything; a name that is not UTF-8 must not
+// end the listing in an abort.
+TEST(CtlPorts, NameThatIsNotUtf8IsListedWithReplacementCharacters)
+{
+    int master = -1, slave = -1;
+    char name[128] = {};
+    ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+    const std::string link = PortsDir() + "/bad\xff";
+    ASSERT_EQ(symlink(name, link.c_str()), 0);
+    const CtlResult r = RunCtl({"ports", "--json"});
+    unlink(link.c_str());
+    close(slave);
+    close(master);
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto j = nlohmann::json::parse(r.out);
+    bool found = false;
+    for (const auto& e : j)
+        found = found || e["name"] == "bad\xef\xbf\xbd";
+    EXPECT_TRUE(found) << r.out;
+}
+
 // --- Time synchronisation
 
 TEST(CtlSync, SetsTheClockToTheLocalTime)
@@ -222,6 +245,17 @@ TEST(CtlRead, PrintsEachRegisterInTheOrderGiven)
     const CtlResult r = RunCtl({"read", "--port", "ctlread", "--addr", "5", "0x4D", "61", "0x4d"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "0x4D=0x80\n0x3D=0xA7\n0x4D=0x80\n");
+}
+
+TEST(CtlRead, CtrlCIsExit130NotANoAnswer)
+{
+    auto sim = StartSim("ctlreadint", {5});
+    ASSERT_TRUE(sim);
+    CtlProcess p({"read", "--port", "ctlreadint", "--addr", "7", "0x4D"});
+    ASSERT_TRUE(WaitUntil([&] { return sim->FramesReceived(0x74) >= 1; }, 10000));
+    p.Signal(SIGINT);
+    const CtlResult r = p.Wait(10000);
+    EXPECT_EQ(r.code, 130) << r.err;
 }
 
 TEST(CtlRead, UnansweredReadIsExitOne)
@@ -442,7 +476,7 @@ TEST(CtlDaemon, WaitsForAPortThatIsNotThereYet)
     ASSERT_TRUE(WaitUntil([&] { return sim->FramesReceived(0x70) >= 1; }, 10000)) << d.ErrSoFar();
     d.Signal(SIGINT);
     const CtlResult r = d.Wait(10000);
-    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.code, 130) << r.err; // Ctrl+C, not its normal stop
     EXPECT_NE(r.err.find("is back"), std::string::npos) << r.err;
 }
 

@@ -1,0 +1,31 @@
+// The port layer's failures: an English text for the operator, and a kind
+// that callers test (never the text).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace chronavel {
+
+enum class PortErrorKind {
+    kCannotOpen,       // "Error opening port": missing, in use, no access
+    kSettingsRefused,  // "Error setting port state"
+    kReadFailed,       // "Error reading port", the device still there
+    kDeviceGone,       // the device vanished (adapter pulled, line closed)
+    kThreadNotStarted, // "Thread not started"
+};
+
+// Raised with the port layer's English texts ("Error setting port state",
+// "Error reading port", "Thread not started").
+class PortError : public std::runtime_error {
+public:
+    PortError(PortErrorKind kind, const std::string& text) : std::runtime_error(text), kind_(kind)
+    {
+    }
+    PortErrorKind Kind() const { return kind_; }
+
+private:
+    PortErrorKind kind_;
+};
+
+}  // namespace chronavel

@@ -326,9 +326,12 @@ void TForm1::FormCreate()
 
 bool TForm1::event(QEvent* e)
 {
-    if (e->type() == QEvent::WindowActivate && !activated_) {
+    // The first activation, or the first showing where a window manager
+    // does not activate new windows: once per run either way.
+    const bool first = e->type() == QEvent::WindowActivate || e->type() == QEvent::Show;
+    if (first && !activated_ && !closing_) {
         activated_ = true;
-        // After the activation has been delivered, not inside it.
+        // After the event has been delivered, not inside it.
         QTimer::singleShot(0, this, &TForm1::FormActivate);
     }
     return QMainWindow::event(e);

@@ -85,7 +85,8 @@ private slots:
         const auto started = std::chrono::steady_clock::now();
         host.Shutdown();
         worker.join();
-        QVERIFY(std::chrono::steady_clock::now() - started < 1s);
+        QVERIFY(std::chrono::steady_clock::now() - started <
+                5s); // at once, but the machine may be busy
         QVERIFY(returned);
         QTest::qWait(20);
         QVERIFY(!ran);

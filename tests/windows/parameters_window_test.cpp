@@ -134,6 +134,11 @@ private slots:
     // CHRONAVEL_SCREENSHOT_DIR when set.
     void everyTabFitsTheWindow()
     {
+#ifdef __SANITIZE_THREAD__
+        // Rendering whole windows runs on Qt's own thread pool, whose
+        // hand-over ThreadSanitizer cannot see in an uninstrumented Qt.
+        QSKIP("rendering on Qt's thread pool is not followed by ThreadSanitizer");
+#endif
         const QByteArray dir = qgetenv("CHRONAVEL_SCREENSHOT_DIR");
         AddPort("sim0");
         Connection.ComPort = "sim0";

@@ -371,6 +371,11 @@ private slots:
     // set (docs/screenshots/ comes from this).
     void everyTabFitsTheWindow()
     {
+#ifdef __SANITIZE_THREAD__
+        // Rendering whole windows runs on Qt's own thread pool, whose
+        // hand-over ThreadSanitizer cannot see in an uninstrumented Qt.
+        QSKIP("rendering on Qt's thread pool is not followed by ThreadSanitizer");
+#endif
         const QByteArray dir = qgetenv("CHRONAVEL_SCREENSHOT_DIR");
         auto& s = ClockSettings;
         const uint8_t expo[] = {10, 5, 3, 34, 4, 3, 3, 3, 0};

@@ -3,6 +3,7 @@
 #include "app/ini_file_chronavel.h"
 #include "app/time_sync.h"
 #include "config/registers.h"
+#include "config/settings_form.h"
 #include "link/exchange.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
@@ -28,6 +29,7 @@ void ResetCoreState()
     PortHandle.Set(nullptr);
     PortNames.fill(std::string());
     ResetClockSettings();
+    ResetSavedInRun();
     ResetDecodeState();
     ResetDisplayState();
     ResetSettings();

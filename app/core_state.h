@@ -8,10 +8,11 @@ namespace chronavel {
 // Stops and forgets the exchange thread; drops its queues, the failure
 // handler and the decoder hook; clears the reception state, NoAnswer,
 // MasterActive, the stored master flags, the clock settings and register
-// images, the decoder's text state and MasterAddress, the display texts,
-// tick and sink, the port list, the connection settings and the settings
-// file object; restores the real time source and SwitchMaster's sleep; and
-// marks no port open (PortHandle empty, the device itself is not closed).
+// images, whether the settings window saved in this run, the decoder's text
+// state and MasterAddress, the display texts, tick and sink, the port list,
+// the connection settings and the settings file object; restores the real
+// time source and SwitchMaster's sleep; and marks no port open (PortHandle
+// empty, the device itself is not closed).
 //
 // The host (SetHost) and the tick source (platform::SetTickSource) are left
 // alone: tests install them through objects that put them back themselves.

@@ -169,6 +169,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
         ShowClockDisplay(shown, table, rows);
     });
 
+    ConnectServiceCommands();
     FormCreate();
     ArmTimer1();
 }

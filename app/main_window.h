@@ -116,6 +116,21 @@ public:
     void N9Click();
     void N2Click();
     void N13Click();
+    // The service commands (app/service_commands_qt.cpp).
+    void N5Click();
+    void N7Click();
+    void N8Click();
+    void N10Click();
+    void N11Click();
+    void N12Click();
+    void N20Click();
+    void Button2Click();
+    void Button3Click();
+    void Button4Click();
+    void Button5Click();
+    void Button6Click();
+    void ReadAllSettings();
+    void Timer3Timer();
     chronavel::SyncOutcome Sinkhr_date();
     void DrawGrid1DrawCell(QObject* Sender, int ACol, int ARow, const QRect& Rect, int State);
     void Update_memo();
@@ -149,6 +164,7 @@ private:
     void BuildMenu();
     void BuildDisplay(QWidget* client);
     void BuildHidden(QWidget* client);
+    void ConnectServiceCommands();
     void ArmTimer1();
     void ShowClockDisplay(const std::string& shown, const chronavel::FieldRows& table, int rows);
 

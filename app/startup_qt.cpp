@@ -3,6 +3,9 @@
 #include "app/host_qt.h"
 #include "app/main_logic.h"
 #include "app/main_window.h"
+#include "config/parameters_window.h"
+#include "config/settings_window.h"
+#include "dialogs/about_dialog.h"
 #include "dialogs/connection_dialog.h"
 #include "dialogs/find_master_dialog.h"
 #include "dialogs/sent_log_window.h"
@@ -34,9 +37,12 @@ ProgramWindows::ProgramWindows()
     // TForm4 (master search), TForm5 (connection dialog), TForm2 (sent-data
     // log), TfrmAbout (About box).
     Create<TForm1>();
+    Create<TForm6>();
+    Create<TForm3>();
     Create<TForm4>();
     Create<TForm5>();
     Create<TForm2>();
+    Create<TfrmAbout>();
 }
 
 ProgramWindows::~ProgramWindows()

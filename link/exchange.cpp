@@ -229,6 +229,12 @@ bool TNewThread::RunPass()
 
     // 2. A new request only when none is outstanding.
     if (line && PendingEmpty() && !RingEmpty()) {
+        RequestQueues& q = ActiveQueues();
+        q.Taking.store(true);
+        struct Taken {
+            RequestQueues& Q;
+            ~Taken() { Q.Taking.store(false); }
+        } taken{q};
         TRequestRec req = GetRequest();
         SendRequest(req);
         if (req.Retries > 0)

@@ -13,6 +13,7 @@ void AddPending(const TRequestRec& req)
     auto* node = new TPendingNode{req, nullptr, p.Tail};
     p.Tail->Next = node;
     p.Tail = node;
+    p.Count.fetch_add(1);
 }
 
 TPendingNode* FindPending(uint8_t addr, uint8_t cmd)
@@ -39,11 +40,24 @@ void RemovePending(TPendingNode* node)
     if (p.Cursor == node)
         p.Cursor = node->Prev;
     delete node;
+    p.Count.fetch_sub(1);
 }
 
 bool PendingEmpty()
 {
     return ActiveQueues().Pending.Head.Next == nullptr;
+}
+
+bool QueuesIdle()
+{
+    // In this order: a request that has left the ring is marked as being
+    // taken before the ring moves on, and is on the list before the mark goes.
+    RequestQueues& q = ActiveQueues();
+    if (q.Ring.Read.load() != q.Ring.Write.load())
+        return false;
+    if (q.Taking.load())
+        return false;
+    return q.Pending.Count.load() == 0;
 }
 
 TPendingNode* PendHead()

@@ -30,6 +30,7 @@ void PendingList::Clear()
     Head.Next = nullptr;
     Tail = &Head;
     Cursor = nullptr;
+    Count.store(0);
 }
 
 std::shared_ptr<RequestQueues> MakeQueues(int ring_requests)

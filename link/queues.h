@@ -27,11 +27,17 @@ struct PendingList {
     TPendingNode Head; // the sentinel, never an entry
     TPendingNode* Tail = &Head;
     TPendingNode* Cursor = nullptr;
+    // How many entries the list holds, for other threads to look at.
+    std::atomic<int> Count{0};
 };
 
 struct RequestQueues {
     RequestRing Ring;
     PendingList Pending;
+    // Set by the exchange thread from before it takes a request from the ring
+    // until that request is on the pending list (or needs no answer), so that
+    // no other thread sees the request in neither place.
+    std::atomic<bool> Taking{false};
 };
 
 // A fresh pair: a ring of ring_requests usable slots and an empty list.

@@ -69,6 +69,8 @@ bool PutRequest(const TRequestRec& req);
 // The record at RingRead, and RingRead moves on; a zero record when empty.
 TRequestRec GetRequest();
 bool RingEmpty();
+// How many more requests the ring takes now (0 when it was never created).
+int RingRoom();
 // Positions as slot numbers, for the window thread's "has it been taken".
 int RingRead();
 int RingWrite();
@@ -91,6 +93,9 @@ TPendingNode* FindPending(uint8_t addr, uint8_t cmd);
 // Unlinks and frees the entry; nullptr and the sentinel are ignored.
 void RemovePending(TPendingNode* node);
 bool PendingEmpty();
+// Every queued request taken, and answered or given up: the ring is empty and
+// nothing is pending. Safe on any thread (the pending list itself is not).
+bool QueuesIdle();
 TPendingNode* PendHead();
 TPendingNode* PendTail();
 TPendingNode* PendCursor();

@@ -53,6 +53,17 @@ bool RingEmpty()
     return r.Read.load(std::memory_order_acquire) == r.Write.load(std::memory_order_acquire);
 }
 
+int RingRoom()
+{
+    const RequestRing& r = ActiveQueues().Ring;
+    const int size = static_cast<int>(r.Slots.size());
+    if (size == 0)
+        return 0;
+    const int used = (r.Write.load(std::memory_order_acquire) -
+                      r.Read.load(std::memory_order_acquire) + size) % size;
+    return size - 1 - used;
+}
+
 int RingRead()
 {
     return ActiveQueues().Ring.Read.load(std::memory_order_acquire);

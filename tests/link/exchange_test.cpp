@@ -194,6 +194,41 @@ TEST_F(LoopTest, AnsweredRequestsGoOutStrictlyOneAfterAnother)
     EXPECT_EQ(port->WriteCount(), 67u); // no resends
 }
 
+TEST_F(LoopTest, QueuesAreIdleOnlyOnceTheLastRequestIsAnsweredOrGivenUp)
+{
+    EXPECT_TRUE(QueuesIdle());
+    PutRequest(StandardRequest(1, kCmdReadRegister, 0x25, 0));
+    PutRequest(StandardRequest(1, kCmdReadRegister, 0x27, 0));
+    EXPECT_FALSE(QueuesIdle());
+    Pass(); // 0x25 out, unanswered
+    EXPECT_FALSE(QueuesIdle());
+    answer = true;
+    Passes(40); // 0x25 resent and answered, then 0x27 out and answered
+    EXPECT_TRUE(RingEmpty());
+    EXPECT_TRUE(QueuesIdle());
+
+    // Seen from another thread while the exchange takes a request: never
+    // idle between the ring's move and the entry on the pending list.
+    answer = false;
+    std::atomic<bool> stop{false}, idle_seen{false};
+    PutRequest(StandardRequest(1, kCmdReadRegister, 0x29, 0));
+    std::thread watcher([&] {
+        while (!stop.load())
+            if (QueuesIdle())
+                idle_seen.store(true);
+    });
+    Pass();
+    EXPECT_FALSE(QueuesIdle());
+    stop.store(true);
+    watcher.join();
+    EXPECT_FALSE(idle_seen.load());
+
+    SetRequestFailedHandler(
+        [&](std::unique_ptr<FailureBlock> b) { PostToThread(WM_REQUEST_CANCEL, std::move(b)); });
+    Passes(110); // resends spent, given up
+    EXPECT_TRUE(QueuesIdle());
+}
+
 TEST_F(LoopTest, ReplyStartingWithTheSyncByteAfterSilenceIsNotFound)
 {
     PutRequest(StandardRequest(1, kCmdReadRegister, 0x4D, 0));

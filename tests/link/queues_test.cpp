@@ -52,6 +52,7 @@ TEST_F(RingTest, NeverCreatedRingRefusesRequests)
 {
     EXPECT_FALSE(PutRequest(Read(0x25)));
     EXPECT_TRUE(RingEmpty());
+    EXPECT_EQ(RingRoom(), 0);
 }
 
 TEST_F(RingTest, EmptyRingGivesNothingAndStaysPut)
@@ -87,10 +88,13 @@ TEST_F(RingTest, PositionsWrapAroundTheHundredFiftyOneSlots)
     EXPECT_EQ(RingRead(), 400 % 151);
     EXPECT_EQ(RingWrite(), 400 % 151);
     // A full ring again after the wrap.
+    EXPECT_EQ(RingRoom(), 150);
     for (int i = 0; i < 150; ++i)
         ASSERT_TRUE(PutRequest(Read(1)));
+    EXPECT_EQ(RingRoom(), 0);
     EXPECT_FALSE(PutRequest(Read(1)));
     GetRequest();
+    EXPECT_EQ(RingRoom(), 1);
     EXPECT_TRUE(PutRequest(Read(2)));
 }
 

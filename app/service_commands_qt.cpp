@@ -1,0 +1,148 @@
+// The main window's service commands: the menu items and hidden buttons
+// that read and write clock registers, check the link, switch the exchange
+// and open the settings, parameters and About windows.
+#include "app/main_window.h"
+#include "app/service_commands.h"
+#include "config/busy_qt.h"
+#include "config/parameters_window.h"
+#include "config/settings_window.h"
+#include "dialogs/about_dialog.h"
+#include "link/exchange.h"
+#include "link/switch_master.h"
+#include "link/host.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace chronavel;
+
+namespace {
+
+constexpr uint8_t kRegMasterFlagsReg = 0x4D;
+
+void Tell(const std::string& text)
+{
+    if (!text.empty())
+        CurrentHost().ShowMessage(text);
+}
+
+} // namespace
+
+void TForm1::ConnectServiceCommands()
+{
+    connect(N5, &QAction::triggered, this, &TForm1::N5Click);
+    connect(N7, &QAction::triggered, this, &TForm1::N7Click);
+    connect(N8, &QAction::triggered, this, &TForm1::N8Click);
+    connect(N10, &QAction::triggered, this, &TForm1::N10Click);
+    connect(N11, &QAction::triggered, this, &TForm1::N11Click);
+    connect(N12, &QAction::triggered, this, &TForm1::N12Click);
+    connect(N20, &QAction::triggered, this, &TForm1::N20Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm1::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm1::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TForm1::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
+    connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
+    connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
+}
+
+void TForm1::N5Click()
+{
+    if (Form3)
+        Form3->exec();
+}
+
+void TForm1::N20Click()
+{
+    if (frmAbout)
+        frmAbout->exec();
+}
+
+void TForm1::N7Click()
+{
+    // The click has already toggled the mark.
+    N7->setChecked(ExchangeSwitch(N7->isChecked()));
+}
+
+void TForm1::N10Click()
+{
+    StopThread();
+}
+
+void TForm1::N11Click()
+{
+    StartExchangeOnce();
+}
+
+void TForm1::N12Click()
+{
+    StopExchangeAndClosePort();
+}
+
+void TForm1::N8Click()
+{
+    ReadAllSettings();
+}
+
+void TForm1::Button4Click()
+{
+    ReadAllSettings();
+}
+
+void TForm1::ReadAllSettings()
+{
+    const std::string why = chronavel::ReadAllSettings(Connection.TargetAddress);
+    if (!why.empty()) {
+        Tell(why);
+        return;
+    }
+    Timer3->start();
+}
+
+void TForm1::Timer3Timer()
+{
+    // The read has ended only when the last request is answered or given
+    // up, not merely taken from the ring: the window must show its answer.
+    if (!SettingsReadFinished()) {
+        // An exchange that has ended will never finish the read.
+        if (!ExchangeRunning())
+            Timer3->stop();
+        return;
+    }
+    Timer3->stop();
+    CurrentHost().ShowMessage(kSettingsReceivedMessage);
+    if (Form6 && !Closing())
+        Form6->exec();
+}
+
+void TForm1::Button2Click()
+{
+    Tell(QueueRegisterWrite(Connection.TargetAddress, kRegMasterFlagsReg, 0x00));
+}
+
+void TForm1::Button3Click()
+{
+    if (!Connected()) {
+        Tell(kNoConnectionMessage);
+        return;
+    }
+    SwitchMaster(Connection.TargetAddress, MasterActive.load() == 0);
+}
+
+void TForm1::Button5Click()
+{
+    StatusBar1->SetPanelText(0, QString::fromUtf8(kLinkDown));
+    const uint8_t target = Connection.TargetAddress;
+    if (target == 0xFF)
+        return;
+    bool up = false;
+    RunOffWindowThread([&up, target] { up = LinkCheck(target); });
+    if (up)
+        StatusBar1->SetPanelText(0, QString::fromUtf8(kLinkUp));
+}
+
+void TForm1::Button6Click()
+{
+    Tell(QueueRegisterRead(Connection.TargetAddress, Edit2->text().toStdString()));
+}

@@ -1,0 +1,47 @@
+#include "config/busy_qt.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+
+#include <atomic>
+#include <exception>
+#include <thread>
+
+namespace chronavel {
+
+namespace {
+
+int busy_depth = 0;  // window thread only
+
+}  // namespace
+
+void RunOffWindowThread(const std::function<void()>& work)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++busy_depth;
+    QEventLoop loop;
+    std::exception_ptr error;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        // Queued, so it is taken up by the loop below even when the work
+        // ended before the loop started.
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    });
+    // Paint, timers and the host's calls from other threads go on; keys,
+    // clicks and close requests wait until the work is done.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    --busy_depth;
+    QApplication::restoreOverrideCursor();
+    if (error)
+        std::rethrow_exception(error);
+}
+
+bool WindowThreadBusy() { return busy_depth > 0; }
+
+}  // namespace chronavel

@@ -1,0 +1,18 @@
+// Runs a blocking core call (register writes, a link check) on a worker
+// thread while the window thread waits for it: the window keeps repainting
+// and message boxes the call raises through the host still appear, but the
+// operator's input waits, as if the call ran on the window thread itself.
+#pragma once
+
+#include <functional>
+
+namespace chronavel {
+
+// Shows the busy cursor, runs work on a worker thread and returns when it has
+// ended. An exception from work is thrown again here.
+void RunOffWindowThread(const std::function<void()>& work);
+
+// True while RunOffWindowThread waits (windows refuse to close meanwhile).
+bool WindowThreadBusy();
+
+}  // namespace chronavel

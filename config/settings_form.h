@@ -1,0 +1,87 @@
+// What the remote settings window decides, without the window: which list
+// position, check box and time each bound control shows for the settings
+// variables, and what the controls give back on a save.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "config/registers.h"
+
+namespace chronavel {
+
+constexpr int kNoSelection = -1;
+constexpr int kTimePickers = 4;
+constexpr int kTemperatureLists = 3;
+
+// A time picker and the check box beside it.
+struct TimePicker {
+    int Hour = 0;
+    int Minute = 0;
+    bool Enabled = true;
+    bool Checked = false;
+};
+
+// Picker order: reduced brightness on, off, alarm 1, alarm 2.
+enum TimePickerIndex : int { kPickDimOn = 0, kPickDimOff = 1, kPickAlarm1 = 2, kPickAlarm2 = 3 };
+
+// The bound controls of the window. Lists hold positions, kNoSelection when
+// nothing is chosen; the flag registers one bit per check box.
+struct SettingsView {
+    std::array<int, kExpoCount> Expo{};                 // exposure lists, "-", "1".. (temperatures: units)
+    std::array<int, kTemperatureLists> TempFormat{};    // format digit of temperatures 1..3
+    int ClockAddr = 0;
+    int RegS6 = 0;
+    int RegSE = 0;
+    uint8_t MasterFlags = 0;
+    uint8_t OptionFlags = 0;
+    std::array<int, kFieldFormatCount> FieldFormat{};  // by field number
+    int TimeZone = 0;                                   // entry, (p - 24) / 2 hours
+    int Volume = 0;                                     // "10%" .. "100%"
+    int DimLevel = 0;
+    int NormLevel = 0;
+    std::array<TimePicker, kTimePickers> Times{};
+    int UpperLevel = 0;  // level + 99
+    int LowerLevel = 0;  // level + 99
+    int Correction = 0;  // correction + 59
+};
+
+// The controls as the window is created: the format lists on "0 нет", the
+// format digits on "0", "100%" for the volume and the normal level, "10%"
+// for the reduced level, pickers at 18:00, 09:00, 09:00, 18:00 with their
+// boxes clear, the exposure lists empty (they are built at each showing).
+SettingsView InitialSettingsView();
+
+// Default time-zone entry when the code read matches none: +3.0 hours.
+constexpr int kDefaultTimeZoneEntry = 30;
+
+// Sets every bound control of v from the settings variables. Pickers whose
+// pair is a valid time take it and get their box set; the others are
+// disabled with their box cleared and keep their time. Until the first save
+// of the run the level and correction lists show what the clock reported;
+// afterwards the positions chosen at that save.
+void StandFields(SettingsView& v);
+
+// Sets the settings variables and RegEdited from the controls. A list with
+// no selection and a disabled picker keep the value that was read, so a
+// save never carries a value the operator did not choose.
+void MakeRegisters(const SettingsView& v);
+
+// Whether any save happened in this run (the level and correction lists
+// then show the positions chosen at it).
+bool SavedInRun();
+// Back to "no save yet" (tests).
+void ResetSavedInRun();
+
+// The lists built in code.
+std::string AddressItem(int value);  // "$0A/10"
+std::string TimeZoneItem(int entry, const std::string& decimal_point);  // "-11.5", "13.0"
+
+// A save needs one addressed clock: every clock answers with its own
+// address, so writes to all of them would never be answered and would give
+// every clock the same address. Empty when the save may go ahead, else what
+// to tell the operator.
+std::string SaveRefusal(uint8_t target);
+
+}  // namespace chronavel

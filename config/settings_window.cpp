@@ -1,0 +1,670 @@
+#include "config/settings_window.h"
+
+#include <QCloseEvent>
+#include <QFont>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLocale>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "app/ini_file_chronavel.h"
+#include "config/busy_qt.h"
+#include "config/pictures_qt.h"
+#include "config/registers.h"
+#include "config/write_settings.h"
+#include "link/host.h"
+
+namespace chronavel {
+
+TForm6* Form6 = nullptr;
+
+namespace {
+
+constexpr int kWidth = 452;
+constexpr int kHeight = 316;
+constexpr int kPanelHeight = 41;
+constexpr int kSignalsTab = 2;
+
+const char* const kTemperatureHint = "0x: -0.1*C; 1x: -0.1*; 2x: _-0.1*; 3x: -01.5*; 4x: -01.5*; 5x -01*_";
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The windows' own small dialog font; where it is missing the font
+// machinery picks a sans font with Cyrillic of the same pixel size.
+QFont DialogFont()
+{
+    QFont f("MS Sans Serif");
+    f.setStyleHint(QFont::SansSerif);
+    f.setPixelSize(11);
+    return f;
+}
+
+QComboBox* NewList(QWidget* parent, const char* name, bool editable = false)
+{
+    auto* c = new QComboBox(parent);
+    c->setObjectName(name);
+    c->setEditable(editable);
+    if (editable)
+        c->setInsertPolicy(QComboBox::NoInsert);
+    c->setMaxVisibleItems(16);
+    return c;
+}
+
+QCheckBox* NewBox(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* b = new QCheckBox(caption, parent);
+    b->setObjectName(name);
+    return b;
+}
+
+QTimeEdit* NewPicker(QWidget* parent, const char* name, int hour)
+{
+    auto* p = new QTimeEdit(QTime(hour, 0), parent);
+    p->setObjectName(name);
+    p->setDisplayFormat("HH:mm");
+    return p;
+}
+
+QLabel* NewLabel(QWidget* parent, const QString& text)
+{
+    return new QLabel(text, parent);
+}
+
+// A page whose rows are label + control, top aligned.
+QGridLayout* PageGrid(QWidget* page)
+{
+    auto* g = new QGridLayout(page);
+    g->setContentsMargins(8, 6, 8, 6);
+    g->setHorizontalSpacing(8);
+    g->setVerticalSpacing(4);
+    return g;
+}
+
+void EndGrid(QGridLayout* g, int rows, int columns)
+{
+    g->setRowStretch(rows, 1);
+    g->setColumnStretch(columns, 1);
+}
+
+// The position of a list. An editable list whose text names none of its
+// items has none, like a list nothing was chosen in.
+int Position(const QComboBox* c)
+{
+    if (c->isEditable())
+        return c->findText(c->currentText(), Qt::MatchExactly);
+    return c->currentIndex();
+}
+
+void Select(QComboBox* c, int position)
+{
+    c->setCurrentIndex(position >= 0 && position < c->count() ? position : -1);
+    if (c->isEditable() && c->currentIndex() < 0)
+        c->setEditText(QString());
+}
+
+void FillPercent(QComboBox* c)
+{
+    for (int p = 0; p < kPercentEntries; ++p)
+        c->addItem(Q(PercentText(p)));
+}
+
+void FillNumbers(QComboBox* c, int from, int to)
+{
+    for (int n = from; n <= to; ++n)
+        c->addItem(QString::number(n));
+}
+
+}  // namespace
+
+TForm6::TForm6(QWidget* parent) : QDialog(parent)
+{
+    Form6 = this;
+    setObjectName("Form6");
+    setWindowTitle("Удаленная настройка часов");
+    setModal(true);
+    setFont(DialogFont());
+    resize(kWidth, kHeight);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    PageControl1 = new MultiLineTabs(this);
+    PageControl1->setObjectName("PageControl1");
+    outer->addWidget(PageControl1, 1);
+
+    PageControl1->addTab(BuildMainTab(), "Основные настройки");
+    PageControl1->addTab(BuildModeTab(), "Режим работы");
+    PageControl1->addTab(BuildSignalsTab(), "Сигналы");
+    PageControl1->addTab(BuildCorrectionTab(), "Коррекция");
+    PageControl1->addTab(BuildDevicesTab(), "Внешние устройства");
+    PageControl1->addTab(BuildBrightnessTab(), "Яркость");
+    PageControl1->addTab(BuildTimeTab(), "Время и дата");
+    PageControl1->addTab(BuildSensorsTab(), "Датчики");
+    PageControl1->addTab(BuildViewTab(), "Вид");
+    PageControl1->addTab(BuildOtherTab(), "Другое");
+    PageControl1->setCurrentIndex(kSignalsTab);
+    PageControl1->FlowFor(kWidth);
+
+    BuildPanel();
+    outer->addWidget(Panel1);
+
+    FormCreate();
+}
+
+QWidget* TForm6::BuildMainTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    g->addWidget(NewLabel(page, "Адрес Табло :"), 0, 0);
+    ComboBox50 = NewList(page, "ComboBox50", true);
+    g->addWidget(ComboBox50, 0, 1);
+    g->addWidget(NewLabel(page, "Скорость:"), 1, 0);
+    ComboBox11 = NewList(page, "ComboBox11", true);
+    ComboBox11->addItems({"9600", "115200"});
+    ComboBox11->setCurrentIndex(0);
+    g->addWidget(ComboBox11, 1, 1);
+    Button3 = new QPushButton("Мастер...", page);
+    Button3->setObjectName("Button3");
+    connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
+    g->addWidget(Button3, 2, 1, Qt::AlignLeft);
+    EndGrid(g, 3, 2);
+    return page;
+}
+
+QWidget* TForm6::BuildModeTab()
+{
+    auto* page = new QWidget;
+    auto* row = new QHBoxLayout(page);
+    row->setContentsMargins(8, 6, 8, 6);
+
+    auto* master = new QGroupBox("Получить с ведущих часов  ", page);
+    auto* m = new QVBoxLayout(master);
+    m->setSpacing(0);
+    m->setContentsMargins(8, 2, 8, 2);
+    CheckBox4 = NewBox(master, "CheckBox4", "Ведущий");
+    CheckBox5 = NewBox(master, "CheckBox5", "Время, дата");
+    CheckBox6 = NewBox(master, "CheckBox6", "Температура 1");
+    CheckBox7 = NewBox(master, "CheckBox7", "Температура 2");
+    CheckBox8 = NewBox(master, "CheckBox8", "Температура 3");
+    CheckBox9 = NewBox(master, "CheckBox9", "Давление");
+    CheckBox10 = NewBox(master, "CheckBox10", "Влажность");
+    CheckBox11 = NewBox(master, "CheckBox11", "Радиация");
+    for (QCheckBox* b : {CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10,
+                         CheckBox11})
+        m->addWidget(b);
+    m->addStretch(1);
+    row->addWidget(master, 1);
+
+    auto* mode = new QGroupBox("Режим работы", page);
+    auto* o = new QVBoxLayout(mode);
+    CheckBox35 = NewBox(mode, "CheckBox35", "115200/9600");
+    CheckBox36 = NewBox(mode, "CheckBox36", "Полный \"slave\"");
+    o->addWidget(CheckBox35);
+    o->addWidget(CheckBox36);
+    o->addStretch(1);
+    row->addWidget(mode, 1, Qt::AlignTop);
+    return page;
+}
+
+QWidget* TForm6::BuildSignalsTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    g->addWidget(NewLabel(page, "Громкость звучания :"), 0, 0);
+    ComboBox52 = NewList(page, "ComboBox52");
+    FillPercent(ComboBox52);
+    ComboBox52->setCurrentIndex(9);
+    g->addWidget(ComboBox52, 0, 1);
+
+    auto* signals_box = new QGroupBox("Сигналы:  ", page);
+    auto* s = new QVBoxLayout(signals_box);
+    s->setSpacing(0);
+    s->setContentsMargins(8, 2, 8, 2);
+    CheckBox29 = NewBox(signals_box, "CheckBox29", "Сигнал хх:00");
+    CheckBox30 = NewBox(signals_box, "CheckBox30", "Сигнал хх:15");
+    CheckBox31 = NewBox(signals_box, "CheckBox31", "Сигнал хх:30");
+    CheckBox32 = NewBox(signals_box, "CheckBox32", "Сигнал хх:45");
+    CheckBox33 = NewBox(signals_box, "CheckBox33", "Сигнал датчика радиации");
+    for (QCheckBox* b : {CheckBox29, CheckBox30, CheckBox31, CheckBox32, CheckBox33})
+        s->addWidget(b);
+    g->addWidget(signals_box, 1, 0);
+
+    auto* alarms = new QGroupBox("Будильники: ", page);
+    auto* a = new QGridLayout(alarms);
+    DateTimePicker3 = NewPicker(alarms, "DateTimePicker3", 9);
+    CheckBox12 = NewBox(alarms, "CheckBox12", QString());
+    DateTimePicker4 = NewPicker(alarms, "DateTimePicker4", 18);
+    CheckBox3 = NewBox(alarms, "CheckBox3", QString());
+    a->addWidget(NewLabel(alarms, "Мелодия 1:"), 0, 0);
+    a->addWidget(DateTimePicker3, 0, 1);
+    a->addWidget(CheckBox12, 0, 2);
+    a->addWidget(NewLabel(alarms, "Мелодия 2:"), 1, 0);
+    a->addWidget(DateTimePicker4, 1, 1);
+    a->addWidget(CheckBox3, 1, 2);
+    a->setRowStretch(2, 1);
+    g->addWidget(alarms, 1, 1, Qt::AlignTop);
+    EndGrid(g, 2, 2);
+    return page;
+}
+
+QWidget* TForm6::BuildCorrectionTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    g->addWidget(NewLabel(page, "Калибровочный коэффициент датчика давления: "), 0, 0);
+    ComboBox13 = NewList(page, "ComboBox13");
+    FillNumbers(ComboBox13, 0, 3);
+    ComboBox13->setCurrentIndex(3);
+    g->addWidget(ComboBox13, 0, 1);
+    g->addWidget(NewLabel(page, "Калибровочный коэффициент датчика радиации: "), 1, 0);
+    ComboBox14 = NewList(page, "ComboBox14");
+    FillNumbers(ComboBox14, 0, 3);
+    ComboBox14->setCurrentIndex(3);
+    g->addWidget(ComboBox14, 1, 1);
+    g->addWidget(NewLabel(page, "Суточная коррекция времени: "), 2, 0);
+    ComboBox57 = NewList(page, "ComboBox57");
+    g->addWidget(ComboBox57, 2, 1);
+    EndGrid(g, 3, 2);
+    return page;
+}
+
+QWidget* TForm6::BuildDevicesTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    g->addWidget(NewLabel(page, "Уровни срабатывания опронтов Температуры1:"), 0, 0, 1, 2);
+    g->addWidget(NewLabel(page, "Нижний уровень:"), 1, 0);
+    ComboBox56 = NewList(page, "ComboBox56");
+    g->addWidget(ComboBox56, 1, 1);
+    g->addWidget(NewLabel(page, "Верхний уровень:"), 2, 0);
+    ComboBox55 = NewList(page, "ComboBox55");
+    g->addWidget(ComboBox55, 2, 1);
+    EndGrid(g, 3, 2);
+    return page;
+}
+
+QWidget* TForm6::BuildBrightnessTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    DateTimePicker1 = NewPicker(page, "DateTimePicker1", 18);
+    CheckBox1 = NewBox(page, "CheckBox1", QString());
+    DateTimePicker2 = NewPicker(page, "DateTimePicker2", 9);
+    CheckBox2 = NewBox(page, "CheckBox2", QString());
+    g->addWidget(NewLabel(page, "Время включения пониженной яркости: "), 0, 0);
+    g->addWidget(DateTimePicker1, 0, 1);
+    g->addWidget(CheckBox1, 0, 2);
+    g->addWidget(NewLabel(page, "Время выключения пониженной яркости: "), 1, 0);
+    g->addWidget(DateTimePicker2, 1, 1);
+    g->addWidget(CheckBox2, 1, 2);
+    g->addWidget(NewLabel(page, "Уровень пониженной яркости: "), 2, 0);
+    ComboBox53 = NewList(page, "ComboBox53");
+    FillPercent(ComboBox53);
+    ComboBox53->setCurrentIndex(0);
+    g->addWidget(ComboBox53, 2, 1);
+    g->addWidget(NewLabel(page, "Уровень нормальной яркости: "), 3, 0);
+    ComboBox54 = NewList(page, "ComboBox54");
+    FillPercent(ComboBox54);
+    ComboBox54->setCurrentIndex(9);
+    g->addWidget(ComboBox54, 3, 1);
+    EndGrid(g, 4, 3);
+    return page;
+}
+
+QWidget* TForm6::BuildTimeTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    ComboBox1 = NewList(page, "ComboBox1");
+    ComboBox2 = NewList(page, "ComboBox2");
+    ComboBox3 = NewList(page, "ComboBox3");
+    g->addWidget(NewLabel(page, "Время экспозиции Времени:  . . ."), 0, 0);
+    g->addWidget(ComboBox1, 0, 1);
+    g->addWidget(NewLabel(page, "Время экспозиции Даты: . . . . . . "), 1, 0);
+    g->addWidget(ComboBox2, 1, 1);
+    g->addWidget(NewLabel(page, "Время экспозиции Года: . . . . . .  "), 2, 0);
+    g->addWidget(ComboBox3, 2, 1);
+    g->addWidget(NewLabel(page, "Часовой пояс:"), 3, 0);
+    ComboBox51 = NewList(page, "ComboBox51");
+    g->addWidget(ComboBox51, 3, 1);
+    // The caption stands left of the box.
+    CheckBox34 = NewBox(page, "CheckBox34", "Переход на летнее время: ");
+    CheckBox34->setLayoutDirection(Qt::RightToLeft);
+    g->addWidget(CheckBox34, 4, 0, Qt::AlignLeft);
+    EndGrid(g, 5, 2);
+    return page;
+}
+
+QWidget* TForm6::BuildSensorsTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    ComboBox4 = NewList(page, "ComboBox4");
+    ComboBox5 = NewList(page, "ComboBox5");
+    ComboBox6 = NewList(page, "ComboBox6");
+    ComboBox61 = NewList(page, "ComboBox61", true);
+    ComboBox62 = NewList(page, "ComboBox62", true);
+    ComboBox63 = NewList(page, "ComboBox63", true);
+    const struct {
+        const char* Caption;
+        QComboBox* Exposure;
+        QComboBox* Format;
+        const char* HintTail;
+    } temperatures[] = {{"Время экспозиции Температуры 1:", ComboBox4, ComboBox61, ""},
+                        {"Время экспозиции Температуры 2:", ComboBox5, ComboBox62, ""},
+                        {"Время экспозиции Температуры 3:", ComboBox6, ComboBox63, " вкл. изм. влаж."}};
+    int row = 0;
+    for (const auto& t : temperatures) {
+        QLabel* label = NewLabel(page, t.Caption);
+        label->setToolTip(QString(kTemperatureHint) + t.HintTail);
+        g->addWidget(label, row, 0);
+        g->addWidget(t.Exposure, row, 1);
+        g->addWidget(NewLabel(page, "Формат:"), row, 2);
+        FillNumbers(t.Format, 0, 5);
+        t.Format->setCurrentIndex(0);
+        t.Format->setMinimumContentsLength(2);
+        g->addWidget(t.Format, row, 3);
+        ++row;
+    }
+    ComboBox7 = NewList(page, "ComboBox7");
+    ComboBox8 = NewList(page, "ComboBox8");
+    ComboBox9 = NewList(page, "ComboBox9");
+    g->addWidget(NewLabel(page, "Время экспозиции Давления: "), row, 0);
+    g->addWidget(ComboBox7, row++, 1);
+    g->addWidget(NewLabel(page, "Время экспозиции Влажности: "), row, 0);
+    g->addWidget(ComboBox8, row++, 1);
+    g->addWidget(NewLabel(page, "Время экспозиции Радиации: "), row, 0);
+    g->addWidget(ComboBox9, row++, 1);
+    EndGrid(g, row, 4);
+    return page;
+}
+
+QWidget* TForm6::BuildViewTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    g->addWidget(NewLabel(page, "Основное поле . . . . . . . . "), 0, 0);
+    ComboBox10 = NewList(page, "ComboBox10");
+    g->addWidget(ComboBox10, 0, 1);
+
+    auto* extra = new QGroupBox("Дополнительные поля ", page);
+    auto* e = new QGridLayout(extra);
+    e->setVerticalSpacing(3);
+    ComboBox43 = NewList(extra, "ComboBox43");
+    ComboBox44 = NewList(extra, "ComboBox44");
+    ComboBox45 = NewList(extra, "ComboBox45");
+    ComboBox46 = NewList(extra, "ComboBox46");
+    ComboBox47 = NewList(extra, "ComboBox47");
+    ComboBox48 = NewList(extra, "ComboBox48");
+    ComboBox49 = NewList(extra, "ComboBox49");
+    const std::pair<const char*, QComboBox*> fields[] = {
+        {"Дата", ComboBox43},          {"Температура 1", ComboBox44}, {"Температура 2", ComboBox45},
+        {"Температура 3", ComboBox46}, {"Давление", ComboBox47},      {"Влажность", ComboBox48},
+        {"Радиация", ComboBox49}};
+    // Two columns of label + list, so the seven fit the page.
+    for (int i = 0; i < 7; ++i) {
+        const int r = i % 4, c = (i / 4) * 2;
+        e->addWidget(NewLabel(extra, fields[i].first), r, c);
+        e->addWidget(fields[i].second, r, c + 1);
+    }
+    g->addWidget(extra, 1, 0, 1, 3);
+
+    const auto lists = FormatLists();
+    for (int f = 0; f < kFieldFormatCount; ++f) {
+        for (const std::string& item : FormatItems(f))
+            lists[f]->addItem(Q(item));
+        lists[f]->setCurrentIndex(0);
+    }
+    EndGrid(g, 2, 2);
+    return page;
+}
+
+QWidget* TForm6::BuildOtherTab()
+{
+    auto* page = new QWidget;
+    auto* g = PageGrid(page);
+    g->addWidget(NewLabel(page, "Свободные регистры:"), 0, 0, 1, 2);
+    g->addWidget(NewLabel(page, "S6:"), 1, 0);
+    ComboBox58 = NewList(page, "ComboBox58");
+    g->addWidget(ComboBox58, 1, 1);
+    g->addWidget(NewLabel(page, "SE:"), 2, 0);
+    ComboBox60 = NewList(page, "ComboBox60");
+    g->addWidget(ComboBox60, 2, 1);
+    EndGrid(g, 3, 2);
+    return page;
+}
+
+void TForm6::BuildPanel()
+{
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setFixedHeight(kPanelHeight);
+    auto* row = new QHBoxLayout(Panel1);
+    row->setContentsMargins(6, 4, 8, 4);
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName("Image1");
+    Image1->setFixedSize(32, 32);
+    Image1->setPixmap(ClockPicture(32));
+    row->addWidget(Image1);
+    row->addStretch(1);
+    Button1 = new QPushButton("Сохранить", Panel1);
+    Button1->setObjectName("Button1");
+    Button2 = new QPushButton("Отмена", Panel1);
+    Button2->setObjectName("Button2");
+    row->addWidget(Button1);
+    row->addWidget(Button2);
+    connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm6::reject);
+}
+
+TForm6::~TForm6()
+{
+    if (Form6 == this)
+        Form6 = nullptr;
+}
+
+void TForm6::FormCreate()
+{
+    ComboBox51->clear();
+    const std::string point = QLocale::system().decimalPoint().toStdString();
+    for (int p = 0; p < kTimeZoneEntries; ++p)
+        ComboBox51->addItem(Q(TimeZoneItem(p, point)));
+    BuildTimeZoneCodes();
+
+    for (QComboBox* c : {ComboBox50, ComboBox58, ComboBox60}) {
+        c->clear();
+        for (int n = 0; n <= 255; ++n)
+            c->addItem(Q(AddressItem(n)));
+        Select(c, -1);
+    }
+    for (QComboBox* c : {ComboBox55, ComboBox56}) {
+        c->clear();
+        FillNumbers(c, -99, 99);
+    }
+    ComboBox57->clear();
+    FillNumbers(ComboBox57, -59, 59);
+    // Lists built in code start with nothing chosen; the showing chooses.
+    for (QComboBox* c : {ComboBox51, ComboBox55, ComboBox56, ComboBox57})
+        Select(c, -1);
+}
+
+void TForm6::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TForm6::FormShow()
+{
+    TakeImageSnapshot();
+    Stand_fields();
+}
+
+void TForm6::Stand_fields()
+{
+    const auto lists = ExpoLists();
+    for (int i = 0; i < kExpoCount; ++i) {
+        QComboBox* c = lists[i];
+        const bool temperature = i >= 3 && i <= 5;
+        c->clear();
+        c->addItem("-");
+        FillNumbers(c, 1, temperature ? 9 : 49);
+    }
+    SettingsView v = ReadView();
+    StandFields(v);
+    WriteView(v);
+}
+
+void TForm6::MakeRegistrs() { MakeRegisters(ReadView()); }
+
+int TForm6::CountPos(int field, int value, bool to_code) { return chronavel::CountPos(field, value, to_code); }
+
+SettingsView TForm6::ReadView() const
+{
+    SettingsView v;
+    const auto expo = ExpoLists();
+    for (int i = 0; i < kExpoCount; ++i)
+        v.Expo[i] = Position(expo[i]);
+    const auto digits = FormatDigitLists();
+    for (int t = 0; t < kTemperatureLists; ++t)
+        v.TempFormat[t] = Position(digits[t]);
+    v.ClockAddr = Position(ComboBox50);
+    v.RegS6 = Position(ComboBox58);
+    v.RegSE = Position(ComboBox60);
+    const auto master = MasterBoxes();
+    const auto option = OptionBoxes();
+    for (int b = 0; b < 8; ++b) {
+        v.MasterFlags = WithFlag(v.MasterFlags, MasterFlagBits()[b].Mask, master[b]->isChecked());
+        v.OptionFlags = WithFlag(v.OptionFlags, OptionFlagBits()[b].Mask, option[b]->isChecked());
+    }
+    const auto formats = FormatLists();
+    for (int f = 0; f < kFieldFormatCount; ++f)
+        v.FieldFormat[f] = Position(formats[f]);
+    v.TimeZone = Position(ComboBox51);
+    v.Volume = Position(ComboBox52);
+    v.DimLevel = Position(ComboBox53);
+    v.NormLevel = Position(ComboBox54);
+    const auto pickers = Pickers();
+    const auto boxes = PickerBoxes();
+    for (int t = 0; t < kTimePickers; ++t) {
+        const QTime time = pickers[t]->time();
+        v.Times[t] = {time.hour(), time.minute(), pickers[t]->isEnabled(), boxes[t]->isChecked()};
+    }
+    v.UpperLevel = Position(ComboBox55);
+    v.LowerLevel = Position(ComboBox56);
+    v.Correction = Position(ComboBox57);
+    return v;
+}
+
+void TForm6::WriteView(const SettingsView& v)
+{
+    const auto expo = ExpoLists();
+    for (int i = 0; i < kExpoCount; ++i)
+        Select(expo[i], v.Expo[i]);
+    const auto digits = FormatDigitLists();
+    for (int t = 0; t < kTemperatureLists; ++t)
+        Select(digits[t], v.TempFormat[t]);
+    Select(ComboBox50, v.ClockAddr);
+    Select(ComboBox58, v.RegS6);
+    Select(ComboBox60, v.RegSE);
+    const auto master = MasterBoxes();
+    const auto option = OptionBoxes();
+    for (int b = 0; b < 8; ++b) {
+        master[b]->setChecked(HasFlag(v.MasterFlags, MasterFlagBits()[b].Mask));
+        option[b]->setChecked(HasFlag(v.OptionFlags, OptionFlagBits()[b].Mask));
+    }
+    const auto formats = FormatLists();
+    for (int f = 0; f < kFieldFormatCount; ++f)
+        Select(formats[f], v.FieldFormat[f]);
+    Select(ComboBox51, v.TimeZone);
+    Select(ComboBox52, v.Volume);
+    Select(ComboBox53, v.DimLevel);
+    Select(ComboBox54, v.NormLevel);
+    const auto pickers = Pickers();
+    const auto boxes = PickerBoxes();
+    for (int t = 0; t < kTimePickers; ++t) {
+        pickers[t]->setTime(QTime(v.Times[t].Hour, v.Times[t].Minute));
+        pickers[t]->setEnabled(v.Times[t].Enabled);
+        boxes[t]->setChecked(v.Times[t].Checked);
+    }
+    Select(ComboBox55, v.UpperLevel);
+    Select(ComboBox56, v.LowerLevel);
+    Select(ComboBox57, v.Correction);
+}
+
+void TForm6::Button1Click()
+{
+    if (saving_)
+        return;
+    const uint8_t target = Connection.TargetAddress;
+    if (const std::string why = SaveRefusal(target); !why.empty()) {
+        CurrentHost().ShowMessage(why);
+        return;  // nothing converted or sent; the operator's changes stay
+    }
+    MakeRegistrs();
+    saving_ = true;
+    try {
+        RunOffWindowThread([target] { WriteSettings(target); });
+    } catch (const std::exception& e) {
+        CurrentHost().ShowMessage(e.what());
+    }
+    saving_ = false;
+    accept();
+}
+
+void TForm6::Button3Click() {}
+
+void TForm6::closeEvent(QCloseEvent* event)
+{
+    if (saving_) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TForm6::reject()
+{
+    if (!saving_)
+        QDialog::reject();
+}
+
+std::array<QComboBox*, kExpoCount> TForm6::ExpoLists() const
+{
+    return {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5,
+            ComboBox6, ComboBox7, ComboBox8, ComboBox9};
+}
+
+std::array<QComboBox*, kFieldFormatCount> TForm6::FormatLists() const
+{
+    return {ComboBox10, ComboBox44, ComboBox45, ComboBox46, ComboBox47, ComboBox48, ComboBox49, ComboBox43};
+}
+
+std::array<QComboBox*, kTemperatureLists> TForm6::FormatDigitLists() const
+{
+    return {ComboBox61, ComboBox62, ComboBox63};
+}
+
+std::array<QTimeEdit*, kTimePickers> TForm6::Pickers() const
+{
+    return {DateTimePicker1, DateTimePicker2, DateTimePicker3, DateTimePicker4};
+}
+
+std::array<QCheckBox*, kTimePickers> TForm6::PickerBoxes() const
+{
+    return {CheckBox1, CheckBox2, CheckBox12, CheckBox3};
+}
+
+std::array<QCheckBox*, 8> TForm6::MasterBoxes() const
+{
+    return {CheckBox4, CheckBox11, CheckBox10, CheckBox9, CheckBox8, CheckBox7, CheckBox6, CheckBox5};
+}
+
+std::array<QCheckBox*, 8> TForm6::OptionBoxes() const
+{
+    return {CheckBox29, CheckBox30, CheckBox31, CheckBox32, CheckBox33, CheckBox34, CheckBox35, CheckBox36};
+}
+
+}  // namespace chronavel

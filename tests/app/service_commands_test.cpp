@@ -1,0 +1,156 @@
+#include "app/service_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "config/registers.h"
+#include "link/engine_fixture.h"
+
+namespace chronavel::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+class ServiceCommandsTest : public EngineTest {
+protected:
+    // An exchange thread whose passes nobody runs: the queue exists and
+    // what was put into it stays there.
+    void Connect() { ExchangeThread.Set(TNewThread::CreateManual()); }
+
+    static std::vector<TRequestRec> Queued()
+    {
+        std::vector<TRequestRec> out;
+        while (!RingEmpty())
+            out.push_back(GetRequest());
+        return out;
+    }
+};
+
+TEST_F(ServiceCommandsTest, WithoutAnExchangeThreadNothingIsQueuedAndTheOperatorIsTold)
+{
+    CreateRing(kRingRequests);  // a ring left behind by an ended thread
+    EXPECT_EQ(ReadAllSettings(1), kNoConnectionMessage);
+    EXPECT_EQ(QueueRegisterWrite(1, 0x4D, 0), kNoConnectionMessage);
+    EXPECT_EQ(QueueRegisterRead(1, "4D"), kNoConnectionMessage);
+    EXPECT_TRUE(RingEmpty());
+
+    // A thread with no port to talk through is no connection either.
+    Connect();
+    PortHandle.Set(nullptr);
+    EXPECT_EQ(ReadAllSettings(1), kNoConnectionMessage);
+    EXPECT_TRUE(RingEmpty());
+}
+
+TEST_F(ServiceCommandsTest, ReadAllQueuesTheWholeBatchInOrderOrNothing)
+{
+    Connect();
+    ASSERT_EQ(ReadAllSettings(0x05), "");
+    const auto q = Queued();
+    ASSERT_EQ(q.size(), 71u);
+    EXPECT_EQ(q.front().Param1, 0x25);
+    EXPECT_EQ(q.back().Param1, 0xFF);
+    for (size_t i = 0; i < q.size(); ++i) {
+        EXPECT_EQ(q[i].Param1, ReadBatchRegisters()[i]);
+        EXPECT_EQ(q[i].Addr, 0x05);
+        EXPECT_EQ(q[i].Cmd, 0x74);
+        EXPECT_EQ(q[i].Param2, 0);
+        EXPECT_EQ(q[i].Retries, 3);
+        EXPECT_EQ(q[i].Interval, 3000);
+        EXPECT_EQ(q[i].ReplyMode, 2);
+    }
+
+    // Room for 70 only: the batch is refused whole.
+    for (int i = 0; i < 80; ++i)
+        ASSERT_TRUE(PutRequest(StandardRequest(5, 0x74, 0x4D, 0)));
+    EXPECT_EQ(ReadAllSettings(0x05), kQueueFullMessage);
+    EXPECT_EQ(Queued().size(), 80u);
+}
+
+TEST_F(ServiceCommandsTest, RegisterReadTakesTheLowByteOfAHexadecimalNumber)
+{
+    Connect();
+    const struct {
+        const char* Text;
+        int Register;  // -1: refused
+    } cases[] = {{"1", 0x01}, {"4D", 0x4D}, {"4d", 0x4D}, {"1FF", 0xFF}, {" E0 ", 0xE0},
+                 {"FFFFFFFF", 0xFF}, {"zz", -1}, {"", -1}, {"$4D", -1}, {"-1", -1},
+                 {"4 D", -1}, {"100000000", -1}};
+    for (const auto& c : cases) {
+        const std::string said = QueueRegisterRead(2, c.Text);
+        const auto q = Queued();
+        if (c.Register < 0) {
+            EXPECT_EQ(said, NotHexMessage(c.Text)) << c.Text;
+            EXPECT_TRUE(q.empty()) << c.Text;
+            continue;
+        }
+        EXPECT_EQ(said, "") << c.Text;
+        ASSERT_EQ(q.size(), 1u) << c.Text;
+        EXPECT_EQ(q[0].Cmd, 0x74);
+        EXPECT_EQ(q[0].Param1, c.Register) << c.Text;
+        EXPECT_EQ(q[0].Addr, 2);
+    }
+}
+
+TEST_F(ServiceCommandsTest, RegisterWriteForgetsAnEarlierLinkFailure)
+{
+    Connect();
+    NoAnswer.store(1);
+    ASSERT_EQ(QueueRegisterWrite(3, 0x4D, 0x00), "");
+    EXPECT_EQ(NoAnswer.load(), 0);
+    const auto q = Queued();
+    ASSERT_EQ(q.size(), 1u);
+    EXPECT_EQ(q[0].Cmd, 0x72);
+    EXPECT_EQ(q[0].Param1, 0x4D);
+    EXPECT_EQ(q[0].Param2, 0x00);
+}
+
+TEST_F(ServiceCommandsTest, LinkCheck)
+{
+    port->on_write = [this](const Bytes& w) { port->Feed(ReplyFrame(w[3], 0, w[4], w[5], w[6])); };
+    EXPECT_FALSE(LinkCheck(0xFF));
+    EXPECT_EQ(port->WriteCount(), 0u) << "all clocks: nothing sent";
+
+    EXPECT_TRUE(LinkCheck(0x04));
+    ASSERT_EQ(port->WriteCount(), 1u);
+    EXPECT_EQ(port->Writes()[0][4], 0x80);
+
+    // A master on the line: nothing sent, the verdict is what was left.
+    MasterActive.store(1);
+    NoAnswer.store(1);
+    EXPECT_FALSE(LinkCheck(0x04));
+    NoAnswer.store(0);
+    EXPECT_TRUE(LinkCheck(0x04));
+    EXPECT_EQ(port->WriteCount(), 1u);
+    EXPECT_TRUE(host.Messages().empty()) << "silent";
+}
+
+TEST_F(ServiceCommandsTest, ExchangeSwitchNeverStartsASecondThread)
+{
+    EXPECT_TRUE(ExchangeSwitch(true));
+    const auto first = ExchangeThread.Get();
+    ASSERT_TRUE(first && first->Running());
+    EXPECT_TRUE(ExchangeSwitch(true));
+    EXPECT_EQ(ExchangeThread.Get(), first);
+
+    EXPECT_FALSE(ExchangeSwitch(false));
+    EXPECT_TRUE(first->WaitEnded(5s));
+
+    PortHandle.Set(nullptr);
+    EXPECT_FALSE(ExchangeSwitch(true)) << "no port: the mark goes again";
+    EXPECT_EQ(ExchangeThread.Get(), first);
+
+    StartExchangeOnce();
+    EXPECT_EQ(ExchangeThread.Get(), first) << "one was started in this run";
+    ResetExchangeState();
+    StartExchangeOnce();
+    ASSERT_NE(ExchangeThread.Get(), nullptr);
+    EXPECT_NE(ExchangeThread.Get(), first);
+    StopExchangeAndClosePort();
+    EXPECT_TRUE(ExchangeThread.Get()->WaitEnded(5s));
+}
+
+}  // namespace
+}  // namespace chronavel::test

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace chronavel {
 
@@ -29,5 +30,20 @@ using SearchProgress = std::function<void(uint8_t candidate)>;
 // it was before the search: a silent address is not a failed link.
 uint8_t SearchMaster(int speed, const SearchProgress& progress = {},
                      const std::atomic<bool>* cancel = nullptr);
+
+// One clock that answered the census: its address, and whether it reports
+// itself as master (bit 7 of its master-flags register).
+struct CensusEntry {
+    uint8_t Addr = 0;
+    bool Master = false;
+    bool operator==(const CensusEntry&) const = default;
+};
+
+// Probes every address 1..254 on the open port with the search's fast probe
+// and lists the clocks that answered, in address order. Stops early when
+// cancel is set (the list then holds what answered so far). NoAnswer and
+// MasterAddress are left as they were.
+std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = {},
+                                    const std::atomic<bool>* cancel = nullptr);
 
 } // namespace chronavel

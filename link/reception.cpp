@@ -121,6 +121,7 @@ bool HuntFrame(const HuntOptions& options)
         read_error_shown.store(false);
     SetHeader(ReplyHeader{});
     Reception.EmptyReads.store(0);
+    Reception.HuntBytes.store(0);
 
     uint8_t window[8] = {};
     int i = 0;
@@ -134,6 +135,7 @@ bool HuntFrame(const HuntOptions& options)
             break;
         if (got == 0)
             continue;
+        Reception.HuntBytes.fetch_add(1);
         if (i > 7) {
             std::memmove(window, window + 1, 7);
             i = 7;
@@ -188,6 +190,7 @@ void ResetReception()
         Reception.BytesRead.store(0);
     }
     Reception.EmptyReads.store(0);
+    Reception.HuntBytes.store(0);
     SetHeader(ReplyHeader{});
     read_error_shown.store(false);
 }

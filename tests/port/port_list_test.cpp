@@ -227,45 +227,6 @@ TEST_F(PortListTest, PlaceholderIsToldByTheUartTypeAlone)
     }
 }
 
-// The probe on real nodes: a node that opens and names a UART type is a
-// port; one the driver refuses to open (no UART behind it) is a
-// placeholder; one that is not there at all is not the driver's to judge.
-TEST(PlaceholderProbe, WhatCountsAsAPlaceholder)
-{
-    TempDir tmp;
-    // A socket node: opening it fails with ENXIO, as a port with no device.
-    const std::string socket_path = (tmp.path() / "sock").string();
-    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    ASSERT_GE(sock, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket_path.c_str());
-    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    // A pseudo-terminal whose slave is still locked: opening it fails with EIO.
-    const int locked = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(locked, 0);
-    ASSERT_EQ(::grantpt(locked), 0);
-    const std::string locked_slave = ::ptsname(locked);
-    // A working pseudo-terminal: opens, but is no UART the driver describes.
-    int master = -1, slave = -1;
-    char name[128] = {};
-    ASSERT_EQ(::openpty(&master, &slave, name, nullptr, nullptr), 0);
-
-    const std::vector<std::pair<std::string, bool>> cases = {
-        {socket_path, true},
-        {locked_slave, true},
-        {name, false},
-        {"/dev/null", false},
-        {(tmp.path() / "missing").string(), false},
-    };
-    for (const auto& [path, placeholder] : cases)
-        EXPECT_EQ(platform::Is8250Placeholder(path), placeholder) << path;
-    ::close(slave);
-    ::close(master);
-    ::close(locked);
-    ::close(sock);
-}
-
 TEST_F(PortListTest, NaturalOrder)
 {
     for (int i : {10, 2, 1, 0, 33})

@@ -547,6 +547,11 @@ TEST(CtlDaemon, SyncsRepeatedlyAndSurvivesTheLineGoingAway)
     const size_t before = sim->FramesReceived(0x70);
     ASSERT_TRUE(WaitUntil([&] { return sim->FramesReceived(0x70) >= before + 2; }, 15000))
         << d.ErrSoFar();
+    // A frame the line took is logged once its answer is back: wait for the
+    // log, not the line, before stopping.
+    ASSERT_TRUE(
+        WaitUntil([&] { return Count(d.ErrSoFar(), "sync 0x01: answered") >= 4; }, 15000))
+        << d.ErrSoFar();
 
     d.Signal(SIGTERM);
     const CtlResult r = d.Wait(10000);

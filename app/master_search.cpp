@@ -84,7 +84,8 @@ uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomi
 }
 
 std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress,
-                                    const std::atomic<bool>* cancel)
+                                    const std::atomic<bool>* cancel,
+                                    const std::vector<uint8_t>& expected)
 {
     const SyncPatience patience = ProbePatience(speed);
     const uint8_t no_answer_before = NoAnswer.load();
@@ -95,7 +96,10 @@ std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress,
         const auto candidate = static_cast<uint8_t>(a);
         if (progress)
             progress(candidate);
-        if (const auto master = Probe(candidate, patience))
+        auto master = Probe(candidate, patience);
+        if (!master && std::find(expected.begin(), expected.end(), candidate) != expected.end())
+            master = Probe(candidate, SyncPatience{});
+        if (master)
             found.push_back({candidate, *master});
     }
     NoAnswer.store(no_answer_before);

@@ -40,10 +40,14 @@ struct CensusEntry {
 };
 
 // Probes every address 1..254 on the open port with the search's fast probe
-// and lists the clocks that answered, in address order. Stops early when
-// cancel is set (the list then holds what answered so far). NoAnswer and
-// MasterAddress are left as they were.
+// and lists the clocks that answered, in address order. An address in
+// expected (a clock that answered before) that misses the fast probe gets
+// a second, patient one (the transaction's usual ten read time-outs), so a
+// clock answering a little late, or a PC busy for a moment, is not taken
+// for a silent clock. Stops early when cancel is set (the list then holds
+// what answered so far). NoAnswer and MasterAddress are left as they were.
 std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = {},
-                                    const std::atomic<bool>* cancel = nullptr);
+                                    const std::atomic<bool>* cancel = nullptr,
+                                    const std::vector<uint8_t>& expected = {});
 
 } // namespace chronavel

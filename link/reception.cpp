@@ -1,8 +1,8 @@
 #include "link/reception.h"
 
 #include "link/exchange.h"
-#include "link/host_call.h"
 #include "link/frames.h"
+#include "link/host_call.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"

@@ -160,11 +160,11 @@ int main(int argc, char** argv)
             const std::set<int> now = ReadSilenceFile(silence_file);
             if (now != silenced) {
                 for (uint8_t c : opt.clocks) {
-                    chronavel::sim::Faults f = opt.faults;
+                    chronavel::sim::Faults clock_faults = opt.faults;
                     for (int q : silent_clocks)
-                        f.silent = f.silent || q == c;
-                    f.silent = f.silent || now.contains(c);
-                    sim.SetFaults(c, f);
+                        clock_faults.silent = clock_faults.silent || q == c;
+                    clock_faults.silent = clock_faults.silent || now.contains(c);
+                    sim.SetFaults(c, clock_faults);
                 }
                 silenced = now;
             }

@@ -66,7 +66,8 @@ std::vector<std::string> Supervision::TakeCensus(const std::vector<CensusEntry>&
             lines.push_back("clock " + Hex2(addr) + " answers again after " +
                             Duration(now - rec.LastAnswer.value_or(now)) + " silent");
         if (!added && rec.Master != master)
-            lines.push_back("clock " + Hex2(addr) + (master ? " is master now" : " is no longer master"));
+            lines.push_back("clock " + Hex2(addr) +
+                            (master ? " is master now" : " is no longer master"));
         rec.Master = master;
         rec.Answering = true;
         rec.LastAnswer = now;
@@ -99,6 +100,14 @@ int Supervision::Answering() const
     return n;
 }
 
+std::vector<uint8_t> Supervision::Known() const
+{
+    std::vector<uint8_t> out;
+    for (const auto& [addr, rec] : clocks_)
+        out.push_back(addr);
+    return out;
+}
+
 std::vector<uint8_t> Supervision::Silent() const
 {
     std::vector<uint8_t> out;
@@ -117,7 +126,8 @@ nlohmann::json Supervision::Json(const std::string& port, std::time_t now) const
                         {"answering", rec.Answering},
                         {"last_answer", TimeOrNull(rec.LastAnswer)},
                         {"last_sync", TimeOrNull(rec.LastSync)}});
-    return {{"port", port}, {"updated", UtcText(now)}, {"answering", Answering()}, {"clocks", list}};
+    return {
+        {"port", port}, {"updated", UtcText(now)}, {"answering", Answering()}, {"clocks", list}};
 }
 
 std::string UtcText(std::time_t t)

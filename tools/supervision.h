@@ -34,6 +34,8 @@ public:
     void Synced(uint8_t addr, bool answered, std::time_t now);
 
     int Answering() const;
+    // Every clock that has ever answered.
+    std::vector<uint8_t> Known() const;
     std::vector<uint8_t> Silent() const;
     const std::map<uint8_t, ClockRecord>& Clocks() const { return clocks_; }
 

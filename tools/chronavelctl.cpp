@@ -2,13 +2,13 @@
 // shell or a service, over the same core as the windows.
 #include "tools/args.h"
 #include "tools/commands.h"
-
 #include "tools/line.h"
+#include "tools/source_state.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
-#include <exception>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -129,6 +129,7 @@ int main(int argc, char** argv)
     std::string daemon_count;
     bool show_display = false;
     bool supervise = false;
+    bool require_synced = false;
     std::string state_file;
     auto* daemon = app.add_subcommand("daemon", "Keep the clocks in time until stopped");
     AddPort(*daemon, daemon_args);
@@ -139,8 +140,11 @@ int main(int argc, char** argv)
     daemon->add_flag("--supervise", supervise,
                      "Take a census of the line at start and before each sync; log clocks "
                      "that stop answering and come back");
-    daemon->add_option("--state-file", state_file,
-                       "With --supervise: keep the clocks' state in this JSON file")
+    daemon->add_flag("--require-synced", require_synced,
+                     "Skip the syncs while the PC's own clock is not synchronised");
+    daemon
+        ->add_option("--state-file", state_file,
+                     "With --supervise: keep the clocks' state in this JSON file")
         ->needs("--supervise");
     // For tests: a shorter period, a shorter reconnect interval, a bounded run.
     daemon->add_option("--period-seconds", period_seconds)->group("");
@@ -169,6 +173,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "Run with --help for more information.\n");
         return kExitUsage;
     }
+
+    InstallClockSyncOverride();
 
     auto dispatch = [&]() -> int {
         if (*ports)
@@ -221,6 +227,7 @@ int main(int argc, char** argv)
             d.ShowDisplay = show_display;
             d.Supervise = supervise;
             d.StateFile = state_file;
+            d.RequireSynced = require_synced;
             return RunDaemon(MakeLine(daemon_args), d);
         }
         return kExitUsage;

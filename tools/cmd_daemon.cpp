@@ -1,11 +1,13 @@
 // chronavelctl daemon: the clocks kept in time, one synchronisation at start
 // and one per period, through a port that may come and go.
 #include "app/master_search.h"
+#include "app/time_source.h"
 #include "app/time_sync.h"
 #include "tools/commands.h"
 #include "tools/display_output.h"
 #include "tools/line.h"
 #include "tools/notify.h"
+#include "tools/source_state.h"
 #include "tools/supervision.h"
 #include "tools/tool_host.h"
 #include "tools/tracker.h"
@@ -52,6 +54,7 @@ SyncResult SyncOnce(Line& line, uint8_t addr)
     case WaitEnd::kPortLost:
         return SyncResult::kPortLost;
     case WaitEnd::kDone:
+    case WaitEnd::kGivenUp: // not asked for: the failure is counted below
         break;
     }
     return Counts().Failed > before.Failed ? SyncResult::kNoAnswer : SyncResult::kAnswered;
@@ -61,8 +64,7 @@ SyncResult SyncOnce(Line& line, uint8_t addr)
 // service manager's status line.
 class Supervisor {
 public:
-    Supervisor(const LineOptions& line, const DaemonOptions& daemon)
-        : line_(line), daemon_(daemon)
+    Supervisor(const LineOptions& line, const DaemonOptions& daemon) : line_(line), daemon_(daemon)
     {
     }
 
@@ -80,7 +82,7 @@ public:
                 if (StopRequested.load() || line.Lost())
                     stop.store(true);
             },
-            &stop);
+            &stop, state_.Known());
         if (stop.load())
             return false;
         last_duration_ = Clock::now() - started;
@@ -118,15 +120,24 @@ public:
         return text;
     }
 
+    // The PC's clock as the time source; in the state file and the status
+    // line from the next Publish on.
+    void SetSource(const platform::ClockSync& source) { source_ = source; }
+
     void Publish()
     {
         const int n = state_.Answering();
+        const bool unsynced = source_.State == platform::ClockSyncState::kUnsynchronised;
         NotifyServiceManager("STATUS=" + std::to_string(n) + " clock" + (n == 1 ? "" : "s") +
-                             " answering on " + line_.Port);
+                             " answering on " + line_.Port +
+                             (unsynced ? "; the PC's clock is not synchronised" : ""));
         if (daemon_.StateFile.empty())
             return;
-        const std::string error = WriteFileAtomically(
-            daemon_.StateFile, state_.Json(line_.Port, std::time(nullptr)).dump(2) + "\n");
+        nlohmann::json state = state_.Json(line_.Port, std::time(nullptr));
+        state["source"] = {{"state", TimeSourceKey(source_.State)},
+                           {"max_error_us", source_.MaxErrorUs ? nlohmann::json(*source_.MaxErrorUs)
+                                                               : nlohmann::json(nullptr)}};
+        const std::string error = WriteFileAtomically(daemon_.StateFile, state.dump(2) + "\n");
         // Said once per spell of failures, not at every census.
         if (!error.empty() && !state_error_)
             Say(Stamp() + " state file not written: " + error);
@@ -139,6 +150,7 @@ private:
     const LineOptions& line_;
     const DaemonOptions& daemon_;
     Supervision state_;
+    platform::ClockSync source_;
     Clock::duration last_duration_{};
     bool state_error_ = false;
 };
@@ -176,8 +188,35 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
 
     Say(Stamp() + " keeping clock " + AddrText(options.Addr) + " on " + port + " in time, every " +
         std::to_string(daemon.PeriodSeconds) + " s" +
-        (daemon.Supervise ? ", with a census of the line before each sync" : ""));
+        (daemon.Supervise ? ", with a census of the line before each sync" : "") +
+        (daemon.RequireSynced ? ", while the PC's clock is synchronised" : ""));
+    // The PC's clock, said at start (the one warning when unsynchronised)
+    // and again at every change between synchronised and not.
+    platform::ClockSync source = platform::QueryClockSync();
+    Say(Stamp() + " " +
+        (source.State == platform::ClockSyncState::kUnsynchronised
+             ? UnsynchronisedWarning(source)
+             : "PC clock: " + TimeSourceWords(source)));
+    supervisor.SetSource(source);
+    bool skipped = false; // a sync was skipped for the PC's clock
     while (!StopRequested.load()) {
+        if (const platform::ClockSync now = platform::QueryClockSync(); now.State != source.State) {
+            Say(Stamp() + " PC clock: " + TimeSourceWords(now) + ", was " +
+                TimeSourceKey(source.State));
+            // The clocks missed a sync for it: they get one now.
+            if (skipped && SyncMayProceed(now.State, daemon.RequireSynced)) {
+                next_sync = Clock::now();
+                census_done = false;
+                skipped = false;
+            }
+            source = now;
+            supervisor.SetSource(source);
+            if (supervisor.On())
+                supervisor.Publish();
+        } else {
+            source = now;
+            supervisor.SetSource(source);
+        }
         if (!line.IsOpen()) {
             if (line.Open(down) != kExitOk) {
                 if (!down)
@@ -198,6 +237,17 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             census_done = supervisor.Census(line);
         if (StopRequested.load())
             break;
+        if (Clock::now() >= next_sync && !line.Lost() &&
+            !SyncMayProceed(source.State, daemon.RequireSynced)) {
+            Say(Stamp() + " sync " + AddrText(options.Addr) +
+                ": skipped, the PC's clock is not synchronised");
+            skipped = true;
+            census_done = false;
+            ++syncs;
+            next_sync = Clock::now() + period;
+            if (daemon.Count > 0 && syncs >= daemon.Count)
+                break;
+        }
         if (Clock::now() >= next_sync && !line.Lost()) {
             const auto started = Clock::now();
             const SyncResult r = SyncOnce(line, options.Addr);
@@ -205,11 +255,11 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                 break;
             if (r != SyncResult::kPortLost) {
                 const bool answered = r == SyncResult::kAnswered;
-                const std::string outcome = supervisor.On()
-                                                ? supervisor.Judge(answered)
-                                                : (answered ? "answered" : "no answer");
+                const std::string outcome = supervisor.On() ? supervisor.Judge(answered)
+                                                            : (answered ? "answered" : "no answer");
                 Say(Stamp() + " sync " + AddrText(options.Addr) + ": " + outcome);
                 census_done = false;
+                skipped = false;
                 ++syncs;
                 next_sync = started + period;
                 if (daemon.Count > 0 && syncs >= daemon.Count)

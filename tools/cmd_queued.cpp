@@ -8,6 +8,7 @@
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/read_all_output.h"
+#include "tools/source_state.h"
 #include "tools/tool_host.h"
 #include "tools/tracker.h"
 
@@ -136,6 +137,10 @@ int RunSync(const LineOptions& options)
     Line line(options, host);
     if (const int rc = OpenWithExchange(line); rc != kExitOk)
         return rc;
+    // The operator decides: the clocks get the time all the same.
+    if (const platform::ClockSync source = platform::QueryClockSync();
+        source.State == platform::ClockSyncState::kUnsynchronised)
+        Say("chronavelctl: " + UnsynchronisedWarning(source));
     ClearTracker();
     const int before = Counts().Failed;
     NoAnswer.store(0);

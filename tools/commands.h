@@ -39,8 +39,9 @@ struct DaemonOptions {
     int RetrySeconds = 10;
     bool ShowDisplay = false;
     int Count = 0; // stop after this many syncs (0: never); for tests
-    bool Supervise = false;  // census of the line before each sync
-    std::string StateFile;   // JSON state written here when supervising
+    bool Supervise = false;     // census of the line before each sync
+    std::string StateFile;      // JSON state written here when supervising
+    bool RequireSynced = false; // no sync while the PC's clock is unsynchronised
 };
 
 int RunPorts(bool json);

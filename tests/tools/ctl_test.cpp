@@ -6,16 +6,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <gtest/gtest.h>
 #include <map>
-#include <pty.h>
-#include <unistd.h>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <pty.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 namespace chronavel::test {
 namespace {
@@ -226,6 +226,44 @@ TEST(CtlSync, SilentClockIsGivenUpAfterTheRetrySchedule)
     EXPECT_GT(r.seconds, 7.0);
     EXPECT_LT(r.seconds, 30.0);
     EXPECT_NE(r.err.find("0x09"), std::string::npos) << r.err;
+}
+
+// The PC clock's state as the tool is to see it (CHRONAVEL_CLOCK_SYNC_FILE),
+// for the processes started while this lives; the file may change meanwhile.
+class SourceStateFile {
+public:
+    explicit SourceStateFile(const std::string& name, const std::string& text)
+        : path_(PortsDir() + "/" + name)
+    {
+        Set(text);
+        setenv("CHRONAVEL_CLOCK_SYNC_FILE", path_.c_str(), 1);
+    }
+    ~SourceStateFile() { unsetenv("CHRONAVEL_CLOCK_SYNC_FILE"); }
+    void Set(const std::string& text) const { std::ofstream(path_) << text; }
+
+private:
+    std::string path_;
+};
+
+// One warning when the PC's clock is not synchronised, none otherwise; the
+// clock gets the time either way.
+TEST(CtlSync, WarnsOnceWhenThePcClockIsNotSynchronised)
+{
+    const std::vector<std::pair<std::string, size_t>> cases = {
+        {"unsynchronised 16000000", 1}, {"synchronised 1500", 0}, {"unknown", 0}};
+    for (const auto& [state, warnings] : cases) {
+        auto sim = StartSim("ctlsyncsource", {1});
+        ASSERT_TRUE(sim);
+        const SourceStateFile source("source-sync", state);
+        const CtlResult r = RunCtl({"sync", "--port", "ctlsyncsource", "--addr", "1"});
+        EXPECT_EQ(r.code, 0) << state << r.err;
+        EXPECT_EQ(sim->FramesReceived(0x70), 1u) << state;
+        EXPECT_EQ(Count(r.err, "warning: the PC's clock is not synchronised to a time reference "
+                               "(maximum error 16 s); the clocks get its time all the same"),
+                  warnings)
+            << state << r.err;
+        EXPECT_EQ(Count(r.err, "warning"), warnings) << state << r.err;
+    }
 }
 
 // Every resend is stamped when it is written: the clock gets the time of the
@@ -440,9 +478,21 @@ TEST(CtlScan, CensusListsTheAnsweringClocks)
         std::string out;
     };
     const std::vector<Case> cases = {
-        {"ctlcensus", 9600, {3, 7, 9, 200, 201}, {9}, uint8_t{200}, false, 0,
+        {"ctlcensus",
+         9600,
+         {3, 7, 9, 200, 201},
+         {9},
+         uint8_t{200},
+         false,
+         0,
          "0x03\n0x07\n0xC8 master\n0xC9\n"},
-        {"ctlcensusjson", 115200, {5, 6}, {}, uint8_t{5}, true, 0,
+        {"ctlcensusjson",
+         115200,
+         {5, 6},
+         {},
+         uint8_t{5},
+         true,
+         0,
          R"([{"addr":5,"master":true},{"addr":6,"master":false}])"
          "\n"},
         {"ctlcensusnone", 115200, {1}, {1}, std::nullopt, true, 1, "[]\n"},
@@ -625,8 +675,8 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
     };
     ASSERT_TRUE(logged("census: 2 clocks answering: 0x01, 0x02")) << d.ErrSoFar();
     ASSERT_TRUE(logged("sync all: sent to 2 clocks answering the census")) << d.ErrSoFar();
-    EXPECT_TRUE(WaitUntil([&] { return notify.Received().find("READY=1") != std::string::npos; },
-                          5000));
+    EXPECT_TRUE(
+        WaitUntil([&] { return notify.Received().find("READY=1") != std::string::npos; }, 5000));
     EXPECT_NE(notify.Received().find("STATUS=2 clocks answering on ctlsupervise"),
               std::string::npos)
         << notify.Received();
@@ -664,9 +714,51 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
     d.Signal(SIGTERM);
     const CtlResult r = d.Wait(300000); // counted from the start
     EXPECT_EQ(r.code, 0) << r.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - stop_at, std::chrono::seconds(10)); // mid-census too
+    EXPECT_LT(std::chrono::steady_clock::now() - stop_at,
+              std::chrono::seconds(10)); // mid-census too
     EXPECT_EQ(Count(r.err, "has stopped answering"), 1u) << r.err;
     EXPECT_FALSE(std::filesystem::exists(state_file + ".tmp"));
+}
+
+// With --require-synced the syncs wait while the PC's clock is known to be
+// unsynchronised, each one skipped logged; once it is synchronised again
+// the clocks get the time at once. The start and every change are logged,
+// and the supervising daemon's state file carries the source's state.
+TEST(CtlDaemon, RequireSyncedSkipsWhileThePcClockIsNotSynchronised)
+{
+    auto sim = StartLine("ctlrequire", {1}, 115200);
+    ASSERT_TRUE(sim);
+    const std::string state_file = PortsDir() + "/require.json";
+    const SourceStateFile source("source-daemon", "unsynchronised 16000000");
+    CtlProcess d({"daemon", "--port", "ctlrequire", "--speed", "115200", "--addr", "1",
+                  "--period-seconds", "2", "--require-synced", "--supervise", "--state-file",
+                  state_file});
+    const auto logged = [&](const std::string& what, size_t times) {
+        return WaitUntil([&] { return Count(d.ErrSoFar(), what) >= times; }, 60000);
+    };
+    ASSERT_TRUE(logged("sync 0x01: skipped, the PC's clock is not synchronised", 2))
+        << d.ErrSoFar();
+    EXPECT_EQ(sim->FramesReceived(0x70), 0u);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ReadJson(state_file)["source"]["state"] == "unsynchronised"; }, 5000));
+
+    source.Set("synchronised 2000");
+    ASSERT_TRUE(logged("sync 0x01: answered", 1)) << d.ErrSoFar();
+    EXPECT_TRUE(
+        WaitUntil([&] { return ReadJson(state_file)["source"]["max_error_us"] == 2000; }, 5000));
+    source.Set("unsynchronised 16000000");
+    ASSERT_TRUE(logged("PC clock: not synchronised (maximum error 16 s), was synchronised", 1))
+        << d.ErrSoFar();
+
+    d.Signal(SIGTERM);
+    const CtlResult r = d.Wait(300000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Count(r.err, "warning: the PC's clock is not synchronised"), 1u) << r.err;
+    EXPECT_EQ(Count(r.err, "PC clock: synchronised (maximum error 2 ms), was unsynchronised"), 1u)
+        << r.err;
+    // Answered only after the change: no sync went out while unsynchronised.
+    const size_t change = r.err.find("PC clock: synchronised");
+    EXPECT_LT(change, r.err.find("sync 0x01: answered")) << r.err;
 }
 
 TEST(CtlDaemon, WaitsForAPortThatIsNotThereYet)

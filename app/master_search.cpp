@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace chronavel {
 
@@ -39,6 +40,31 @@ constexpr int kLongestFrameBytes = 1 + 8 + 255 + 1;
 constexpr int kBusySpareBytes = 35;
 constexpr int kSearchSpeed = 9600;
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
+
+// A probe whose wait was cut short by other traffic (a master's status or
+// text block streaming past, up to about 270 ms at 9600 Bd) proves nothing
+// about the address, so it is made again, this often at most.
+constexpr int kBusyLineAttempts = 8;
+
+// Probes one address: nullopt when it did not answer, else the master bit.
+std::optional<bool> Probe(uint8_t candidate, const SyncPatience& patience)
+{
+    for (int attempt = 0; attempt < kBusyLineAttempts; ++attempt) {
+        NoAnswer.store(0);
+        // The answer's header is read before the exchange thread, if one
+        // runs, can hunt over it.
+        PortIoHold hold;
+        if (SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
+                            kSilentReport, patience)) {
+            const ReplyHeader h = CurrentReplyHeader();
+            return h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0;
+        }
+        // Nothing at all came: the address is silent.
+        if (Reception.HuntBytes.load() == 0)
+            break;
+    }
+    return std::nullopt;
+}
 
 } // namespace
 
@@ -176,6 +202,29 @@ std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count)
         host.ShowMessage(e.what());
         return nullptr;
     }
+}
+
+std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress,
+                                    const std::atomic<bool>* cancel,
+                                    const std::vector<uint8_t>& expected)
+{
+    const SyncPatience patience = ProbePatience(speed);
+    const uint8_t no_answer_before = NoAnswer.load();
+    std::vector<CensusEntry> found;
+    for (int a = kFirstSearchAddress; a <= kLastSearchAddress; ++a) {
+        if (cancel && cancel->load())
+            break;
+        const auto candidate = static_cast<uint8_t>(a);
+        if (progress)
+            progress(candidate);
+        auto master = Probe(candidate, patience);
+        if (!master && std::find(expected.begin(), expected.end(), candidate) != expected.end())
+            master = Probe(candidate, SyncPatience{});
+        if (master)
+            found.push_back({candidate, *master});
+    }
+    NoAnswer.store(no_answer_before);
+    return found;
 }
 
 } // namespace chronavel

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace chronavel {
 
@@ -94,5 +95,23 @@ private:
 // reason shown through the host, when there is no port to search on (an
 // empty list, "Error opening port", "Error setting port state").
 std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count);
+// One clock that answered the census: its address, and whether it reports
+// itself as master (bit 7 of its master-flags register).
+struct CensusEntry {
+    uint8_t Addr = 0;
+    bool Master = false;
+    bool operator==(const CensusEntry&) const = default;
+};
+
+// Probes every address 1..254 on the open port with the search's fast probe
+// and lists the clocks that answered, in address order. An address in
+// expected (a clock that answered before) that misses the fast probe gets
+// a second, patient one (the transaction's usual ten read time-outs), so a
+// clock answering a little late, or a PC busy for a moment, is not taken
+// for a silent clock. Stops early when cancel is set (the list then holds
+// what answered so far). NoAnswer and MasterAddress are left as they were.
+std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = {},
+                                    const std::atomic<bool>* cancel = nullptr,
+                                    const std::vector<uint8_t>& expected = {});
 
 } // namespace chronavel

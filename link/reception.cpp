@@ -1,9 +1,9 @@
 #include "link/reception.h"
 
 #include "link/exchange.h"
-#include "link/host_call.h"
 #include "link/frames.h"
 #include "link/frame_trace.h"
+#include "link/host_call.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
@@ -123,6 +123,7 @@ bool HuntFrame(const HuntOptions& options)
         read_error_shown.store(false);
     SetHeader(ReplyHeader{});
     Reception.EmptyReads.store(0);
+    Reception.HuntBytes.store(0);
 
     uint8_t window[8] = {};
     int i = 0;
@@ -136,6 +137,7 @@ bool HuntFrame(const HuntOptions& options)
             break;
         if (got == 0)
             continue;
+        Reception.HuntBytes.fetch_add(1);
         if (i > 7) {
             std::memmove(window, window + 1, 7);
             i = 7;
@@ -194,6 +196,7 @@ void ResetReception()
         Reception.BytesRead.store(0);
     }
     Reception.EmptyReads.store(0);
+    Reception.HuntBytes.store(0);
     SetHeader(ReplyHeader{});
     read_error_shown.store(false);
 }

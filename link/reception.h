@@ -22,6 +22,9 @@ struct ReceptionState {
     std::array<uint8_t, kRxBufSize> RxBuf{};
     std::atomic<uint32_t> BytesRead{0};
     std::atomic<int32_t> EmptyReads{0};
+    // Bytes the last header search read: none on a silent line, some when
+    // other traffic kept it busy.
+    std::atomic<uint32_t> HuntBytes{0};
     // The reply header places, frame positions +1 .. +5; all 0 after a search
     // that found nothing. Atomic because the decoder reads them after the
     // search has let go of the port.

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -32,6 +35,24 @@ void Install(int sig, void (*handler)(int))
     sigaction(sig, &sa, nullptr);
 }
 
+// The addresses listed in the silence file (decimal or 0x-hex, separated by
+// blanks or lines); anything else in it is ignored. None when it is absent.
+std::set<int> ReadSilenceFile(const std::string& path)
+{
+    std::set<int> out;
+    std::ifstream in(path);
+    for (std::string word; in >> word;) {
+        try {
+            size_t used = 0;
+            const int a = std::stoi(word, &used, 0);
+            if (used == word.size() && a >= 0 && a <= 254)
+                out.insert(a);
+        } catch (const std::exception&) {
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -43,6 +64,7 @@ int main(int argc, char** argv)
     int master = -1;
     std::string broadcast = "lowest";
     bool status = false;
+    std::string silence_file;
     chronavel::sim::Faults& f = opt.faults;
 
     CLI::App app{"Simulated clocks on a pseudo-terminal, published as a serial port."};
@@ -79,6 +101,9 @@ int main(int argc, char** argv)
     app.add_flag("--silent", f.silent, "fault: the clocks act but never answer");
     app.add_option("--silent-clock", silent_clocks, "fault: this clock acts but never answers")
         ->check(CLI::Range(0, 254));
+    app.add_option("--silence-file", silence_file,
+                   "the clocks listed in this file (addresses, blank-separated) act but never "
+                   "answer while they are listed; the file is read again every 100 ms");
     app.add_option("--drop-every", f.drop_every_nth, "fault: leave out every Nth reply")
         ->check(CLI::Range(0, 1000000));
     app.add_option("--drop-fraction", f.drop_fraction, "fault: leave out this fraction of replies")
@@ -125,8 +150,25 @@ int main(int argc, char** argv)
                 static_cast<unsigned long long>(sim.Seed()));
     std::fflush(stdout);
 
+    // Silencing and reviving clocks while the line runs: each clock's faults
+    // are those it started with, plus silent while the file lists it.
+    std::set<int> silenced;
+    int silence_tick = 0;
     while (g_stop_signal == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        if (!silence_file.empty() && ++silence_tick % 2 == 0) {
+            const std::set<int> now = ReadSilenceFile(silence_file);
+            if (now != silenced) {
+                for (uint8_t c : opt.clocks) {
+                    chronavel::sim::Faults clock_faults = opt.faults;
+                    for (int q : silent_clocks)
+                        clock_faults.silent = clock_faults.silent || q == c;
+                    clock_faults.silent = clock_faults.silent || now.contains(c);
+                    sim.SetFaults(c, clock_faults);
+                }
+                silenced = now;
+            }
+        }
         if (g_status_request.exchange(false)) {
             std::printf("%s\n", sim.StatusJson().c_str());
             std::fflush(stdout);

@@ -3,13 +3,13 @@
 #include "link/frame_trace.h"
 #include "tools/args.h"
 #include "tools/commands.h"
-
 #include "tools/line.h"
+#include "tools/source_state.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
-#include <exception>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -112,8 +112,13 @@ int main(int argc, char** argv)
     write->add_option("REG=VALUE", write_items, "Assignments, decimal or 0x-hex")->required();
 
     LineArgs scan_args;
+    ScanOptions scan_options;
     auto* scan = app.add_subcommand("scan", "Search addresses 1..254 for the master clock");
     AddPort(*scan, scan_args);
+    auto* scan_all = scan->add_flag("--all", scan_options.All,
+                                    "Census: every clock that answers, and which is master");
+    scan->add_flag("--json", scan_options.Json, "With --all: a JSON array of {addr, master}")
+        ->needs(scan_all);
 
     LineArgs watch_args;
     std::string watch_count;
@@ -129,12 +134,24 @@ int main(int argc, char** argv)
     std::string retry_seconds = "10";
     std::string daemon_count;
     bool show_display = false;
+    bool supervise = false;
+    bool require_synced = false;
+    std::string state_file;
     auto* daemon = app.add_subcommand("daemon", "Keep the clocks in time until stopped");
     AddPort(*daemon, daemon_args);
     AddAddr(*daemon, daemon_args, false, "all");
     daemon->add_option("--period", period, "minute, hour, 3h or day")->capture_default_str();
     daemon->add_flag("--show-display", show_display,
                      "Also print the master's emulated display as status blocks arrive");
+    daemon->add_flag("--supervise", supervise,
+                     "Take a census of the line at start and before each sync; log clocks "
+                     "that stop answering and come back");
+    daemon->add_flag("--require-synced", require_synced,
+                     "Skip the syncs while the PC's own clock is not synchronised");
+    daemon
+        ->add_option("--state-file", state_file,
+                     "With --supervise: keep the clocks' state in this JSON file")
+        ->needs("--supervise");
     // For tests: a shorter period, a shorter reconnect interval, a bounded run.
     daemon->add_option("--period-seconds", period_seconds)->group("");
     daemon->add_option("--retry-seconds", retry_seconds)->group("");
@@ -170,6 +187,8 @@ int main(int argc, char** argv)
             std::fwrite(line.data(), 1, line.size(), stderr);
         });
 
+    InstallClockSyncOverride();
+
     auto dispatch = [&]() -> int {
         if (*ports)
             return RunPorts(ports_json);
@@ -202,7 +221,7 @@ int main(int argc, char** argv)
             return RunWrite(line, writes);
         }
         if (*scan)
-            return RunScan(MakeLine(scan_args));
+            return RunScan(MakeLine(scan_args), scan_options);
         if (*watch) {
             WatchOptions w;
             w.Json = watch_json;
@@ -219,6 +238,9 @@ int main(int argc, char** argv)
             if (!daemon_count.empty())
                 d.Count = PositiveCount(daemon_count, "--count");
             d.ShowDisplay = show_display;
+            d.Supervise = supervise;
+            d.StateFile = state_file;
+            d.RequireSynced = require_synced;
             return RunDaemon(MakeLine(daemon_args), d);
         }
         return kExitUsage;

@@ -1,12 +1,18 @@
 // chronavelctl daemon: the clocks kept in time, one synchronisation at start
 // and one per period, through a port that may come and go.
+#include "app/master_search.h"
+#include "app/time_source.h"
 #include "app/time_sync.h"
 #include "tools/commands.h"
 #include "tools/display_output.h"
 #include "tools/line.h"
+#include "tools/notify.h"
+#include "tools/source_state.h"
+#include "tools/supervision.h"
 #include "tools/tool_host.h"
 #include "tools/tracker.h"
 
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <memory>
@@ -48,10 +54,106 @@ SyncResult SyncOnce(Line& line, uint8_t addr)
     case WaitEnd::kPortLost:
         return SyncResult::kPortLost;
     case WaitEnd::kDone:
+    case WaitEnd::kGivenUp: // not asked for: the failure is counted below
         break;
     }
     return Counts().Failed > before.Failed ? SyncResult::kNoAnswer : SyncResult::kAnswered;
 }
+
+// The census and what follows from it: the log lines, the state file, the
+// service manager's status line.
+class Supervisor {
+public:
+    Supervisor(const LineOptions& line, const DaemonOptions& daemon) : line_(line), daemon_(daemon)
+    {
+    }
+
+    bool On() const { return daemon_.Supervise; }
+
+    // Takes the census on the open line; false when it was cut short (stop,
+    // port lost), and nothing is concluded from it.
+    bool Census(Line& line)
+    {
+        const auto started = Clock::now();
+        std::atomic<bool> stop{false};
+        const auto found = TakeCensus(
+            line_.Speed,
+            [&](uint8_t) {
+                if (StopRequested.load() || line.Lost())
+                    stop.store(true);
+            },
+            &stop, state_.Known());
+        if (stop.load())
+            return false;
+        last_duration_ = Clock::now() - started;
+        for (const std::string& l : state_.TakeCensus(found, std::time(nullptr)))
+            Say(Stamp() + " " + l);
+        Publish();
+        return true;
+    }
+
+    // How long before a sync the census starts: the last one's length and a
+    // little more.
+    Clock::duration Lead() const { return last_duration_ + std::chrono::seconds(2); }
+
+    // The outcome line of a sync. A broadcast is answered by one clock at
+    // most, so it is judged by the census instead: it reached the clocks
+    // that answered it.
+    std::string Judge(bool answered)
+    {
+        const std::time_t now = std::time(nullptr);
+        state_.Synced(line_.Addr, answered, now);
+        Publish();
+        if (line_.Addr != 0xFF)
+            return answered ? "answered" : "no answer";
+        const int n = state_.Answering();
+        if (n == 0)
+            return "no clock answering the census";
+        std::string text = "sent to " + std::to_string(n) + " clock" + (n == 1 ? "" : "s") +
+                           " answering the census";
+        const auto silent = state_.Silent();
+        if (!silent.empty()) {
+            text += "; silent:";
+            for (uint8_t a : silent)
+                text += " " + Hex2(a);
+        }
+        return text;
+    }
+
+    // The PC's clock as the time source; in the state file and the status
+    // line from the next Publish on.
+    void SetSource(const platform::ClockSync& source) { source_ = source; }
+
+    void Publish()
+    {
+        const int n = state_.Answering();
+        const bool unsynced = source_.State == platform::ClockSyncState::kUnsynchronised;
+        NotifyServiceManager("STATUS=" + std::to_string(n) + " clock" + (n == 1 ? "" : "s") +
+                             " answering on " + line_.Port +
+                             (unsynced ? "; the PC's clock is not synchronised" : ""));
+        if (daemon_.StateFile.empty())
+            return;
+        nlohmann::json state = state_.Json(line_.Port, std::time(nullptr));
+        state["source"] = {{"state", TimeSourceKey(source_.State)},
+                           {"max_error_us", source_.MaxErrorUs ? nlohmann::json(*source_.MaxErrorUs)
+                                                               : nlohmann::json(nullptr)}};
+        const std::string error = WriteFileAtomically(daemon_.StateFile, state.dump(2) + "\n");
+        // Said once per spell of failures, not at every census.
+        if (!error.empty() && !state_error_)
+            Say(Stamp() + " state file not written: " + error);
+        else if (error.empty() && state_error_)
+            Say(Stamp() + " state file written again");
+        state_error_ = !error.empty();
+    }
+
+private:
+    const LineOptions& line_;
+    const DaemonOptions& daemon_;
+    Supervision state_;
+    platform::ClockSync source_;
+    Clock::duration last_duration_{};
+    bool state_error_ = false;
+};
 
 } // namespace
 
@@ -73,16 +175,55 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     bool down = false; // said once that the port is away
     int syncs = 0;
     Clock::time_point next_sync = Clock::now();
+    Supervisor supervisor(options, daemon);
+    bool census_done = false; // for the coming sync
+    bool ready = false;
+    // Ready once the first round is done (the port opened or found missing,
+    // the first census and sync made).
+    auto mark_ready = [&] {
+        if (!ready)
+            NotifyServiceManager("READY=1");
+        ready = true;
+    };
 
     Say(Stamp() + " keeping clock " + AddrText(options.Addr) + " on " + port + " in time, every " +
-        std::to_string(daemon.PeriodSeconds) + " s");
+        std::to_string(daemon.PeriodSeconds) + " s" +
+        (daemon.Supervise ? ", with a census of the line before each sync" : "") +
+        (daemon.RequireSynced ? ", while the PC's clock is synchronised" : ""));
+    // The PC's clock, said at start (the one warning when unsynchronised)
+    // and again at every change between synchronised and not.
+    platform::ClockSync source = platform::QueryClockSync();
+    Say(Stamp() + " " +
+        (source.State == platform::ClockSyncState::kUnsynchronised
+             ? UnsynchronisedWarning(source)
+             : "PC clock: " + TimeSourceWords(source)));
+    supervisor.SetSource(source);
+    bool skipped = false; // a sync was skipped for the PC's clock
     while (!StopRequested.load()) {
+        if (const platform::ClockSync now = platform::QueryClockSync(); now.State != source.State) {
+            Say(Stamp() + " PC clock: " + TimeSourceWords(now) + ", was " +
+                TimeSourceKey(source.State));
+            // The clocks missed a sync for it: they get one now.
+            if (skipped && SyncMayProceed(now.State, daemon.RequireSynced)) {
+                next_sync = Clock::now();
+                census_done = false;
+                skipped = false;
+            }
+            source = now;
+            supervisor.SetSource(source);
+            if (supervisor.On())
+                supervisor.Publish();
+        } else {
+            source = now;
+            supervisor.SetSource(source);
+        }
         if (!line.IsOpen()) {
             if (line.Open(down) != kExitOk) {
                 if (!down)
                     Say(Stamp() + " port " + port + " cannot be opened; trying again every " +
                         std::to_string(daemon.RetrySeconds) + " s");
                 down = true;
+                mark_ready();
                 SleepUntil(Clock::now() + retry);
                 continue;
             }
@@ -91,14 +232,34 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             down = false;
             line.StartExchange();
         }
-        if (Clock::now() >= next_sync) {
+        if (supervisor.On() && !census_done && !line.Lost() &&
+            Clock::now() + supervisor.Lead() >= next_sync)
+            census_done = supervisor.Census(line);
+        if (StopRequested.load())
+            break;
+        if (Clock::now() >= next_sync && !line.Lost() &&
+            !SyncMayProceed(source.State, daemon.RequireSynced)) {
+            Say(Stamp() + " sync " + AddrText(options.Addr) +
+                ": skipped, the PC's clock is not synchronised");
+            skipped = true;
+            census_done = false;
+            ++syncs;
+            next_sync = Clock::now() + period;
+            if (daemon.Count > 0 && syncs >= daemon.Count)
+                break;
+        }
+        if (Clock::now() >= next_sync && !line.Lost()) {
             const auto started = Clock::now();
             const SyncResult r = SyncOnce(line, options.Addr);
             if (r == SyncResult::kStopped)
                 break;
             if (r != SyncResult::kPortLost) {
-                Say(Stamp() + " sync " + AddrText(options.Addr) + ": " +
-                    (r == SyncResult::kAnswered ? "answered" : "no answer"));
+                const bool answered = r == SyncResult::kAnswered;
+                const std::string outcome = supervisor.On() ? supervisor.Judge(answered)
+                                                            : (answered ? "answered" : "no answer");
+                Say(Stamp() + " sync " + AddrText(options.Addr) + ": " + outcome);
+                census_done = false;
+                skipped = false;
                 ++syncs;
                 next_sync = started + period;
                 if (daemon.Count > 0 && syncs >= daemon.Count)
@@ -110,14 +271,18 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                 std::to_string(daemon.RetrySeconds) + " s");
             line.Close();
             down = true;
+            census_done = false;
+            mark_ready();
             // A sync that the loss cut short is made up as soon as the port
             // is back; one that was done stays on its period.
             SleepUntil(Clock::now() + retry);
             continue;
         }
+        mark_ready();
         SleepUntil(std::min(next_sync, Clock::now() + std::chrono::milliseconds(200)));
     }
     line.Close();
+    NotifyServiceManager("STOPPING=1");
     Say(Stamp() + " stopped");
     return kExitOk;
 }

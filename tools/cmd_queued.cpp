@@ -8,6 +8,7 @@
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/read_all_output.h"
+#include "tools/source_state.h"
 #include "tools/tool_host.h"
 #include "tools/tracker.h"
 
@@ -23,9 +24,11 @@ namespace {
 // from the same address, say) is asked again, at most this often.
 constexpr int kReadRounds = 3;
 
-// Queues the requests and waits until each has been answered or given up.
-WaitEnd QueueAndWait(Line& line, const std::vector<TRequestRec>& requests)
+// Queues the requests and waits until each has been answered or given up;
+// a batch ends at its first request given up (kGivenUp).
+WaitEnd QueueAndWait(Line& line, const std::vector<TRequestRec>& requests, bool batch = false)
 {
+    const int failed_before = Counts().Failed;
     int target = Counts().Total();
     for (const TRequestRec& r : requests) {
         // The ring holds 150; a longer list waits for room.
@@ -38,14 +41,17 @@ WaitEnd QueueAndWait(Line& line, const std::vector<TRequestRec>& requests)
         }
         ++target;
     }
-    return WaitForTotal(target, line);
+    return WaitForTotal(target, line, batch ? std::optional<int>(failed_before) : std::nullopt);
 }
 
-int OutcomeCode(WaitEnd o, const Line& line)
+int OutcomeCode(WaitEnd o, Line& line)
 {
     if (o == WaitEnd::kPortLost)
         return PortVanished(line.Options());
-    return kExitNoAnswer; // interrupted
+    // Given up or interrupted. Stopping the exchange thread drops whatever
+    // of the batch is still queued.
+    line.Close();
+    return kExitNoAnswer;
 }
 
 bool WasGivenUp(uint8_t reg)
@@ -56,8 +62,23 @@ bool WasGivenUp(uint8_t reg)
     return false;
 }
 
+// Says which read ended the batch, and how much of it is dropped.
+void SayBatchGivenUp(uint8_t addr, const std::vector<uint8_t>& unanswered, size_t total,
+                     size_t read)
+{
+    // The one given up is neither read nor dropped.
+    const size_t unread = total > read + 1 ? total - read - 1 : 0;
+    const std::string reg = unanswered.empty() ? std::string("?") : Hex2(unanswered.front());
+    Say("register " + reg + " of clock " + Hex2(addr) +
+        ": no answer after its retries; the rest of the batch (" + std::to_string(unread) +
+        " register" + (unread == 1 ? "" : "s") + ") is dropped");
+}
+
 // Reads the registers, asking again for those whose request was removed by
-// some other reply. Fills values; returns the outcome of the last wait.
+// some other reply. Fills values; returns the outcome of the last wait. The
+// first read given up ends it all (kGivenUp, its register in unanswered): a
+// clock that let one read run out its retries would let the rest run out
+// theirs too, about 12 s each.
 WaitEnd ReadRegisters(Line& line, uint8_t addr, const std::vector<uint8_t>& regs,
                       std::array<std::optional<uint8_t>, 256>& values,
                       std::vector<uint8_t>& unanswered)
@@ -69,7 +90,16 @@ WaitEnd ReadRegisters(Line& line, uint8_t addr, const std::vector<uint8_t>& regs
         std::vector<TRequestRec> reqs;
         for (uint8_t reg : todo)
             reqs.push_back(StandardRequest(addr, kCmdReadRegister, reg, 0));
-        const WaitEnd o = QueueAndWait(line, reqs);
+        const WaitEnd o = QueueAndWait(line, reqs, true);
+        if (o == WaitEnd::kGivenUp) {
+            for (uint8_t reg : todo)
+                if (auto v = RegisterAnswer(reg))
+                    values[reg] = v;
+            unanswered.clear();
+            for (const TRequestRec& f : FailedRequests())
+                if (f.Cmd == kCmdReadRegister)
+                    unanswered.push_back(f.Param1);
+        }
         if (o != WaitEnd::kDone)
             return o;
         std::vector<uint8_t> again;
@@ -107,6 +137,10 @@ int RunSync(const LineOptions& options)
     Line line(options, host);
     if (const int rc = OpenWithExchange(line); rc != kExitOk)
         return rc;
+    // The operator decides: the clocks get the time all the same.
+    if (const platform::ClockSync source = platform::QueryClockSync();
+        source.State == platform::ClockSyncState::kUnsynchronised)
+        Say("chronavelctl: " + UnsynchronisedWarning(source));
     ClearTracker();
     const int before = Counts().Failed;
     NoAnswer.store(0);
@@ -129,11 +163,19 @@ int RunRead(const LineOptions& options, const std::vector<uint8_t>& regs)
     std::array<std::optional<uint8_t>, 256> values{};
     std::vector<uint8_t> unanswered;
     const WaitEnd o = ReadRegisters(line, options.Addr, regs, values, unanswered);
-    if (o != WaitEnd::kDone)
+    if (o != WaitEnd::kDone && o != WaitEnd::kGivenUp)
         return OutcomeCode(o, line);
+    // What was read before a batch was given up is still true.
+    size_t read = 0;
     for (uint8_t reg : regs) {
-        if (values[reg])
+        if (values[reg]) {
             Print(Hex2(reg) + "=" + Hex2(*values[reg]));
+            ++read;
+        }
+    }
+    if (o == WaitEnd::kGivenUp) {
+        SayBatchGivenUp(options.Addr, unanswered, regs.size(), read);
+        return OutcomeCode(o, line);
     }
     for (uint8_t reg : unanswered)
         Say("register " + Hex2(reg) + ": no answer");
@@ -152,6 +194,14 @@ int RunReadAll(const LineOptions& options, bool json)
     std::array<std::optional<uint8_t>, 256> values{};
     std::vector<uint8_t> unanswered;
     const WaitEnd o = ReadRegisters(line, options.Addr, regs, values, unanswered);
+    if (o == WaitEnd::kGivenUp) {
+        // Settings half read would show defaults as the clock's: nothing is
+        // shown.
+        size_t read = 0;
+        for (uint8_t reg : regs)
+            read += values[reg] ? 1 : 0;
+        SayBatchGivenUp(options.Addr, unanswered, regs.size(), read);
+    }
     if (o != WaitEnd::kDone)
         return OutcomeCode(o, line);
     // A master's status blocks refresh some of the variables as they come

@@ -29,11 +29,19 @@ struct WatchOptions {
     bool Json = false;
 };
 
+struct ScanOptions {
+    bool All = false; // every clock that answers, not only the master
+    bool Json = false;
+};
+
 struct DaemonOptions {
     int PeriodSeconds = 3600;
     int RetrySeconds = 10;
     bool ShowDisplay = false;
     int Count = 0; // stop after this many syncs (0: never); for tests
+    bool Supervise = false;     // census of the line before each sync
+    std::string StateFile;      // JSON state written here when supervising
+    bool RequireSynced = false; // no sync while the PC's clock is unsynchronised
 };
 
 int RunPorts(bool json);
@@ -42,7 +50,7 @@ int RunCheck(const LineOptions& line);
 int RunRead(const LineOptions& line, const std::vector<uint8_t>& regs);
 int RunReadAll(const LineOptions& line, bool json);
 int RunWrite(const LineOptions& line, const std::vector<RegisterValue>& writes);
-int RunScan(const LineOptions& line);
+int RunScan(const LineOptions& line, const ScanOptions& scan);
 int RunWatch(const LineOptions& line, const WatchOptions& watch);
 int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);
 

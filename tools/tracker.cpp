@@ -125,11 +125,13 @@ void ClearTracker()
     State().answers.fill(std::nullopt);
 }
 
-WaitEnd WaitForTotal(int target, const Line& line)
+WaitEnd WaitForTotal(int target, const Line& line, std::optional<int> failed_before)
 {
     TrackerState& s = State();
     std::unique_lock<std::mutex> hold(s.lock);
     while (Counts().Total() < target) {
+        if (failed_before && Counts().Failed > *failed_before)
+            return WaitEnd::kGivenUp;
         if (StopRequested.load())
             return WaitEnd::kInterrupted;
         if (line.Lost())

@@ -42,10 +42,13 @@ int TextBlocksSeen();
 // Forgets failures and answers; the counts go on.
 void ClearTracker();
 
-enum class WaitEnd { kDone, kInterrupted, kPortLost };
+enum class WaitEnd { kDone, kInterrupted, kPortLost, kGivenUp };
 
 // Waits until the counts total at least target; ends early (looked at every
-// 50 ms) when a stop is asked for or the line is lost.
-WaitEnd WaitForTotal(int target, const Line& line);
+// 50 ms) when a stop is asked for or the line is lost. With failed_before
+// set, it also ends (kGivenUp) as soon as the failures pass that count: a
+// batch need not wait out the rest of its requests to a clock that has
+// stopped answering.
+WaitEnd WaitForTotal(int target, const Line& line, std::optional<int> failed_before = {});
 
 } // namespace chronavel::ctl

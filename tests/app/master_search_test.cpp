@@ -40,6 +40,12 @@ protected:
             if (w.size() != kShortFrameSize || w[4] != kCmdReadRegister)
                 return;
             const uint8_t addr = w[3];
+            if (addr == deaf_addr && deaf_writes++ == 0)
+                return; // misses its first probe
+            if (addr == busy_addr && busy_writes++ == 0) {
+                port->Feed(std::vector<uint8_t>(30, 0x55)); // another clock's data block
+                return;
+            }
             for (const auto& [a, flags] : clocks)
                 if (a == addr)
                     port->Feed(RegisterAnswer(addr, w[5], flags));
@@ -61,6 +67,10 @@ protected:
     test::RecorderHost host;
     std::shared_ptr<test::FakePort> port;
     std::vector<std::pair<uint8_t, uint8_t>> clocks; // address, value of 0x4D
+    uint8_t busy_addr = 0;                           // its first probe meets only foreign bytes
+    int busy_writes = 0;
+    uint8_t deaf_addr = 0; // its first probe goes unanswered
+    int deaf_writes = 0;
 };
 
 TEST_F(MasterSearchTest, SilentLineProbesEveryAddressOnceInOrder)
@@ -181,6 +191,50 @@ TEST_F(MasterSearchTest, RunProbesOneAddressPerStep)
         EXPECT_EQ(NoAnswer.load(), 1);
         TearDown();
     }
+}
+
+// The census goes on past a master, lists every answering clock with the
+// master bit alone deciding its flag, probes again an address whose wait
+// other traffic cut short, and leaves the search's state alone.
+TEST_F(MasterSearchTest, CensusListsEveryAnsweringClockAndItsMasterBit)
+{
+    clocks = {{1, 0x00}, {5, 0x81}, {9, 0x7F}, {254, 0x80}};
+    busy_addr = 9;
+    NoAnswer.store(1);
+    MasterAddress.store(77);
+    std::atomic<bool> cancel{false};
+    int probes = 0;
+    EXPECT_EQ(TakeCensus(
+                  9600, [&](uint8_t) { ++probes; }, &cancel),
+              (std::vector<CensusEntry>{{1, false}, {5, true}, {9, false}, {254, true}}));
+    EXPECT_EQ(probes, 254);
+    EXPECT_EQ(port->WriteCount(), 255u); // address 9 twice
+    EXPECT_EQ(NoAnswer.load(), 1);
+    EXPECT_EQ(MasterAddress.load(), 77);
+    EXPECT_TRUE(host.Messages().empty());
+
+    // Cancelled at address 7: what answered up to there.
+    const auto partial = TakeCensus(
+        9600,
+        [&](uint8_t a) {
+            if (a == 7)
+                cancel.store(true);
+        },
+        &cancel);
+    EXPECT_EQ(partial, (std::vector<CensusEntry>{{1, false}, {5, true}}));
+}
+
+// A clock that answered before and misses the fast probe gets a patient
+// second one; an address nobody expects does not.
+TEST_F(MasterSearchTest, CensusProbesAnExpectedClockAgain)
+{
+    clocks = {{4, 0x00}, {6, 0x80}};
+    deaf_addr = 4;
+    EXPECT_EQ(TakeCensus(9600, {}, nullptr, {4, 6, 8}),
+              (std::vector<CensusEntry>{{4, false}, {6, true}}));
+    EXPECT_EQ(port->WriteCount(), 256u); // 4 and the silent 8 twice
+    deaf_writes = 0;
+    EXPECT_EQ(TakeCensus(9600), (std::vector<CensusEntry>{{6, true}}));
 }
 
 TEST(ProbePatience, FitsTheLineSpeed)

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
@@ -127,6 +128,40 @@ TEST(SimProgram, PublishesAnswersAndCleansUpOnSignals)
     p.Signal(SIGINT);
     EXPECT_EQ(p.Wait(), 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+}
+
+// A clock listed in the silence file stops answering while the program
+// runs, and answers again once the file no longer lists it.
+TEST(SimProgram, SilenceFileSilencesAndRevivesAClock)
+{
+    REQUIRE_PROGRAM();
+    PortDir dir;
+    const std::string file = dir.path() + "/silence";
+    Program p({"--clock", "1", "--clock", "2", "--speed", "115200", "--silence-file", file});
+    ASSERT_TRUE(p.ok());
+    p.ReadUntil("seed ");
+    LineClient c(dir.path() + "/sim0");
+    ASSERT_TRUE(c.ok());
+    const auto answers = [&](uint8_t addr) {
+        c.Flush();
+        c.Write(BuildShortFrame(addr, 0x74, 0x4D, 0));
+        for (const auto& r : ParseReplies(c.Read(600, 200)))
+            if (r.cmd == 0x74 && r.addr == addr)
+                return true;
+        return false;
+    };
+    const auto write_file = [&](const std::string& text) {
+        std::ofstream(file) << text;
+        std::this_thread::sleep_for(std::chrono::milliseconds(400)); // read every 100 ms
+    };
+    EXPECT_TRUE(answers(2)); // no file yet: nothing silenced
+    write_file("2\n");
+    EXPECT_FALSE(answers(2));
+    EXPECT_TRUE(answers(1));
+    write_file("");
+    EXPECT_TRUE(answers(2));
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(), 0);
 }
 
 TEST(SimProgram, RefusesBadArguments)

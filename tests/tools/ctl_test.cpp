@@ -4,14 +4,18 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <map>
-#include <pty.h>
-#include <unistd.h>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <pty.h>
 #include <sstream>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <thread>
+#include <unistd.h>
 
 namespace chronavel::test {
 namespace {
@@ -31,6 +35,30 @@ std::unique_ptr<sim::Simulator> StartSim(const std::string& name, std::vector<ui
     o.status_interval_ms = 300;
     o.text_interval_ms = text_interval_ms;
     auto s = std::make_unique<sim::Simulator>(o);
+    std::string error;
+    if (!s->Start(&error)) {
+        ADD_FAILURE() << "simulator: " << error;
+        return nullptr;
+    }
+    return s;
+}
+
+// A simulator with clocks at a line speed, some of them silent from the
+// start (they act on frames but never answer).
+std::unique_ptr<sim::Simulator> StartLine(const std::string& name, std::vector<uint8_t> clocks,
+                                          int speed, std::vector<uint8_t> silent = {},
+                                          std::optional<uint8_t> master = std::nullopt)
+{
+    PortsDir();
+    sim::Options o;
+    o.name = name;
+    o.clocks = std::move(clocks);
+    o.master = master;
+    o.speed = speed;
+    o.seed = 7;
+    auto s = std::make_unique<sim::Simulator>(o);
+    for (uint8_t a : silent)
+        s->SetFaults(a, sim::Faults{.silent = true});
     std::string error;
     if (!s->Start(&error)) {
         ADD_FAILURE() << "simulator: " << error;
@@ -200,6 +228,44 @@ TEST(CtlSync, SilentClockIsGivenUpAfterTheRetrySchedule)
     EXPECT_NE(r.err.find("0x09"), std::string::npos) << r.err;
 }
 
+// The PC clock's state as the tool is to see it (CHRONAVEL_CLOCK_SYNC_FILE),
+// for the processes started while this lives; the file may change meanwhile.
+class SourceStateFile {
+public:
+    explicit SourceStateFile(const std::string& name, const std::string& text)
+        : path_(PortsDir() + "/" + name)
+    {
+        Set(text);
+        setenv("CHRONAVEL_CLOCK_SYNC_FILE", path_.c_str(), 1);
+    }
+    ~SourceStateFile() { unsetenv("CHRONAVEL_CLOCK_SYNC_FILE"); }
+    void Set(const std::string& text) const { std::ofstream(path_) << text; }
+
+private:
+    std::string path_;
+};
+
+// One warning when the PC's clock is not synchronised, none otherwise; the
+// clock gets the time either way.
+TEST(CtlSync, WarnsOnceWhenThePcClockIsNotSynchronised)
+{
+    const std::vector<std::pair<std::string, size_t>> cases = {
+        {"unsynchronised 16000000", 1}, {"synchronised 1500", 0}, {"unknown", 0}};
+    for (const auto& [state, warnings] : cases) {
+        auto sim = StartSim("ctlsyncsource", {1});
+        ASSERT_TRUE(sim);
+        const SourceStateFile source("source-sync", state);
+        const CtlResult r = RunCtl({"sync", "--port", "ctlsyncsource", "--addr", "1"});
+        EXPECT_EQ(r.code, 0) << state << r.err;
+        EXPECT_EQ(sim->FramesReceived(0x70), 1u) << state;
+        EXPECT_EQ(Count(r.err, "warning: the PC's clock is not synchronised to a time reference "
+                               "(maximum error 16 s); the clocks get its time all the same"),
+                  warnings)
+            << state << r.err;
+        EXPECT_EQ(Count(r.err, "warning"), warnings) << state << r.err;
+    }
+}
+
 // Every resend is stamped when it is written: the clock gets the time of the
 // moment, not that of the first send (seen as small time-set errors).
 TEST(CtlSync, EveryResendCarriesTheTimeOfItsWrite)
@@ -266,6 +332,38 @@ TEST(CtlRead, UnansweredReadIsExitOne)
     EXPECT_EQ(r.code, 1) << r.err;
     EXPECT_TRUE(r.out.empty()) << r.out;
     EXPECT_NE(r.err.find("0x4D"), std::string::npos) << r.err;
+}
+
+// A batch ends at its first read given up, naming register and clock; a
+// reply lost once and answered on a resend still counts as read.
+TEST(CtlReadAll, DeadClockEndsTheBatchWithinFifteenSeconds)
+{
+    auto silent = StartLine("ctlbatchsilent", {1}, 9600, {1});
+    auto corrupt = StartSim("ctlbatchcorrupt", {1});
+    auto lossy = StartSim("ctlbatchlossy", {5});
+    ASSERT_TRUE(silent && corrupt && lossy);
+    corrupt->SetFaults(1, sim::Faults{.corrupt_check = true});
+    lossy->SetFaults(5, sim::Faults{.drop_every_nth = 2});
+    lossy->SetRegister(5, 0x3D, 0xA7);
+    lossy->SetRegister(5, 0x3E, 0x12);
+    // All three at once: the dead ones are bounded by the first read's
+    // retries, not by the batch's length.
+    CtlProcess a({"read-all", "--port", "ctlbatchsilent", "--addr", "1"});
+    CtlProcess b({"read-all", "--port", "ctlbatchcorrupt", "--addr", "1", "--json"});
+    CtlProcess c({"read", "--port", "ctlbatchlossy", "--addr", "5", "0x3D", "0x3E", "0x3D"});
+    for (CtlProcess* p : {&a, &b}) {
+        const CtlResult r = p->Wait(40000);
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_LT(r.seconds, 15.0) << r.err;
+        EXPECT_TRUE(r.out.empty()) << r.out;
+        EXPECT_NE(r.err.find("of clock 0x01: no answer after its retries; the rest of the batch"),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_LE(silent->FramesReceived(0x74), 6u); // one read's four writes, a frame or two more
+    const CtlResult r = c.Wait(40000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "0x3D=0xA7\n0x3E=0x12\n0x3D=0xA7\n");
 }
 
 TEST(CtlReadAll, JsonEqualsTheClocksRegisters)
@@ -364,6 +462,52 @@ TEST(CtlScan, NoMasterOnASilentLineWithinThirtySeconds)
     EXPECT_EQ(r.out, "no master found\n");
     EXPECT_LT(r.seconds, 30.0);
     EXPECT_GE(sim->FramesReceived(0x74), 254u);
+}
+
+// The census lists exactly the clocks that answer, in address order, with
+// the master flag and on past the master; silent clocks are not among them.
+TEST(CtlScan, CensusListsTheAnsweringClocks)
+{
+    struct Case {
+        std::string name;
+        int speed;
+        std::vector<uint8_t> clocks, silent;
+        std::optional<uint8_t> master;
+        bool json;
+        int code;
+        std::string out;
+    };
+    const std::vector<Case> cases = {
+        {"ctlcensus",
+         9600,
+         {3, 7, 9, 200, 201},
+         {9},
+         uint8_t{200},
+         false,
+         0,
+         "0x03\n0x07\n0xC8 master\n0xC9\n"},
+        {"ctlcensusjson",
+         115200,
+         {5, 6},
+         {},
+         uint8_t{5},
+         true,
+         0,
+         R"([{"addr":5,"master":true},{"addr":6,"master":false}])"
+         "\n"},
+        {"ctlcensusnone", 115200, {1}, {1}, std::nullopt, true, 1, "[]\n"},
+    };
+    for (const Case& k : cases) {
+        auto sim = StartLine(k.name, k.clocks, k.speed, k.silent, k.master);
+        ASSERT_TRUE(sim);
+        Args args{"scan", "--port", k.name, "--speed", std::to_string(k.speed), "--all"};
+        if (k.json)
+            args.push_back("--json");
+        const CtlResult r = RunCtl(args);
+        EXPECT_EQ(r.code, k.code) << k.name << r.err;
+        EXPECT_EQ(r.out, k.out) << k.name;
+        EXPECT_LT(r.seconds, 30.0) << k.name;
+    }
 }
 
 // A port that vanishes mid-search ends it at once, with one report, not a
@@ -466,6 +610,155 @@ TEST(CtlDaemon, SyncsRepeatedlyAndSurvivesTheLineGoingAway)
     EXPECT_NE(r.err.find("is back"), std::string::npos) << r.err;
     EXPECT_GE(Count(r.err, "sync 0x01: answered"), 4u) << r.err;
     EXPECT_NE(r.err.find("stopped"), std::string::npos) << r.err;
+}
+
+// The service manager's socket, as systemd offers it to a notify service.
+class NotifySocket {
+public:
+    NotifySocket() : path_(PortsDir() + "/notify")
+    {
+        unlink(path_.c_str());
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path_.c_str());
+        bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+    }
+    ~NotifySocket()
+    {
+        close(fd_);
+        unlink(path_.c_str());
+    }
+    const std::string& Path() const { return path_; }
+    // Everything received so far, datagrams one after another.
+    const std::string& Received()
+    {
+        char buf[512];
+        for (ssize_t n; (n = recv(fd_, buf, sizeof buf, 0)) > 0;)
+            got_.append(buf, static_cast<size_t>(n)).append("\n");
+        return got_;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::string got_;
+};
+
+nlohmann::json ReadJson(const std::string& path)
+{
+    std::ifstream in(path);
+    return nlohmann::json::parse(in, nullptr, false);
+}
+
+nlohmann::json ClockIn(const nlohmann::json& state, int addr)
+{
+    if (state.is_object() && state.contains("clocks"))
+        for (const auto& c : state["clocks"])
+            if (c["addr"] == addr)
+                return c;
+    return {};
+}
+
+TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
+{
+    auto sim = StartLine("ctlsupervise", {1, 2}, 115200);
+    ASSERT_TRUE(sim);
+    NotifySocket notify;
+    const std::string state_file = PortsDir() + "/state.json";
+    setenv("NOTIFY_SOCKET", notify.Path().c_str(), 1);
+    CtlProcess d({"daemon", "--port", "ctlsupervise", "--speed", "115200", "--addr", "all",
+                  "--period-seconds", "1", "--supervise", "--state-file", state_file});
+    unsetenv("NOTIFY_SOCKET");
+    const auto logged = [&](const std::string& what) {
+        return WaitUntil([&] { return d.ErrSoFar().find(what) != std::string::npos; }, 60000);
+    };
+    ASSERT_TRUE(logged("census: 2 clocks answering: 0x01, 0x02")) << d.ErrSoFar();
+    ASSERT_TRUE(logged("sync all: sent to 2 clocks answering the census")) << d.ErrSoFar();
+    EXPECT_TRUE(
+        WaitUntil([&] { return notify.Received().find("READY=1") != std::string::npos; }, 5000));
+    EXPECT_NE(notify.Received().find("STATUS=2 clocks answering on ctlsupervise"),
+              std::string::npos)
+        << notify.Received();
+
+    sim->SetFaults(2, sim::Faults{.silent = true});
+    ASSERT_TRUE(logged("clock 0x02 has stopped answering")) << d.ErrSoFar();
+    ASSERT_TRUE(logged("silent: 0x02")) << d.ErrSoFar(); // the next broadcast names it
+    nlohmann::json silent;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            silent = ReadJson(state_file);
+            return ClockIn(silent, 2)["answering"] == false;
+        },
+        5000))
+        << silent.dump();
+    EXPECT_EQ(silent["answering"], 1) << silent.dump();
+    EXPECT_EQ(ClockIn(silent, 2)["answering"], false) << silent.dump();
+    EXPECT_EQ(ClockIn(silent, 1)["answering"], true) << silent.dump();
+    EXPECT_TRUE(ClockIn(silent, 2)["last_sync"].is_string()) << silent.dump();
+
+    sim->SetFaults(2, sim::Faults{});
+    ASSERT_TRUE(logged("clock 0x02 answers again after ")) << d.ErrSoFar();
+    nlohmann::json back;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            back = ReadJson(state_file);
+            return ClockIn(back, 2)["answering"] == true;
+        },
+        5000))
+        << back.dump();
+    EXPECT_GT(ClockIn(back, 2)["last_answer"].get<std::string>(),
+              ClockIn(silent, 2)["last_answer"].get<std::string>());
+
+    const auto stop_at = std::chrono::steady_clock::now();
+    d.Signal(SIGTERM);
+    const CtlResult r = d.Wait(300000); // counted from the start
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_LT(std::chrono::steady_clock::now() - stop_at,
+              std::chrono::seconds(10)); // mid-census too
+    EXPECT_EQ(Count(r.err, "has stopped answering"), 1u) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(state_file + ".tmp"));
+}
+
+// With --require-synced the syncs wait while the PC's clock is known to be
+// unsynchronised, each one skipped logged; once it is synchronised again
+// the clocks get the time at once. The start and every change are logged,
+// and the supervising daemon's state file carries the source's state.
+TEST(CtlDaemon, RequireSyncedSkipsWhileThePcClockIsNotSynchronised)
+{
+    auto sim = StartLine("ctlrequire", {1}, 115200);
+    ASSERT_TRUE(sim);
+    const std::string state_file = PortsDir() + "/require.json";
+    const SourceStateFile source("source-daemon", "unsynchronised 16000000");
+    CtlProcess d({"daemon", "--port", "ctlrequire", "--speed", "115200", "--addr", "1",
+                  "--period-seconds", "2", "--require-synced", "--supervise", "--state-file",
+                  state_file});
+    const auto logged = [&](const std::string& what, size_t times) {
+        return WaitUntil([&] { return Count(d.ErrSoFar(), what) >= times; }, 60000);
+    };
+    ASSERT_TRUE(logged("sync 0x01: skipped, the PC's clock is not synchronised", 2))
+        << d.ErrSoFar();
+    EXPECT_EQ(sim->FramesReceived(0x70), 0u);
+    EXPECT_TRUE(WaitUntil(
+        [&] { return ReadJson(state_file)["source"]["state"] == "unsynchronised"; }, 5000));
+
+    source.Set("synchronised 2000");
+    ASSERT_TRUE(logged("sync 0x01: answered", 1)) << d.ErrSoFar();
+    EXPECT_TRUE(
+        WaitUntil([&] { return ReadJson(state_file)["source"]["max_error_us"] == 2000; }, 5000));
+    source.Set("unsynchronised 16000000");
+    ASSERT_TRUE(logged("PC clock: not synchronised (maximum error 16 s), was synchronised", 1))
+        << d.ErrSoFar();
+
+    d.Signal(SIGTERM);
+    const CtlResult r = d.Wait(300000);
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(Count(r.err, "warning: the PC's clock is not synchronised"), 1u) << r.err;
+    EXPECT_EQ(Count(r.err, "PC clock: synchronised (maximum error 2 ms), was unsynchronised"), 1u)
+        << r.err;
+    // Answered only after the change: no sync went out while unsynchronised.
+    const size_t change = r.err.find("PC clock: synchronised");
+    EXPECT_LT(change, r.err.find("sync 0x01: answered")) << r.err;
 }
 
 TEST(CtlDaemon, WaitsForAPortThatIsNotThereYet)

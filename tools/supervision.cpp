@@ -1,0 +1,173 @@
+#include "tools/supervision.h"
+
+#include "tools/args.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace chronavel::ctl {
+
+namespace {
+
+std::string ClockList(const std::vector<CensusEntry>& found)
+{
+    std::string out;
+    for (const CensusEntry& c : found)
+        out += (out.empty() ? "" : ", ") + Hex2(c.Addr) + (c.Master ? " (master)" : "");
+    return out;
+}
+
+std::string Duration(std::time_t seconds)
+{
+    const long s = static_cast<long>(seconds < 0 ? 0 : seconds);
+    if (s < 120)
+        return std::to_string(s) + " s";
+    if (s < 7200)
+        return std::to_string(s / 60) + " min " + std::to_string(s % 60) + " s";
+    return std::to_string(s / 3600) + " h " + std::to_string(s % 3600 / 60) + " min";
+}
+
+nlohmann::json TimeOrNull(const std::optional<std::time_t>& t)
+{
+    return t ? nlohmann::json(UtcText(*t)) : nlohmann::json(nullptr);
+}
+
+} // namespace
+
+std::vector<std::string> Supervision::TakeCensus(const std::vector<CensusEntry>& found,
+                                                 std::time_t now)
+{
+    std::vector<std::string> lines;
+    std::map<uint8_t, bool> answered;
+    for (const CensusEntry& c : found)
+        answered[c.Addr] = c.Master;
+    if (first_) {
+        lines.push_back("census: " + std::to_string(found.size()) + " clock" +
+                        (found.size() == 1 ? "" : "s") + " answering" +
+                        (found.empty() ? "" : ": " + ClockList(found)));
+    }
+    for (auto& [addr, rec] : clocks_) {
+        if (rec.Answering && !answered.contains(addr)) {
+            rec.Answering = false;
+            lines.push_back("clock " + Hex2(addr) + " has stopped answering (last answer " +
+                            UtcText(rec.LastAnswer.value_or(now)) + ")");
+        }
+    }
+    for (const auto& [addr, master] : answered) {
+        auto [it, added] = clocks_.try_emplace(addr);
+        ClockRecord& rec = it->second;
+        if (added && !first_)
+            lines.push_back("clock " + Hex2(addr) + (master ? " (master)" : "") +
+                            " answers; it is new on the line");
+        else if (!added && !rec.Answering)
+            lines.push_back("clock " + Hex2(addr) + " answers again after " +
+                            Duration(now - rec.LastAnswer.value_or(now)) + " silent");
+        if (!added && rec.Master != master)
+            lines.push_back("clock " + Hex2(addr) +
+                            (master ? " is master now" : " is no longer master"));
+        rec.Master = master;
+        rec.Answering = true;
+        rec.LastAnswer = now;
+    }
+    first_ = false;
+    return lines;
+}
+
+void Supervision::Synced(uint8_t addr, bool answered, std::time_t now)
+{
+    for (auto& [a, rec] : clocks_) {
+        if (addr == 0xFF ? rec.Answering : (a == addr && answered))
+            rec.LastSync = now;
+    }
+    if (addr != 0xFF && answered && !clocks_.contains(addr)) {
+        ClockRecord& rec = clocks_[addr];
+        rec.Answering = true;
+        rec.LastAnswer = now;
+        rec.LastSync = now;
+    } else if (addr != 0xFF && answered) {
+        clocks_[addr].LastAnswer = now;
+    }
+}
+
+int Supervision::Answering() const
+{
+    int n = 0;
+    for (const auto& [addr, rec] : clocks_)
+        n += rec.Answering ? 1 : 0;
+    return n;
+}
+
+std::vector<uint8_t> Supervision::Known() const
+{
+    std::vector<uint8_t> out;
+    for (const auto& [addr, rec] : clocks_)
+        out.push_back(addr);
+    return out;
+}
+
+std::vector<uint8_t> Supervision::Silent() const
+{
+    std::vector<uint8_t> out;
+    for (const auto& [addr, rec] : clocks_)
+        if (!rec.Answering)
+            out.push_back(addr);
+    return out;
+}
+
+nlohmann::json Supervision::Json(const std::string& port, std::time_t now) const
+{
+    auto list = nlohmann::json::array();
+    for (const auto& [addr, rec] : clocks_)
+        list.push_back({{"addr", addr},
+                        {"master", rec.Master},
+                        {"answering", rec.Answering},
+                        {"last_answer", TimeOrNull(rec.LastAnswer)},
+                        {"last_sync", TimeOrNull(rec.LastSync)}});
+    return {
+        {"port", port}, {"updated", UtcText(now)}, {"answering", Answering()}, {"clocks", list}};
+}
+
+std::string UtcText(std::time_t t)
+{
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return buf;
+}
+
+std::string WriteFileAtomically(const std::string& path, const std::string& text)
+{
+    const std::string tmp = path + ".tmp";
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return tmp + ": " + std::strerror(errno);
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const std::string error = tmp + ": " + std::strerror(errno);
+            close(fd);
+            unlink(tmp.c_str());
+            return error;
+        }
+        done += static_cast<size_t>(n);
+    }
+    // On disk before the rename, so a power cut leaves the old file or the
+    // new one.
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    if (!synced || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        const std::string error = path + ": " + std::strerror(errno);
+        unlink(tmp.c_str());
+        return error;
+    }
+    return {};
+}
+
+} // namespace chronavel::ctl

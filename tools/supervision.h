@@ -1,0 +1,58 @@
+// The supervising daemon's picture of the line: which clocks answered the
+// census, since when one has been silent, and when each was last set. Kept
+// in a small JSON file that a building's monitoring can read.
+#pragma once
+
+#include "app/master_search.h"
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace chronavel::ctl {
+
+struct ClockRecord {
+    bool Master = false;
+    bool Answering = false;
+    std::optional<std::time_t> LastAnswer;
+    std::optional<std::time_t> LastSync;
+};
+
+class Supervision {
+public:
+    // Takes a census taken at now. Returns the lines to log: on the first
+    // census what answered, later only the changes (a clock that stopped
+    // answering, one that is back with the time it was silent, a new one).
+    std::vector<std::string> TakeCensus(const std::vector<CensusEntry>& found, std::time_t now);
+
+    // A synchronisation written at now: to one clock (answered or not), or
+    // to all (every clock answering the census took it).
+    void Synced(uint8_t addr, bool answered, std::time_t now);
+
+    int Answering() const;
+    // Every clock that has ever answered.
+    std::vector<uint8_t> Known() const;
+    std::vector<uint8_t> Silent() const;
+    const std::map<uint8_t, ClockRecord>& Clocks() const { return clocks_; }
+
+    // The state file's content.
+    nlohmann::json Json(const std::string& port, std::time_t now) const;
+
+private:
+    bool first_ = true;
+    std::map<uint8_t, ClockRecord> clocks_;
+};
+
+// A time as "2026-12-07T12:00:00Z".
+std::string UtcText(std::time_t t);
+
+// Writes the text to a temporary file beside path and renames it over path,
+// so a reader sees the old file or the new one, never half of one. An error
+// text on failure, empty on success.
+std::string WriteFileAtomically(const std::string& path, const std::string& text);
+
+} // namespace chronavel::ctl

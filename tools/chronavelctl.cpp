@@ -4,6 +4,7 @@
 #include "tools/commands.h"
 
 #include "tools/line.h"
+#include "version.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -69,6 +70,8 @@ int main(int argc, char** argv)
     CLI::App app{"Keeps Chronavel clocks in time and reads, writes and watches them."};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every subcommand");
+    app.set_version_flag("--version", std::string("chronavelctl ") + CHRONAVEL_VERSION,
+                         "Print the version and exit");
 
     bool ports_json = false;
     auto* ports = app.add_subcommand("ports", "List the serial ports");
@@ -150,6 +153,8 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "chronavelctl: %s\n", e.what());

@@ -89,12 +89,20 @@ std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writabl
     return admin;
 }
 
+bool SystemProgramFolder(const std::string& dir)
+{
+    const std::string d = std::filesystem::path(dir).lexically_normal().string();
+    return d == "/usr" || d.rfind("/usr/", 0) == 0 || d == "/bin" || d == "/bin/" || d == "/sbin" ||
+           d == "/sbin/";
+}
+
 std::string DefaultSettingsPath()
 {
     const std::string exe = platform::ExecutablePath();
     const std::string dir =
         exe.empty() ? std::string() : std::filesystem::path(exe).parent_path().string();
-    return ChooseSettingsFile(exe, platform::DirectoryWritable(dir), platform::UserConfigDir());
+    const bool writable = platform::DirectoryWritable(dir) && !SystemProgramFolder(dir);
+    return ChooseSettingsFile(exe, writable, platform::UserConfigDir());
 }
 
 void SetSettingsPath(const std::string& path)

@@ -65,6 +65,11 @@ std::string SettingsBesideExecutable(const std::string& exe_path);
 // the administrator's file is read (and writes are lost).
 std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writable,
                                const std::string& config_dir);
+// A folder the system's package manager owns (/usr/..., /bin, /sbin): an
+// installed program never writes beside itself there, even when run by root.
+bool SystemProgramFolder(const std::string& dir);
+// ChooseSettingsFile for this executable; its folder counts as writable
+// only when it can be written and is no system program folder.
 std::string DefaultSettingsPath();
 
 // Tests and tools name the file themselves; "" returns to the default.

@@ -84,3 +84,15 @@ chronavel_install_test_deps() {
 chronavel_jobs() {
   nproc 2>/dev/null || echo 2
 }
+
+# scripts/package: the manual pages (help2man), the PNG icons
+# (rsvg-convert) and CPack's dependency lookup (dpkg-shlibdeps); with
+# --check also lintian and desktop-file-validate.
+CHRONAVEL_PACKAGE_PACKAGES=(help2man librsvg2-bin dpkg-dev)
+CHRONAVEL_PACKAGE_CHECK_PACKAGES=(lintian desktop-file-utils)
+
+chronavel_install_package_deps() {
+  local extra=()
+  if [ "${1:-}" = "--check" ]; then extra=("${CHRONAVEL_PACKAGE_CHECK_PACKAGES[@]}"); fi
+  chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_PACKAGE_PACKAGES[@]}" "${extra[@]}"
+}

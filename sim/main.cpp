@@ -1,6 +1,7 @@
 // chronavel-sim: clocks on a pseudo-terminal for trying the program and for
 // its tests, published as a port in the virtual-port directory.
 #include "sim/sim.h"
+#include "version.h"
 
 #include <CLI/CLI.hpp>
 #include <atomic>
@@ -68,6 +69,8 @@ int main(int argc, char** argv)
     chronavel::sim::Faults& f = opt.faults;
 
     CLI::App app{"Simulated clocks on a pseudo-terminal, published as a serial port."};
+    app.set_version_flag("--version", std::string("chronavel-sim ") + CHRONAVEL_VERSION,
+                         "print the version and exit");
     app.add_option("--name", opt.name, "port name in the virtual-port directory")
         ->capture_default_str();
     app.add_option("--speed", opt.speed, "line speed, bit/s (10 bits a byte)")

@@ -5,6 +5,7 @@
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/source_state.h"
+#include "version.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -75,6 +76,8 @@ int main(int argc, char** argv)
     bool trace = false;
     app.add_flag("--trace", trace,
                  "Print every frame written and every reply read on standard error");
+    app.set_version_flag("--version", std::string("chronavelctl ") + CHRONAVEL_VERSION,
+                         "Print the version and exit");
 
     bool ports_json = false;
     auto* ports = app.add_subcommand("ports", "List the serial ports");
@@ -173,6 +176,8 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "chronavelctl: %s\n", e.what());

@@ -323,11 +323,31 @@ TEST(SettingsLocation, InstalledProgramReadsTheAdministratorsFileUntilTheUserHas
     }
 }
 
+// Root can write /usr/bin, but a packaged program's settings belong to the
+// user's configuration folder, not among the package's files.
+TEST(SettingsLocation, SystemProgramFoldersAreNeverWrittenBeside)
+{
+    const std::pair<const char*, bool> cases[] = {
+        {"/usr/bin", true},
+        {"/usr/local/bin", true},
+        {"/usr/bin/../lib", true},
+        {"/bin", true},
+        {"/sbin/", true},
+        {"/opt/chronavel/bin", false},
+        {"/home/u/chronavel", false},
+        {"/usrlocal", false},
+        {"", false},
+    };
+    for (const auto& [dir, system] : cases)
+        EXPECT_EQ(SystemProgramFolder(dir), system) << dir;
+}
+
 TEST(SettingsLocation, DefaultForThisProgram)
 {
     const std::string exe = platform::ExecutablePath();
     ASSERT_FALSE(exe.empty());
-    if (platform::DirectoryWritable(fs::path(exe).parent_path().string()))
+    const std::string dir = fs::path(exe).parent_path().string();
+    if (platform::DirectoryWritable(dir) && !SystemProgramFolder(dir))
         EXPECT_EQ(DefaultSettingsPath(), exe + ".ini");
     else
         EXPECT_NE(DefaultSettingsPath().find("/chronavel/chronavel.ini"), std::string::npos);

@@ -1,6 +1,7 @@
 // The chronavel-sim program itself: start, publish, answer, signals.
 #include "link/frames.h"
 #include "tests/sim/line_client.h"
+#include "version.h"
 
 #include <chrono>
 #include <csignal>
@@ -173,6 +174,16 @@ TEST(SimProgram, RefusesBadArguments)
     EXPECT_NE(p.Wait(), 0);
     Program q({"--broadcast-answer", "some"});
     EXPECT_NE(q.Wait(), 0);
+}
+
+TEST(SimProgram, PrintsTheProjectVersion)
+{
+    REQUIRE_PROGRAM();
+    Program p({"--version"});
+    ASSERT_TRUE(p.ok());
+    const std::string expected = std::string("chronavel-sim ") + CHRONAVEL_VERSION + "\n";
+    EXPECT_EQ(p.ReadUntil("\n"), expected);
+    EXPECT_EQ(p.Wait(), 0);
 }
 
 } // namespace

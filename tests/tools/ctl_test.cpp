@@ -1,6 +1,7 @@
 // chronavelctl end to end: the real executable against the simulated line.
 #include "sim/sim.h"
 #include "tools/run_ctl.h"
+#include "version.h"
 
 #include <chrono>
 #include <cstdio>
@@ -140,6 +141,14 @@ TEST(CtlArguments, EverySubcommandHasHelp)
         EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
     }
     EXPECT_EQ(RunCtl({"--help"}).code, 0);
+}
+
+// help2man reads the name and the version from the first line.
+TEST(CtlArguments, VersionIsTheProjectsOne)
+{
+    const CtlResult r = RunCtl({"--version"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, std::string("chronavelctl ") + CHRONAVEL_VERSION + "\n");
 }
 
 TEST(CtlArguments, MissingPortIsAPortError)

@@ -14,6 +14,7 @@
 #include "port/port.h"
 #include "port/port_list.h"
 #include "port/sync.h"
+#include "platform/clock_sync.h"
 
 namespace chronavel {
 
@@ -34,6 +35,7 @@ void ResetCoreState()
     ResetDisplayState();
     ResetSettings();
     SetTimeSource({});
+    platform::SetClockSyncSource({});
 }
 
 } // namespace chronavel

@@ -3,6 +3,7 @@
 #include "app/host_qt.h"
 #include "app/look_qt.h"
 #include "app/service_mode_qt.h"
+#include "app/time_source.h"
 #include "dialogs/connection_dialog.h"
 #include "link/reception.h"
 
@@ -282,6 +283,9 @@ void TForm1::BuildHidden(QWidget* client)
     const int below_grid = kHiddenTop + 156 + DrawGrid1->height() + 8;
     Label2 = MakeLabel(client, QStringLiteral("1234567"), 16, below_grid, font(), Qt::white);
     Label2->setObjectName(QStringLiteral("Label2"));
+    LabelTimeSource = MakeLabel(client, QString(), 16, kHiddenTop, font(), Qt::white);
+    LabelTimeSource->setObjectName(QStringLiteral("LabelTimeSource"));
+    LabelTimeSource->resize(kClientWidth - 24, QFontMetrics(font()).height() + 4);
 
     Memo1 = new QPlainTextEdit(client);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -394,6 +398,8 @@ void TForm1::Timer1Timer()
     const LocalTime now = CurrentLocalTime();
     Label1->setText(QString::fromStdString(TimeText(now)));
     Label4->setText(QString::fromStdString(DateText(now)));
+    if (LabelTimeSource->isVisible())
+        LabelTimeSource->setText(QString::fromStdString(TimeSourceText(platform::QueryClockSync())));
     ArmTimer1();
 }
 

@@ -79,6 +79,9 @@ public:
     QLabel* Label6 = nullptr; // "Время"
     QLabel* Label7 = nullptr; // "Дата"
     QLabel* Label8 = nullptr; // hidden emulated main field
+    // Service mode only: whether the PC clock the clocks are set from is
+    // itself synchronised, refreshed with the display.
+    QLabel* LabelTimeSource = nullptr;
     TStatusBar* StatusBar1 = nullptr;
     QTimer* Timer1 = nullptr; // the display, on the second boundary
     QTimer* Timer2 = nullptr; // the synchronisation period

@@ -1,5 +1,7 @@
 #include "dialogs/about_dialog.h"
 
+#include "version.h"
+
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFont>
@@ -44,7 +46,7 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
     Label1->setWordWrap(true);
 
-    Label4 = new QLabel("Chronavel v 1.0", this);
+    Label4 = new QLabel("Chronavel v " CHRONAVEL_VERSION_SHORT, this);
     Label4->setObjectName("Label4");
     Label4->setGeometry(0, 33, kClientWidth, 20);
     Label4->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);

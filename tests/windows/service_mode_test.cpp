@@ -5,6 +5,7 @@
 #include "app/ini_file_chronavel.h"
 #include "app/main_window.h"
 #include "app/service_mode_qt.h"
+#include "app/time_source.h"
 #include "dialogs/connection_dialog.h"
 #include "dialogs/sent_log_window.h"
 #include "link/frame_trace.h"
@@ -48,7 +49,8 @@ std::map<QString, bool> Seen(TForm1& form)
                        static_cast<QWidget*>(form.Edit2), static_cast<QWidget*>(form.Button1),
                        static_cast<QWidget*>(form.Button2), static_cast<QWidget*>(form.Button3),
                        static_cast<QWidget*>(form.Button4), static_cast<QWidget*>(form.Button5),
-                       static_cast<QWidget*>(form.Button6)})
+                       static_cast<QWidget*>(form.Button6),
+                       static_cast<QWidget*>(form.LabelTimeSource)})
         seen[w->objectName()] = w->isVisible();
     return seen;
 }
@@ -115,6 +117,12 @@ private slots:
         QCOMPARE(form.centralWidget()->size(), QSize(968, 492));
         // The emulated display in the new right half, the buttons in a row.
         QCOMPARE(form.DrawGrid1->pos(), QPoint(484, 164));
+        // The PC clock's state beside the display, refreshed with it.
+        const platform::ClockSync lost{platform::ClockSyncState::kUnsynchronised, 16000000};
+        platform::SetClockSyncSource([lost] { return lost; });
+        form.Timer1Timer();
+        QCOMPARE(form.LabelTimeSource->text(), QString::fromStdString(TimeSourceText(lost)));
+        platform::SetClockSyncSource({});
         QVERIFY(form.centralWidget()->rect().contains(form.Button6->geometry()));
         QVERIFY(!dialog.GroupBox2->isHidden());
         QVERIFY(dialog.rect().contains(dialog.GroupBox2->geometry()));

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "link/frames.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 
 namespace chronavel::test {
 

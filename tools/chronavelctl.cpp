@@ -4,6 +4,7 @@
 #include "tools/commands.h"
 
 #include "tools/line.h"
+#include "platform/console.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
@@ -66,6 +67,7 @@ int PositiveCount(const std::string& text, const std::string& what)
 
 int main(int argc, char** argv)
 {
+    chronavel::platform::UseUtf8Console();
     CLI::App app{"Keeps Chronavel clocks in time and reads, writes and watches them."};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every subcommand");

@@ -1,5 +1,6 @@
 // chronavelctl scan: the master search.
 #include "app/master_search.h"
+#include "platform/console.h"
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/tool_host.h"
@@ -7,7 +8,6 @@
 #include <atomic>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 namespace chronavel::ctl {
 
@@ -18,7 +18,7 @@ int RunScan(const LineOptions& options)
     Line line(options, host);
     if (const int rc = line.Open(); rc != kExitOk)
         return rc;
-    const bool tty = isatty(STDERR_FILENO) == 1;
+    const bool tty = platform::StderrIsTerminal();
     // A vanished port ends the search: probing the rest of the addresses
     // would only repeat the line errors.
     std::atomic<bool> stop{false};

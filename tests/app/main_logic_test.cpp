@@ -7,7 +7,7 @@
 #include "link/request.h"
 #include "platform/tick.h"
 #include "port/port.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
 
 #include <chrono>

@@ -264,9 +264,10 @@ TEST(SettingsLocation, BesideTheExecutableWhenItsDirectoryIsWritable)
 
 TEST(SettingsLocation, UserConfigDirectoryOtherwise)
 {
-    EXPECT_EQ(SettingsPathFor("/usr/bin/chronavel", false, "/home/u/.config"),
-              "/home/u/.config/chronavel/chronavel.ini");
-    EXPECT_EQ(SettingsPathFor("", true, "/cfg"), "/cfg/chronavel/chronavel.ini");
+    // Compared as paths: Windows joins with "\\".
+    EXPECT_EQ(fs::path(SettingsPathFor("/usr/bin/chronavel", false, "/home/u/.config")),
+              fs::path("/home/u/.config/chronavel/chronavel.ini"));
+    EXPECT_EQ(fs::path(SettingsPathFor("", true, "/cfg")), fs::path("/cfg/chronavel/chronavel.ini"));
     EXPECT_EQ(SettingsPathFor("", false, ""), "");
 }
 
@@ -328,9 +329,9 @@ TEST(SettingsLocation, DefaultForThisProgram)
     const std::string exe = platform::ExecutablePath();
     ASSERT_FALSE(exe.empty());
     if (platform::DirectoryWritable(fs::path(exe).parent_path().string()))
-        EXPECT_EQ(DefaultSettingsPath(), exe + ".ini");
+        EXPECT_EQ(DefaultSettingsPath(), SettingsBesideExecutable(exe));
     else
-        EXPECT_NE(DefaultSettingsPath().find("/chronavel/chronavel.ini"), std::string::npos);
+        EXPECT_EQ(fs::path(DefaultSettingsPath()).filename(), "chronavel.ini");
 }
 
 } // namespace

@@ -13,7 +13,7 @@
 #include "platform/tick.h"
 #include "port/display.h"
 #include "port/port.h"
-#include "support/fake_port.h"
+#include "testkit/fake_port.h"
 #include "support/temp_dir.h"
 #include "windows/support/modal_script.h"
 

@@ -3,13 +3,12 @@
 #include "link/frames.h"
 #include "link/queues.h"
 #include "link/reception.h"
-#include "port/decode.h"
-#include "port/port.h"
 #include "platform/serial.h"
 #include "platform/thread.h"
+#include "port/decode.h"
+#include "port/port.h"
 
 #include <exception>
-
 
 namespace chronavel {
 

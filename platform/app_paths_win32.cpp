@@ -1,5 +1,4 @@
 #include "platform/app_paths.h"
-
 #include "platform/utf16_win32.h"
 
 #include <shlobj.h>
@@ -47,8 +46,8 @@ bool DirectoryWritable(const std::string& dir)
         return false;
     // Access rights on Windows are lists that no attribute check reads
     // right: the answer is whether a file can be made there.
-    const std::wstring probe = WideFromUtf8(dir) + L"\\.chronavel-write-probe-" +
-                               std::to_wstring(GetCurrentProcessId());
+    const std::wstring probe =
+        WideFromUtf8(dir) + L"\\.chronavel-write-probe-" + std::to_wstring(GetCurrentProcessId());
     HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE)

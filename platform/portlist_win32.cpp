@@ -1,12 +1,13 @@
 #include "platform/portlist.h"
-
 #include "platform/utf16_win32.h"
 
+// initguid.h first, so devguid.h defines the class GUIDs.
+// clang-format off
 #include <initguid.h>
 #include <devguid.h>
-#include <setupapi.h>
-
+// clang-format on
 #include <map>
+#include <setupapi.h>
 #include <string>
 #include <vector>
 
@@ -97,9 +98,8 @@ std::vector<PortInfo> ListSerialPorts(const PortListSources&)
         if (auto f = friendly.find(port); f != friendly.end() && !f->second.empty())
             p.description = Utf8FromWide(WithoutOwnName(f->second, port));
         else
-            p.description = Utf8FromWide(name.size() > kDeviceNamePrefix
-                                             ? name.substr(kDeviceNamePrefix)
-                                             : std::wstring());
+            p.description = Utf8FromWide(
+                name.size() > kDeviceNamePrefix ? name.substr(kDeviceNamePrefix) : std::wstring());
         ports.push_back(std::move(p));
     }
     RegCloseKey(key);

@@ -1,5 +1,4 @@
 #include "platform/serial.h"
-
 #include "platform/utf16_win32.h"
 
 #include <algorithm>

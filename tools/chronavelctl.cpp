@@ -1,15 +1,14 @@
 // chronavelctl: the clocks kept in time, read, written and watched from a
 // shell or a service, over the same core as the windows.
+#include "platform/console.h"
 #include "tools/args.h"
 #include "tools/commands.h"
-
 #include "tools/line.h"
-#include "platform/console.h"
 
 #include <CLI/CLI.hpp>
 #include <csignal>
-#include <exception>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 

@@ -267,7 +267,8 @@ TEST(SettingsLocation, UserConfigDirectoryOtherwise)
     // Compared as paths: Windows joins with "\\".
     EXPECT_EQ(fs::path(SettingsPathFor("/usr/bin/chronavel", false, "/home/u/.config")),
               fs::path("/home/u/.config/chronavel/chronavel.ini"));
-    EXPECT_EQ(fs::path(SettingsPathFor("", true, "/cfg")), fs::path("/cfg/chronavel/chronavel.ini"));
+    EXPECT_EQ(fs::path(SettingsPathFor("", true, "/cfg")),
+              fs::path("/cfg/chronavel/chronavel.ini"));
     EXPECT_EQ(SettingsPathFor("", false, ""), "");
 }
 

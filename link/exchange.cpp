@@ -3,18 +3,12 @@
 #include "link/frames.h"
 #include "link/queues.h"
 #include "link/reception.h"
+#include "platform/serial.h"
+#include "platform/thread.h"
 #include "port/decode.h"
 #include "port/port.h"
-#include "platform/serial.h"
 
 #include <exception>
-
-#if defined(__linux__)
-#include <cerrno>
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-#endif
 
 namespace chronavel {
 
@@ -44,19 +38,6 @@ public:
 private:
     TNewThread* previous_;
 };
-
-// One step below normal, so the window thread is served first. Failure
-// (no permission, another OS) leaves the priority as it is.
-void LowerPriority()
-{
-#if defined(__linux__)
-    const auto tid = static_cast<id_t>(syscall(SYS_gettid));
-    errno = 0;
-    const int nice_now = getpriority(PRIO_PROCESS, tid);
-    if (errno == 0)
-        setpriority(PRIO_PROCESS, tid, nice_now + 1);
-#endif
-}
 
 } // namespace
 
@@ -154,7 +135,7 @@ void TNewThread::Main(std::shared_ptr<TNewThread> self, std::function<void()> be
 {
     PassScope scope(this);
     BindQueues bind(queues_.get());
-    LowerPriority();
+    platform::LowerThreadPriority(); // the window thread is served first
     if (before_ready)
         before_ready();
     {

@@ -1,6 +1,6 @@
 // Serial device: the small interface the core uses in place of the Win32
-// communications calls. One implementation per OS (serial_posix.cpp), and
-// fakes in the tests.
+// communications calls. One implementation per OS (serial_posix.cpp,
+// serial_win32.cpp), and fakes in the tests.
 #pragma once
 
 #include <cstddef>
@@ -75,6 +75,18 @@ enum class OpenStatus {
     kOpenFailed,    // missing, in use (by us or another program), or no access
     kConfigFailed,  // opened, but the line settings or speed were refused
 };
+
+// The device path for a port name. POSIX: a name containing "/" is a path
+// already; otherwise /dev/NAME when it exists, else the entry of that name
+// in the virtual-port directory when the directory may be trusted and has
+// one, else /dev/NAME. Win32: "\\.\NAME" (so COM10 and above open too);
+// a name that is a device path already is kept.
+std::string SerialDevicePath(const std::string& name);
+
+// How long a write waits for a full driver buffer to take anything before
+// it gives up: two seconds plus the time a 1 KiB buffer takes to drain at
+// the line speed.
+int WriteStallLimitMs(int baud);
 
 // Opens the device at path for exclusive use and configures it: raw 8 data
 // bits, no parity, one stop bit, no flow control, not a controlling

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <climits>
 #include <fcntl.h>
+#include <filesystem>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -16,6 +17,7 @@
 #endif
 
 #include "platform/termios2_linux.h"
+#include "platform/vports.h"
 
 namespace chronavel::platform {
 
@@ -194,13 +196,6 @@ int PosixSerial::Read(uint8_t* buf, size_t n)
     return got > 0 ? static_cast<int>(got) : -1;
 }
 
-int WriteStallLimitMs(int baud)
-{
-    if (baud <= 0)
-        baud = 9600; // speed unknown: the program's usual one
-    return 2000 + static_cast<int>(10240LL * 1000 / baud);
-}
-
 namespace {
 
 // How long the output may make no progress before a write or a drain counts
@@ -362,6 +357,27 @@ bool PosixSerial::Speed(int& baud) const
 termios PosixSerial::PortDcb() const
 {
     return dcb_;
+}
+
+std::string SerialDevicePath(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const std::string dev = "/dev/" + name;
+    auto present = [](const std::string& path) {
+        std::error_code ec;
+        const auto type = std::filesystem::symlink_status(path, ec).type();
+        return !ec && type != std::filesystem::file_type::not_found &&
+               type != std::filesystem::file_type::none;
+    };
+    // A real port keeps its name: a virtual port can never stand in for it.
+    // A virtual port is taken only from a folder nobody else can write.
+    if (name.empty() || present(dev))
+        return dev;
+    const std::string virt = VirtualPortDir() + "/" + name;
+    if (VirtualPortDirUsable() && present(virt))
+        return virt;
+    return dev;
 }
 
 SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status)

@@ -35,11 +35,6 @@ CounterRead ReadDriverCounters(int fd, LineCounters& out);
 // The error word for what changed between two readings of the counters.
 uint32_t ErrorWordFromCounters(const LineCounters& before, const LineCounters& now);
 
-// How long a write waits for a full driver buffer to take anything before
-// it gives up: two seconds plus the time a 1 KiB buffer takes to drain at
-// the line speed.
-int WriteStallLimitMs(int baud);
-
 class PosixSerial : public SerialDevice {
 public:
     // Takes over fd, already open, claimed and configured; dcb is the line

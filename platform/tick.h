@@ -10,6 +10,10 @@ namespace chronavel::platform {
 // Milliseconds since an arbitrary start, modulo 2^32.
 uint32_t GetTickCount();
 
+// The system's own counter (GetTickCount on Windows, the monotonic clock
+// elsewhere), never replaced.
+uint32_t SystemTickCount();
+
 // Replace the tick source; an empty function restores the real one.
 void SetTickSource(std::function<uint32_t()> source);
 

@@ -1,6 +1,5 @@
 #include "platform/tick.h"
 
-#include <chrono>
 #include <mutex>
 
 namespace chronavel::platform {
@@ -17,9 +16,7 @@ uint32_t GetTickCount()
         if (source)
             return source();
     }
-    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now().time_since_epoch());
-    return static_cast<uint32_t>(ms.count());
+    return SystemTickCount();
 }
 
 void SetTickSource(std::function<uint32_t()> fn)

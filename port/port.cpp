@@ -1,10 +1,6 @@
 #include "port/port.h"
 
 #include "link/host_call.h"
-#include "platform/vports.h"
-
-#include <filesystem>
-#include <system_error>
 
 namespace chronavel {
 
@@ -33,23 +29,7 @@ constexpr LineMessage kLineMessages[] = {
 
 std::string PortPath(const std::string& name)
 {
-    if (name.find('/') != std::string::npos)
-        return name;
-    const std::string dev = "/dev/" + name;
-    auto present = [](const std::string& path) {
-        std::error_code ec;
-        const auto type = std::filesystem::symlink_status(path, ec).type();
-        return !ec && type != std::filesystem::file_type::not_found &&
-               type != std::filesystem::file_type::none;
-    };
-    // A real port keeps its name: a virtual port can never stand in for it.
-    // A virtual port is taken only from a folder nobody else can write.
-    if (name.empty() || present(dev))
-        return dev;
-    const std::string virt = platform::VirtualPortDir() + "/" + name;
-    if (platform::VirtualPortDirUsable() && present(virt))
-        return virt;
-    return dev;
+    return platform::SerialDevicePath(name);
 }
 
 platform::SerialPtr OpenPort(const std::string& name, int speed)

@@ -43,10 +43,11 @@ extern PortHandleVar PortHandle;
 // an answer one waits for cannot be eaten by the other.
 std::recursive_mutex& PortIoLock();
 
-// The device path for a port name: a name containing "/" is a path already;
-// otherwise /dev/NAME when it exists, else the entry of that name in the
-// virtual-port directory when the directory may be trusted (owned by this
-// user, closed to others) and has one, else /dev/NAME.
+// The device path for a port name (platform::SerialDevicePath): on Linux a
+// name containing "/" is a path already; otherwise /dev/NAME when it exists,
+// else the entry of that name in the virtual-port directory when the
+// directory may be trusted (owned by this user, closed to others) and has
+// one, else /dev/NAME. On Windows "\\.\NAME".
 std::string PortPath(const std::string& name);
 
 // Opens the named device (see PortPath) at the speed: raw 8N1, no flow

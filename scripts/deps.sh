@@ -81,6 +81,17 @@ chronavel_install_test_deps() {
   chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_TEST_PACKAGES[@]}" $rt
 }
 
+# The Windows stage: MinGW-w64 (POSIX threads) for the cross build, the
+# GoogleTest sources to build for Windows, Wine to run the result.
+CHRONAVEL_WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+  wine wine64
+)
+
+chronavel_install_windows_deps() {
+  chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_WINDOWS_PACKAGES[@]}"
+}
+
 chronavel_jobs() {
   nproc 2>/dev/null || echo 2
 }

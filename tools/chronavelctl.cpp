@@ -1,6 +1,7 @@
 // chronavelctl: the clocks kept in time, read, written and watched from a
 // shell or a service, over the same core as the windows.
 #include "link/frame_trace.h"
+#include "platform/console.h"
 #include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/line.h"
@@ -68,6 +69,7 @@ int PositiveCount(const std::string& text, const std::string& what)
 
 int main(int argc, char** argv)
 {
+    chronavel::platform::UseUtf8Console();
     CLI::App app{"Keeps Chronavel clocks in time and reads, writes and watches them."};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every subcommand");

@@ -1,6 +1,7 @@
 // chronavelctl scan: the master search, and with --all the census of the
 // line.
 #include "app/master_search.h"
+#include "platform/console.h"
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/tool_host.h"
@@ -9,7 +10,6 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
-#include <unistd.h>
 
 namespace chronavel::ctl {
 
@@ -20,7 +20,7 @@ namespace {
 // errors.
 SearchProgress Progress(const Line& line, std::atomic<bool>& stop, const char* what)
 {
-    const bool tty = isatty(STDERR_FILENO) == 1;
+    const bool tty = platform::StderrIsTerminal();
     return [tty, &line, &stop, what](uint8_t candidate) {
         if (StopRequested.load() || line.Lost())
             stop.store(true);
@@ -31,7 +31,7 @@ SearchProgress Progress(const Line& line, std::atomic<bool>& stop, const char* w
 
 void EndProgress()
 {
-    if (isatty(STDERR_FILENO) == 1)
+    if (platform::StderrIsTerminal())
         std::fprintf(stderr, "\r%40s\r", "");
 }
 

@@ -3,11 +3,11 @@
 #include "app/ini_file_chronavel.h"
 #include "link/exchange.h"
 #include "link/reception.h"
+#include "platform/console.h"
 #include "platform/vports.h"
 #include "port/port.h"
 
 #include <chrono>
-#include <csignal>
 
 namespace chronavel::ctl {
 
@@ -28,11 +28,7 @@ constexpr auto kStopWait = std::chrono::milliseconds(3000);
 
 void InstallSignalHandlers()
 {
-    struct sigaction sa {};
-    sa.sa_handler = &OnStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    platform::OnStopSignals(&OnStopSignal);
 }
 
 Line::Line(const LineOptions& options, ToolHost& host) : options_(options), host_(host)

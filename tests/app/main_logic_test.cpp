@@ -7,8 +7,8 @@
 #include "link/request.h"
 #include "platform/tick.h"
 #include "port/port.h"
-#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_port.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

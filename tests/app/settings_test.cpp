@@ -264,9 +264,11 @@ TEST(SettingsLocation, BesideTheExecutableWhenItsDirectoryIsWritable)
 
 TEST(SettingsLocation, UserConfigDirectoryOtherwise)
 {
-    EXPECT_EQ(SettingsPathFor("/usr/bin/chronavel", false, "/home/u/.config"),
-              "/home/u/.config/chronavel/chronavel.ini");
-    EXPECT_EQ(SettingsPathFor("", true, "/cfg"), "/cfg/chronavel/chronavel.ini");
+    // Compared as paths: Windows joins with "\\".
+    EXPECT_EQ(fs::path(SettingsPathFor("/usr/bin/chronavel", false, "/home/u/.config")),
+              fs::path("/home/u/.config/chronavel/chronavel.ini"));
+    EXPECT_EQ(fs::path(SettingsPathFor("", true, "/cfg")),
+              fs::path("/cfg/chronavel/chronavel.ini"));
     EXPECT_EQ(SettingsPathFor("", false, ""), "");
 }
 
@@ -348,9 +350,9 @@ TEST(SettingsLocation, DefaultForThisProgram)
     ASSERT_FALSE(exe.empty());
     const std::string dir = fs::path(exe).parent_path().string();
     if (platform::DirectoryWritable(dir) && !SystemProgramFolder(dir))
-        EXPECT_EQ(DefaultSettingsPath(), exe + ".ini");
+        EXPECT_EQ(DefaultSettingsPath(), SettingsBesideExecutable(exe));
     else
-        EXPECT_NE(DefaultSettingsPath().find("/chronavel/chronavel.ini"), std::string::npos);
+        EXPECT_EQ(fs::path(DefaultSettingsPath()).filename(), "chronavel.ini");
 }
 
 } // namespace

@@ -1,12 +1,12 @@
 #include "platform/ini.h"
 #include "support/temp_dir.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 using chronavel::platform::IniFile;
 using chronavel::platform::ParseIniInteger;
@@ -261,8 +261,10 @@ TEST_F(IniWrite, LeavesNoTemporaryFilesAndKeepsPermissions)
     for (int i = 0; i < 5; ++i)
         ASSERT_TRUE(ini.WriteInteger("S", "k", i));
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator{}), 1);
+#if !defined(_WIN32) // Windows keeps a read-only flag, not these bits
     EXPECT_EQ(fs::status(path_).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+#endif
 }
 
 TEST_F(IniWrite, ASymlinkedFileStaysALink)
@@ -272,7 +274,10 @@ TEST_F(IniWrite, ASymlinkedFileStaysALink)
         std::ofstream out(real);
         out << "[S]\nk=1\n";
     }
-    fs::create_symlink(real, path_);
+    std::error_code ec;
+    fs::create_symlink(real, path_, ec);
+    if (ec)
+        GTEST_SKIP() << "no symbolic links for this user: " << ec.message(); // Windows
     IniFile ini(path_);
     ASSERT_TRUE(ini.WriteInteger("S", "k", 2));
     EXPECT_TRUE(fs::is_symlink(path_));
@@ -299,10 +304,13 @@ TEST_F(IniWrite, WriteThatCannotReachTheFileReportsFalse)
 
 TEST_F(IniWrite, ReadOnlyFileIsNotReplaced)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root writes through read-only permissions";
     Put("[S]\nk=1\n");
     fs::permissions(path_, fs::perms::owner_read);
+    // Root writes through read-only permissions (so does Wine run as root).
+    if (std::FILE* f = std::fopen(path_.c_str(), "r+b")) {
+        std::fclose(f);
+        GTEST_SKIP() << "this user writes through read-only permissions";
+    }
     IniFile ini(path_);
     EXPECT_FALSE(ini.WriteInteger("S", "k", 2));
     EXPECT_EQ(Get(), "[S]\nk=1\n");

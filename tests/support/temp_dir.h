@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
@@ -18,10 +20,22 @@ class TempDir {
 public:
     explicit TempDir(const std::string& prefix = "chronavel-test")
     {
-        std::string tmpl = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
-        if (!mkdtemp(tmpl.data()))
-            throw std::system_error(errno, std::generic_category(), "mkdtemp " + tmpl);
-        path_ = tmpl;
+        // create_directory is false for a name that exists: another one is tried.
+        static thread_local std::mt19937_64 gen{std::random_device{}()};
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const auto p = base / (prefix + "-" + std::to_string(gen() % 1000000000000ULL));
+            std::error_code ec;
+            if (std::filesystem::create_directory(p, ec)) {
+                std::filesystem::permissions(p, std::filesystem::perms::owner_all,
+                                             std::filesystem::perm_options::replace, ec);
+                path_ = p;
+                return;
+            }
+            if (ec)
+                throw std::system_error(ec, "create_directory " + p.string());
+        }
+        throw std::runtime_error("no free temporary directory name under " + base.string());
     }
     ~TempDir()
     {

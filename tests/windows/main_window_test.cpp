@@ -13,8 +13,8 @@
 #include "platform/tick.h"
 #include "port/display.h"
 #include "port/port.h"
-#include "testkit/fake_port.h"
 #include "support/temp_dir.h"
+#include "testkit/fake_port.h"
 #include "windows/support/modal_script.h"
 
 #include <QAction>

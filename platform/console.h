@@ -1,0 +1,18 @@
+// What a command-line program needs of its console: the stop keys and
+// whether a progress line can be redrawn.
+#pragma once
+
+namespace chronavel::platform {
+
+// Runs handler(signal number) on Ctrl+C (SIGINT) and on a request to end
+// (SIGTERM where the system sends one). The handler may only set atomics.
+void OnStopSignals(void (*handler)(int));
+
+// True when standard error is a terminal (a console window on Windows).
+bool StderrIsTerminal();
+
+// Makes the console show the program's UTF-8 text as it is (Windows
+// consoles start in the OEM code page); nothing to do elsewhere.
+void UseUtf8Console();
+
+} // namespace chronavel::platform

@@ -1,0 +1,24 @@
+#include "platform/console.h"
+
+#include <csignal>
+#include <unistd.h>
+
+namespace chronavel::platform {
+
+void OnStopSignals(void (*handler)(int))
+{
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+bool StderrIsTerminal()
+{
+    return isatty(STDERR_FILENO) == 1;
+}
+
+void UseUtf8Console() {}
+
+} // namespace chronavel::platform

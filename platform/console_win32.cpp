@@ -1,0 +1,51 @@
+#include "platform/console.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <io.h>
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX // libstdc++ may have defined it already
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+namespace chronavel::platform {
+
+namespace {
+
+std::atomic<void (*)(int)> stop_handler{nullptr};
+
+// The C runtime turns Ctrl+C and Ctrl+Break into SIGINT and puts the
+// default action back before each call: the handler is installed again.
+extern "C" void OnSignal(int sig)
+{
+    std::signal(sig, &OnSignal);
+    if (auto handler = stop_handler.load())
+        handler(sig);
+}
+
+} // namespace
+
+void OnStopSignals(void (*handler)(int))
+{
+    stop_handler.store(handler);
+    std::signal(SIGINT, &OnSignal);
+    std::signal(SIGBREAK, &OnSignal);
+    std::signal(SIGTERM, &OnSignal);
+}
+
+bool StderrIsTerminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
+
+void UseUtf8Console()
+{
+    SetConsoleOutputCP(CP_UTF8);
+}
+
+} // namespace chronavel::platform

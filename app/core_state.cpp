@@ -9,12 +9,12 @@
 #include "link/reception.h"
 #include "link/request.h"
 #include "link/switch_master.h"
+#include "platform/clock_sync.h"
 #include "port/decode.h"
 #include "port/display.h"
 #include "port/port.h"
 #include "port/port_list.h"
 #include "port/sync.h"
-#include "platform/clock_sync.h"
 
 namespace chronavel {
 

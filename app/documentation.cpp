@@ -1,10 +1,9 @@
 #include "app/documentation.h"
 
-#include <sys/stat.h>
-
-#include <vector>
-
 #include "platform/app_paths.h"
+
+#include <sys/stat.h>
+#include <vector>
 
 namespace chronavel {
 
@@ -32,7 +31,7 @@ bool IsRegularFile(const std::string& path)
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-}  // namespace
+} // namespace
 
 std::string DocumentationPath(const std::string& exe_path, const FileExists& exists)
 {
@@ -62,4 +61,4 @@ std::string DocumentationPath()
     return DocumentationPath(platform::ExecutablePath(), IsRegularFile);
 }
 
-}  // namespace chronavel
+} // namespace chronavel

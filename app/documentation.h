@@ -19,4 +19,4 @@ std::string DocumentationPath(const std::string& exe_path, const FileExists& exi
 // The same for the running program, looking at the file system.
 std::string DocumentationPath();
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -317,9 +317,8 @@ void TForm1::BuildHidden(QWidget* client)
     for (QWidget* w : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(Label8),
                        static_cast<QWidget*>(Label5), static_cast<QWidget*>(DrawGrid1),
                        static_cast<QWidget*>(Label2), static_cast<QWidget*>(LabelTimeSource),
-                       static_cast<QWidget*>(Memo1),
-                       static_cast<QWidget*>(RichEdit1), static_cast<QWidget*>(Edit1),
-                       static_cast<QWidget*>(Edit2)})
+                       static_cast<QWidget*>(Memo1), static_cast<QWidget*>(RichEdit1),
+                       static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit2)})
         w->hide();
 }
 
@@ -400,7 +399,8 @@ void TForm1::Timer1Timer()
     Label1->setText(QString::fromStdString(TimeText(now)));
     Label4->setText(QString::fromStdString(DateText(now)));
     if (LabelTimeSource->isVisible())
-        LabelTimeSource->setText(QString::fromStdString(TimeSourceText(platform::QueryClockSync())));
+        LabelTimeSource->setText(
+            QString::fromStdString(TimeSourceText(platform::QueryClockSync())));
     ArmTimer1();
 }
 

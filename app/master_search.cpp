@@ -7,10 +7,10 @@
 #include "link/frames.h"
 #include "link/host.h"
 #include "link/reception.h"
+#include "platform/tick.h"
 #include "port/decode.h"
 #include "port/io_hold.h"
 #include "port/port.h"
-#include "platform/tick.h"
 #include "port/port_list.h"
 
 #include <algorithm>
@@ -82,8 +82,7 @@ SyncPatience ProbePatience(int speed)
 MasterSearchRun::MasterSearchRun(int speed)
     : patience_(ProbePatience(speed)),
       busy_window_ms_(static_cast<uint32_t>(std::ceil((kLongestFrameBytes + kBusySpareBytes) *
-                                                      kBitsPerByte * 1000.0 /
-                                                      std::max(speed, 1)))),
+                                                      kBitsPerByte * 1000.0 / std::max(speed, 1)))),
       no_answer_before_(NoAnswer.load())
 {
     MasterAddress.store(0);
@@ -118,8 +117,8 @@ bool MasterSearchRun::Step()
             // The answer's header is read before the exchange thread, if one
             // runs, can hunt over it.
             PortIoHold hold;
-            answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0,
-                                       kProbeLimit, kSilentReport, patience_);
+            answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
+                                       kSilentReport, patience_);
         }
         if (answered) {
             const ReplyHeader h = CurrentReplyHeader();

@@ -1,7 +1,5 @@
 #include "app/service_commands.h"
 
-#include <cctype>
-
 #include "app/main_logic.h"
 #include "config/registers.h"
 #include "link/exchange.h"
@@ -9,6 +7,8 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "port/sync.h"
+
+#include <cctype>
 
 namespace chronavel {
 
@@ -27,7 +27,7 @@ std::string QueueBlocked(int count)
     return {};
 }
 
-}  // namespace
+} // namespace
 
 bool ExchangeRunning()
 {
@@ -79,7 +79,8 @@ std::optional<uint32_t> ParseHexNumber(const std::string& text)
         const auto c = static_cast<unsigned char>(text[i]);
         if (!std::isxdigit(c))
             return std::nullopt;
-        value = value * 16 + static_cast<uint32_t>(std::isdigit(c) ? c - '0' : std::toupper(c) - 'A' + 10);
+        value = value * 16 +
+                static_cast<uint32_t>(std::isdigit(c) ? c - '0' : std::toupper(c) - 'A' + 10);
     }
     return value;
 }
@@ -89,7 +90,10 @@ std::string NotHexMessage(const std::string& text)
     return "\"" + text + "\" не является шестнадцатеричным числом (номер регистра, например 4D).";
 }
 
-bool SettingsReadFinished() { return QueuesIdle(); }
+bool SettingsReadFinished()
+{
+    return QueuesIdle();
+}
 
 bool LinkCheck(uint8_t target)
 {
@@ -107,7 +111,7 @@ bool ExchangeSwitch(bool checked)
         return false;
     }
     if (ExchangeRunning())
-        return true;  // the running thread serves the port; never a second one
+        return true; // the running thread serves the port; never a second one
     if (!PortHandle.Get())
         return false;
     StartExchangeThread();
@@ -132,4 +136,4 @@ void StopExchangeAndClosePort()
     }
 }
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -66,4 +66,4 @@ void StartExchangeOnce();
 // Stops the exchange thread (if any) and closes the port; errors ignored.
 void StopExchangeAndClosePort();
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -8,8 +8,8 @@
 #include "config/settings_window.h"
 #include "dialogs/about_dialog.h"
 #include "link/exchange.h"
-#include "link/switch_master.h"
 #include "link/host.h"
+#include "link/switch_master.h"
 
 #include <QAction>
 #include <QLineEdit>

@@ -71,7 +71,7 @@ std::vector<ServiceItem> MainWindowServiceItems()
     const struct {
         const char* name;
         int x, w;
-    } row[] = {{"Button1", 16, 70},  {"Button2", 94, 130},  {"Button3", 232, 140},
+    } row[] = {{"Button1", 16, 70},   {"Button2", 94, 130},  {"Button3", 232, 140},
                {"Button4", 380, 250}, {"Button5", 638, 160}, {"Edit2", 806, 60},
                {"Button6", 874, 70}};
     for (const auto& r : row) {

@@ -56,8 +56,9 @@ private:
     bool on_ = false;
 };
 
-// The main window in service mode: the hidden menu items shown, the window twice as wide and higher, the emulated clock display in
-// the new right half, and the service buttons with Edit2 in a row below.
+// The main window in service mode: the hidden menu items shown, the window twice as wide and
+// higher, the emulated clock display in the new right half, and the service buttons with Edit2 in a
+// row below.
 std::vector<ServiceItem> MainWindowServiceItems();
 // The connection dialog: the hidden "Табло: " box with "Мастер..." shown
 // below "Подключить", the dialog grown to hold it.

@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QMetaObject>
-
 #include <atomic>
 #include <exception>
 #include <thread>
@@ -12,9 +11,9 @@ namespace chronavel {
 
 namespace {
 
-int busy_depth = 0;  // window thread only
+int busy_depth = 0; // window thread only
 
-}  // namespace
+} // namespace
 
 void RunOffWindowThread(const std::function<void()>& work)
 {
@@ -42,6 +41,9 @@ void RunOffWindowThread(const std::function<void()>& work)
         std::rethrow_exception(error);
 }
 
-bool WindowThreadBusy() { return busy_depth > 0; }
+bool WindowThreadBusy()
+{
+    return busy_depth > 0;
+}
 
-}  // namespace chronavel
+} // namespace chronavel

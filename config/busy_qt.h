@@ -15,4 +15,4 @@ void RunOffWindowThread(const std::function<void()>& work);
 // True while RunOffWindowThread waits (windows refuse to close meanwhile).
 bool WindowThreadBusy();
 
-}  // namespace chronavel
+} // namespace chronavel

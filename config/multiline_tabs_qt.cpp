@@ -3,7 +3,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QResizeEvent>
-
 #include <algorithm>
 
 namespace chronavel {
@@ -19,7 +18,7 @@ constexpr const char* kTabStyle =
     " margin-top: 2px; }"
     "QToolButton:checked { background: palette(base); border-color: palette(dark); }";
 
-}  // namespace
+} // namespace
 
 MultiLineTabs::MultiLineTabs(QWidget* parent)
     : QWidget(parent), rows_(new QVBoxLayout), pages_(new QStackedWidget(this)),
@@ -143,4 +142,4 @@ void MultiLineTabs::Reflow(int outer_width)
     }
 }
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -49,4 +49,4 @@ private:
     int flow_width_hint_ = 640;
 };
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -1,16 +1,16 @@
 #include "config/parameters_window.h"
 
+#include "app/ini_file_chronavel.h"
+#include "app/look_qt.h"
+#include "config/pictures_qt.h"
+#include "port/port_list.h"
+
 #include <QFont>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QShowEvent>
 #include <QVBoxLayout>
-
-#include "app/ini_file_chronavel.h"
-#include "app/look_qt.h"
-#include "config/pictures_qt.h"
-#include "port/port_list.h"
 
 namespace chronavel {
 
@@ -48,7 +48,7 @@ QLineEdit* NewEdit(QWidget* parent, const char* name, const QString& text)
     return e;
 }
 
-}  // namespace
+} // namespace
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent)
 {
@@ -171,8 +171,9 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     wg->addWidget(Edit4, 2, 1);
     wg->addWidget(new QLabel("Префикс давления:  . . . . . . ", weather_page), 3, 0);
     wg->addWidget(Edit5, 3, 1);
-    auto* period = new QLabel("Частота обновления информации, мин:   . . . . . . . . . . . . . . . . . . . . . . . . . .",
-                              weather_page);
+    auto* period = new QLabel(
+        "Частота обновления информации, мин:   . . . . . . . . . . . . . . . . . . . . . . . . . .",
+        weather_page);
     wg->addWidget(period, 4, 0, 1, 2);
     Edit6->setMaximumWidth(60);
     wg->addWidget(Edit6, 5, 1, Qt::AlignLeft);
@@ -221,6 +222,9 @@ void TForm3::FormActivate()
     EnumPorts(box, Connection.ComPort);
 }
 
-void TForm3::SpeedButton2Click() { FormActivate(); }
+void TForm3::SpeedButton2Click()
+{
+    FormActivate();
+}
 
-}  // namespace chronavel
+} // namespace chronavel

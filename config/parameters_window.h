@@ -2,6 +2,8 @@
 // is live; the other controls keep what the operator typed for the run.
 #pragma once
 
+#include "config/multiline_tabs_qt.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -9,8 +11,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
-
-#include "config/multiline_tabs_qt.h"
 
 namespace chronavel {
 
@@ -42,4 +42,4 @@ protected:
 
 extern TForm3* Form3;
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -2,7 +2,6 @@
 
 #include <QPainter>
 #include <QPen>
-
 #include <cmath>
 
 namespace chronavel {
@@ -28,8 +27,9 @@ QPixmap ClockPicture(int size)
     const double hour = (10 + 10 / 60.0) * M_PI / 6.0;
     const double minute = 10 * M_PI / 30.0;
     p.drawLine(QPointF(c, c), QPointF(c + std::sin(hour) * r * 0.5, c - std::cos(hour) * r * 0.5));
-    p.drawLine(QPointF(c, c), QPointF(c + std::sin(minute) * r * 0.75, c - std::cos(minute) * r * 0.75));
+    p.drawLine(QPointF(c, c),
+               QPointF(c + std::sin(minute) * r * 0.75, c - std::cos(minute) * r * 0.75));
     return pix;
 }
 
-}  // namespace chronavel
+} // namespace chronavel

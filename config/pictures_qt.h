@@ -9,4 +9,4 @@ namespace chronavel {
 // A wall clock: a round face with its hour marks and hands at ten past ten.
 QPixmap ClockPicture(int size);
 
-}  // namespace chronavel
+} // namespace chronavel

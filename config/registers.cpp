@@ -1,10 +1,10 @@
 #include "config/registers.h"
 
+#include "port/display_lock.h"
+
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
-
-#include "port/display_lock.h"
 
 namespace chronavel {
 
@@ -97,7 +97,7 @@ std::atomic<uint8_t>* ByteVariableOf(uint8_t reg)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 void ResetClockSettings()
 {
@@ -255,7 +255,10 @@ uint8_t TimeZoneCode(int entry)
     return static_cast<uint8_t>(code);
 }
 
-double TimeZoneHours(int entry) { return (entry - 24) / 2.0; }
+double TimeZoneHours(int entry)
+{
+    return (entry - 24) / 2.0;
+}
 
 int TimeZoneEntry(uint8_t code)
 {
@@ -288,7 +291,10 @@ int PercentPosition(uint8_t code)
     return -1;
 }
 
-std::string PercentText(int position) { return std::to_string((position + 1) * 10) + "%"; }
+std::string PercentText(int position)
+{
+    return std::to_string((position + 1) * 10) + "%";
+}
 
 // --- Switching levels.
 
@@ -366,10 +372,10 @@ struct FormatList {
 
 const FormatList* FormatListOf(int field)
 {
-    static const FormatList main_field{
-        {0, 2, 3, 4, 5, 6, 7, 8},
-        {"0 нет", "2 1245_", "3 12.45.00 эксп. вр.", "4 12.45_", "5 12-45", "6 12.45.00 всегда",
-         "7 12-45.00 эксп. вр.", "8 12.45.00 всегда"}};
+    static const FormatList main_field{{0, 2, 3, 4, 5, 6, 7, 8},
+                                       {"0 нет", "2 1245_", "3 12.45.00 эксп. вр.", "4 12.45_",
+                                        "5 12-45", "6 12.45.00 всегда", "7 12-45.00 эксп. вр.",
+                                        "8 12.45.00 всегда"}};
     static const FormatList temperature{{0, 2, 3, 4, 5},
                                         {"0 нет", "2 12", "3 -12", "4 -12*", "5 -12*C"}};
     static const FormatList pressure{{0, 3, 4, 5}, {"0 нет", "3 762", "4 P762", "5 P_762"}};
@@ -396,7 +402,7 @@ const FormatList* FormatListOf(int field)
     }
 }
 
-}  // namespace
+} // namespace
 
 const std::vector<uint8_t>& FormatCodes(int field)
 {
@@ -434,4 +440,4 @@ int CountPos(int field, int value, bool to_code)
     return to_code ? FormatCode(field, value) : FormatPosition(field, value);
 }
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -12,7 +12,7 @@
 
 namespace chronavel {
 
-constexpr int kImageSize = 101;  // indices 0..100; index 0 is never written
+constexpr int kImageSize = 101; // indices 0..100; index 0 is never written
 constexpr int kExpoCount = 9;
 constexpr int kFieldFormatCount = 8;
 constexpr int kTextLenCount = 32;
@@ -21,7 +21,7 @@ constexpr int kPercentEntries = 10;
 constexpr int kReadBatchSize = 71;
 
 // Register numbers.
-constexpr uint8_t kRegExpo0 = 0x25;  // Expo[i] is 0x25 + 2i
+constexpr uint8_t kRegExpo0 = 0x25; // Expo[i] is 0x25 + 2i
 constexpr uint8_t kRegTimeZone = 0x37;
 constexpr uint8_t kRegUpperLevel = 0x38;
 constexpr uint8_t kRegDimOnHour = 0x39;
@@ -64,7 +64,7 @@ struct ClockSettingsVars {
     std::atomic<uint8_t> RegSE{0};
     std::atomic<uint8_t> UpperLevel{0};
     std::atomic<uint8_t> LowerLevel{0};
-    std::atomic<uint16_t> DimOnTime{0};  // BCD pairs: hour high byte, minutes low byte
+    std::atomic<uint16_t> DimOnTime{0}; // BCD pairs: hour high byte, minutes low byte
     std::atomic<uint16_t> DimOffTime{0};
     std::atomic<uint16_t> Alarm1Time{0};
     std::atomic<uint16_t> Alarm2Time{0};
@@ -142,8 +142,14 @@ bool DecodeBcdPair(uint16_t word, int& hour, int& minute);
 // --- Temperature registers: 10 x format + exposure.
 // format 0..5, exposure 0..9; throws std::out_of_range otherwise.
 uint8_t TemperatureRegister(int format, int exposure);
-inline int TemperatureFormat(uint8_t value) { return value / 10; }
-inline int TemperatureExposure(uint8_t value) { return value % 10; }
+inline int TemperatureFormat(uint8_t value)
+{
+    return value / 10;
+}
+inline int TemperatureExposure(uint8_t value)
+{
+    return value % 10;
+}
 
 // --- Time zones: entry p stands for (p - 24) / 2 hours.
 // Code of entry 0..50; throws std::out_of_range otherwise.
@@ -176,7 +182,7 @@ int16_t CorrectionFromBytes(uint8_t high, uint8_t low);
 
 // --- Flag bits.
 namespace master_bits {
-constexpr uint8_t kMaster = 0x80;  // "Ведущий"
+constexpr uint8_t kMaster = 0x80; // "Ведущий"
 constexpr uint8_t kRadiation = 0x40;
 constexpr uint8_t kHumidity = 0x20;
 constexpr uint8_t kPressure = 0x10;
@@ -184,7 +190,7 @@ constexpr uint8_t kTemperature3 = 0x08;
 constexpr uint8_t kTemperature2 = 0x04;
 constexpr uint8_t kTemperature1 = 0x02;
 constexpr uint8_t kTimeDate = 0x01;
-}  // namespace master_bits
+} // namespace master_bits
 
 namespace option_bits {
 constexpr uint8_t kSignal00 = 0x80;
@@ -195,7 +201,7 @@ constexpr uint8_t kRadiationSignal = 0x08;
 constexpr uint8_t kSummerTime = 0x04;
 constexpr uint8_t kSpeed = 0x02;
 constexpr uint8_t kFullSlave = 0x01;
-}  // namespace option_bits
+} // namespace option_bits
 
 struct FlagBit {
     uint8_t Mask;
@@ -206,7 +212,10 @@ struct FlagBit {
 const std::array<FlagBit, 8>& MasterFlagBits();
 const std::array<FlagBit, 8>& OptionFlagBits();
 
-inline bool HasFlag(uint8_t flags, uint8_t mask) { return (flags & mask) != 0; }
+inline bool HasFlag(uint8_t flags, uint8_t mask)
+{
+    return (flags & mask) != 0;
+}
 inline uint8_t WithFlag(uint8_t flags, uint8_t mask, bool on)
 {
     return static_cast<uint8_t>(on ? (flags | mask) : (flags & ~mask));
@@ -235,4 +244,4 @@ int FormatCode(int field, int position);
 // Both directions in one: to_code set, value is a position; clear, a code.
 int CountPos(int field, int value, bool to_code);
 
-}  // namespace chronavel
+} // namespace chronavel

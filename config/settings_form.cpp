@@ -7,19 +7,25 @@ namespace chronavel {
 
 namespace {
 
-constexpr int kExpoItems = 50;         // "-", "1" .. "49"
-constexpr int kTemperatureItems = 10;  // "-", "1" .. "9"
-constexpr int kFormatDigits = 6;       // "0" .. "5"
-constexpr int kLevelItems = 199;       // -99 .. 99
-constexpr int kCorrectionItems = 119;  // -59 .. 59
+constexpr int kExpoItems = 50;        // "-", "1" .. "49"
+constexpr int kTemperatureItems = 10; // "-", "1" .. "9"
+constexpr int kFormatDigits = 6;      // "0" .. "5"
+constexpr int kLevelItems = 199;      // -99 .. 99
+constexpr int kCorrectionItems = 119; // -59 .. 59
 constexpr int kCorrectionOffset = 59;
-constexpr int kFirstTemperature = 3;   // Expo[3..5]
+constexpr int kFirstTemperature = 3; // Expo[3..5]
 
 std::atomic<bool> saved_in_run{false};
 
-bool IsTemperature(int i) { return i >= kFirstTemperature && i < kFirstTemperature + kTemperatureLists; }
+bool IsTemperature(int i)
+{
+    return i >= kFirstTemperature && i < kFirstTemperature + kTemperatureLists;
+}
 
-int InRange(int position, int items) { return position >= 0 && position < items ? position : kNoSelection; }
+int InRange(int position, int items)
+{
+    return position >= 0 && position < items ? position : kNoSelection;
+}
 
 // The variables of the four pickers, in picker order.
 std::array<std::atomic<uint16_t>*, kTimePickers> PickerWords()
@@ -37,7 +43,7 @@ template <typename T> void StoreIfChosen(std::atomic<T>& var, int chosen)
         var.store(static_cast<T>(chosen));
 }
 
-}  // namespace
+} // namespace
 
 SettingsView InitialSettingsView()
 {
@@ -192,9 +198,15 @@ void MakeRegisters(const SettingsView& v)
     e[39] = s.Volume.load();
 }
 
-bool SavedInRun() { return saved_in_run.load(); }
+bool SavedInRun()
+{
+    return saved_in_run.load();
+}
 
-void ResetSavedInRun() { saved_in_run.store(false); }
+void ResetSavedInRun()
+{
+    saved_in_run.store(false);
+}
 
 std::string AddressItem(int value)
 {
@@ -221,4 +233,4 @@ std::string SaveRefusal(uint8_t target)
            "адрес часов вместо \"Всем\" и прочитайте их настройки снова.";
 }
 
-}  // namespace chronavel
+} // namespace chronavel

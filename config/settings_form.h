@@ -3,11 +3,11 @@
 // variables, and what the controls give back on a save.
 #pragma once
 
+#include "config/registers.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
-
-#include "config/registers.h"
 
 namespace chronavel {
 
@@ -29,22 +29,22 @@ enum TimePickerIndex : int { kPickDimOn = 0, kPickDimOff = 1, kPickAlarm1 = 2, k
 // The bound controls of the window. Lists hold positions, kNoSelection when
 // nothing is chosen; the flag registers one bit per check box.
 struct SettingsView {
-    std::array<int, kExpoCount> Expo{};                 // exposure lists, "-", "1".. (temperatures: units)
-    std::array<int, kTemperatureLists> TempFormat{};    // format digit of temperatures 1..3
+    std::array<int, kExpoCount> Expo{}; // exposure lists, "-", "1".. (temperatures: units)
+    std::array<int, kTemperatureLists> TempFormat{}; // format digit of temperatures 1..3
     int ClockAddr = 0;
     int RegS6 = 0;
     int RegSE = 0;
     uint8_t MasterFlags = 0;
     uint8_t OptionFlags = 0;
-    std::array<int, kFieldFormatCount> FieldFormat{};  // by field number
-    int TimeZone = 0;                                   // entry, (p - 24) / 2 hours
-    int Volume = 0;                                     // "10%" .. "100%"
+    std::array<int, kFieldFormatCount> FieldFormat{}; // by field number
+    int TimeZone = 0;                                 // entry, (p - 24) / 2 hours
+    int Volume = 0;                                   // "10%" .. "100%"
     int DimLevel = 0;
     int NormLevel = 0;
     std::array<TimePicker, kTimePickers> Times{};
-    int UpperLevel = 0;  // level + 99
-    int LowerLevel = 0;  // level + 99
-    int Correction = 0;  // correction + 59
+    int UpperLevel = 0; // level + 99
+    int LowerLevel = 0; // level + 99
+    int Correction = 0; // correction + 59
 };
 
 // The controls as the window is created: the format lists on "0 нет", the
@@ -75,8 +75,8 @@ bool SavedInRun();
 void ResetSavedInRun();
 
 // The lists built in code.
-std::string AddressItem(int value);  // "$0A/10"
-std::string TimeZoneItem(int entry, const std::string& decimal_point);  // "-11.5", "13.0"
+std::string AddressItem(int value);                                    // "$0A/10"
+std::string TimeZoneItem(int entry, const std::string& decimal_point); // "-11.5", "13.0"
 
 // A save needs one addressed clock: every clock answers with its own
 // address, so writes to all of them would never be answered and would give
@@ -84,4 +84,4 @@ std::string TimeZoneItem(int entry, const std::string& decimal_point);  // "-11.
 // to tell the operator.
 std::string SaveRefusal(uint8_t target);
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -1,5 +1,12 @@
 #include "config/settings_window.h"
 
+#include "app/ini_file_chronavel.h"
+#include "config/busy_qt.h"
+#include "config/pictures_qt.h"
+#include "config/registers.h"
+#include "config/write_settings.h"
+#include "link/host.h"
+
 #include <QCloseEvent>
 #include <QFont>
 #include <QGridLayout>
@@ -7,13 +14,6 @@
 #include <QLocale>
 #include <QShowEvent>
 #include <QVBoxLayout>
-
-#include "app/ini_file_chronavel.h"
-#include "config/busy_qt.h"
-#include "config/pictures_qt.h"
-#include "config/registers.h"
-#include "config/write_settings.h"
-#include "link/host.h"
 
 namespace chronavel {
 
@@ -26,9 +26,13 @@ constexpr int kHeight = 316;
 constexpr int kPanelHeight = 41;
 constexpr int kSignalsTab = 2;
 
-const char* const kTemperatureHint = "0x: -0.1*C; 1x: -0.1*; 2x: _-0.1*; 3x: -01.5*; 4x: -01.5*; 5x -01*_";
+const char* const kTemperatureHint =
+    "0x: -0.1*C; 1x: -0.1*; 2x: _-0.1*; 3x: -01.5*; 4x: -01.5*; 5x -01*_";
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
 
 // The windows' own small dialog font; where it is missing the font
 // machinery picks a sans font with Cyrillic of the same pixel size.
@@ -115,7 +119,7 @@ void FillNumbers(QComboBox* c, int from, int to)
         c->addItem(QString::number(n));
 }
 
-}  // namespace
+} // namespace
 
 TForm6::TForm6(QWidget* parent) : QDialog(parent)
 {
@@ -190,8 +194,8 @@ QWidget* TForm6::BuildModeTab()
     CheckBox9 = NewBox(master, "CheckBox9", "Давление");
     CheckBox10 = NewBox(master, "CheckBox10", "Влажность");
     CheckBox11 = NewBox(master, "CheckBox11", "Радиация");
-    for (QCheckBox* b : {CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10,
-                         CheckBox11})
+    for (QCheckBox* b :
+         {CheckBox4, CheckBox5, CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10, CheckBox11})
         m->addWidget(b);
     m->addStretch(1);
     row->addWidget(master, 1);
@@ -351,9 +355,10 @@ QWidget* TForm6::BuildSensorsTab()
         QComboBox* Exposure;
         QComboBox* Format;
         const char* HintTail;
-    } temperatures[] = {{"Время экспозиции Температуры 1:", ComboBox4, ComboBox61, ""},
-                        {"Время экспозиции Температуры 2:", ComboBox5, ComboBox62, ""},
-                        {"Время экспозиции Температуры 3:", ComboBox6, ComboBox63, " вкл. изм. влаж."}};
+    } temperatures[] = {
+        {"Время экспозиции Температуры 1:", ComboBox4, ComboBox61, ""},
+        {"Время экспозиции Температуры 2:", ComboBox5, ComboBox62, ""},
+        {"Время экспозиции Температуры 3:", ComboBox6, ComboBox63, " вкл. изм. влаж."}};
     int row = 0;
     for (const auto& t : temperatures) {
         QLabel* label = NewLabel(page, t.Caption);
@@ -517,9 +522,15 @@ void TForm6::Stand_fields()
     WriteView(v);
 }
 
-void TForm6::MakeRegistrs() { MakeRegisters(ReadView()); }
+void TForm6::MakeRegistrs()
+{
+    MakeRegisters(ReadView());
+}
 
-int TForm6::CountPos(int field, int value, bool to_code) { return chronavel::CountPos(field, value, to_code); }
+int TForm6::CountPos(int field, int value, bool to_code)
+{
+    return chronavel::CountPos(field, value, to_code);
+}
 
 SettingsView TForm6::ReadView() const
 {
@@ -601,7 +612,7 @@ void TForm6::Button1Click()
     const uint8_t target = Connection.TargetAddress;
     if (const std::string why = SaveRefusal(target); !why.empty()) {
         CurrentHost().ShowMessage(why);
-        return;  // nothing converted or sent; the operator's changes stay
+        return; // nothing converted or sent; the operator's changes stay
     }
     MakeRegistrs();
     saving_ = true;
@@ -639,7 +650,8 @@ std::array<QComboBox*, kExpoCount> TForm6::ExpoLists() const
 
 std::array<QComboBox*, kFieldFormatCount> TForm6::FormatLists() const
 {
-    return {ComboBox10, ComboBox44, ComboBox45, ComboBox46, ComboBox47, ComboBox48, ComboBox49, ComboBox43};
+    return {ComboBox10, ComboBox44, ComboBox45, ComboBox46,
+            ComboBox47, ComboBox48, ComboBox49, ComboBox43};
 }
 
 std::array<QComboBox*, kTemperatureLists> TForm6::FormatDigitLists() const
@@ -659,12 +671,14 @@ std::array<QCheckBox*, kTimePickers> TForm6::PickerBoxes() const
 
 std::array<QCheckBox*, 8> TForm6::MasterBoxes() const
 {
-    return {CheckBox4, CheckBox11, CheckBox10, CheckBox9, CheckBox8, CheckBox7, CheckBox6, CheckBox5};
+    return {CheckBox4, CheckBox11, CheckBox10, CheckBox9,
+            CheckBox8, CheckBox7,  CheckBox6,  CheckBox5};
 }
 
 std::array<QCheckBox*, 8> TForm6::OptionBoxes() const
 {
-    return {CheckBox29, CheckBox30, CheckBox31, CheckBox32, CheckBox33, CheckBox34, CheckBox35, CheckBox36};
+    return {CheckBox29, CheckBox30, CheckBox31, CheckBox32,
+            CheckBox33, CheckBox34, CheckBox35, CheckBox36};
 }
 
-}  // namespace chronavel
+} // namespace chronavel

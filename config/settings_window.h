@@ -2,6 +2,9 @@
 // from the settings variables when shown and written back on "Сохранить".
 #pragma once
 
+#include "config/multiline_tabs_qt.h"
+#include "config/settings_form.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -10,11 +13,7 @@
 #include <QPushButton>
 #include <QTimeEdit>
 #include <QWidget>
-
 #include <array>
-
-#include "config/multiline_tabs_qt.h"
-#include "config/settings_form.h"
 
 namespace chronavel {
 
@@ -38,9 +37,9 @@ public:
     MultiLineTabs* PageControl1;
     QWidget* Panel1;
     QLabel* Image1;
-    QPushButton* Button1;  // "Сохранить"
-    QPushButton* Button2;  // "Отмена"
-    QPushButton* Button3;  // "Мастер..."
+    QPushButton* Button1; // "Сохранить"
+    QPushButton* Button2; // "Отмена"
+    QPushButton* Button3; // "Мастер..."
 
     QComboBox *ComboBox1, *ComboBox2, *ComboBox3, *ComboBox4, *ComboBox5, *ComboBox6, *ComboBox7,
         *ComboBox8, *ComboBox9, *ComboBox10, *ComboBox11, *ComboBox13, *ComboBox14, *ComboBox43,
@@ -91,4 +90,4 @@ private:
 
 extern TForm6* Form6;
 
-}  // namespace chronavel
+} // namespace chronavel

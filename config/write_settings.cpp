@@ -1,10 +1,10 @@
 #include "config/write_settings.h"
 
-#include <cstdint>
-
 #include "config/registers.h"
 #include "link/frames.h"
 #include "port/sync.h"
+
+#include <cstdint>
 
 namespace chronavel {
 
@@ -20,7 +20,7 @@ bool Write(uint8_t target, uint8_t reg, uint8_t value, int limit)
     return SyncTransaction(target, kCmdWriteRegister, reg, value, limit, 0);
 }
 
-}  // namespace
+} // namespace
 
 WriteResult WriteSettings(uint8_t target)
 {
@@ -80,4 +80,4 @@ WriteResult WriteSettings(uint8_t target)
     return WriteResult::kWritten;
 }
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -25,4 +25,4 @@ enum class WriteResult {
 // answered, and every clock would be given the same address.
 WriteResult WriteSettings(uint8_t target);
 
-}  // namespace chronavel
+} // namespace chronavel

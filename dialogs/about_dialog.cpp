@@ -1,13 +1,12 @@
 #include "dialogs/about_dialog.h"
 
+#include "app/documentation.h"
 #include "version.h"
 
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFont>
 #include <QMouseEvent>
-
-#include "app/documentation.h"
 
 namespace chronavel {
 
@@ -26,7 +25,7 @@ QFont DialogFont(bool underline = false)
     return f;
 }
 
-}  // namespace
+} // namespace
 
 TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
 {
@@ -35,12 +34,13 @@ TfrmAbout::TfrmAbout(QWidget* parent) : QDialog(parent)
     setWindowTitle("О программе");
     setModal(true);
     // Fixed size, only the close box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFixedSize(kClientWidth, kClientHeight);
     setFont(DialogFont());
 
-    Label1 = new QLabel("Программа синхронизации времени электронных часов серии \"Ксилон\" ", this);
+    Label1 =
+        new QLabel("Программа синхронизации времени электронных часов серии \"Ксилон\" ", this);
     Label1->setObjectName("Label1");
     Label1->setGeometry(0, 0, kClientWidth, 33);
     Label1->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
@@ -105,4 +105,4 @@ bool TfrmAbout::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -35,4 +35,4 @@ private:
 
 extern TfrmAbout* frmAbout;
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -42,8 +42,9 @@ TForm2::TForm2(QWidget* parent)
     N2 = PopupMenu1->addAction(QStringLiteral("Скопировать все в буфер обмена"));
     N2->setObjectName(QStringLiteral("N2"));
     RichEdit1->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(RichEdit1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(RichEdit1->viewport()->mapToGlobal(at)); });
+    connect(RichEdit1, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        PopupMenu1->popup(RichEdit1->viewport()->mapToGlobal(at));
+    });
     connect(N1, &QAction::triggered, this, &TForm2::N1Click);
     connect(N2, &QAction::triggered, this, &TForm2::N2Click);
 
@@ -66,9 +67,7 @@ TForm2::~TForm2()
         Form2 = nullptr;
 }
 
-void TForm2::FormCreate()
-{
-}
+void TForm2::FormCreate() {}
 
 void TForm2::N1Click()
 {

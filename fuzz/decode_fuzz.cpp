@@ -1,21 +1,21 @@
 // Arbitrary bytes on the line, through the header search and the reply
 // decoder, over a scripted port. Nothing may be read or written out of
 // bounds, and the decoder must come back each time.
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <memory>
-#include <vector>
-
 #include "app/core_state.h"
-#include "link/host.h"
 #include "config/registers.h"
+#include "link/host.h"
 #include "link/reception.h"
 #include "link/request.h"
 #include "port/decode.h"
 #include "port/display.h"
 #include "port/port.h"
 #include "testkit/fake_port.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
 
 namespace {
 
@@ -30,7 +30,7 @@ public:
 
 QuietHost quiet;
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -16,7 +16,7 @@ struct Observers {
     // Held while listeners run, so removing one waits for a call in progress.
     std::mutex Lock;
     std::vector<std::pair<int, FrameObserver>> List; // guarded by Lock
-    int NextId = 1;                                   // guarded by Lock
+    int NextId = 1;                                  // guarded by Lock
 };
 
 // Never destroyed: a thread that still traces while the process exits must

@@ -57,7 +57,8 @@ std::vector<uint8_t> BuildDataFrame(uint8_t addr, uint8_t cmd, uint8_t len_hi, u
     return f;
 }
 
-bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2)
+bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t p1,
+                     uint8_t p2)
 {
     const auto f = BuildShortFrame(addr, cmd, p1, p2);
     port.Purge();
@@ -80,4 +81,4 @@ bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uin
     return ok;
 }
 
-}  // namespace chronavel
+} // namespace chronavel

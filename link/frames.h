@@ -2,11 +2,11 @@
 // frame, the additive checksum, and the writers that put frames on the line.
 #pragma once
 
+#include "platform/serial.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "platform/serial.h"
 
 namespace chronavel {
 
@@ -14,23 +14,23 @@ constexpr uint8_t kSync = 0xE0;
 constexpr uint8_t kBroadcast = 0xFF;
 
 // Command bytes sent by the PC.
-constexpr uint8_t kCmdReadRegister = 0x74;   // "t"
-constexpr uint8_t kCmdWriteRegister = 0x72;  // "r"
-constexpr uint8_t kCmdSetTime = 0x70;        // "p"
+constexpr uint8_t kCmdReadRegister = 0x74;  // "t"
+constexpr uint8_t kCmdWriteRegister = 0x72; // "r"
+constexpr uint8_t kCmdSetTime = 0x70;       // "p"
 constexpr uint8_t kCmdLinkCheck = 0x80;
 
 // Reply command bytes the receiver knows.
 constexpr uint8_t kReplyEmpty = 0x00;
-constexpr uint8_t kReplyParen = 0x28;   // "("
-constexpr uint8_t kReplyStatus = 0x52;  // "R": status block
-constexpr uint8_t kReplyText = 0x53;    // "S": text block
-constexpr uint8_t kReplyS = 0x73;       // "s"
-constexpr uint8_t kReplyRegister = 0x74;  // "t"
+constexpr uint8_t kReplyParen = 0x28;    // "("
+constexpr uint8_t kReplyStatus = 0x52;   // "R": status block
+constexpr uint8_t kReplyText = 0x53;     // "S": text block
+constexpr uint8_t kReplyS = 0x73;        // "s"
+constexpr uint8_t kReplyRegister = 0x74; // "t"
 constexpr uint8_t kReply81 = 0x81;
 
 constexpr size_t kShortFrameSize = 9;
 constexpr size_t kDataFrameOverhead = 11;
-constexpr size_t kMaxDataLength = 65525;  // the frame then fills 65,536 bytes
+constexpr size_t kMaxDataLength = 65525; // the frame then fills 65,536 bytes
 
 // Sums buf[first..last] (nothing when last < first) modulo 65,536 and writes
 // the check byte(s) at buf[position] (form 1: one byte, the low byte of the
@@ -41,8 +41,14 @@ void CalcSum(uint8_t* buf, uint16_t first, uint16_t last, uint16_t position, int
 uint16_t SumBytes(const uint8_t* buf, size_t count);
 
 // The two check bytes of a sum, in wire order.
-inline uint8_t CheckByte1(uint16_t sum) { return static_cast<uint8_t>((sum >> 8) + (sum & 0xFF)); }
-inline uint8_t CheckByte2(uint16_t sum) { return static_cast<uint8_t>(sum & 0xFF); }
+inline uint8_t CheckByte1(uint16_t sum)
+{
+    return static_cast<uint8_t>((sum >> 8) + (sum & 0xFF));
+}
+inline uint8_t CheckByte2(uint16_t sum)
+{
+    return static_cast<uint8_t>(sum & 0xFF);
+}
 
 // True for the reply commands that are followed by a data block.
 bool HasDataBlock(uint8_t command);
@@ -57,8 +63,9 @@ std::vector<uint8_t> BuildDataFrame(uint8_t addr, uint8_t cmd, uint8_t len_hi, u
 // Purge the port, then write the whole frame with one write. The result of
 // the write is returned for callers that care; the protocol itself notices a
 // lost frame only by the missing reply.
-bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2);
+bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t p1,
+                     uint8_t p2);
 bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t len_hi,
                     uint8_t len_lo, const uint8_t* data);
 
-}  // namespace chronavel
+} // namespace chronavel

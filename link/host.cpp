@@ -24,7 +24,7 @@ public:
 ConsoleHost console_host;
 std::atomic<Host*> installed{nullptr};
 
-}  // namespace
+} // namespace
 
 Host& CurrentHost()
 {
@@ -37,4 +37,4 @@ void SetHost(Host* host)
     installed.store(host, std::memory_order_release);
 }
 
-}  // namespace chronavel
+} // namespace chronavel

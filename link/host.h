@@ -46,4 +46,4 @@ Host& CurrentHost();
 // every thread that may call it.
 void SetHost(Host* host);
 
-}  // namespace chronavel
+} // namespace chronavel

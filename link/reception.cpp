@@ -1,8 +1,8 @@
 #include "link/reception.h"
 
 #include "link/exchange.h"
-#include "link/frames.h"
 #include "link/frame_trace.h"
+#include "link/frames.h"
 #include "link/host_call.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
@@ -133,7 +133,8 @@ bool HuntFrame(const HuntOptions& options)
         const uint32_t got = ReadByte();
         if (Reception.EmptyReads.load() >= limit)
             break;
-        if (options.HasDeadline && platform::TickReached(platform::GetTickCount(), options.Deadline))
+        if (options.HasDeadline &&
+            platform::TickReached(platform::GetTickCount(), options.Deadline))
             break;
         if (got == 0)
             continue;

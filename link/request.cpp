@@ -1,9 +1,9 @@
 #include "link/request.h"
 
-#include "link/host.h"
-#include "link/host_call.h"
 #include "link/exchange.h"
 #include "link/frames.h"
+#include "link/host.h"
+#include "link/host_call.h"
 #include "link/queues.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"

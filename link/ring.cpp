@@ -59,8 +59,9 @@ int RingRoom()
     const int size = static_cast<int>(r.Slots.size());
     if (size == 0)
         return 0;
-    const int used = (r.Write.load(std::memory_order_acquire) -
-                      r.Read.load(std::memory_order_acquire) + size) % size;
+    const int used =
+        (r.Write.load(std::memory_order_acquire) - r.Read.load(std::memory_order_acquire) + size) %
+        size;
     return size - 1 - used;
 }
 

@@ -40,8 +40,8 @@ void SwitchMaster(uint8_t addr, bool on)
     };
     PutRequest(StandardRequest(addr, kCmdReadRegister, kRegMasterFlags, 0));
     // Waits until the read is taken and answered, three looks at most.
-    for (int looks = 0;
-         looks < kMaxLooks && (RingReadSlotParam1() == kRegMasterFlags || !fresh()); ++looks)
+    for (int looks = 0; looks < kMaxLooks && (RingReadSlotParam1() == kRegMasterFlags || !fresh());
+         ++looks)
         sleeper.load()(kLookInterval);
 
     // Only the addressed clock's fresh answer is used, so only bit 7 of its
@@ -49,8 +49,8 @@ void SwitchMaster(uint8_t addr, bool on)
     // (switching on writes 0x80, switching off writes nothing).
     const MasterFlagsRecord r = StoredMasterFlagsRecord();
     const uint8_t flags = (r.Serial != before && r.Addr == addr) ? r.Value : 0;
-    const uint8_t wanted =
-        on ? static_cast<uint8_t>(flags | master_bits::kMaster) : static_cast<uint8_t>(flags & ~master_bits::kMaster);
+    const uint8_t wanted = on ? static_cast<uint8_t>(flags | master_bits::kMaster)
+                              : static_cast<uint8_t>(flags & ~master_bits::kMaster);
     MasterActive.store(on ? 1 : 0);
     if (wanted != flags)
         PutRequest(StandardRequest(addr, kCmdWriteRegister, kRegMasterFlags, wanted));

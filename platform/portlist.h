@@ -29,8 +29,8 @@ bool Is8250Placeholder(const std::string& tty_entry);
 // Where the list comes from; the defaults are the live system.
 struct PortListSources {
     std::string tty_class_dir; // empty: $CHRONAVEL_TTY_CLASS_DIR, else /sys/class/tty
-    std::string virtual_dir; // empty: VirtualPortDir()
-    PlaceholderProbe probe;  // empty: Is8250Placeholder
+    std::string virtual_dir;   // empty: VirtualPortDir()
+    PlaceholderProbe probe;    // empty: Is8250Placeholder
 };
 
 // Real ports in natural order (ttyS2 before ttyS10), then the virtual ports

@@ -13,11 +13,11 @@ namespace chronavel::platform {
 // Line-status error flags, with the values the Win32 error word uses, so the
 // message table works unchanged on every OS.
 enum LineError : uint32_t {
-    kRxOver = 0x0001,    // receive buffer overrun
-    kOverrun = 0x0002,   // hardware overrun, bytes lost
-    kRxParity = 0x0004,  // parity error
-    kFrame = 0x0008,     // framing error
-    kBreak = 0x0010,     // break condition
+    kRxOver = 0x0001,   // receive buffer overrun
+    kOverrun = 0x0002,  // hardware overrun, bytes lost
+    kRxParity = 0x0004, // parity error
+    kFrame = 0x0008,    // framing error
+    kBreak = 0x0010,    // break condition
     kTxFull = 0x0100,
     kIoError = 0x0400,
     kMode = 0x8000,
@@ -72,8 +72,8 @@ using SerialPtr = std::shared_ptr<SerialDevice>;
 
 enum class OpenStatus {
     kOk,
-    kOpenFailed,    // missing, in use (by us or another program), or no access
-    kConfigFailed,  // opened, but the line settings or speed were refused
+    kOpenFailed,   // missing, in use (by us or another program), or no access
+    kConfigFailed, // opened, but the line settings or speed were refused
 };
 
 // The device path for a port name. POSIX: a name containing "/" is a path
@@ -94,4 +94,4 @@ int WriteStallLimitMs(int baud);
 // device is left closed and nullptr is returned, with the reason in status.
 SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status);
 
-}  // namespace chronavel::platform
+} // namespace chronavel::platform

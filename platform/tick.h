@@ -24,4 +24,4 @@ constexpr bool TickReached(uint32_t now, uint32_t due)
     return static_cast<int32_t>(now - due) >= 0;
 }
 
-}  // namespace chronavel::platform
+} // namespace chronavel::platform

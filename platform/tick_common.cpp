@@ -6,8 +6,8 @@ namespace chronavel::platform {
 
 namespace {
 std::mutex source_lock;
-std::function<uint32_t()> source;  // guarded by source_lock
-}  // namespace
+std::function<uint32_t()> source; // guarded by source_lock
+} // namespace
 
 uint32_t GetTickCount()
 {
@@ -25,4 +25,4 @@ void SetTickSource(std::function<uint32_t()> fn)
     source = std::move(fn);
 }
 
-}  // namespace chronavel::platform
+} // namespace chronavel::platform

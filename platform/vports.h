@@ -24,4 +24,4 @@ bool VirtualPortDirUsable(std::string* problem = nullptr);
 // level) and checks it as above; false with the reason on failure.
 bool EnsureVirtualPortDir(std::string* problem = nullptr);
 
-}  // namespace chronavel::platform
+} // namespace chronavel::platform

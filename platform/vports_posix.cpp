@@ -90,4 +90,4 @@ bool EnsureVirtualPortDir(std::string* problem)
     return false;
 }
 
-}  // namespace chronavel::platform
+} // namespace chronavel::platform

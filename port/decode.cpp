@@ -1,12 +1,9 @@
 #include "port/decode.h"
 
-#include <algorithm>
-#include <mutex>
-
-#include "link/exchange.h"
-#include "link/host_call.h"
 #include "config/registers.h"
+#include "link/exchange.h"
 #include "link/frames.h"
+#include "link/host_call.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
 #include "link/request.h"
@@ -14,6 +11,9 @@
 #include "port/io_hold.h"
 #include "port/port.h"
 #include "port/segment.h"
+
+#include <algorithm>
+#include <mutex>
 
 namespace chronavel {
 
@@ -74,7 +74,7 @@ void TextBlock(uint8_t length, const std::vector<uint8_t>* data)
     // Texts are taken only from bytes this block delivered, and only as many
     // as TextLen has places for; the first that does not fit ends the walk.
     text_state.ClockTexts.clear();
-    const size_t end = n + 1;  // one past the last block index written now
+    const size_t end = n + 1; // one past the last block index written now
     const size_t count = static_cast<size_t>(text_state.TextCount);
     size_t p = count + 10;
     for (size_t i = 0; i < count && i < static_cast<size_t>(kTextLenCount); ++i) {
@@ -103,7 +103,7 @@ void RegisterAnswer(uint8_t reply_addr, uint8_t reg, uint8_t value)
     }
 }
 
-}  // namespace
+} // namespace
 
 void ApplyReply(uint8_t reply_addr, uint8_t cmd, uint8_t param1, uint8_t param2,
                 const std::vector<uint8_t>* data)
@@ -179,4 +179,4 @@ void ResetDecodeState()
     MasterAddress.store(0);
 }
 
-}  // namespace chronavel
+} // namespace chronavel

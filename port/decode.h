@@ -11,9 +11,9 @@
 
 namespace chronavel {
 
-constexpr int kTextBlockSize = 104;    // indices 0..103; index 0 is never written
-constexpr int kImageDataPlaces = 100;  // status-block bytes RegImage can hold
-constexpr int kTextDataPlaces = 103;   // text-block bytes TextBlock can hold
+constexpr int kTextBlockSize = 104;   // indices 0..103; index 0 is never written
+constexpr int kImageDataPlaces = 100; // status-block bytes RegImage can hold
+constexpr int kTextDataPlaces = 103;  // text-block bytes TextBlock can hold
 
 // The address of the clock that last answered a read of register 0x4D as
 // master (bit 7 set); 0 at start. A new master search sets it back to 0.
@@ -22,8 +22,8 @@ extern std::atomic<uint8_t> MasterAddress;
 // The last text block and what was made of it.
 struct TextBlockState {
     std::array<uint8_t, kTextBlockSize> TextBlock{};
-    int32_t TextCount = 0;                // as the block announced it
-    std::vector<std::string> ClockTexts;  // the texts that fit in the block, in order
+    int32_t TextCount = 0;               // as the block announced it
+    std::vector<std::string> ClockTexts; // the texts that fit in the block, in order
 };
 // A copy, taken under the decoder's lock.
 TextBlockState CurrentTextBlock();
@@ -44,4 +44,4 @@ void ApplyReply(uint8_t reply_addr, uint8_t cmd, uint8_t param1, uint8_t param2,
 // Text state empty, MasterAddress 0 (tests).
 void ResetDecodeState();
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -1,10 +1,10 @@
 #include "port/display.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "config/registers.h"
 #include "port/segment.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 namespace chronavel {
 
@@ -22,12 +22,14 @@ std::mutex sink_lock;
 ClockDisplaySink sink;
 
 const char* const kCatalogNames[kExtraFieldTexts] = {
-    "Температура 1", "Температура 2", "Температура 3", "Давление",
-    "Влажность",     "Радиация",      "Дата"};
+    "Температура 1", "Температура 2", "Температура 3", "Давление", "Влажность", "Радиация", "Дата"};
 
 const char kDegree[] = "°";
 
-uint8_t Image(int k) { return Registers.RegImage[k].load(); }
+uint8_t Image(int k)
+{
+    return Registers.RegImage[k].load();
+}
 
 std::string Hex2(uint8_t b)
 {
@@ -46,7 +48,7 @@ std::string Digits2(int v)
 // The pieces of one status block, worked out once.
 struct Pieces {
     std::string HH, MM, SS, DD, MO, YY;
-    std::string T[4], TPlus[4], Tf[4];  // by temperature 1..3
+    std::string T[4], TPlus[4], Tf[4]; // by temperature 1..3
     std::string P, H, R;
 };
 
@@ -76,7 +78,7 @@ void FormatMainField(const Pieces& p, int f, std::array<std::string, kMainFieldT
     if (f < 2 || f > 8)
         return;
     bool show_seconds = ClockSettings.Expo[0].load() != 0;
-    bool spaced = f == 5 || f == 7 || f == 8;  // the formats with blanks between the pieces
+    bool spaced = f == 5 || f == 7 || f == 8; // the formats with blanks between the pieces
     switch (f) {
     case 2:
         m[0] = p.HH + "." + p.MM;
@@ -236,7 +238,7 @@ void FormatExtraFields(const Pieces& p, std::array<std::string, kExtraFieldTexts
     }
 }
 
-}  // namespace
+} // namespace
 
 DisplayTexts CurrentDisplayTexts()
 {
@@ -359,4 +361,4 @@ std::string Utf8Prefix(const std::string& s, size_t n)
     return s;
 }
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -3,6 +3,8 @@
 // status block, and the choice of what the main field shows right now.
 #pragma once
 
+#include "port/display_lock.h"
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -11,19 +13,17 @@
 #include <mutex>
 #include <string>
 
-#include "port/display_lock.h"
-
 namespace chronavel {
 
-constexpr int kMainFieldTexts = 9;   // time, date, year, temp 1..3, pressure, humidity, radiation
-constexpr int kExtraFieldTexts = 7;  // numbered 1..7: temp 1..3, pressure, humidity, radiation, date
+constexpr int kMainFieldTexts = 9;  // time, date, year, temp 1..3, pressure, humidity, radiation
+constexpr int kExtraFieldTexts = 7; // numbered 1..7: temp 1..3, pressure, humidity, radiation, date
 constexpr int kFieldTableRows = 7;
 constexpr size_t kFieldNameChars = 15;
 constexpr size_t kFieldValueChars = 10;
 
 struct FieldEntry {
-    std::string Name;   // at most 15 characters
-    std::string Value;  // at most 10 characters
+    std::string Name;  // at most 15 characters
+    std::string Value; // at most 10 characters
     bool operator==(const FieldEntry&) const = default;
 };
 using FieldRows = std::array<FieldEntry, kFieldTableRows>;
@@ -31,11 +31,11 @@ using FieldRows = std::array<FieldEntry, kFieldTableRows>;
 // The texts as they stand; a copy, taken under the texts' own lock.
 struct DisplayTexts {
     std::array<std::string, kMainFieldTexts> MainFieldText;
-    std::array<std::string, kExtraFieldTexts + 1> ExtraFieldText;  // [0] unused
+    std::array<std::string, kExtraFieldTexts + 1> ExtraFieldText; // [0] unused
     FieldRows FieldCatalog;
     FieldRows FieldTable;
-    int FieldTableRows = 0;  // rows in use, from the top
-    std::string Shown;       // what the main field shows (the label's text)
+    int FieldTableRows = 0; // rows in use, from the top
+    std::string Shown;      // what the main field shows (the label's text)
 };
 DisplayTexts CurrentDisplayTexts();
 
@@ -72,4 +72,4 @@ size_t Utf8Length(const std::string& s);
 // The first n characters of a UTF-8 text.
 std::string Utf8Prefix(const std::string& s, size_t n);
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -12,4 +12,4 @@ namespace chronavel {
 extern std::atomic<int32_t> DisplayTick;
 extern std::mutex DisplayTickLock;
 
-}  // namespace chronavel
+} // namespace chronavel

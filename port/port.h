@@ -3,17 +3,16 @@
 // list of the machine's serial ports.
 #pragma once
 
+#include "platform/serial.h"
+#include "port/port_error.h"
+
 #include <array>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 
-#include "platform/serial.h"
-#include "port/port_error.h"
-
 namespace chronavel {
-
 
 // The open port; empty means no port is open ("0"). Written on the window
 // thread, read by both threads, so every access goes through the lock.
@@ -74,4 +73,4 @@ std::string LineErrorMessage(uint32_t error_word);
 // Closes PortHandle (errors ignored) and marks it closed.
 void ClosePort();
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -28,4 +28,4 @@ private:
     PortErrorKind kind_;
 };
 
-}  // namespace chronavel
+} // namespace chronavel

@@ -10,4 +10,4 @@ std::recursive_mutex& PortIoLock()
     return lock;
 }
 
-}  // namespace chronavel
+} // namespace chronavel

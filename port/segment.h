@@ -14,4 +14,4 @@ std::string SegmentChar(uint8_t code);
 // reads as 0.
 int DecodeSigned(uint8_t b);
 
-}  // namespace chronavel
+} // namespace chronavel

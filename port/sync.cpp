@@ -1,7 +1,7 @@
 #include "port/sync.h"
 
-#include "link/host_call.h"
 #include "link/frames.h"
+#include "link/host_call.h"
 #include "link/reception.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
@@ -78,11 +78,10 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
         // transaction going for good: it gets, all in all, the time its
         // silent waits would take.
         // (Kept below 2^31 ms, the reach of the wrap-safe tick comparison.)
-        const uint32_t bound = static_cast<uint32_t>(
-            std::min<uint64_t>(static_cast<uint64_t>(limit) *
-                                   static_cast<uint64_t>(hunt.EmptyReadLimit) *
-                                   static_cast<uint64_t>(std::max(1, port->ReadTimeoutPerByte())),
-                               0x7FFFFFFFu));
+        const uint32_t bound = static_cast<uint32_t>(std::min<uint64_t>(
+            static_cast<uint64_t>(limit) * static_cast<uint64_t>(hunt.EmptyReadLimit) *
+                static_cast<uint64_t>(std::max(1, port->ReadTimeoutPerByte())),
+            0x7FFFFFFFu));
         hunt.HasDeadline = true;
         hunt.Deadline = platform::GetTickCount() + bound;
         int waits = 0;

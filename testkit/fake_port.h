@@ -3,14 +3,14 @@
 // empty read returns at once (the tests count reads, not milliseconds).
 #pragma once
 
+#include "platform/serial.h"
+
 #include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <vector>
-
-#include "platform/serial.h"
 
 namespace chronavel::test {
 
@@ -77,7 +77,7 @@ public:
             int v = input_.front();
             if (v == kPause) {
                 if (got == 0)
-                    input_.pop_front();  // the pause is this read
+                    input_.pop_front(); // the pause is this read
                 break;
             }
             input_.pop_front();
@@ -124,4 +124,4 @@ private:
     int timeout_per_byte_ = 80;
 };
 
-}  // namespace chronavel::test
+} // namespace chronavel::test

@@ -13,7 +13,7 @@ namespace chronavel::ctl {
 constexpr int kExitOk = 0;
 constexpr int kExitNoAnswer = 1; // a clock did not answer, nothing found
 constexpr int kExitUsage = 2;
-constexpr int kExitPort = 3; // cannot open, settings refused, vanished
+constexpr int kExitPort = 3;     // cannot open, settings refused, vanished
 constexpr int kExitInternal = 4; // an error no subcommand handles; a message says which
 // Stopped by a signal: 128 + its number (130 for Ctrl+C, 143 for SIGTERM);
 // the daemon, whose normal stop is SIGTERM, then ends with kExitOk.
@@ -38,7 +38,7 @@ struct DaemonOptions {
     int PeriodSeconds = 3600;
     int RetrySeconds = 10;
     bool ShowDisplay = false;
-    int Count = 0; // stop after this many syncs (0: never); for tests
+    int Count = 0;              // stop after this many syncs (0: never); for tests
     bool Supervise = false;     // census of the line before each sync
     std::string StateFile;      // JSON state written here when supervising
     bool RequireSynced = false; // no sync while the PC's clock is unsynchronised

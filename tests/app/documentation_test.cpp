@@ -1,7 +1,6 @@
 #include "app/documentation.h"
 
 #include <gtest/gtest.h>
-
 #include <set>
 #include <string>
 
@@ -18,14 +17,16 @@ TEST(DocumentationTest, InstalledReadmeFirstThenTheSourceTreeAbove)
         {"/opt/chronavel/bin/chronavel",
          {"/opt/chronavel/share/doc/chronavel/README.md", "/usr/share/doc/chronavel/README.md"},
          "/opt/chronavel/share/doc/chronavel/README.md"},
-        {"/usr/bin/chronavel", {"/usr/share/doc/chronavel/README.md"}, "/usr/share/doc/chronavel/README.md"},
+        {"/usr/bin/chronavel",
+         {"/usr/share/doc/chronavel/README.md"},
+         "/usr/share/doc/chronavel/README.md"},
         {"/home/u/src/chronavel/build/dev/ui/chronavel",
          {"/home/u/src/chronavel/README.md"},
          "/home/u/src/chronavel/README.md"},
         {"/home/u/src/chronavel/build/dev/ui/chronavel",
          {"/home/u/src/chronavel/build/dev/ui/README.md", "/home/u/src/chronavel/README.md"},
          "/home/u/src/chronavel/build/dev/ui/README.md"},
-        {"/a/b/c/d/e/f/chronavel", {"/a/README.md"}, ""},  // more than four levels up
+        {"/a/b/c/d/e/f/chronavel", {"/a/README.md"}, ""}, // more than four levels up
         {"/chronavel", {"/README.md"}, "/README.md"},
         {"", {"/usr/share/doc/chronavel/README.md"}, "/usr/share/doc/chronavel/README.md"},
         {"/usr/bin/chronavel", {}, ""},
@@ -36,5 +37,5 @@ TEST(DocumentationTest, InstalledReadmeFirstThenTheSourceTreeAbove)
     }
 }
 
-}  // namespace
-}  // namespace chronavel
+} // namespace
+} // namespace chronavel

@@ -5,8 +5,8 @@
 #include "port/decode.h"
 #include "port/port.h"
 #include "port/sync.h"
-#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_port.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

@@ -1,13 +1,11 @@
 #include "app/service_commands.h"
-
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <string>
-#include <vector>
-
 #include "config/registers.h"
 #include "link/engine_fixture.h"
+
+#include <chrono>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 namespace chronavel::test {
 namespace {
@@ -31,7 +29,7 @@ protected:
 
 TEST_F(ServiceCommandsTest, WithoutAnExchangeThreadNothingIsQueuedAndTheOperatorIsTold)
 {
-    CreateRing(kRingRequests);  // a ring left behind by an ended thread
+    CreateRing(kRingRequests); // a ring left behind by an ended thread
     EXPECT_EQ(ReadAllSettings(1), kNoConnectionMessage);
     EXPECT_EQ(QueueRegisterWrite(1, 0x4D, 0), kNoConnectionMessage);
     EXPECT_EQ(QueueRegisterRead(1, "4D"), kNoConnectionMessage);
@@ -74,10 +72,10 @@ TEST_F(ServiceCommandsTest, RegisterReadTakesTheLowByteOfAHexadecimalNumber)
     Connect();
     const struct {
         const char* Text;
-        int Register;  // -1: refused
-    } cases[] = {{"1", 0x01}, {"4D", 0x4D}, {"4d", 0x4D}, {"1FF", 0xFF}, {" E0 ", 0xE0},
-                 {"FFFFFFFF", 0xFF}, {"zz", -1}, {"", -1}, {"$4D", -1}, {"-1", -1},
-                 {"4 D", -1}, {"100000000", -1}};
+        int Register; // -1: refused
+    } cases[] = {{"1", 0x01},    {"4D", 0x4D},       {"4d", 0x4D}, {"1FF", 0xFF},
+                 {" E0 ", 0xE0}, {"FFFFFFFF", 0xFF}, {"zz", -1},   {"", -1},
+                 {"$4D", -1},    {"-1", -1},         {"4 D", -1},  {"100000000", -1}};
     for (const auto& c : cases) {
         const std::string said = QueueRegisterRead(2, c.Text);
         const auto q = Queued();
@@ -152,5 +150,5 @@ TEST_F(ServiceCommandsTest, ExchangeSwitchNeverStartsASecondThread)
     EXPECT_TRUE(ExchangeThread.Get()->WaitEnded(5s));
 }
 
-}  // namespace
-}  // namespace chronavel::test
+} // namespace
+} // namespace chronavel::test

@@ -31,12 +31,12 @@ public:
 TEST(ServiceLayoutTest, ShowsMovesGrowsAndPutsEverythingBack)
 {
     ServiceLayout layout({
-        {"Menu", true, std::nullopt},            // shown
-        {"Shown", true, std::nullopt},           // already shown: stays
+        {"Menu", true, std::nullopt},             // shown
+        {"Shown", true, std::nullopt},            // already shown: stays
         {"Window", false, std::nullopt, 100, 50}, // grown only
-        {"Label", true, Box{500, 8}},            // moved, keeps its size
-        {"Button", true, Box{10, 20, 140, 25}},  // moved and sized
-        {"Missing", true, Box{1, 2, 3, 4}},      // not in the window
+        {"Label", true, Box{500, 8}},             // moved, keeps its size
+        {"Button", true, Box{10, 20, 140, 25}},   // moved and sized
+        {"Missing", true, Box{1, 2, 3, 4}},       // not in the window
     });
     FakeSurface s;
     s.items = {{"Menu", {false, {}}},
@@ -54,13 +54,17 @@ TEST(ServiceLayoutTest, ShowsMovesGrowsAndPutsEverythingBack)
     } steps[] = {
         {true,
          {{"Menu", true}, {"Shown", true}, {"Label", true}, {"Button", true}, {"Other", false}},
-         {{"Window", {0, 0, 584, 350}}, {"Label", {500, 8, 120, 30}}, {"Button", {10, 20, 140, 25}}}},
+         {{"Window", {0, 0, 584, 350}},
+          {"Label", {500, 8, 120, 30}},
+          {"Button", {10, 20, 140, 25}}}},
         {true, // again: nothing changes
          {{"Menu", true}, {"Label", true}},
          {{"Window", {0, 0, 584, 350}}}},
         {false,
          {{"Menu", false}, {"Shown", true}, {"Label", false}, {"Button", false}},
-         {{"Window", {0, 0, 484, 300}}, {"Label", {16, 320, 120, 30}}, {"Button", {16, 900, 75, 25}}}},
+         {{"Window", {0, 0, 484, 300}},
+          {"Label", {16, 320, 120, 30}},
+          {"Button", {16, 900, 75, 25}}}},
     };
     for (const auto& step : steps) {
         layout.Switch(s, step.on);
@@ -115,8 +119,8 @@ TEST(ServiceLayoutTest, MainWindowLayoutFitsItsGrownWindow)
         for (size_t b = a + 1; b < placed.size(); ++b) {
             const Box& p = placed[a].second;
             const Box& q = placed[b].second;
-            const bool apart = p.X + p.W <= q.X || q.X + q.W <= p.X || p.Y + p.H <= q.Y ||
-                               q.Y + q.H <= p.Y;
+            const bool apart =
+                p.X + p.W <= q.X || q.X + q.W <= p.X || p.Y + p.H <= q.Y || q.Y + q.H <= p.Y;
             EXPECT_TRUE(apart) << placed[a].first << " overlaps " << placed[b].first;
         }
 }

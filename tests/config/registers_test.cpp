@@ -1,9 +1,8 @@
 #include "app/core_state.h"
 #include "config/registers.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
+#include <gtest/gtest.h>
 #include <set>
 #include <stdexcept>
 
@@ -30,16 +29,16 @@ TEST_F(RegistersTest, TemperatureRegisterCarriesFormatInTensAndExposureInUnits)
 TEST_F(RegistersTest, TimeZoneCodes)
 {
     // Entry p stands for (p - 24) / 2 hours.
-    EXPECT_EQ(TimeZoneCode(24 + 11), 0x85);  // +5.5
-    EXPECT_EQ(TimeZoneCode(24 - 6), 0x43);   // -3.0
-    EXPECT_EQ(TimeZoneCode(0), 0x4C);        // -12.0
-    EXPECT_EQ(TimeZoneCode(1), 0xCB);        // -11.5
-    EXPECT_EQ(TimeZoneCode(23), 0xC0);       // -0.5
+    EXPECT_EQ(TimeZoneCode(24 + 11), 0x85); // +5.5
+    EXPECT_EQ(TimeZoneCode(24 - 6), 0x43);  // -3.0
+    EXPECT_EQ(TimeZoneCode(0), 0x4C);       // -12.0
+    EXPECT_EQ(TimeZoneCode(1), 0xCB);       // -11.5
+    EXPECT_EQ(TimeZoneCode(23), 0xC0);      // -0.5
     EXPECT_EQ(TimeZoneCode(24), 0x00);
     EXPECT_EQ(TimeZoneCode(25), 0x80);
     EXPECT_EQ(TimeZoneCode(30), 0x03);
     EXPECT_EQ(TimeZoneCode(31), 0x83);
-    EXPECT_EQ(TimeZoneCode(50), 0x0D);  // +13.0
+    EXPECT_EQ(TimeZoneCode(50), 0x0D); // +13.0
     EXPECT_DOUBLE_EQ(TimeZoneHours(35), 5.5);
     EXPECT_THROW(TimeZoneCode(51), std::out_of_range);
 
@@ -48,14 +47,14 @@ TEST_F(RegistersTest, TimeZoneCodes)
     EXPECT_EQ(distinct.size(), 51u);
     for (int p = 0; p < kTimeZoneEntries; ++p)
         EXPECT_EQ(TimeZoneEntry(Registers.TimeZoneCodes[p]), p);
-    EXPECT_EQ(TimeZoneEntry(0x3F), -1);  // no entry carries it
+    EXPECT_EQ(TimeZoneEntry(0x3F), -1); // no entry carries it
 }
 
 TEST_F(RegistersTest, BcdPairsOfTimes)
 {
     uint16_t alarm = BcdPair(6, 5);
-    EXPECT_EQ(alarm >> 8, 0x06);    // register 0x3E
-    EXPECT_EQ(alarm & 0xFF, 0x05);  // register 0x3F
+    EXPECT_EQ(alarm >> 8, 0x06);   // register 0x3E
+    EXPECT_EQ(alarm & 0xFF, 0x05); // register 0x3F
     EXPECT_EQ(BcdPair(7, 30), 0x0730);
     EXPECT_EQ(BcdByte(59), 0x59);
     EXPECT_EQ(BcdByte(0), 0x00);
@@ -67,9 +66,9 @@ TEST_F(RegistersTest, BcdPairsOfTimes)
     EXPECT_TRUE(DecodeBcdPair(0x2230, h, m));
     EXPECT_EQ(h, 22);
     EXPECT_EQ(m, 30);
-    EXPECT_FALSE(DecodeBcdPair(0x2560, h, m));  // hour 25
-    EXPECT_FALSE(DecodeBcdPair(0x1260, h, m));  // minute 60
-    EXPECT_FALSE(DecodeBcdPair(0x0A00, h, m));  // not BCD
+    EXPECT_FALSE(DecodeBcdPair(0x2560, h, m)); // hour 25
+    EXPECT_FALSE(DecodeBcdPair(0x1260, h, m)); // minute 60
+    EXPECT_FALSE(DecodeBcdPair(0x0A00, h, m)); // not BCD
 }
 
 TEST_F(RegistersTest, DailyCorrectionIsSixteenBitTwosComplement)
@@ -86,9 +85,9 @@ TEST_F(RegistersTest, DailyCorrectionIsSixteenBitTwosComplement)
 
 TEST_F(RegistersTest, PercentCodesAndLevels)
 {
-    EXPECT_EQ(PercentCode(9), 0);  // "100%"
-    EXPECT_EQ(PercentCode(0), 1);  // "10%"
-    EXPECT_EQ(PercentCode(8), 9);  // "90%"
+    EXPECT_EQ(PercentCode(9), 0); // "100%"
+    EXPECT_EQ(PercentCode(0), 1); // "10%"
+    EXPECT_EQ(PercentCode(8), 9); // "90%"
     EXPECT_EQ(PercentText(9), "100%");
     EXPECT_EQ(PercentPosition(0), 9);
     EXPECT_EQ(PercentPosition(10), -1);
@@ -116,10 +115,10 @@ TEST_F(RegistersTest, FlagBitsInCheckBoxOrder)
 
 TEST_F(RegistersTest, FormatCodesAndListPositions)
 {
-    EXPECT_EQ(CountPos(kFieldMain, 5, false), 4);  // "5 12-45"
+    EXPECT_EQ(CountPos(kFieldMain, 5, false), 4); // "5 12-45"
     EXPECT_EQ(FormatItems(kFieldMain)[4], "5 12-45");
-    EXPECT_EQ(CountPos(kFieldRadiation, 5, false), 2);  // "5 _0.013"
-    EXPECT_EQ(CountPos(kFieldMain, 1, false), -1);      // code 1 exists for no field
+    EXPECT_EQ(CountPos(kFieldRadiation, 5, false), 2); // "5 _0.013"
+    EXPECT_EQ(CountPos(kFieldMain, 1, false), -1);     // code 1 exists for no field
     EXPECT_EQ(CountPos(kFieldPressure, 2, false), -1);
     EXPECT_EQ(CountPos(kFieldHumidity, 3, true), 5);
     EXPECT_EQ(CountPos(kFieldDate, 4, true), -1);
@@ -230,5 +229,5 @@ TEST_F(RegistersTest, SnapshotCopiesImageAndSideSettings)
     EXPECT_EQ(Registers.RegEdited[16], 37);
 }
 
-}  // namespace
-}  // namespace chronavel
+} // namespace
+} // namespace chronavel

@@ -1,8 +1,7 @@
 #include "config/settings_form.h"
 
-#include <gtest/gtest.h>
-
 #include <functional>
+#include <gtest/gtest.h>
 #include <string>
 
 namespace chronavel {
@@ -29,13 +28,13 @@ TEST_F(SettingsFormTest, AllZeroSettingsShowTheZeroEntries)
 {
     const SettingsView v = Shown();
     for (int i = 0; i < kExpoCount; ++i)
-        EXPECT_EQ(v.Expo[i], 0) << i;  // "-"
+        EXPECT_EQ(v.Expo[i], 0) << i; // "-"
     for (int f : v.TempFormat)
         EXPECT_EQ(f, 0);
     for (int f : v.FieldFormat)
-        EXPECT_EQ(f, 0);  // "0 нет"
-    EXPECT_EQ(v.TimeZone, 24);  // 0.0 hours, not the +3.0 default
-    EXPECT_EQ(v.Volume, 9);     // "100%"
+        EXPECT_EQ(f, 0);       // "0 нет"
+    EXPECT_EQ(v.TimeZone, 24); // 0.0 hours, not the +3.0 default
+    EXPECT_EQ(v.Volume, 9);    // "100%"
     EXPECT_EQ(v.ClockAddr, 0);
     EXPECT_EQ(v.RegS6, 0);
     EXPECT_EQ(v.RegSE, 0);
@@ -59,27 +58,41 @@ TEST_F(SettingsFormTest, EachCodeSelectsItsPosition)
 {
     auto& s = ClockSettings;
     const ShowCase cases[] = {
-        {"temperature 37: exposure 7", [&] { s.Expo[3] = 37; }, [](auto& v) { return v.Expo[3]; }, 7},
-        {"temperature 37: format 3", [&] { s.Expo[3] = 37; }, [](auto& v) { return v.TempFormat[0]; }, 3},
-        {"temperature tens above 5: no format", [&] { s.Expo[5] = 62; }, [](auto& v) { return v.TempFormat[2]; }, -1},
+        {"temperature 37: exposure 7", [&] { s.Expo[3] = 37; }, [](auto& v) { return v.Expo[3]; },
+         7},
+        {"temperature 37: format 3", [&] { s.Expo[3] = 37; },
+         [](auto& v) { return v.TempFormat[0]; }, 3},
+        {"temperature tens above 5: no format", [&] { s.Expo[5] = 62; },
+         [](auto& v) { return v.TempFormat[2]; }, -1},
         {"time exposure 49", [&] { s.Expo[0] = 49; }, [](auto& v) { return v.Expo[0]; }, 49},
         {"time exposure 50: none", [&] { s.Expo[0] = 50; }, [](auto& v) { return v.Expo[0]; }, -1},
-        {"time zone 0x85: +5.5", [&] { s.TimeZone = 0x85; }, [](auto& v) { return v.TimeZone; }, 35},
-        {"time zone 0x4C: -12.0", [&] { s.TimeZone = 0x4C; }, [](auto& v) { return v.TimeZone; }, 0},
-        {"time zone unknown: +3.0", [&] { s.TimeZone = 0x3F; }, [](auto& v) { return v.TimeZone; }, 30},
+        {"time zone 0x85: +5.5", [&] { s.TimeZone = 0x85; }, [](auto& v) { return v.TimeZone; },
+         35},
+        {"time zone 0x4C: -12.0", [&] { s.TimeZone = 0x4C; }, [](auto& v) { return v.TimeZone; },
+         0},
+        {"time zone unknown: +3.0", [&] { s.TimeZone = 0x3F; }, [](auto& v) { return v.TimeZone; },
+         30},
         {"volume 1: 10%", [&] { s.Volume = 1; }, [](auto& v) { return v.Volume; }, 0},
         {"volume above 9: 10%", [&] { s.Volume = 10; }, [](auto& v) { return v.Volume; }, 0},
         {"reduced level 3: 30%", [&] { s.DimLevel = 3; }, [](auto& v) { return v.DimLevel; }, 2},
-        {"normal level unknown: none", [&] { s.NormLevel = 12; }, [](auto& v) { return v.NormLevel; }, -1},
-        {"main format 5", [&] { s.FieldFormat[0] = 5; }, [](auto& v) { return v.FieldFormat[0]; }, 4},
-        {"radiation format 5", [&] { s.FieldFormat[6] = 5; }, [](auto& v) { return v.FieldFormat[6]; }, 2},
-        {"date format 3", [&] { s.FieldFormat[7] = 3; }, [](auto& v) { return v.FieldFormat[7]; }, 1},
-        {"format code 1: none", [&] { s.FieldFormat[1] = 1; }, [](auto& v) { return v.FieldFormat[1]; }, -1},
+        {"normal level unknown: none", [&] { s.NormLevel = 12; },
+         [](auto& v) { return v.NormLevel; }, -1},
+        {"main format 5", [&] { s.FieldFormat[0] = 5; }, [](auto& v) { return v.FieldFormat[0]; },
+         4},
+        {"radiation format 5", [&] { s.FieldFormat[6] = 5; },
+         [](auto& v) { return v.FieldFormat[6]; }, 2},
+        {"date format 3", [&] { s.FieldFormat[7] = 3; }, [](auto& v) { return v.FieldFormat[7]; },
+         1},
+        {"format code 1: none", [&] { s.FieldFormat[1] = 1; },
+         [](auto& v) { return v.FieldFormat[1]; }, -1},
         {"address 0xFE", [&] { s.ClockAddr = 0xFE; }, [](auto& v) { return v.ClockAddr; }, 254},
-        {"upper level read 124 (+25)", [&] { s.UpperLevel = 124; }, [](auto& v) { return v.UpperLevel; }, 124},
-        {"lower level read above 198: none", [&] { s.LowerLevel = 200; }, [](auto& v) { return v.LowerLevel; }, -1},
+        {"upper level read 124 (+25)", [&] { s.UpperLevel = 124; },
+         [](auto& v) { return v.UpperLevel; }, 124},
+        {"lower level read above 198: none", [&] { s.LowerLevel = 200; },
+         [](auto& v) { return v.LowerLevel; }, -1},
         {"correction -3", [&] { s.DayCorrection = -3; }, [](auto& v) { return v.Correction; }, 56},
-        {"correction 60: none", [&] { s.DayCorrection = 60; }, [](auto& v) { return v.Correction; }, -1},
+        {"correction 60: none", [&] { s.DayCorrection = 60; }, [](auto& v) { return v.Correction; },
+         -1},
     };
     for (const ShowCase& c : cases) {
         Reset();
@@ -157,9 +170,10 @@ TEST_F(SettingsFormTest, SavingWhatWasShownGivesBackWhatWasRead)
     EXPECT_EQ(s.DayCorrection.load(), -3);
 
     const auto& e = Registers.RegEdited;
-    const std::pair<int, int> image[] = {{16, 37}, {18, 52}, {27, 0xCB}, {28, 124}, {29, 0x22},
-                                         {30, 0x00}, {31, 0x07}, {33, 0x3D}, {34, 0x06}, {35, 0x05},
-                                         {36, 0x23}, {37, 0x59}, {38, 0xA5}, {39, 5}, {40, 0}, {41, 0}};
+    const std::pair<int, int> image[] = {{16, 37},   {18, 52},   {27, 0xCB}, {28, 124},
+                                         {29, 0x22}, {30, 0x00}, {31, 0x07}, {33, 0x3D},
+                                         {34, 0x06}, {35, 0x05}, {36, 0x23}, {37, 0x59},
+                                         {38, 0xA5}, {39, 5},    {40, 0},    {41, 0}};
     for (auto [k, value] : image)
         EXPECT_EQ(e[k], value) << "image index " << k;
 }
@@ -167,16 +181,16 @@ TEST_F(SettingsFormTest, SavingWhatWasShownGivesBackWhatWasRead)
 TEST_F(SettingsFormTest, NothingChosenKeepsTheValueThatWasRead)
 {
     auto& s = ClockSettings;
-    s.Expo[0] = 60;         // no exposure item
-    s.Expo[5] = 72;         // format digit 7: no item
-    s.FieldFormat[1] = 1;   // code 1: no item
-    s.DimLevel = 11;        // no percent entry
-    s.UpperLevel = 230;     // no level item
-    s.DayCorrection = 100;  // no correction item
-    s.DimOnTime = 0x2560;   // no time: picker disabled
+    s.Expo[0] = 60;        // no exposure item
+    s.Expo[5] = 72;        // format digit 7: no item
+    s.FieldFormat[1] = 1;  // code 1: no item
+    s.DimLevel = 11;       // no percent entry
+    s.UpperLevel = 230;    // no level item
+    s.DayCorrection = 100; // no correction item
+    s.DimOnTime = 0x2560;  // no time: picker disabled
     SettingsView v = Shown();
-    v.Expo[5] = 4;          // the operator changes only the exposure digit
-    v.Times[kPickDimOn].Hour = 18;  // a disabled picker's stale time
+    v.Expo[5] = 4;                 // the operator changes only the exposure digit
+    v.Times[kPickDimOn].Hour = 18; // a disabled picker's stale time
 
     MakeRegisters(v);
     EXPECT_EQ(s.Expo[0].load(), 60);
@@ -196,16 +210,16 @@ TEST_F(SettingsFormTest, ChoicesBecomeTheirCodes)
 {
     auto& s = ClockSettings;
     SettingsView v = Shown();
-    v.TimeZone = 24 + 11;  // +5.5
-    v.Volume = 9;          // "100%"
-    v.NormLevel = 0;       // "10%"
+    v.TimeZone = 24 + 11; // +5.5
+    v.Volume = 9;         // "100%"
+    v.NormLevel = 0;      // "10%"
     v.FieldFormat[kFieldMain] = 4;
     v.Expo[3] = 7;
     v.TempFormat[0] = 3;
     v.Correction = 59 + 2;
     v.UpperLevel = 99 - 20;
     v.LowerLevel = 0;
-    v.Times[kPickAlarm1] = {6, 5, true, false};  // the box beside it is not consulted
+    v.Times[kPickAlarm1] = {6, 5, true, false}; // the box beside it is not consulted
     MakeRegisters(v);
 
     EXPECT_EQ(s.TimeZone.load(), 0x85);
@@ -258,5 +272,5 @@ TEST_F(SettingsFormTest, ListTextsAndTheRefusalToWriteToAllClocks)
     EXPECT_NE(SaveRefusal(0xFF).find("одни часы"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace chronavel
+} // namespace
+} // namespace chronavel

@@ -1,18 +1,16 @@
 #include "app/core_state.h"
-#include "config/write_settings.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <vector>
-
 #include "config/registers.h"
+#include "config/write_settings.h"
 #include "link/frames.h"
 #include "link/reception.h"
 #include "port/port.h"
 #include "port/sync.h"
-#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_port.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 namespace chronavel {
 namespace {
@@ -114,16 +112,16 @@ TEST_F(WriteSettingsTest, NothingChangedWritesOnlyTheFixedRegisters)
 TEST_F(WriteSettingsTest, NeverReceivedImageWritesEveryNonZeroEditThreeTimes)
 {
     ClockOnTheLine clock(*port);
-    TakeImageSnapshot();  // all zero
-    Registers.RegEdited[10] = 5;                        // 0x25
-    Registers.RegEdited[27] = TimeZoneCode(24 + 11);    // 0x37: +5.5
-    Registers.RegEdited[34] = BcdPair(6, 5) >> 8;       // 0x3E
-    Registers.RegEdited[35] = BcdPair(6, 5) & 0xFF;     // 0x3F
-    Registers.RegEdited[39] = PercentCode(9);           // "100%": 0, unchanged
+    TakeImageSnapshot();                             // all zero
+    Registers.RegEdited[10] = 5;                     // 0x25
+    Registers.RegEdited[27] = TimeZoneCode(24 + 11); // 0x37: +5.5
+    Registers.RegEdited[34] = BcdPair(6, 5) >> 8;    // 0x3E
+    Registers.RegEdited[35] = BcdPair(6, 5) & 0xFF;  // 0x3F
+    Registers.RegEdited[39] = PercentCode(9);        // "100%": 0, unchanged
     WriteSettings(kTarget);
     std::vector<RegWrite> expected;
-    for (RegWrite w : {RegWrite{0x25, 5}, RegWrite{0x37, 0x85}, RegWrite{0x3E, 0x06},
-                       RegWrite{0x3F, 0x05}})
+    for (RegWrite w :
+         {RegWrite{0x25, 5}, RegWrite{0x37, 0x85}, RegWrite{0x3E, 0x06}, RegWrite{0x3F, 0x05}})
         expected.insert(expected.end(), 3, w);
     auto tail = FixedTail();
     expected.insert(expected.end(), tail.begin(), tail.end());
@@ -148,7 +146,7 @@ TEST_F(WriteSettingsTest, TextLengthsUpToTheFirstZero)
     TakeImageSnapshot();
     ClockSettings.TextLen[0] = 4;
     ClockSettings.TextLen[1] = 2;
-    ClockSettings.TextLen[3] = 9;  // after the zero: not sent
+    ClockSettings.TextLen[3] = 9; // after the zero: not sent
     WriteSettings(kTarget);
     auto sent = Sent();
     std::vector<RegWrite> lengths;
@@ -185,7 +183,8 @@ TEST_F(WriteSettingsTest, CorrectionAddressAndMasterFlagsLast)
     auto sent = Sent();
     ASSERT_GE(sent.size(), 4u);
     std::vector<RegWrite> last(sent.end() - 4, sent.end());
-    EXPECT_EQ(last, (std::vector<RegWrite>{{0x4C, 0x21}, {0x51, 0xFF}, {0x52, 0xC5}, {0x4D, 0x81}}));
+    EXPECT_EQ(last,
+              (std::vector<RegWrite>{{0x4C, 0x21}, {0x51, 0xFF}, {0x52, 0xC5}, {0x4D, 0x81}}));
 
     port = std::make_shared<FakePort>();
     PortHandle.Set(port);
@@ -204,7 +203,7 @@ TEST_F(WriteSettingsTest, SideSettingsReachOnlyTheirOwnRegisterWhenChanged)
     ClockSettings.NormLevel = 0;
     ClockSettings.LowerLevel = 40;
     ClockSettings.RegSE = 0x11;
-    Registers.RegImage[40] = 3;  // the image holds 0x44 and 0x45 too
+    Registers.RegImage[40] = 3; // the image holds 0x44 and 0x45 too
     Registers.RegImage[41] = 0;
     TakeImageSnapshot();
 
@@ -254,11 +253,11 @@ TEST_F(WriteSettingsTest, SilentClockStopsTheSaveAtTheFirstRegister)
 
 TEST_F(WriteSettingsTest, ClockThatFallsSilentMidwayStopsTheRest)
 {
-    ClockOnTheLine clock(*port, 3);  // answers the first three formats only
+    ClockOnTheLine clock(*port, 3); // answers the first three formats only
     TakeImageSnapshot();
     WriteSettings(kTarget);
     auto sent = Sent();
-    ASSERT_EQ(sent.size(), 3u + 5u);  // three answered, then five tries at 0xDB
+    ASSERT_EQ(sent.size(), 3u + 5u); // three answered, then five tries at 0xDB
     EXPECT_EQ(sent.back(), (RegWrite{0xDB, 0}));
     EXPECT_EQ(NoAnswer.load(), 1);
 }
@@ -279,5 +278,5 @@ TEST_F(WriteSettingsTest, SaveToAllClocksIsRefusedAndSendsNothing)
     EXPECT_TRUE(host.Messages().empty());
 }
 
-}  // namespace
-}  // namespace chronavel
+} // namespace
+} // namespace chronavel

@@ -13,8 +13,8 @@
 #include "platform/tick.h"
 #include "port/port.h"
 #include "port/sync.h"
-#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_port.h"
 
 #include <atomic>
 #include <cstdint>
@@ -65,10 +65,7 @@ protected:
         port = std::make_shared<FakePort>();
         PortHandle.Set(port);
     }
-    void TearDown() override
-    {
-        ResetCoreState();
-    }
+    void TearDown() override { ResetCoreState(); }
 
     RecorderHost host;
     FakeTick tick{kNearWrap};

@@ -382,7 +382,10 @@ TEST_F(LoopTest, EveryHostCallMarksTheLoopAsWaitingOnTheWindowThread)
     };
     const Case cases[] = {
         {"empty answer", [&] { port->Feed(ReplyFrame(1, 0, kReplyEmpty, 0, 0)); }, "Данных нет!"},
-        {"display update", [&] { port->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 3, {1, 2, 3})); },
+        {"display update",
+         [&] {
+             port->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 3, {1, 2, 3}));
+         },
          "sync"},
         {"read error", [&] { port->fail_reads = true; }, "Error reading port"},
         {"line status",
@@ -430,8 +433,8 @@ TEST_F(LoopTest, OldLoopLeavesTheLineToItsSuccessor)
         old_loop->RunPass(); // takes the line
         // A resend falls due in the same pass, and a line-status check
         // follows every decoded reply.
-        AddPending(MakeRequest(1, 3000, 3, tick.Now(), kCmdReadRegister, 0x4D, 0, nullptr,
-                               nullptr, 2, 0));
+        AddPending(
+            MakeRequest(1, 3000, 3, tick.Now(), kCmdReadRegister, 0x4D, 0, nullptr, nullptr, 2, 0));
         old_port->Feed(ReplyFrame(1, 0, kReplyEmpty, 0, 0));
         int reads_then = 0;
         watch.during = [&] {

@@ -49,7 +49,12 @@ TEST(FrameTraceLine, EachKindOfEventMakesItsLine)
          " RX addr $05 cmd $52 data 2, check failed: 10 20 30"},
         {FrameDirection::DataBlock, 0x05, 0x53, block, false, 4,
          " RX addr $05 cmd $53 data 4, check failed (3 bytes arrived): 10 20 30"},
-        {FrameDirection::DataBlock, 0x05, 0x53, {}, false, 0,
+        {FrameDirection::DataBlock,
+         0x05,
+         0x53,
+         {},
+         false,
+         0,
          " RX addr $05 cmd $53 data 0, check failed (0 bytes arrived):"},
     };
     for (const auto& c : cases) {

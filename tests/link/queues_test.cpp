@@ -265,8 +265,9 @@ TEST_F(RetryTest, HandlerExceptionIsShownAndTheEngineGoesOn)
 {
     InitPending();
     AddPending(Read(0x4D, 0));
-    SetRequestFailedHandler(
-        [](std::unique_ptr<FailureBlock>) { throw PortError(PortErrorKind::kThreadNotStarted, "Thread not started"); });
+    SetRequestFailedHandler([](std::unique_ptr<FailureBlock>) {
+        throw PortError(PortErrorKind::kThreadNotStarted, "Thread not started");
+    });
     EXPECT_NO_THROW(CheckPending());
     ASSERT_EQ(host.Messages().size(), 1u);
     EXPECT_EQ(host.Messages()[0], "Thread not started");

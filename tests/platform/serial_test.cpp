@@ -14,8 +14,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/ioctl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -175,10 +175,10 @@ TEST(SerialSpeed, WithinThreePercentOfTheAskedRate)
         bool ok;
     };
     const Case cases[] = {
-        {9600, 9600, true},       {9600, 9888, true},      {9600, 9889, false},
-        {9600, 9312, true},       {9600, 9311, false},     {250000, 242500, true},
-        {250000, 242499, false},  {115200, 111744, true},  {31250, 38400, false},
-        {9600, 0, false},         {0, 0, false},
+        {9600, 9600, true},      {9600, 9888, true},     {9600, 9889, false},
+        {9600, 9312, true},      {9600, 9311, false},    {250000, 242500, true},
+        {250000, 242499, false}, {115200, 111744, true}, {31250, 38400, false},
+        {9600, 0, false},        {0, 0, false},
     };
     for (const Case& c : cases)
         EXPECT_EQ(platform::WithinSpeedTolerance(c.asked, c.actual), c.ok)

@@ -1,22 +1,20 @@
 #include "app/core_state.h"
-#include "port/decode.h"
-
-#include <gtest/gtest.h>
-
-#include <memory>
-#include <random>
-#include <vector>
-
 #include "config/registers.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
 #include "link/request.h"
+#include "port/decode.h"
 #include "port/display.h"
 #include "port/port.h"
-#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_port.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <vector>
 
 namespace chronavel {
 namespace {
@@ -48,10 +46,7 @@ protected:
         ResetCoreState();
         PortHandle.Set(port);
     }
-    void TearDown() override
-    {
-        ResetCoreState();
-    }
+    void TearDown() override { ResetCoreState(); }
     void Decode(const std::vector<uint8_t>& bytes)
     {
         port->Feed(bytes);
@@ -85,7 +80,7 @@ TEST_F(DecodeTest, EmptyDataBlockCarriesOnlyItsCheckByte)
         host.Clear();
         Decode(Block(1, cmd, {}));
         EXPECT_EQ(host.Messages(), std::vector<std::string>{"Данных нет!"}) << int(cmd);
-        EXPECT_EQ(port->Pending(), 0u);  // the check byte was read with it
+        EXPECT_EQ(port->Pending(), 0u); // the check byte was read with it
     }
 }
 
@@ -102,7 +97,7 @@ TEST_F(DecodeTest, LineStatusCheckedAfterEveryDecodedReply)
     Decode(Header(1, 0, 0x74, 0x4F, 0x00));
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Ошибка соединения"});
     host.Clear();
-    Decode(Header(1, 0, 0x99, 0, 0));  // unknown command: nothing else
+    Decode(Header(1, 0, 0x99, 0, 0)); // unknown command: nothing else
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Ошибка соединения"});
 }
 
@@ -117,7 +112,7 @@ TEST_F(DecodeTest, MasterFlagsAnswerRecordsTheMaster)
     EXPECT_EQ(MasterAddress.load(), 7);
 
     ResetDecodeState();
-    Decode(Header(9, 0, 0x74, 0x4D, 0x05));  // a slave
+    Decode(Header(9, 0, 0x74, 0x4D, 0x05)); // a slave
     EXPECT_EQ(ClockSettings.MasterFlags.load(), 0x05);
     EXPECT_EQ(StoredMasterFlags(), 0x05);
     EXPECT_EQ(MasterAddress.load(), 0);
@@ -163,7 +158,7 @@ TEST_F(DecodeTest, TemperatureRegisterKeepsTheWholeByte)
     EXPECT_EQ(ClockSettings.Expo[3].load(), 37);
 
     std::vector<uint8_t> block(60, 0);
-    block[15] = 37; // image index 16: register 0x2B
+    block[15] = 37;   // image index 16: register 0x2B
     block[55] = 0x12; // hours
     ClockSettings.FieldFormat[0] = 2;
     Decode(Block(1, 0x52, block));
@@ -186,7 +181,7 @@ TEST_F(DecodeTest, ShortStatusBlockKeepsTheRestOfTheImage)
     for (size_t i = 0; i < block.size(); ++i)
         block[i] = static_cast<uint8_t>(i);
     Decode(Block(1, 0x52, block));
-    EXPECT_EQ(Registers.RegImage[0].load(), 0);  // never written
+    EXPECT_EQ(Registers.RegImage[0].load(), 0); // never written
     for (int k = 1; k <= 64; ++k)
         EXPECT_EQ(Registers.RegImage[k].load(), k - 1);
     for (int k = 65; k <= 100; ++k)
@@ -222,8 +217,8 @@ TEST_F(DecodeTest, StatusBlockDrivesTheDisplay)
 {
     std::vector<uint8_t> block(60, 0);
     block[9] = 5;     // Expo[0]
-    block[55] = 0x09;  // hours (image 56)
-    block[54] = 0x05;  // minutes (image 55)
+    block[55] = 0x09; // hours (image 56)
+    block[54] = 0x05; // minutes (image 55)
     ClockSettings.FieldFormat[0] = 2;
     ClockSettings.FieldFormat[7] = 3;
     std::string shown;
@@ -241,9 +236,8 @@ TEST_F(DecodeTest, StatusBlockDrivesTheDisplay)
 
 TEST_F(DecodeTest, DisplayFailureIsIgnored)
 {
-    SetClockDisplaySink([](const std::string&, const FieldRows&, int) {
-        throw std::runtime_error("window gone");
-    });
+    SetClockDisplaySink(
+        [](const std::string&, const FieldRows&, int) { throw std::runtime_error("window gone"); });
     Decode(Block(1, 0x52, std::vector<uint8_t>(60, 0)));
     EXPECT_EQ(MasterActive.load(), 1);
     // The exchange carries on with the next reply.
@@ -276,7 +270,7 @@ TEST_F(DecodeTest, TextsThatRunPastTheBlockAreNotRead)
     EXPECT_EQ(t.TextCount, 2);
     EXPECT_EQ(t.ClockTexts, std::vector<std::string>{"1"});
     EXPECT_EQ(ClockSettings.TextLen[0].load(), 1);
-    EXPECT_EQ(ClockSettings.TextLen[1].load(), 99);  // the text that did not fit
+    EXPECT_EQ(ClockSettings.TextLen[1].load(), 99); // the text that did not fit
 }
 
 TEST_F(DecodeTest, AtMostThirtyTwoTexts)
@@ -297,7 +291,7 @@ TEST_F(DecodeTest, LongTextBlockStoresOnlyItsPlaces)
 {
     std::vector<uint8_t> block(255, 0);
     block[0] = 1;
-    block[9] = 200;  // one text far longer than the block image
+    block[9] = 200; // one text far longer than the block image
     Decode(Block(1, 0x53, block));
     auto t = CurrentTextBlock();
     EXPECT_EQ(t.TextCount, 1);
@@ -329,7 +323,7 @@ TEST_F(DecodeTest, ExchangePassHandsTheReplyToTheDecoder)
     SetReplyDecoder(&DecodeReply);
     auto loop = TNewThread::CreateManual();
     AddPending(StandardRequest(1, 0x74, 0x4D, 0));
-    port->Feed({0xFF});  // the byte that wakes the loop
+    port->Feed({0xFF}); // the byte that wakes the loop
     port->Feed(Header(1, 0, 0x74, 0x4D, 0x80));
     loop->RunPass();
     EXPECT_EQ(ClockSettings.MasterFlags.load(), 0x80);
@@ -368,7 +362,7 @@ TEST_F(DecodeTest, RandomBlocksStayInBounds)
         if (n % 10 == 0) {
             auto frame = Block(static_cast<uint8_t>(byte(rng)), cmd, data);
             if (n % 20 == 0)
-                frame.back() ^= 0x01;  // bad check byte: zeros
+                frame.back() ^= 0x01; // bad check byte: zeros
             Decode(frame);
         } else {
             const uint8_t announced = static_cast<uint8_t>(byte(rng));
@@ -385,5 +379,5 @@ TEST_F(DecodeTest, RandomBlocksStayInBounds)
     EXPECT_EQ(port->Pending(), 0u);
 }
 
-}  // namespace
-}  // namespace chronavel
+} // namespace
+} // namespace chronavel

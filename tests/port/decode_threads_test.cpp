@@ -1,13 +1,5 @@
 // The decoder on one thread, the window side on another: what they share
 // must be safe to touch at the same time (run under ThreadSanitizer).
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <chrono>
-#include <memory>
-#include <thread>
-#include <vector>
-
 #include "app/core_state.h"
 #include "config/registers.h"
 #include "link/exchange.h"
@@ -18,8 +10,15 @@
 #include "port/decode.h"
 #include "port/display.h"
 #include "port/port.h"
-#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_port.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+#include <vector>
 
 namespace chronavel {
 namespace {
@@ -27,7 +26,12 @@ namespace {
 std::vector<uint8_t> Frame(uint8_t cmd, uint8_t p1, const std::vector<uint8_t>& data,
                            bool with_block)
 {
-    std::vector<uint8_t> f{0x00, kSync, 0x01, 0x00, cmd, p1,
+    std::vector<uint8_t> f{0x00,
+                           kSync,
+                           0x01,
+                           0x00,
+                           cmd,
+                           p1,
                            static_cast<uint8_t>(with_block ? data.size() : data.at(0))};
     uint16_t sum = SumBytes(f.data() + 1, 6);
     f.push_back(CheckByte1(sum));
@@ -108,7 +112,7 @@ TEST(DecodeThreadsTest, ExchangeThreadDecodesWhileTheWindowReads)
     SetReplyDecoder(&DecodeReply);
 
     std::vector<uint8_t> status(60, 0);
-    status[9] = 4;  // time exposure
+    status[9] = 4; // time exposure
     constexpr int kBlocks = 30;
     for (int n = 0; n < kBlocks; ++n) {
         status[55] = static_cast<uint8_t>(n);
@@ -119,7 +123,8 @@ TEST(DecodeThreadsTest, ExchangeThreadDecodesWhileTheWindowReads)
     // The window thread's side keeps running until the last block is in; the
     // bound only keeps a broken decoder from hanging the test.
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (Registers.RegImage[56].load() != kBlocks - 1 && std::chrono::steady_clock::now() < until) {
+    while (Registers.RegImage[56].load() != kBlocks - 1 &&
+           std::chrono::steady_clock::now() < until) {
         TakeImageSnapshot();
         (void)CurrentDisplayTexts();
         DisplayTick.fetch_add(1);
@@ -131,5 +136,5 @@ TEST(DecodeThreadsTest, ExchangeThreadDecodesWhileTheWindowReads)
     ResetCoreState();
 }
 
-}  // namespace
-}  // namespace chronavel
+} // namespace
+} // namespace chronavel

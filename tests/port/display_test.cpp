@@ -1,13 +1,11 @@
 #include "app/core_state.h"
+#include "config/registers.h"
 #include "port/display.h"
 
 #include <gtest/gtest.h>
-
 #include <initializer_list>
 #include <stdexcept>
 #include <vector>
-
-#include "config/registers.h"
 
 namespace chronavel {
 namespace {
@@ -144,7 +142,7 @@ TEST_F(DisplayTest, PressureHumidityRadiation)
 
 TEST_F(DisplayTest, NegativeTemperature)
 {
-    Image(43, 0xF6);  // -10
+    Image(43, 0xF6); // -10
     Image(51, 5);
     ClockSettings.FieldFormat[1] = 2;
     FormatClockFields();
@@ -169,7 +167,7 @@ TEST_F(DisplayTest, NegativeTemperature)
 
 TEST_F(DisplayTest, MainFieldTemperatureByUnitsDigit)
 {
-    Image(44, 12);  // temperature 2
+    Image(44, 12); // temperature 2
     Image(52, 5);
     auto with_units = [](uint8_t u, uint8_t f) {
         ClockSettings.Expo[4] = u;
@@ -184,7 +182,7 @@ TEST_F(DisplayTest, MainFieldTemperatureByUnitsDigit)
     EXPECT_EQ(with_units(1, 0), "12°");
     EXPECT_EQ(with_units(2, 0), " 12°");
     EXPECT_EQ(with_units(3, 0), " 12.05°");
-    EXPECT_EQ(with_units(4, 0), "12.05°");  // six characters, the degree sign is one
+    EXPECT_EQ(with_units(4, 0), "12.05°"); // six characters, the degree sign is one
     EXPECT_EQ(with_units(5, 0), "12°");
     // No rule: unchanged.
     EXPECT_EQ(with_units(0, 0), "12°");
@@ -210,7 +208,7 @@ TEST_F(DisplayTest, TextsWithoutARuleKeepTheirOldValue)
 
     Clock(0x10, 0x00, 0x00);
     Image(46, 50);
-    Formats({1, 0, 0, 0, 2, 0, 0, 0});  // neither code has a rule
+    Formats({1, 0, 0, 0, 2, 0, 0, 0}); // neither code has a rule
     FormatClockFields();
     EXPECT_EQ(Main(0), "09.05");
     EXPECT_EQ(Extra(4), "P762");
@@ -308,7 +306,7 @@ TEST_F(DisplayTest, TableCountsCharactersNotBytes)
     EXPECT_EQ(Utf8Prefix("12.05°C", 6), "12.05°");
     EXPECT_EQ(Utf8Prefix("", 3), "");
 
-    Image(43, 0x81);  // -127
+    Image(43, 0x81); // -127
     Image(51, 200);
     Formats({0, 5, 0, 0, 0, 0, 0, 0});
     FormatClockFields();
@@ -323,17 +321,16 @@ TEST_F(DisplayTest, TableCountsCharactersNotBytes)
 
 TEST_F(DisplayTest, NoSinkDrawsNothingAndASinkSeesTheWholeTable)
 {
-    ShowClockFields();  // nothing installed: no effect beyond the texts
+    ShowClockFields(); // nothing installed: no effect beyond the texts
     int calls = 0;
     SetClockDisplaySink([&](const std::string&, const FieldRows&, int) { ++calls; });
     ShowClockFields();
     ShowClockFields();
     EXPECT_EQ(calls, 2);
-    SetClockDisplaySink([](const std::string&, const FieldRows&, int) {
-        throw std::runtime_error("window gone");
-    });
+    SetClockDisplaySink(
+        [](const std::string&, const FieldRows&, int) { throw std::runtime_error("window gone"); });
     EXPECT_THROW(ShowClockFields(), std::runtime_error);
 }
 
-}  // namespace
-}  // namespace chronavel
+} // namespace
+} // namespace chronavel

@@ -4,16 +4,16 @@
 #include "link/reception.h"
 #include "platform/serial_posix.h"
 #include "port/port.h"
-#include "testkit/fake_port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_port.h"
 
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 #include <mutex>
-#include <string>
-#include <vector>
 #include <pty.h>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace chronavel {
 namespace {

@@ -214,8 +214,8 @@ TEST_F(PortListTest, PlaceholderIsToldByTheUartTypeAlone)
     const struct {
         const char* Type; // nullptr: no type file
         bool Placeholder;
-    } cases[] = {{"0\n", true}, {"4\n", false}, {"0", true}, {"10\n", false},
-                 {"", false},    {"x", false},    {nullptr, false}};
+    } cases[] = {{"0\n", true}, {"4\n", false}, {"0", true},     {"10\n", false},
+                 {"", false},   {"x", false},   {nullptr, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Type ? c.Type : "(no file)");
         const fs::path entry = tmp_.path() / "entry";
@@ -464,8 +464,9 @@ TEST_F(PortPathTest, OnlyAPrivateFolderOffersVirtualPortsAndNeverOverDev)
         bool Usable;
     } cases[] = {
         {"0700", fs::perms::owner_all, true},
-        {"0755", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                     fs::perms::others_read | fs::perms::others_exec,
+        {"0755",
+         fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+             fs::perms::others_read | fs::perms::others_exec,
          true},
         {"0770", fs::perms::owner_all | fs::perms::group_all, false},
         {"0707", fs::perms::owner_all | fs::perms::others_all, false},

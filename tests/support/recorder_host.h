@@ -3,12 +3,12 @@
 // otherwise), and runs Synchronize calls on the calling thread.
 #pragma once
 
+#include "link/host.h"
+
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
-
-#include "link/host.h"
 
 namespace chronavel::test {
 
@@ -84,4 +84,4 @@ private:
     int syncs_ = 0;
 };
 
-}  // namespace chronavel::test
+} // namespace chronavel::test

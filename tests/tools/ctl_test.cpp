@@ -608,8 +608,7 @@ TEST(CtlDaemon, SyncsRepeatedlyAndSurvivesTheLineGoingAway)
         << d.ErrSoFar();
     // A frame the line took is logged once its answer is back: wait for the
     // log, not the line, before stopping.
-    ASSERT_TRUE(
-        WaitUntil([&] { return Count(d.ErrSoFar(), "sync 0x01: answered") >= 4; }, 15000))
+    ASSERT_TRUE(WaitUntil([&] { return Count(d.ErrSoFar(), "sync 0x01: answered") >= 4; }, 15000))
         << d.ErrSoFar();
 
     d.Signal(SIGTERM);

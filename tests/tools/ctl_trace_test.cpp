@@ -99,8 +99,9 @@ TEST(CtlTrace, SyncTraceNamesTheBytesTheClockSawAndSent)
         EXPECT_EQ(t[0].Bytes, HexList(BuildDataFrame(2, kCmdSetTime, 0, 7, data.data())));
 
         const auto& a = answered[run];
-        std::vector<uint8_t> header{kSync, a["addr"].get<uint8_t>(), a["addr2"].get<uint8_t>(),
-                                    kCmdSetTime, a["p1"].get<uint8_t>(), a["p2"].get<uint8_t>()};
+        std::vector<uint8_t> header{
+            kSync,       a["addr"].get<uint8_t>(), a["addr2"].get<uint8_t>(),
+            kCmdSetTime, a["p1"].get<uint8_t>(),   a["p2"].get<uint8_t>()};
         const uint16_t sum = SumBytes(header.data(), header.size());
         header.push_back(CheckByte1(sum));
         header.push_back(CheckByte2(sum));

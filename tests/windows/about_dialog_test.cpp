@@ -1,11 +1,10 @@
 // The About box: its labels and their places, the link that opens the
 // program's documentation through the desktop, and "Ок".
+#include "dialogs/about_dialog.h"
+
 #include <QDesktopServices>
 #include <QtTest>
-
 #include <memory>
-
-#include "dialogs/about_dialog.h"
 
 using namespace chronavel;
 

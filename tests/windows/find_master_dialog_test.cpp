@@ -17,7 +17,6 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTest>
-
 #include <memory>
 #include <optional>
 

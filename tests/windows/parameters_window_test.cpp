@@ -1,30 +1,28 @@
 // The parameters window: its tabs and controls, and the port list it refills
 // on every showing and on the refresh button.
+#include "app/ini_file_chronavel.h"
+#include "config/parameters_window.h"
+#include "port/port_list.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <fcntl.h>
+#include <memory>
 #include <stdlib.h>
 #include <unistd.h>
-
-#include <memory>
 #include <vector>
-
-#include "app/ini_file_chronavel.h"
-#include "config/parameters_window.h"
-#include "port/port_list.h"
 
 using namespace chronavel;
 
 class ParametersWindowTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir tty_class;  // no real ports: an empty class folder
-    QTemporaryDir ports;      // the virtual ports
+    QTemporaryDir tty_class; // no real ports: an empty class folder
+    QTemporaryDir ports;     // the virtual ports
     std::unique_ptr<TForm3> form;
-    std::vector<int> masters;  // pseudo-terminals behind the virtual ports
+    std::vector<int> masters; // pseudo-terminals behind the virtual ports
 
     void AddPort(const QString& name)
     {
@@ -104,7 +102,7 @@ private slots:
         ShowAndHide();
         QCOMPARE(Listed().size(), 2);
         QCOMPARE(form->ComboBox10->currentIndex(), 0);
-        QCOMPARE(Connection.ComPort, std::string("sim0"));  // no entry was COM1
+        QCOMPARE(Connection.ComPort, std::string("sim0")); // no entry was COM1
 
         AddPort("sim2");
         Connection.ComPort = "sim2";
@@ -150,7 +148,9 @@ private slots:
             const QImage shot = form->grab().toImage();
             QCOMPARE(shot.size(), QSize(450, 337));
             if (!dir.isEmpty())
-                QVERIFY(shot.save(QString("%1/parameters-window-%2.png").arg(QString::fromLocal8Bit(dir)).arg(t + 1)));
+                QVERIFY(shot.save(QString("%1/parameters-window-%2.png")
+                                      .arg(QString::fromLocal8Bit(dir))
+                                      .arg(t + 1)));
         }
     }
 };

@@ -22,7 +22,6 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTextCursor>
-
 #include <memory>
 #include <thread>
 
@@ -123,12 +122,13 @@ private slots:
         QVERIFY(test::WaitUntil([&] { return log.Lines().size() >= 2; }, 10000));
         const QStringList lines = log.Lines();
         QCOMPARE(lines.size(), 2);
-        static const QRegularExpression kTx(
-            QStringLiteral(R"(^\d\d:\d\d:\d\d\.\d\d\d TX addr \$01 cmd \$70: 00 00 E0 00 01 70 00 07 )"
-                           R"(([0-9A-F]{2} ){9}[0-9A-F]{2}$)"));
+        static const QRegularExpression kTx(QStringLiteral(
+            R"(^\d\d:\d\d:\d\d\.\d\d\d TX addr \$01 cmd \$70: 00 00 E0 00 01 70 00 07 )"
+            R"(([0-9A-F]{2} ){9}[0-9A-F]{2}$)"));
         QVERIFY2(kTx.match(lines[0]).hasMatch(), qPrintable(lines[0]));
         // The frame is whole: its own check bytes agree with its data.
-        const QStringList hex = lines[0].section(QLatin1Char(':'), 3).trimmed().split(QLatin1Char(' '));
+        const QStringList hex =
+            lines[0].section(QLatin1Char(':'), 3).trimmed().split(QLatin1Char(' '));
         std::vector<uint8_t> data;
         for (int i = 10; i < 17; ++i)
             data.push_back(static_cast<uint8_t>(hex[i].toInt(nullptr, 16)));
@@ -177,8 +177,8 @@ private slots:
         TraceFrames(0, 1000);
         QVERIFY(test::WaitUntil([&] { return log.Lines().size() == 1000; }, 5000));
         TraceFrames(1000, 11000);
-        QVERIFY(test::WaitUntil([&] { return log.Lines().last().endsWith(FrameTail(11999)); },
-                                10000));
+        QVERIFY(
+            test::WaitUntil([&] { return log.Lines().last().endsWith(FrameTail(11999)); }, 10000));
         const QStringList lines = log.Lines();
         QCOMPARE(lines.size(), TForm2::kMaxLines);
         QVERIFY(lines.first().endsWith(FrameTail(7000)));

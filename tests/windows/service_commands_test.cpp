@@ -2,10 +2,10 @@
 // the register read from Edit2, the link check, the exchange items, the
 // windows they open, and the settings read, edit and save end to end
 // against the simulated clock line.
+#include "app/core_state.h"
 #include "app/host_qt.h"
 #include "app/ini_file_chronavel.h"
 #include "app/main_logic.h"
-#include "app/core_state.h"
 #include "app/main_window.h"
 #include "app/service_commands.h"
 #include "config/parameters_window.h"
@@ -29,9 +29,8 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QTest>
-
+#include <QTimer>
 #include <array>
 #include <memory>
 
@@ -140,7 +139,7 @@ private slots:
         QCOMPARE(int(second.Cmd), 0x74);
         QCOMPARE(int(second.Addr), 0x07);
 
-        form_->Button2->click();  // S0: 0x00 into 0x4D
+        form_->Button2->click(); // S0: 0x00 into 0x4D
         const TRequestRec write = GetRequest();
         QCOMPARE(int(write.Cmd), 0x72);
         QCOMPARE(int(write.Param1), 0x4D);
@@ -156,7 +155,8 @@ private slots:
             bool Silent;
             const char* Shown;
             size_t Writes;
-        } cases[] = {{0xFF, false, kLinkDown, 0}, {0x03, false, kLinkUp, 1}, {0x03, true, kLinkDown, 10}};
+        } cases[] = {
+            {0xFF, false, kLinkDown, 0}, {0x03, false, kLinkUp, 1}, {0x03, true, kLinkDown, 10}};
         for (const auto& c : cases) {
             NoAnswer = 0;
             const size_t before = clock.port->WriteCount();
@@ -167,7 +167,7 @@ private slots:
             QCOMPARE(form_->StatusBar1->PanelText(0), QString::fromUtf8(c.Shown));
             QCOMPARE(clock.port->WriteCount() - before, c.Writes);
         }
-        QVERIFY(QApplication::activeModalWidget() == nullptr);  // silent: no box
+        QVERIFY(QApplication::activeModalWidget() == nullptr); // silent: no box
     }
 
     void exchangeItemsNeverRunTwoThreads()
@@ -179,20 +179,20 @@ private slots:
 
         test::ClockPort clock;
         PortHandle.Set(clock.port);
-        const auto running = StartExchangeThread();  // as the connection dialog does
+        const auto running = StartExchangeThread(); // as the connection dialog does
         form_->N7->trigger();
         QVERIFY(form_->N7->isChecked());
         QCOMPARE(ExchangeThread.Get(), running);
-        form_->N11->trigger();  // one was started in this run: nothing
+        form_->N11->trigger(); // one was started in this run: nothing
         QCOMPARE(ExchangeThread.Get(), running);
 
-        form_->N7->trigger();  // unchecked: the exchange stops
+        form_->N7->trigger(); // unchecked: the exchange stops
         QVERIFY(running->WaitEnded(std::chrono::seconds(5)));
-        form_->N7->trigger();  // checked again: a new one
+        form_->N7->trigger(); // checked again: a new one
         const auto second = ExchangeThread.Get();
         QVERIFY(second && second != running && second->Running());
 
-        form_->N12->trigger();  // stop and close the port
+        form_->N12->trigger(); // stop and close the port
         QVERIFY(second->WaitEnded(std::chrono::seconds(5)));
         QVERIFY(!PortHandle.Get());
     }
@@ -226,7 +226,7 @@ private slots:
         sim::Simulator sim(o);
         std::string error;
         QVERIFY2(sim.Start(&error), error.c_str());
-        sim.SetRegister(1, 0xFF, 7);  // the batch's last register, not zero
+        sim.SetRegister(1, 0xFF, 7); // the batch's last register, not zero
         std::array<uint8_t, 256> before{};
         for (int r = 0; r < 256; ++r)
             before[r] = sim.Register(1, static_cast<uint8_t>(r));
@@ -260,8 +260,8 @@ private slots:
                   << settings.DateTimePicker1->time().toString("HH:mm")
                   << settings.ComboBox55->currentText() << settings.ComboBox56->currentText()
                   << settings.ComboBox50->currentText();
-            settings.PageControl1->setCurrentIndex(5);  // "Яркость"
-            settings.DateTimePicker3->setTime(QTime(6, 45));  // alarm 1: 06:30 -> 06:45
+            settings.PageControl1->setCurrentIndex(5);       // "Яркость"
+            settings.DateTimePicker3->setTime(QTime(6, 45)); // alarm 1: 06:30 -> 06:45
             // Clicked after this step has returned, so the script can answer
             // what the save shows.
             QTimer::singleShot(0, settings.Button1, &QPushButton::click);
@@ -274,7 +274,8 @@ private slots:
         QVERIFY(idle_at_message);
         QCOMPARE(sim.FramesReceived(kCmdReadRegister), size_t(71));
         QCOMPARE(settings.result(), int(QDialog::Accepted));
-        const QString plus3 = QString::fromStdString(TimeZoneItem(30, QLocale::system().decimalPoint().toStdString()));
+        const QString plus3 = QString::fromStdString(
+            TimeZoneItem(30, QLocale::system().decimalPoint().toStdString()));
         QCOMPARE(shown, QStringList({"5", plus3, "50%", "30%", "22:00", "25", "10", "$01/1"}));
 
         // The alarm's minutes changed and nothing else did; every other write
@@ -318,7 +319,7 @@ private slots:
         const auto later = WritesInLog(log);
         QVERIFY(later.size() > logged);
         for (size_t i = logged; i < later.size(); ++i)
-            QCOMPARE(later[i].Reg, later[logged].Reg);  // only the first register was tried
+            QCOMPARE(later[i].Reg, later[logged].Reg); // only the first register was tried
     }
 };
 

@@ -19,7 +19,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
-
 #include <map>
 #include <memory>
 
@@ -44,13 +43,13 @@ std::map<QString, bool> Seen(TForm1& form)
         seen[a->objectName()] = a->isVisible();
         walk(a->menu(), a->isVisible());
     }
-    for (QWidget* w : {static_cast<QWidget*>(form.Label3), static_cast<QWidget*>(form.Label8),
-                       static_cast<QWidget*>(form.Label5), static_cast<QWidget*>(form.DrawGrid1),
-                       static_cast<QWidget*>(form.Edit2), static_cast<QWidget*>(form.Button1),
-                       static_cast<QWidget*>(form.Button2), static_cast<QWidget*>(form.Button3),
-                       static_cast<QWidget*>(form.Button4), static_cast<QWidget*>(form.Button5),
-                       static_cast<QWidget*>(form.Button6),
-                       static_cast<QWidget*>(form.LabelTimeSource)})
+    for (QWidget* w :
+         {static_cast<QWidget*>(form.Label3), static_cast<QWidget*>(form.Label8),
+          static_cast<QWidget*>(form.Label5), static_cast<QWidget*>(form.DrawGrid1),
+          static_cast<QWidget*>(form.Edit2), static_cast<QWidget*>(form.Button1),
+          static_cast<QWidget*>(form.Button2), static_cast<QWidget*>(form.Button3),
+          static_cast<QWidget*>(form.Button4), static_cast<QWidget*>(form.Button5),
+          static_cast<QWidget*>(form.Button6), static_cast<QWidget*>(form.LabelTimeSource)})
         seen[w->objectName()] = w->isVisible();
     return seen;
 }

@@ -24,7 +24,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QTest>
-
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -46,7 +45,8 @@ int CountColour(const QImage& image, const QRect& r, QColor colour)
     for (int y = r.top(); y <= r.bottom(); ++y)
         for (int x = r.left(); x <= r.right(); ++x) {
             const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) < 40 && std::abs(c.green() - colour.green()) < 40 &&
+            if (std::abs(c.red() - colour.red()) < 40 &&
+                std::abs(c.green() - colour.green()) < 40 &&
                 std::abs(c.blue() - colour.blue()) < 40)
                 ++n;
         }
@@ -121,8 +121,8 @@ private slots:
         QCOMPARE(shot.size(), QSize(347, 92));
         // The bar is about half full: its chunk colour covers its left part
         // and not its right end.
-        const QRect bar = QRect(form.ProgressBar1->mapTo(&form, QPoint(0, 0)),
-                                form.ProgressBar1->size());
+        const QRect bar =
+            QRect(form.ProgressBar1->mapTo(&form, QPoint(0, 0)), form.ProgressBar1->size());
         const QColor chunk = form.ProgressBar1->palette().color(QPalette::Highlight);
         QVERIFY(CountColour(shot, QRect(bar.left() + 4, bar.top() + 4, 100, 6), chunk) > 300);
         QCOMPARE(CountColour(shot, QRect(bar.right() - 40, bar.top() + 4, 30, 6), chunk), 0);

@@ -1,12 +1,5 @@
 // The remote settings window on the offscreen platform: its layout, what it
 // shows for the settings variables, and its save.
-#include <QApplication>
-#include <QTimer>
-#include <QtTest>
-
-#include <algorithm>
-#include <memory>
-
 #include "app/ini_file_chronavel.h"
 #include "config/registers.h"
 #include "config/settings_form.h"
@@ -15,6 +8,12 @@
 #include "port/sync.h"
 #include "support/clock_port.h"
 #include "support/recorder_host.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+#include <algorithm>
+#include <memory>
 
 using namespace chronavel;
 
@@ -46,7 +45,7 @@ public:
     int busy_paints = 0;
 };
 
-}  // namespace
+} // namespace
 
 class SettingsWindowTest : public QObject {
     Q_OBJECT
@@ -85,13 +84,20 @@ private slots:
         QCOMPARE(form->windowTitle(), QString("Удаленная настройка часов"));
         QCOMPARE(form->size(), QSize(452, 316));
         QCOMPARE(Form6, form.get());
-        const QStringList tabs = {"Основные настройки", "Режим работы", "Сигналы", "Коррекция",
-                                  "Внешние устройства", "Яркость", "Время и дата", "Датчики", "Вид",
+        const QStringList tabs = {"Основные настройки",
+                                  "Режим работы",
+                                  "Сигналы",
+                                  "Коррекция",
+                                  "Внешние устройства",
+                                  "Яркость",
+                                  "Время и дата",
+                                  "Датчики",
+                                  "Вид",
                                   "Другое"};
         QCOMPARE(form->PageControl1->count(), tabs.size());
         for (int i = 0; i < tabs.size(); ++i)
             QCOMPARE(form->PageControl1->tabText(i), tabs[i]);
-        QCOMPARE(form->PageControl1->currentIndex(), 2);  // "Сигналы"
+        QCOMPARE(form->PageControl1->currentIndex(), 2); // "Сигналы"
         QCOMPARE(form->Panel1->height(), 41);
         QCOMPARE(form->Button1->text(), QString("Сохранить"));
         QCOMPARE(form->Button2->text(), QString("Отмена"));
@@ -138,7 +144,8 @@ private slots:
             QVERIFY2(l.List->isEditable() == l.Editable, qPrintable(name));
         }
         QCOMPARE(Items(form->ComboBox52), percent);
-        QCOMPARE(form->ComboBox51->itemText(1), QLocale::system().decimalPoint() == "," ? "-11,5" : "-11.5");
+        QCOMPARE(form->ComboBox51->itemText(1),
+                 QLocale::system().decimalPoint() == "," ? "-11,5" : "-11.5");
         QCOMPARE(form->ComboBox50->itemText(10), QString("$0A/10"));
         QCOMPARE(Items(form->ComboBox10),
                  QStringList({"0 нет", "2 1245_", "3 12.45.00 эксп. вр.", "4 12.45_", "5 12-45",
@@ -166,23 +173,25 @@ private slots:
             if (!l->toolTip().isEmpty())
                 hints << l->text() + "|" + l->toolTip();
         hints.sort();
-        QCOMPARE(hints, QStringList({"Время экспозиции Температуры 1:|" + hint,
-                                     "Время экспозиции Температуры 2:|" + hint,
-                                     "Время экспозиции Температуры 3:|" + hint + " вкл. изм. влаж."}));
+        QCOMPARE(hints,
+                 QStringList({"Время экспозиции Температуры 1:|" + hint,
+                              "Время экспозиции Температуры 2:|" + hint,
+                              "Время экспозиции Температуры 3:|" + hint + " вкл. изм. влаж."}));
     }
 
     void allZeroSettingsShowTheZeroEntries()
     {
         Show();
-        for (QComboBox* c : {form->ComboBox1, form->ComboBox2, form->ComboBox3, form->ComboBox4,
-                             form->ComboBox5, form->ComboBox6, form->ComboBox7, form->ComboBox8,
-                             form->ComboBox9})
+        for (QComboBox* c :
+             {form->ComboBox1, form->ComboBox2, form->ComboBox3, form->ComboBox4, form->ComboBox5,
+              form->ComboBox6, form->ComboBox7, form->ComboBox8, form->ComboBox9})
             QVERIFY2(c->currentText() == "-", qPrintable(c->objectName()));
         QCOMPARE(form->ComboBox1->count(), 50);
         QCOMPARE(form->ComboBox4->count(), 10);
         for (QComboBox* c : {form->ComboBox61, form->ComboBox62, form->ComboBox63})
             QCOMPARE(c->currentText(), QString("0"));
-        for (QComboBox* c : {form->ComboBox10, form->ComboBox43, form->ComboBox44, form->ComboBox49})
+        for (QComboBox* c :
+             {form->ComboBox10, form->ComboBox43, form->ComboBox44, form->ComboBox49})
             QCOMPARE(c->currentText(), QString("0 нет"));
         QCOMPARE(form->ComboBox51->currentIndex(), 24);
         QCOMPARE(form->ComboBox52->currentText(), QString("100%"));
@@ -217,7 +226,8 @@ private slots:
         QCOMPARE(form->ComboBox52->currentText(), QString("10%"));
         QCOMPARE(form->ComboBox10->currentText(), QString("5 12-45"));
         QCOMPARE(form->ComboBox49->currentText(), QString("5 _0.013"));
-        QVERIFY(form->CheckBox4->isChecked() && form->CheckBox5->isChecked() && !form->CheckBox6->isChecked());
+        QVERIFY(form->CheckBox4->isChecked() && form->CheckBox5->isChecked() &&
+                !form->CheckBox6->isChecked());
         QVERIFY(form->CheckBox34->isChecked());
         QCOMPARE(form->ComboBox55->currentText(), QString("25"));
         QCOMPARE(form->ComboBox57->currentText(), QString("-3"));
@@ -257,7 +267,7 @@ private slots:
         form->ComboBox11->setEditText("57600");
         form->ComboBox13->setCurrentIndex(1);
         form->PageControl1->setCurrentIndex(7);
-        form->ComboBox52->setCurrentIndex(3);  // bound: the next showing resets it
+        form->ComboBox52->setCurrentIndex(3); // bound: the next showing resets it
         form->reject();
         QVERIFY(!form->isVisible());
         Show();
@@ -281,7 +291,7 @@ private slots:
         test::ClockPort clock(25);
         PortHandle.Set(clock.port);
         ClockSettings.Expo[0] = 4;
-        Registers.RegImage[10] = 4;  // the status block agrees with the register
+        Registers.RegImage[10] = 4; // the status block agrees with the register
         Show();
         form->ComboBox1->setCurrentIndex(9);
 
@@ -299,7 +309,8 @@ private slots:
         QVERIFY2(watch.busy_paints > 0, "no repaint while the save ran");
         QVERIFY(QApplication::overrideCursor() == nullptr);
         const auto writes = clock.RegisterWrites();
-        const auto changed = std::count(writes.begin(), writes.end(), std::make_pair(uint8_t(0x25), uint8_t(9)));
+        const auto changed =
+            std::count(writes.begin(), writes.end(), std::make_pair(uint8_t(0x25), uint8_t(9)));
         QCOMPARE(int(changed), 3);
         QVERIFY(std::none_of(writes.begin(), writes.end(), [](auto w) { return w.first == 0x27; }));
         QCOMPARE(int(writes.back().first), 0x4D);
@@ -319,7 +330,7 @@ private slots:
         QVERIFY(clock.port->WriteCount() > 0);
         const auto first = clock.port->Writes().front();
         for (const auto& w : clock.port->Writes())
-            QCOMPARE(w, first);  // only the first register was tried
+            QCOMPARE(w, first); // only the first register was tried
     }
 
     void saveToAllClocksIsRefusedAndNothingIsSent()

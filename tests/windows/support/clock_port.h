@@ -3,6 +3,9 @@
 // register writes that went out can be listed.
 #pragma once
 
+#include "link/frames.h"
+#include "testkit/fake_port.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -11,14 +14,12 @@
 #include <utility>
 #include <vector>
 
-#include "link/frames.h"
-#include "testkit/fake_port.h"
-
 namespace chronavel::test {
 
 class ClockPort {
 public:
-    explicit ClockPort(int answer_delay_ms = 0) : port(std::make_shared<FakePort>()), delay_ms_(answer_delay_ms)
+    explicit ClockPort(int answer_delay_ms = 0)
+        : port(std::make_shared<FakePort>()), delay_ms_(answer_delay_ms)
     {
         port->on_write = [this](const std::vector<uint8_t>& f) {
             if (f.size() < kShortFrameSize || silent.load())
@@ -50,4 +51,4 @@ private:
     int delay_ms_;
 };
 
-}  // namespace chronavel::test
+} // namespace chronavel::test

@@ -4,6 +4,7 @@
 #include "app/time_sync.h"
 #include "config/registers.h"
 #include "link/exchange.h"
+#include "link/line_clock.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
 #include "link/request.h"
@@ -32,6 +33,7 @@ void ResetCoreState()
     ResetDisplayState();
     ResetSettings();
     SetTimeSource({});
+    SetLineClocks({});
 }
 
 } // namespace chronavel

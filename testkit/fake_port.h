@@ -3,6 +3,7 @@
 // empty read returns at once (the tests count reads, not milliseconds).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -25,6 +26,7 @@ public:
     bool fail_reads = false;
     bool fail_status = false;
     uint32_t error_word = 0;
+    std::atomic<int> line_speed{9600};
 
     void Feed(const std::vector<uint8_t>& bytes)
     {
@@ -108,7 +110,12 @@ public:
         error_word = 0;
         return true;
     }
-    bool SetSpeed(int) override { return true; }
+    bool SetSpeed(int baud) override
+    {
+        line_speed.store(baud);
+        return true;
+    }
+    int LineSpeed() const override { return line_speed.load(); }
     void SetReadTimeoutPerByte(int ms) override { timeout_per_byte_ = ms; }
     int ReadTimeoutPerByte() const override { return timeout_per_byte_; }
 

@@ -167,7 +167,7 @@ TEST_F(MainEngineTest, SyncNeedsAConnection)
     EXPECT_EQ(r.Addr, 0xFF);
     EXPECT_EQ(r.Cmd, kCmdSetTime);
     ASSERT_TRUE(r.Data);
-    EXPECT_EQ(r.Data->Current(), (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
+    EXPECT_EQ(r.Data->Bytes, (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
 
     while (PutRequest(StandardRequest(1, kCmdReadRegister, 0x25, 0))) {
     }

@@ -7,6 +7,7 @@
 #include "link/request.h"
 #include "platform/tick.h"
 #include "port/port.h"
+#include "testkit/fake_line_clocks.h"
 #include "testkit/fake_port.h"
 #include "support/recorder_host.h"
 
@@ -146,6 +147,8 @@ protected:
 
     uint32_t tick_ = 10'000;
     std::shared_ptr<test::FakePort> port_ = std::make_shared<test::FakePort>();
+    // Time frames wait for their second boundary on these, not on real time.
+    test::FakeLineClocks clocks_{test::LocalWall(2026, 12, 6, 14, 5, 8, 500)};
     std::shared_ptr<TNewThread> thread_;
     test::RecorderHost host_;
 };

@@ -155,8 +155,8 @@ void Batch(int speed, double goal, int batches)
         const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
         ratios.push_back(wall.count() / need_s);
     }
-    const double resent = static_cast<double>(l.sim->FramesReceived(kCmdReadRegister)) -
-                          static_cast<double>(replies);
+    const double resent =
+        static_cast<double>(l.sim->FramesReceived(kCmdReadRegister)) - static_cast<double>(replies);
     CloseLine();
     std::printf("    (%d batches, wire plus turnaround %.1f ms a batch, ratios", batches,
                 need_s * 1000);

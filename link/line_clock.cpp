@@ -42,8 +42,7 @@ LineDuration WireTime(size_t bytes, int speed)
 
 WallTime FrameEndSecond(WallTime now, LineDuration wire, LineDuration lead)
 {
-    const auto earliest_end =
-        now + std::chrono::duration_cast<WallTime::duration>(wire + lead);
+    const auto earliest_end = now + std::chrono::duration_cast<WallTime::duration>(wire + lead);
     return std::chrono::ceil<std::chrono::seconds>(earliest_end);
 }
 

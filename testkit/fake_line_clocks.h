@@ -25,8 +25,7 @@ inline WallTime LocalWall(int y, int mo, int d, int h, int mi, int s, int ms = 0
     tm.tm_min = mi;
     tm.tm_sec = s;
     tm.tm_isdst = -1;
-    return std::chrono::system_clock::from_time_t(std::mktime(&tm)) +
-           std::chrono::milliseconds(ms);
+    return std::chrono::system_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(ms);
 }
 
 class FakeLineClocks {

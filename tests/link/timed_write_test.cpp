@@ -22,8 +22,12 @@ TEST(LinkLineClock, WireTimeAndTheSecondAFrameEndsOn)
         LineDuration wire;
         LineDuration ends; // after the start of that second
     } cases[] = {
-        {0ms, 18750us, 1s},      {500ms, 18750us, 1s},    {980ms, 18750us, 1s},
-        {981ms, 18750us, 2s},    {998ms, 1562500ns, 2s},  {997ms, 1562500ns, 1s},
+        {0ms, 18750us, 1s},
+        {500ms, 18750us, 1s},
+        {980ms, 18750us, 1s},
+        {981ms, 18750us, 2s},
+        {998ms, 1562500ns, 2s},
+        {997ms, 1562500ns, 1s},
         {900ms, WireTime(18, 1200), 2s},
     };
     for (const Case& c : cases)
@@ -41,8 +45,8 @@ protected:
             stamps.push_back(second);
             return std::vector<uint8_t>(7, 0x11);
         };
-        return MakeRequest(1, 3000, retries, tick.Now() + 3000, kCmdSetTime, 0, 7, nullptr, data,
-                           2, 0);
+        return MakeRequest(1, 3000, retries, tick.Now() + 3000, kCmdSetTime, 0, 7, nullptr, data, 2,
+                           0);
     }
     void Start(WallTime at, int speed)
     {
@@ -70,9 +74,8 @@ TEST_F(TimedWriteTest, StampIsTheSecondTheFrameEndsOn)
         int speed;
         LineDuration stamp;
     } cases[] = {
-        {0ms, 9600, 1s},      {420ms, 9600, 1s},     {975ms, 9600, 1s},
-        {985ms, 9600, 2s},    {997ms, 115200, 1s},   {999ms, 115200, 2s},
-        {900ms, 1200, 2s},
+        {0ms, 9600, 1s},     {420ms, 9600, 1s},   {975ms, 9600, 1s}, {985ms, 9600, 2s},
+        {997ms, 115200, 1s}, {999ms, 115200, 2s}, {900ms, 1200, 2s},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.from.count() / 1000000 << " ms at " << c.speed);
@@ -123,8 +126,8 @@ TEST_F(TimedWriteTest, WallClockMovedDuringTheWait)
         LineDuration shift;
         std::optional<LineDuration> stamp; // none: the nearest second, at once
     } cases[] = {
-        {700ms, -100ms, 1s},        // back a little: wait longer, same boundary
-        {700ms, 300ms, 2s},         // past the boundary: the next one
+        {700ms, -100ms, 1s},          // back a little: wait longer, same boundary
+        {700ms, 300ms, 2s},           // past the boundary: the next one
         {100ms, 3600s, std::nullopt}, // an hour on
         {100ms, -3s, std::nullopt},
         {100ms, 500ms, std::nullopt}, // the next boundary is too far: at once
@@ -185,9 +188,9 @@ TEST_F(TimedWriteTest, PauseSkippedOnlyWhileWorkWaits)
                 port->Feed(ReplyFrame(w[3], w[3], w[4], w[5], 0x5A));
         };
         for (int i = 0; i < c.queued; ++i)
-            ASSERT_TRUE(PutRequest(MakeRequest(1, 3000, c.retries, tick.Now() + 3000,
-                                               kCmdReadRegister, static_cast<uint8_t>(i), 0,
-                                               nullptr, nullptr, 2, 0)));
+            ASSERT_TRUE(
+                PutRequest(MakeRequest(1, 3000, c.retries, tick.Now() + 3000, kCmdReadRegister,
+                                       static_cast<uint8_t>(i), 0, nullptr, nullptr, 2, 0)));
         for (size_t p = 0; p < c.waiting.size(); ++p) {
             loop->RunPass();
             EXPECT_EQ(loop->WorkWaiting(), c.waiting[p]) << "after pass " << p + 1;

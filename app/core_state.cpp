@@ -5,6 +5,7 @@
 #include "config/registers.h"
 #include "config/settings_form.h"
 #include "link/exchange.h"
+#include "link/line_clock.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
 #include "link/request.h"
@@ -36,6 +37,7 @@ void ResetCoreState()
     ResetSettings();
     SetTimeSource({});
     platform::SetClockSyncSource({});
+    SetLineClocks({});
 }
 
 } // namespace chronavel

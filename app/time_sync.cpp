@@ -5,6 +5,7 @@
 #include "platform/tick.h"
 #include "port/sync.h"
 
+#include <chrono>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -24,9 +25,16 @@ TimeSyncState& State()
     return state;
 }
 
-LocalTime SystemLocalTime()
+constexpr uint8_t kTimeLength = static_cast<uint8_t>(kTimeBlockSize);
+constexpr int32_t kTimeRetries = 3;
+constexpr int32_t kTimeInterval = 3000;
+
+} // namespace
+
+LocalTime LocalTimeAt(WallTime at)
 {
-    std::time_t now = std::time(nullptr);
+    std::time_t now =
+        std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(at));
     std::tm tm{};
 #ifdef _WIN32
     localtime_s(&tm, &now);
@@ -44,12 +52,6 @@ LocalTime SystemLocalTime()
     return t;
 }
 
-constexpr uint8_t kTimeLength = static_cast<uint8_t>(kTimeBlockSize);
-constexpr int32_t kTimeRetries = 3;
-constexpr int32_t kTimeInterval = 3000;
-
-} // namespace
-
 void SetTimeSource(TimeSource source)
 {
     std::lock_guard<std::mutex> hold(State().lock);
@@ -63,7 +65,7 @@ LocalTime CurrentLocalTime()
         std::lock_guard<std::mutex> hold(State().lock);
         source = State().source;
     }
-    return source ? source() : SystemLocalTime();
+    return source ? source() : LocalTimeAt(std::chrono::system_clock::now());
 }
 
 int32_t JulianDay(int year, int month, int day)
@@ -105,8 +107,11 @@ DataRef FreshTimeData()
     auto data = std::make_shared<RequestData>();
     const TimeBlock first = MakeTimeBlock(CurrentLocalTime());
     data->Bytes.assign(first.begin(), first.end());
-    data->Restamp = [] {
-        const TimeBlock b = MakeTimeBlock(CurrentLocalTime());
+    // Every write carries the second its last byte leaves on, so a resend
+    // or a re-queued copy never sets a clock behind, and the date, the day
+    // of the week and every rollover belong to that second.
+    data->StampAt = [](WallTime second) {
+        const TimeBlock b = MakeTimeBlock(LocalTimeAt(second));
         return std::vector<uint8_t>(b.begin(), b.end());
     };
     return data;

@@ -28,6 +28,10 @@ using TimeSource = std::function<LocalTime()>;
 void SetTimeSource(TimeSource source);
 LocalTime CurrentLocalTime();
 
+// The PC's local calendar time at a moment of its wall clock (the time zone
+// and summer time of that moment); the second is truncated.
+LocalTime LocalTimeAt(WallTime at);
+
 // Julian day number of a Gregorian date (the integer algorithm with the
 // year starting in March).
 int32_t JulianDay(int year, int month, int day);
@@ -44,8 +48,8 @@ using TimeBlock = std::array<uint8_t, kTimeBlockSize>;
 // Seconds, minutes, hours, day of week, day, month, year in the century.
 TimeBlock MakeTimeBlock(const LocalTime& t);
 
-// A data block whose bytes are the local time of the moment each frame is
-// written, so a resend or a re-queued copy never sets a clock behind.
+// A data block that carries the local time: Bytes hold the time it was
+// built at; each write is stamped with the second its last byte leaves on.
 DataRef FreshTimeData();
 
 // The time-setting request for one clock (0xFF: all): command 0x70, length

@@ -8,6 +8,7 @@
 #include "port/decode.h"
 #include "port/port.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace chronavel {
@@ -18,6 +19,14 @@ namespace {
 
 constexpr int kIdlePassesToClearMaster = 21;
 constexpr auto kPassPause = std::chrono::milliseconds(10);
+// The last stretch before a timed write is spun on the monotonic clock,
+// not slept: a sleep may wake later than the goal of a millisecond allows.
+constexpr auto kSpinStretch = std::chrono::milliseconds(2);
+// Later than this at the moment to write means the wall clock was moved
+// (or the thread was held up): the boundary is chosen afresh.
+constexpr auto kLateLimit = std::chrono::milliseconds(100);
+// How long a timed write may hold up the requests behind it.
+constexpr auto kAlignLimit = std::chrono::seconds(1) + 2 * kWriteLead;
 // How long a new thread waits for its predecessor's pass to end before it
 // goes on without it (the predecessor then skips the line and ends alone).
 constexpr auto kPredecessorWait = std::chrono::milliseconds(3000);
@@ -150,6 +159,8 @@ void TNewThread::Main(std::shared_ptr<TNewThread> self, std::function<void()> be
     try {
         while (!stop_.load() && !quit_) {
             RunPass();
+            if (work_waiting_.load())
+                continue;
             std::unique_lock<std::mutex> hold(lock_);
             changed_.wait_for(hold, kPassPause, [this] { return stop_.load(); });
         }
@@ -245,7 +256,54 @@ bool TNewThread::RunPass()
     if (line && !LineTakenAway())
         CheckPending();
 
+    // A batch runs at the pace of the wire and the clock's turnaround, not
+    // of the pause: no pause while a reply is coming in or a request can be
+    // taken at once. Each such pass reads the line or takes a request, so
+    // the loop cannot spin.
+    work_waiting_.store(read && !LineTakenAway() && (got > 0 || (PendingEmpty() && !RingEmpty())));
+
     return !stop_.load() && !quit_;
+}
+
+std::optional<WallTime> TNewThread::AwaitFrameEnd(LineDuration wire)
+{
+    const LineClocks clocks = CurrentLineClocks();
+    const MonoTime give_up = clocks.Mono() + kAlignLimit;
+    WallTime target = FrameEndSecond(clocks.Wall(), wire);
+    for (;;) {
+        if (stop_.load())
+            return std::nullopt;
+        const WallTime wall = clocks.Wall();
+        const MonoTime mono = clocks.Mono();
+        // Until the write must start.
+        const LineDuration left = (target - wire) - wall;
+        const bool moved = left < LineDuration::zero()
+                               ? -left > kLateLimit
+                               : left > std::chrono::seconds(1) + wire + kWriteLead;
+        if (moved)
+            target = FrameEndSecond(wall, wire);
+        const LineDuration now_left = (target - wire) - wall;
+        if (mono + std::max(now_left, LineDuration::zero()) > give_up)
+            return NearestSecond(wall + std::chrono::duration_cast<WallTime::duration>(wire));
+        if (now_left <= LineDuration::zero())
+            return target;
+        if (now_left > kSpinStretch) {
+            const LineDuration nap = now_left - kSpinStretch;
+            if (clocks.Sleep) {
+                clocks.Sleep(nap);
+            } else {
+                std::unique_lock<std::mutex> hold(lock_);
+                changed_.wait_for(hold, nap, [this] { return stop_.load(); });
+            }
+            continue;
+        }
+        const MonoTime start = mono + now_left;
+        while (clocks.Mono() < start) {
+            if (stop_.load())
+                return std::nullopt;
+        }
+        return target;
+    }
 }
 
 void TNewThread::Dispatch(int msg, std::unique_ptr<FailureBlock> block)

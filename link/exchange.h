@@ -4,6 +4,7 @@
 // takes WM_REQUEST_CANCEL from its own message queue between passes.
 #pragma once
 
+#include "link/line_clock.h"
 #include "link/request.h"
 #include "platform/serial.h"
 
@@ -14,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -82,6 +84,20 @@ public:
 
     int IdleCount() const { return idle_.load(); }
 
+    // True when the last pass left work for the next one at once: a reply
+    // coming in, or a request in the ring that can be taken now. The loop
+    // then skips its pause; an idle line keeps it.
+    bool WorkWaiting() const { return work_waiting_.load(); }
+
+    // Waits until a frame of the given wire time, written now, would end on
+    // a second boundary, and returns that second: the first boundary that
+    // leaves enough time, chosen by the wall clock, which is read afresh so
+    // a change of the PC's time gives the right second. Never waits much
+    // more than a second (after a clock change it then gives the second
+    // nearest the frame's end). Nullopt at once on a stop request: the line
+    // is being given up and the frame is not to be written.
+    std::optional<WallTime> AwaitFrameEnd(LineDuration wire);
+
     // Marks a host call of this thread (link/host_call.h); calls may nest.
     void EnterHostCall() { in_host_call_.fetch_add(1); }
     void LeaveHostCall() { in_host_call_.fetch_sub(1); }
@@ -121,6 +137,7 @@ private:
     std::atomic<int> in_host_call_{0};
     platform::SerialPtr line_port_; // this thread's own
     std::atomic<int> idle_{0};
+    std::atomic<bool> work_waiting_{false};
     bool quit_ = false; // the loop's own
 };
 

@@ -11,6 +11,7 @@
 
 #include <exception>
 #include <mutex>
+#include <optional>
 
 namespace chronavel {
 
@@ -82,21 +83,40 @@ TRequestRec StandardRequest(uint8_t addr, uint8_t cmd, uint8_t param1, uint8_t p
 
 void SendRequest(const TRequestRec& req)
 {
+    if (!req.Data) {
+        PortIoHold hold;
+        if (platform::SerialPtr port = LinePort())
+            WriteShortFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2);
+        return;
+    }
+    const size_t n = static_cast<size_t>(req.Param1) * 256 + req.Param2;
+    std::vector<uint8_t> bytes = req.Data->Bytes;
+    if (req.Data->StampAt) {
+        // Waited for without the port: the window thread's transactions go
+        // on meanwhile.
+        platform::SerialPtr port = LinePort();
+        if (!port)
+            return;
+        const LineDuration wire = WireTime(n + kDataFrameOverhead, port->LineSpeed());
+        std::optional<WallTime> second;
+        if (TNewThread* t = CurrentPassThread())
+            second = t->AwaitFrameEnd(wire);
+        else
+            second = NearestSecond(CurrentLineClocks().Wall() +
+                                   std::chrono::duration_cast<WallTime::duration>(wire));
+        if (!second)
+            return;
+        bytes = req.Data->StampAt(*second);
+    }
     PortIoHold hold;
     platform::SerialPtr port = LinePort();
     if (!port)
         return;
-    if (req.Data) {
-        // The frame carries the length the record declares; a shorter block
-        // is padded with zeros rather than read past its end.
-        std::vector<uint8_t> bytes = req.Data->Current();
-        const size_t n = static_cast<size_t>(req.Param1) * 256 + req.Param2;
-        if (bytes.size() < n)
-            bytes.resize(n, 0);
-        WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data());
-    } else {
-        WriteShortFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2);
-    }
+    // The frame carries the length the record declares; a shorter block is
+    // padded with zeros rather than read past its end.
+    if (bytes.size() < n)
+        bytes.resize(n, 0);
+    WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data());
 }
 
 void SetRequestFailedHandler(RequestFailedHandler handler)

@@ -3,6 +3,8 @@
 // and the two messages between the exchange thread and the main window.
 #pragma once
 
+#include "link/line_clock.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -17,13 +19,12 @@ constexpr int WM_REQUEST_CANCEL = 2034; // WM_USER + 1010
 
 // The data block of a data frame. Shared by every copy of the request, so
 // it outlives every resend and the failure handler's fresh copy. When
-// Restamp is set, the bytes are made afresh at every write (the time-setting
-// request carries the time of the moment it is written).
+// StampAt is set, the block carries a time of day: every write (first send,
+// resend, the failure handler's copy) is timed so that the frame's last byte
+// leaves on a second boundary, and the bytes are made for that second.
 struct RequestData {
     std::vector<uint8_t> Bytes;
-    std::function<std::vector<uint8_t>()> Restamp;
-
-    std::vector<uint8_t> Current() const { return Restamp ? Restamp() : Bytes; }
+    std::function<std::vector<uint8_t>(WallTime second)> StampAt;
 };
 using DataRef = std::shared_ptr<const RequestData>;
 using ReplyBufRef = std::shared_ptr<std::vector<uint8_t>>;
@@ -51,7 +52,9 @@ TRequestRec MakeRequest(uint8_t addr, int32_t interval, int32_t retries, uint32_
 // address, 3 retries 3,000 ms apart, due now + 3,000, ReplyMode 2.
 TRequestRec StandardRequest(uint8_t addr, uint8_t cmd, uint8_t param1, uint8_t param2);
 
-// Writes a request with the frame its Data calls for, on PortHandle.
+// Writes a request with the frame its Data calls for, on PortHandle. A
+// time-carrying block is first waited for and stamped (RequestData); a stop
+// request during that wait leaves the frame unwritten.
 void SendRequest(const TRequestRec& req);
 
 // --- The ring: one producer (window thread), one consumer (exchange thread).

@@ -53,6 +53,9 @@ public:
     // Changes the line speed only. False when the device refuses it.
     virtual bool SetSpeed(int baud) = 0;
 
+    // The line speed in bits per second, 0 when it cannot be told.
+    virtual int LineSpeed() const { return 0; }
+
     // Read time-out multiplier in milliseconds per byte asked for (80 by
     // default). Lowered only by callers that know the line's timing.
     virtual void SetReadTimeoutPerByte(int ms) = 0;

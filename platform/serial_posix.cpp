@@ -354,6 +354,12 @@ bool PosixSerial::Speed(int& baud) const
     return GetLineSpeed(fd_, baud);
 }
 
+int PosixSerial::LineSpeed() const
+{
+    int baud = 0;
+    return Speed(baud) ? baud : 0;
+}
+
 termios PosixSerial::PortDcb() const
 {
     return dcb_;

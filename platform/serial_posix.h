@@ -50,6 +50,7 @@ public:
     bool Purge() override;
     bool ClearErrors(uint32_t& error_word) override;
     bool SetSpeed(int baud) override;
+    int LineSpeed() const override;
     void SetReadTimeoutPerByte(int ms) override;
     int ReadTimeoutPerByte() const override;
     bool Lost() const override;

@@ -27,6 +27,7 @@ public:
     bool fail_status = false;
     std::atomic<bool> lost{false}; // the device has vanished
     uint32_t error_word = 0;
+    std::atomic<int> line_speed{9600};
 
     void Feed(const std::vector<uint8_t>& bytes)
     {
@@ -110,7 +111,12 @@ public:
         error_word = 0;
         return true;
     }
-    bool SetSpeed(int) override { return true; }
+    bool SetSpeed(int baud) override
+    {
+        line_speed.store(baud);
+        return true;
+    }
+    int LineSpeed() const override { return line_speed.load(); }
     bool Lost() const override { return lost.load(); }
     void SetReadTimeoutPerByte(int ms) override { timeout_per_byte_ = ms; }
     int ReadTimeoutPerByte() const override { return timeout_per_byte_; }

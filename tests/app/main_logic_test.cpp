@@ -8,6 +8,7 @@
 #include "platform/tick.h"
 #include "port/port.h"
 #include "support/recorder_host.h"
+#include "testkit/fake_line_clocks.h"
 #include "testkit/fake_port.h"
 
 #include <chrono>
@@ -146,6 +147,8 @@ protected:
 
     uint32_t tick_ = 10'000;
     std::shared_ptr<test::FakePort> port_ = std::make_shared<test::FakePort>();
+    // Time frames wait for their second boundary on these, not on real time.
+    test::FakeLineClocks clocks_{test::LocalWall(2026, 12, 6, 14, 5, 8, 500)};
     std::shared_ptr<TNewThread> thread_;
     test::RecorderHost host_;
 };
@@ -167,7 +170,7 @@ TEST_F(MainEngineTest, SyncNeedsAConnection)
     EXPECT_EQ(r.Addr, 0xFF);
     EXPECT_EQ(r.Cmd, kCmdSetTime);
     ASSERT_TRUE(r.Data);
-    EXPECT_EQ(r.Data->Current(), (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
+    EXPECT_EQ(r.Data->Bytes, (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
 
     while (PutRequest(StandardRequest(1, kCmdReadRegister, 0x25, 0))) {
     }

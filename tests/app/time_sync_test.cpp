@@ -1,10 +1,12 @@
 #include "app/core_state.h"
 #include "app/time_sync.h"
+#include "link/exchange.h"
 #include "link/frames.h"
 #include "link/request.h"
 #include "platform/tick.h"
 #include "port/port.h"
 #include "port/sync.h"
+#include "testkit/fake_line_clocks.h"
 #include "testkit/fake_port.h"
 
 #include <gtest/gtest.h>
@@ -86,56 +88,59 @@ TEST_F(TimeSyncTest, RequestFields)
     EXPECT_EQ(r.ReplyIndex, 0);
     EXPECT_EQ(r.Exhausted, 0);
     ASSERT_NE(r.Data, nullptr);
-    EXPECT_EQ(r.Data->Current(), (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
+    EXPECT_EQ(r.Data->Bytes, (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
     EXPECT_EQ(TimeSyncRequest(0xFF).Addr, 0xFF);
 }
 
-TEST_F(TimeSyncTest, EveryWriteCarriesTheTimeOfThatMoment)
+// The frame carries the second its last byte leaves on, date and day of the
+// week included, across day, month, year and leap-day ends; the resend three
+// seconds on carries its own second.
+TEST_F(TimeSyncTest, FrameCarriesTheSecondItEndsOnAcrossRollovers)
 {
-    LocalTime now = At(2026, 12, 6, 14, 5, 9);
-    SetTimeSource([&now] { return now; });
-    const TRequestRec r = TimeSyncRequest(0x01);
-    now.Second = 12;
-    EXPECT_EQ(r.Data->Current()[0], 0x12);
-    // A copy (the failure handler's re-queue) shares the block and stamps afresh.
-    TRequestRec copy = r;
-    now.Minute = 6;
-    now.Second = 0;
-    EXPECT_EQ(copy.Data->Current()[0], 0x00);
-    EXPECT_EQ(copy.Data->Current()[1], 0x06);
-}
-
-// The resend path of the retry engine: the frame on the line carries the time
-// of the resend, not that of the first send.
-TEST_F(TimeSyncTest, ResendOnTheLineCarriesAFreshTime)
-{
-    uint32_t tick = 50000;
-    platform::SetTickSource([&tick] { return tick; });
-    LocalTime now = At(2026, 12, 6, 14, 5, 9);
-    SetTimeSource([&now] { return now; });
-    auto port = std::make_shared<test::FakePort>();
-    PortHandle.Set(port);
-    InitPending();
-
-    const TRequestRec r = TimeSyncRequest(0x03);
-    SendRequest(r);
-    AddPending(r);
-    tick += 3000;
-    now.Second = 12;
-    CheckPending();
-    tick += 3000;
-    now.Second = 15;
-    CheckPending();
-
-    const auto writes = port->Writes();
-    ASSERT_EQ(writes.size(), 3u);
-    const auto expect_frame = [](uint8_t sec) {
-        const std::vector<uint8_t> block{sec, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26};
-        return BuildDataFrame(0x03, 0x70, 0, 7, block.data());
+    using namespace std::chrono_literals;
+    struct Case {
+        WallTime queued;
+        TimeBlock first;
+        TimeBlock resend;
+    } cases[] = {
+        {test::LocalWall(2026, 12, 31, 23, 59, 59, 500),
+         {0x00, 0x00, 0x00, 6, 0x01, 0x01, 0x27},
+         {0x04, 0x00, 0x00, 6, 0x01, 0x01, 0x27}},
+        // Too little of the last second left for 18 bytes at 9600 Bd.
+        {test::LocalWall(2026, 12, 31, 23, 59, 59, 990),
+         {0x01, 0x00, 0x00, 6, 0x01, 0x01, 0x27},
+         {0x05, 0x00, 0x00, 6, 0x01, 0x01, 0x27}},
+        {test::LocalWall(2028, 2, 28, 23, 59, 59, 200),
+         {0x00, 0x00, 0x00, 3, 0x29, 0x02, 0x28},
+         {0x04, 0x00, 0x00, 3, 0x29, 0x02, 0x28}},
+        {test::LocalWall(2028, 2, 29, 23, 59, 56, 0),
+         {0x57, 0x59, 0x23, 3, 0x29, 0x02, 0x28},
+         {0x01, 0x00, 0x00, 4, 0x01, 0x03, 0x28}},
+        {test::LocalWall(2027, 2, 28, 23, 59, 59, 600),
+         {0x00, 0x00, 0x00, 2, 0x01, 0x03, 0x27},
+         {0x04, 0x00, 0x00, 2, 0x01, 0x03, 0x27}},
     };
-    EXPECT_EQ(writes[0], expect_frame(0x09));
-    EXPECT_EQ(writes[1], expect_frame(0x12));
-    EXPECT_EQ(writes[2], expect_frame(0x15));
+    for (const Case& c : cases) {
+        ResetCoreState();
+        uint32_t tick = 50000;
+        platform::SetTickSource([&tick] { return tick; });
+        test::FakeLineClocks clocks(c.queued);
+        auto port = std::make_shared<test::FakePort>();
+        PortHandle.Set(port);
+        auto loop = TNewThread::CreateManual();
+        ExchangeThread.Set(loop);
+
+        ASSERT_TRUE(Sinkhr_date(0x03));
+        loop->RunPass();
+        tick += 3000;
+        clocks.ShiftWall(3s);
+        loop->RunPass();
+
+        const auto writes = port->Writes();
+        ASSERT_EQ(writes.size(), 2u);
+        EXPECT_EQ(writes[0], BuildDataFrame(0x03, 0x70, 0, 7, c.first.data()));
+        EXPECT_EQ(writes[1], BuildDataFrame(0x03, 0x70, 0, 7, c.resend.data()));
+    }
 }
 
 TEST_F(TimeSyncTest, SinkhrDateForgetsAnEarlierLinkFailureAndQueuesOneRequest)

@@ -59,6 +59,7 @@ public:
     bool Purge() override { return inner_->Purge(); }
     bool ClearErrors(uint32_t& word) override { return inner_->ClearErrors(word); }
     bool SetSpeed(int baud) override { return inner_->SetSpeed(baud); }
+    int LineSpeed() const override { return inner_->LineSpeed(); }
     void SetReadTimeoutPerByte(int ms) override { inner_->SetReadTimeoutPerByte(ms); }
     int ReadTimeoutPerByte() const override { return inner_->ReadTimeoutPerByte(); }
 

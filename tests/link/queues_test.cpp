@@ -296,19 +296,25 @@ TEST_F(SendTest, ShortAndDataFramesByTheRecord)
                                         0x61, 0x62, 0x63, 0x26}));
 }
 
-TEST_F(SendTest, RestampedBlockIsMadeAfreshAtEveryWrite)
+// Off the exchange thread nothing waits: the stamp is the second nearest the
+// frame's end, made afresh at every write.
+TEST_F(SendTest, StampedBlockIsMadeAfreshAtEveryWrite)
 {
-    int stamps = 0;
+    std::vector<WallTime> stamps;
     TRequestRec t = Read(0);
     t.Cmd = kCmdSetTime;
     t.Param2 = 1;
-    t.Data = std::make_shared<RequestData>(
-        RequestData{{0x00}, [&] { return std::vector<uint8_t>{static_cast<uint8_t>(++stamps)}; }});
+    t.Data = std::make_shared<RequestData>(RequestData{{0x00}, [&](WallTime s) {
+                                                           stamps.push_back(s);
+                                                           return std::vector<uint8_t>{
+                                                               static_cast<uint8_t>(stamps.size())};
+                                                       }});
     SendRequest(t);
     SendRequest(t);
     ASSERT_EQ(port->WriteCount(), 2u);
     EXPECT_EQ(port->Writes()[0][10], 1);
     EXPECT_EQ(port->Writes()[1][10], 2);
+    EXPECT_EQ(stamps[0], std::chrono::round<std::chrono::seconds>(stamps[0]));
 }
 
 TEST_F(SendTest, BlockShorterThanItsLengthIsPaddedNotOverread)

@@ -234,6 +234,26 @@ TEST_F(SimTest, TimeSetIsTakenAndItsErrorRecorded)
     EXPECT_NEAR(sim_->TimeErrorsMs()[1], -500, 1500);
 }
 
+// A frame written in one call still reaches the clock only when its last
+// byte has crossed the wire: 18 bytes at 1200 Bd take 150 ms. Written 150 ms
+// before the second it carries, it sets the clock without error.
+TEST_F(SimTest, TimeSetArrivesWithTheFramesLastByte)
+{
+    Options o = Quick();
+    o.speed = 1200;
+    StartSim(o);
+    using namespace std::chrono;
+    const auto wire = milliseconds(150);
+    auto second = ceil<seconds>(system_clock::now() + wire + milliseconds(50));
+    std::this_thread::sleep_until(second - wire);
+    ASSERT_TRUE(client_->Write(TimeFrame(1, system_clock::to_time_t(second))));
+    ASSERT_TRUE(sim_->WaitForFrames(0x70, 1, 3000));
+    const auto errors = sim_->TimeErrorsMs();
+    ASSERT_EQ(errors.size(), 1u);
+    // A model without the wire's time would give +150 ms.
+    EXPECT_NEAR(errors[0], 0, 60);
+}
+
 TEST_F(SimTest, ReplyTakesTheLineTimeAtTheConfiguredSpeed)
 {
     Options o = Quick();

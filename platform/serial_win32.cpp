@@ -100,6 +100,7 @@ public:
     bool SetSpeed(int baud) override;
     void SetReadTimeoutPerByte(int ms) override;
     int ReadTimeoutPerByte() const override { return timeout_per_byte_; }
+    int LineSpeed() const override { return Baud(); }
     bool Lost() const override { return lost_; }
     void Close() override;
 
@@ -140,14 +141,14 @@ private:
         if (IsGone(err))
             lost_ = true;
     }
-    int Baud()
+    int Baud() const
     {
         std::lock_guard<std::mutex> hold(dcb_lock_);
         return static_cast<int>(dcb_.BaudRate);
     }
 
     HANDLE handle_;
-    std::mutex dcb_lock_;
+    mutable std::mutex dcb_lock_;
     DCB dcb_; // guarded by dcb_lock_
     std::atomic<int> timeout_per_byte_{80};
     std::atomic<bool> lost_{false};

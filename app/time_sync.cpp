@@ -2,6 +2,7 @@
 
 #include "config/registers.h"
 #include "link/frames.h"
+#include "platform/local_time.h"
 #include "platform/tick.h"
 #include "port/sync.h"
 
@@ -27,12 +28,7 @@ TimeSyncState& State()
 LocalTime SystemLocalTime()
 {
     std::time_t now = std::time(nullptr);
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &now);
-#else
-    localtime_r(&now, &tm);
-#endif
+    const std::tm tm = platform::LocalCalendar(now);
     LocalTime t;
     t.Year = tm.tm_year + 1900;
     t.Month = tm.tm_mon + 1;

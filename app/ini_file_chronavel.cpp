@@ -91,7 +91,8 @@ std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writabl
 
 bool SystemProgramFolder(const std::string& dir)
 {
-    const std::string d = std::filesystem::path(dir).lexically_normal().string();
+    // Forward slashes on every system, so the names compare the same way.
+    const std::string d = std::filesystem::path(dir).lexically_normal().generic_string();
     return d == "/usr" || d.rfind("/usr/", 0) == 0 || d == "/bin" || d == "/bin/" || d == "/sbin" ||
            d == "/sbin/";
 }

@@ -2,6 +2,7 @@
 
 #include "config/registers.h"
 #include "link/frames.h"
+#include "platform/local_time.h"
 #include "platform/tick.h"
 #include "port/sync.h"
 
@@ -33,14 +34,9 @@ constexpr int32_t kTimeInterval = 3000;
 
 LocalTime LocalTimeAt(WallTime at)
 {
-    std::time_t now =
+    const std::time_t now =
         std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(at));
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &now);
-#else
-    localtime_r(&now, &tm);
-#endif
+    const std::tm tm = platform::LocalCalendar(now);
     LocalTime t;
     t.Year = tm.tm_year + 1900;
     t.Month = tm.tm_mon + 1;

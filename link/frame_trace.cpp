@@ -1,5 +1,7 @@
 #include "link/frame_trace.h"
 
+#include "platform/local_time.h"
+
 #include <cstdio>
 #include <ctime>
 #include <utility>
@@ -92,8 +94,7 @@ std::string FormatFrameLine(const FrameEvent& e)
         ms += 1000;
         --t;
     }
-    std::tm local{};
-    localtime_r(&t, &local);
+    const std::tm local = platform::LocalCalendar(t);
     char head[64];
     std::snprintf(head, sizeof head, "%02d:%02d:%02d.%03d %s addr $%02X cmd $%02X", local.tm_hour,
                   local.tm_min, local.tm_sec, static_cast<int>(ms),

@@ -3,10 +3,12 @@
 #include "app/master_search.h"
 #include "app/time_source.h"
 #include "app/time_sync.h"
+#include "platform/atomic_file.h"
+#include "platform/local_time.h"
+#include "platform/service_notify.h"
 #include "tools/commands.h"
 #include "tools/display_output.h"
 #include "tools/line.h"
-#include "tools/notify.h"
 #include "tools/source_state.h"
 #include "tools/supervision.h"
 #include "tools/tool_host.h"
@@ -27,12 +29,7 @@ using Clock = std::chrono::steady_clock;
 std::string Stamp()
 {
     const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-#ifdef _WIN32
-    localtime_s(&tm, &now);
-#else
-    localtime_r(&now, &tm);
-#endif
+    const std::tm tm = platform::LocalCalendar(now);
     char buf[32];
     std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S", &tm);
     return buf;
@@ -132,16 +129,17 @@ public:
     {
         const int n = state_.Answering();
         const bool unsynced = source_.State == platform::ClockSyncState::kUnsynchronised;
-        NotifyServiceManager("STATUS=" + std::to_string(n) + " clock" + (n == 1 ? "" : "s") +
-                             " answering on " + line_.Port +
-                             (unsynced ? "; the PC's clock is not synchronised" : ""));
+        platform::NotifyServiceManager("STATUS=" + std::to_string(n) + " clock" +
+                                       (n == 1 ? "" : "s") + " answering on " + line_.Port +
+                                       (unsynced ? "; the PC's clock is not synchronised" : ""));
         if (daemon_.StateFile.empty())
             return;
         nlohmann::json state = state_.Json(line_.Port, std::time(nullptr));
         state["source"] = {{"state", TimeSourceKey(source_.State)},
                            {"max_error_us", source_.MaxErrorUs ? nlohmann::json(*source_.MaxErrorUs)
                                                                : nlohmann::json(nullptr)}};
-        const std::string error = WriteFileAtomically(daemon_.StateFile, state.dump(2) + "\n");
+        const std::string error =
+            platform::WriteFileAtomically(daemon_.StateFile, state.dump(2) + "\n");
         // Said once per spell of failures, not at every census.
         if (!error.empty() && !state_error_)
             Say(Stamp() + " state file not written: " + error);
@@ -186,7 +184,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     // the first census and sync made).
     auto mark_ready = [&] {
         if (!ready)
-            NotifyServiceManager("READY=1");
+            platform::NotifyServiceManager("READY=1");
         ready = true;
     };
 
@@ -286,7 +284,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
         SleepUntil(std::min(next_sync, Clock::now() + std::chrono::milliseconds(200)));
     }
     line.Close();
-    NotifyServiceManager("STOPPING=1");
+    platform::NotifyServiceManager("STOPPING=1");
     Say(Stamp() + " stopped");
     return kExitOk;
 }

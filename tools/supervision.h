@@ -50,9 +50,4 @@ private:
 // A time as "2026-12-07T12:00:00Z".
 std::string UtcText(std::time_t t);
 
-// Writes the text to a temporary file beside path and renames it over path,
-// so a reader sees the old file or the new one, never half of one. An error
-// text on failure, empty on success.
-std::string WriteFileAtomically(const std::string& path, const std::string& text);
-
 } // namespace chronavel::ctl

@@ -15,8 +15,8 @@ namespace {
 std::string LocalClock(std::chrono::system_clock::time_point t)
 {
     const std::time_t secs = std::chrono::system_clock::to_time_t(t);
-    std::tm tm{};
-    localtime_r(&secs, &tm);
+    // One thread here, so the C library's shared result is safe to use.
+    const std::tm tm = *std::localtime(&secs);
     char buf[16];
     std::strftime(buf, sizeof buf, "%H:%M:%S", &tm);
     return buf;

@@ -1,4 +1,4 @@
-#include "tools/notify.h"
+#include "platform/service_notify.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-namespace chronavel::ctl {
+namespace chronavel::platform {
 
 bool NotifyServiceManager(const std::string& lines)
 {
@@ -32,4 +32,4 @@ bool NotifyServiceManager(const std::string& lines)
     return sent == static_cast<ssize_t>(lines.size());
 }
 
-} // namespace chronavel::ctl
+} // namespace chronavel::platform

@@ -1,0 +1,63 @@
+#include "platform/atomic_file.h"
+#include "platform/utf16_win32.h"
+
+#include <algorithm>
+
+namespace chronavel::platform {
+
+namespace {
+
+std::string ErrorText(const std::string& what, DWORD code)
+{
+    wchar_t* buf = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    std::wstring message = n > 0 && buf ? std::wstring(buf, n) : std::wstring();
+    if (buf)
+        LocalFree(buf);
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
+                                message.back() == L' ' || message.back() == L'.'))
+        message.pop_back();
+    if (message.empty())
+        return what + ": error " + std::to_string(code);
+    return what + ": " + Utf8FromWide(message);
+}
+
+} // namespace
+
+std::string WriteFileAtomically(const std::string& path, const std::string& text)
+{
+    const std::string tmp = path + ".tmp";
+    const std::wstring wtmp = WideFromUtf8(tmp);
+    HANDLE h = CreateFileW(wtmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return ErrorText(tmp, GetLastError());
+    size_t done = 0;
+    while (done < text.size()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 30));
+        DWORD n = 0;
+        if (!WriteFile(h, text.data() + done, chunk, &n, nullptr) || n == 0) {
+            const std::string error = ErrorText(tmp, GetLastError());
+            CloseHandle(h);
+            DeleteFileW(wtmp.c_str());
+            return error;
+        }
+        done += n;
+    }
+    // On disk before the rename, so a power cut leaves the old file or the
+    // new one. A plain rename will not replace an existing file here.
+    const bool synced = FlushFileBuffers(h) != 0;
+    const DWORD sync_error = synced ? 0 : GetLastError();
+    CloseHandle(h);
+    if (!synced || !MoveFileExW(wtmp.c_str(), WideFromUtf8(path).c_str(),
+                                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const std::string error = ErrorText(path, synced ? GetLastError() : sync_error);
+        DeleteFileW(wtmp.c_str());
+        return error;
+    }
+    return {};
+}
+
+} // namespace chronavel::platform

@@ -2,6 +2,7 @@
 
 #include "app/ini_file_chronavel.h"
 #include "app/look_qt.h"
+#include "app/port_box_qt.h"
 #include "config/pictures_qt.h"
 #include "port/port_list.h"
 
@@ -21,18 +22,6 @@ namespace {
 constexpr int kWidth = 450;
 constexpr int kHeight = 337;
 constexpr int kPanelHeight = 41;
-
-// The window's port list as EnumPorts fills it.
-class ComboPortBox : public PortBox {
-public:
-    explicit ComboPortBox(QComboBox* box) : box_(box) {}
-    void Clear() override { box_->clear(); }
-    void Add(const std::string& text) override { box_->addItem(QString::fromStdString(text)); }
-    void Select(int index) override { box_->setCurrentIndex(index); }
-
-private:
-    QComboBox* box_;
-};
 
 QCheckBox* NewBox(QWidget* parent, const char* name, const QString& caption)
 {

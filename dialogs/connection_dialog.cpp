@@ -4,6 +4,7 @@
 #include "app/ini_file_chronavel.h"
 #include "app/look_qt.h"
 #include "app/master_search.h"
+#include "app/port_box_qt.h"
 #include "dialogs/find_master_dialog.h"
 #include "port/port_list.h"
 
@@ -22,18 +23,6 @@ TForm5* Form5 = nullptr;
 namespace {
 
 constexpr int kComboHeight = 22;
-
-// The port list as EnumPorts fills it.
-class ComboPortBox final : public PortBox {
-public:
-    explicit ComboPortBox(QComboBox* box) : box_(box) {}
-    void Clear() override { box_->clear(); }
-    void Add(const std::string& text) override { box_->addItem(QString::fromStdString(text)); }
-    void Select(int index) override { box_->setCurrentIndex(index); }
-
-private:
-    QComboBox* box_;
-};
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text, int x, int y)
 {

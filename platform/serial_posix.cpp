@@ -150,7 +150,16 @@ int PosixSerial::Read(uint8_t* buf, size_t n)
                                                  static_cast<long long>(n));
     size_t got = 0;
     bool hangup_seen = false;
+    bool wait_first = was_silent_.exchange(false);
     while (!closed_) {
+        if (wait_first) {
+            wait_first = false;
+            short revents = 0;
+            if (PollOnce(fd_, POLLIN, MillisecondsLeft(deadline), revents) == 0) {
+                was_silent_.store(true);
+                return 0;
+            }
+        }
         ssize_t r = ::read(fd_, buf + got, n - got);
         if (r > 0) {
             got += static_cast<size_t>(r);
@@ -183,8 +192,10 @@ int PosixSerial::Read(uint8_t* buf, size_t n)
             MarkLost(errno);
             break;
         }
-        if (rc == 0)
+        if (rc == 0) {
+            was_silent_.store(got == 0);
             return static_cast<int>(got);
+        }
         if (revents & POLLNVAL) {
             lost_ = true;
             break;

@@ -75,6 +75,9 @@ private:
     std::atomic<int> timeout_per_byte_{80};
     std::atomic<bool> lost_{false};
     std::atomic<bool> closed_{false};
+    // The last read found the line silent: the next one waits before it
+    // reads, which saves an idle poller one system call a pass.
+    std::atomic<bool> was_silent_{false};
 
     std::mutex counter_lock_;
     CounterSource counters_;

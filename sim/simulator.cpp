@@ -423,6 +423,9 @@ struct Simulator::Impl {
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
             timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
             ppoll(fds, fd >= 0 ? 2 : 1, &ts, nullptr);
+            // Stamped before the lock, which a waiting test may hold for a
+            // moment: the arrival time is what the time-set error measures.
+            const auto woke = Steady::now();
             lk.lock();
             if (fds[0].revents & POLLIN) {
                 char drain[64];
@@ -430,11 +433,12 @@ struct Simulator::Impl {
                 }
             }
             if (fd >= 0 && fd == line.MasterFd() && fds[1].revents) {
-                const auto t = Steady::now();
+                auto t = woke;
                 ssize_t n;
                 bool any = false;
                 while ((n = read(fd, buf, sizeof buf)) > 0) {
                     OnBytes(buf, static_cast<size_t>(n), t);
+                    t = Steady::now(); // later reads hold later bytes
                     any = true;
                 }
                 if (!any && (fds[1].revents & (POLLHUP | POLLERR))) {

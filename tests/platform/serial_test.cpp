@@ -227,6 +227,16 @@ TEST(SerialPty, ReadTimeOuts)
     EXPECT_EQ(buf[1], 0x42);
 
     EXPECT_EQ(port->Read(buf, 0), 0);
+
+    // After a silent read the next one waits before it reads: a byte that
+    // is already there still comes back at once, not after the time-out.
+    EXPECT_EQ(port->Read(buf, 1), 0);
+    port->SetReadTimeoutPerByte(5000);
+    pty.Send({0x43});
+    start = Clock::now();
+    EXPECT_EQ(port->Read(buf, 1), 1);
+    EXPECT_LT(MsSince(start), 2500);
+    EXPECT_EQ(buf[0], 0x43);
 }
 
 TEST(SerialPty, OneByteReadReturnsAsSoonAsTheByteArrives)

@@ -26,6 +26,9 @@ constexpr int kProbeFrameBytes = 9;  // the short frame going out
 constexpr int kReplyHeaderBytes = 9; // a wake byte and the 8-byte reply header
 constexpr int kSpareBytes = 4;
 constexpr int kClockTurnaroundMs = 20; // a clock's time from our last byte to its first
+// A USB serial adapter holds a short reply until its latency timer runs out
+// (16 ms by default on common adapters) before the PC sees it.
+constexpr int kAdapterLatencyMs = 16;
 constexpr int kMinReadTimeoutMs = 5;
 // One unanswered wait per address: a second would double a silent line's
 // search for the rare reply lost to noise.
@@ -71,8 +74,8 @@ std::optional<bool> Probe(uint8_t candidate, const SyncPatience& patience)
 SyncPatience ProbePatience(int speed)
 {
     const double byte_ms = static_cast<double>(kBitsPerByte) * 1000.0 / std::max(speed, 1);
-    const double wait_ms =
-        (kProbeFrameBytes + kReplyHeaderBytes + kSpareBytes) * byte_ms + kClockTurnaroundMs;
+    const double wait_ms = (kProbeFrameBytes + kReplyHeaderBytes + kSpareBytes) * byte_ms +
+                           kClockTurnaroundMs + kAdapterLatencyMs;
     SyncPatience p;
     p.ReadTimeoutMs = std::max(kMinReadTimeoutMs, static_cast<int>(std::ceil(3 * byte_ms)));
     p.EmptyReadLimit = std::max(2, static_cast<int>(std::ceil(wait_ms / p.ReadTimeoutMs)));

@@ -241,14 +241,15 @@ TEST(ProbePatience, FitsTheLineSpeed)
 {
     const auto wait_ms = [](const SyncPatience& p) { return p.ReadTimeoutMs * p.EmptyReadLimit; };
     // At 9600 Bd: our 9 bytes and a reply header take about 18 ms on the wire,
-    // plus the clock's turnaround; far less than ten 80 ms reads.
+    // plus the clock's turnaround and a USB adapter's latency timer; far less
+    // than ten 80 ms reads.
     const SyncPatience p9600 = ProbePatience(9600);
-    EXPECT_GE(wait_ms(p9600), 35);
+    EXPECT_GE(wait_ms(p9600), 18 + 20 + 16);
     EXPECT_LE(wait_ms(p9600), 80);
     EXPECT_LE(254 * (wait_ms(p9600) + 20), 30000); // a silent line's whole search
     // Slower lines wait longer, faster ones not below a floor.
     EXPECT_GT(wait_ms(ProbePatience(1200)), 150);
-    EXPECT_GE(wait_ms(ProbePatience(115200)), 20);
+    EXPECT_GE(wait_ms(ProbePatience(115200)), 20 + 16);
     EXPECT_GE(ProbePatience(115200).ReadTimeoutMs, 5);
     EXPECT_GE(ProbePatience(0).EmptyReadLimit, 2); // nonsense speed: still a bounded wait
 }

@@ -39,6 +39,13 @@ QFont WindowPointFont(const QString& family, int point_size, bool bold)
     return f;
 }
 
+QFont DialogFont(bool underline)
+{
+    QFont f = WindowFont(QStringLiteral("MS Sans Serif"), 11, false);
+    f.setUnderline(underline);
+    return f;
+}
+
 QIcon RefreshIcon(int size)
 {
     QPixmap pm(size, size);

@@ -14,6 +14,8 @@ namespace chronavel {
 QFont WindowFont(const QString& family, int pixel_size, bool bold);
 // The same sized in points (the grid's 20-point captions).
 QFont WindowPointFont(const QString& family, int point_size, bool bold);
+// The dialogs' small font (the designer's 11-pixel MS Sans Serif).
+QFont DialogFont(bool underline = false);
 
 // The family WindowFont settles on for a wanted family.
 QString FontFamilyFor(const QString& family);

@@ -45,10 +45,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     setObjectName("Form3");
     setWindowTitle("Параметры ");
     setModal(true);
-    QFont font("MS Sans Serif");
-    font.setStyleHint(QFont::SansSerif);
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(DialogFont());
     resize(kWidth, kHeight);
 
     auto* outer = new QVBoxLayout(this);

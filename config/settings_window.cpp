@@ -1,6 +1,7 @@
 #include "config/settings_window.h"
 
 #include "app/ini_file_chronavel.h"
+#include "app/look_qt.h"
 #include "config/busy_qt.h"
 #include "config/pictures_qt.h"
 #include "config/registers.h"
@@ -32,16 +33,6 @@ const char* const kTemperatureHint =
 QString Q(const std::string& s)
 {
     return QString::fromStdString(s);
-}
-
-// The windows' own small dialog font; where it is missing the font
-// machinery picks a sans font with Cyrillic of the same pixel size.
-QFont DialogFont()
-{
-    QFont f("MS Sans Serif");
-    f.setStyleHint(QFont::SansSerif);
-    f.setPixelSize(11);
-    return f;
 }
 
 QComboBox* NewList(QWidget* parent, const char* name, bool editable = false)

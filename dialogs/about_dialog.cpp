@@ -1,6 +1,7 @@
 #include "dialogs/about_dialog.h"
 
 #include "app/documentation.h"
+#include "app/look_qt.h"
 #include "version.h"
 
 #include <QDesktopServices>
@@ -16,14 +17,6 @@ namespace {
 
 constexpr int kClientWidth = 243;
 constexpr int kClientHeight = 127;
-
-QFont DialogFont(bool underline = false)
-{
-    QFont f("MS Sans Serif");
-    f.setPixelSize(11);
-    f.setUnderline(underline);
-    return f;
-}
 
 } // namespace
 

@@ -85,7 +85,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent)
     Form5 = this;
     setObjectName(QStringLiteral("Form5"));
     setWindowTitle(QStringLiteral("Подключение"));
-    setFont(WindowFont(QStringLiteral("MS Sans Serif"), 11, false));
+    setFont(DialogFont());
     setFixedSize(423, 204);
 
     GroupBox1 = new QGroupBox(QStringLiteral("Настройка порта: "), this);

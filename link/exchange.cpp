@@ -263,6 +263,7 @@ bool TNewThread::RunPass()
     // taken at once. Each such pass reads the line or takes a request, so
     // the loop cannot spin.
     work_waiting_.store(read && !LineTakenAway() && (got > 0 || (PendingEmpty() && !RingEmpty())));
+    passes_.fetch_add(1);
 
     return !stop_.load() && !quit_;
 }

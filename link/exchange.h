@@ -84,6 +84,9 @@ public:
 
     int IdleCount() const { return idle_.load(); }
 
+    // Passes completed so far: a watchdog sees the loop moving.
+    uint64_t Passes() const { return passes_.load(); }
+
     // True when the last pass left work for the next one at once: a reply
     // coming in, or a request in the ring that can be taken now. The loop
     // then skips its pause; an idle line keeps it.
@@ -138,6 +141,7 @@ private:
     platform::SerialPtr line_port_; // this thread's own
     std::atomic<int> idle_{0};
     std::atomic<bool> work_waiting_{false};
+    std::atomic<uint64_t> passes_{0};
     bool quit_ = false; // the loop's own
 };
 

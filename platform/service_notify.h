@@ -4,6 +4,8 @@
 // no such channel: nothing is sent there.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 namespace chronavel::platform {
@@ -12,5 +14,10 @@ namespace chronavel::platform {
 // socket is named or the datagram could not be sent; the daemon goes on
 // either way.
 bool NotifyServiceManager(const std::string& lines);
+
+// How often the service manager wants "WATCHDOG=1" at the latest, when it
+// watches this process ($WATCHDOG_USEC, and $WATCHDOG_PID naming this
+// process when set); nullopt when it does not.
+std::optional<std::chrono::microseconds> ServiceWatchdogInterval();
 
 } // namespace chronavel::platform

@@ -8,4 +8,10 @@ bool NotifyServiceManager(const std::string&)
     return false;
 }
 
+// Nor does one watch it.
+std::optional<std::chrono::microseconds> ServiceWatchdogInterval()
+{
+    return std::nullopt;
+}
+
 } // namespace chronavel::platform

@@ -4,7 +4,7 @@
 # Building and running the programs.
 CHRONAVEL_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
   qt6-base-dev fonts-dejavu-core
 )
 
@@ -98,9 +98,10 @@ chronavel_jobs() {
 
 # scripts/package: the manual pages (help2man), the PNG icons
 # (rsvg-convert) and CPack's dependency lookup (dpkg-shlibdeps); with
-# --check also lintian and desktop-file-validate.
+# --check also lintian, desktop-file-validate, and systemd-analyze with
+# strace for the service unit's review.
 CHRONAVEL_PACKAGE_PACKAGES=(help2man librsvg2-bin dpkg-dev)
-CHRONAVEL_PACKAGE_CHECK_PACKAGES=(lintian desktop-file-utils)
+CHRONAVEL_PACKAGE_CHECK_PACKAGES=(lintian desktop-file-utils systemd strace)
 
 chronavel_install_package_deps() {
   local extra=()

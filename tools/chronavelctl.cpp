@@ -142,6 +142,7 @@ int main(int argc, char** argv)
     bool supervise = false;
     bool require_synced = false;
     std::string state_file;
+    std::string http;
     auto* daemon = app.add_subcommand("daemon", "Keep the clocks in time until stopped");
     AddPort(*daemon, daemon_args);
     AddAddr(*daemon, daemon_args, false, "all");
@@ -156,6 +157,11 @@ int main(int argc, char** argv)
     daemon
         ->add_option("--state-file", state_file,
                      "With --supervise: keep the clocks' state in this JSON file")
+        ->needs("--supervise");
+    daemon
+        ->add_option("--http", http,
+                     "With --supervise: serve /metrics (Prometheus), /status.json and a status "
+                     "page on ADDR:PORT, e.g. 127.0.0.1:8470")
         ->needs("--supervise");
     // For tests: a shorter period, a shorter reconnect interval, a bounded run.
     daemon->add_option("--period-seconds", period_seconds)->group("");
@@ -248,6 +254,11 @@ int main(int argc, char** argv)
             d.Supervise = supervise;
             d.StateFile = state_file;
             d.RequireSynced = require_synced;
+            if (!http.empty()) {
+                d.Http = ParseHttpAddress(http);
+                if (!d.Http)
+                    throw UsageError("--http: '" + http + "' is not ADDR:PORT");
+            }
             return RunDaemon(MakeLine(daemon_args), d);
         }
         return kExitUsage;

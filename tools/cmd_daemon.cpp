@@ -3,20 +3,25 @@
 #include "app/master_search.h"
 #include "app/time_source.h"
 #include "app/time_sync.h"
+#include "link/exchange.h"
 #include "platform/atomic_file.h"
 #include "platform/local_time.h"
 #include "platform/service_notify.h"
 #include "tools/commands.h"
 #include "tools/display_output.h"
+#include "tools/http_server.h"
+#include "tools/http_status.h"
 #include "tools/line.h"
 #include "tools/source_state.h"
 #include "tools/supervision.h"
 #include "tools/tool_host.h"
 #include "tools/tracker.h"
+#include "tools/watchdog.h"
 
 #include <atomic>
 #include <chrono>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -35,11 +40,25 @@ std::string Stamp()
     return buf;
 }
 
+// The loop's feeding of the watchdog; it runs wherever the loop waits.
+using Feed = std::function<void()>;
+
 // Sleeps until the time, or less when a stop is asked for.
-void SleepUntil(Clock::time_point until)
+void SleepUntil(Clock::time_point until, const Feed& feed)
 {
-    while (!StopRequested.load() && Clock::now() < until)
+    while (!StopRequested.load() && Clock::now() < until) {
+        feed();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+// The running exchange thread's pass count; nullopt while the port is away.
+std::optional<uint64_t> ExchangePasses(const Line& line)
+{
+    if (!line.IsOpen())
+        return std::nullopt;
+    const auto thread = ExchangeThread.Get();
+    return thread ? thread->Passes() : 0;
 }
 
 enum class SyncResult { kAnswered, kNoAnswer, kPortLost, kStopped };
@@ -73,13 +92,14 @@ public:
 
     // Takes the census on the open line; false when it was cut short (stop,
     // port lost), and nothing is concluded from it.
-    bool Census(Line& line)
+    bool Census(Line& line, const Feed& feed)
     {
         const auto started = Clock::now();
         std::atomic<bool> stop{false};
         const auto found = TakeCensus(
             line_.Speed,
             [&](uint8_t) {
+                feed();
                 if (StopRequested.load() || line.Lost())
                     stop.store(true);
             },
@@ -87,6 +107,7 @@ public:
         if (stop.load())
             return false;
         last_duration_ = Clock::now() - started;
+        census_seconds_ = std::chrono::duration<double>(last_duration_).count();
         for (const std::string& l : state_.TakeCensus(found, std::time(nullptr)))
             Say(Stamp() + " " + l);
         Publish();
@@ -104,10 +125,12 @@ public:
     {
         const std::time_t now = std::time(nullptr);
         state_.Synced(line_.Addr, answered, now);
+        const int n = state_.Answering();
+        // A broadcast reached the clocks answering the census, if any.
+        ++((line_.Addr != 0xFF ? answered : n > 0) ? tally_.Answered : tally_.Unanswered);
         Publish();
         if (line_.Addr != 0xFF)
             return answered ? "answered" : "no answer";
-        const int n = state_.Answering();
         if (n == 0)
             return "no clock answering the census";
         std::string text = "sent to " + std::to_string(n) + " clock" + (n == 1 ? "" : "s") +
@@ -125,6 +148,27 @@ public:
     // line from the next Publish on.
     void SetSource(const platform::ClockSync& source) { source_ = source; }
 
+    // A sync skipped for the PC's clock.
+    void Skipped()
+    {
+        ++tally_.Skipped;
+        Share();
+    }
+
+    // The web face's snapshots go to this board from now on.
+    void ShareOn(std::shared_ptr<StatusBoard> board) { board_ = std::move(board); }
+
+    // The loop's own state for the web face: whether the port is open, when
+    // the next sync is due. Shared when it changes.
+    void SetLoop(bool port_open, std::time_t next_sync)
+    {
+        if (port_open == port_open_ && next_sync == next_sync_)
+            return;
+        port_open_ = port_open;
+        next_sync_ = next_sync;
+        Share();
+    }
+
     void Publish()
     {
         const int n = state_.Answering();
@@ -132,12 +176,16 @@ public:
         platform::NotifyServiceManager("STATUS=" + std::to_string(n) + " clock" +
                                        (n == 1 ? "" : "s") + " answering on " + line_.Port +
                                        (unsynced ? "; the PC's clock is not synchronised" : ""));
-        if (daemon_.StateFile.empty())
+        if (daemon_.StateFile.empty() && !board_)
             return;
         nlohmann::json state = state_.Json(line_.Port, std::time(nullptr));
         state["source"] = {{"state", TimeSourceKey(source_.State)},
                            {"max_error_us", source_.MaxErrorUs ? nlohmann::json(*source_.MaxErrorUs)
                                                                : nlohmann::json(nullptr)}};
+        last_state_ = state;
+        Share();
+        if (daemon_.StateFile.empty())
+            return;
         const std::string error =
             platform::WriteFileAtomically(daemon_.StateFile, state.dump(2) + "\n");
         // Said once per spell of failures, not at every census.
@@ -149,12 +197,38 @@ public:
     }
 
 private:
+    // A new snapshot for the web face; the board's lock is held only to swap
+    // a pointer.
+    void Share()
+    {
+        if (!board_)
+            return;
+        auto s = std::make_shared<StatusSnapshot>();
+        s->Port = line_.Port;
+        s->PeriodSeconds = daemon_.PeriodSeconds;
+        if (next_sync_ != 0)
+            s->NextSync = next_sync_;
+        s->PortOpen = port_open_;
+        s->CensusSeconds = census_seconds_;
+        s->Syncs = tally_;
+        s->Source = source_;
+        s->Clocks = state_.Clocks();
+        s->State = last_state_;
+        board_->Set(std::move(s));
+    }
+
     const LineOptions& line_;
     const DaemonOptions& daemon_;
     Supervision state_;
     platform::ClockSync source_;
     Clock::duration last_duration_{};
     bool state_error_ = false;
+    std::shared_ptr<StatusBoard> board_;
+    SyncTally tally_;
+    std::optional<double> census_seconds_;
+    bool port_open_ = false;
+    std::time_t next_sync_ = 0;
+    nlohmann::json last_state_ = nlohmann::json::object();
 };
 
 } // namespace
@@ -178,8 +252,33 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     int syncs = 0;
     Clock::time_point next_sync = Clock::now();
     Supervisor supervisor(options, daemon);
+    std::unique_ptr<StatusServer> server;
+    if (daemon.Http) {
+        auto board = std::make_shared<StatusBoard>();
+        supervisor.ShareOn(board);
+        std::string error;
+        server = StatusServer::Start(*daemon.Http, board, HttpLimits{}, &error);
+        if (!server) {
+            Say("chronavelctl: " + error);
+            return kExitPort;
+        }
+        const std::string& name = daemon.Http->Host;
+        Say(Stamp() + " serving http://" +
+            (name.find(':') != std::string::npos ? "[" + name + "]" : name) + ":" +
+            std::to_string(server->Port()) + "/ (/metrics, /status.json)");
+    }
+    // The loop's state for the web face, given before each wait.
+    const auto share_loop = [&] {
+        const auto wall =
+            std::time(nullptr) +
+            std::chrono::duration_cast<std::chrono::seconds>(next_sync - Clock::now()).count();
+        supervisor.SetLoop(line.IsOpen() && !line.Lost(), wall);
+    };
     bool census_done = false; // for the coming sync
     bool ready = false;
+    Watchdog watchdog(platform::ServiceWatchdogInterval(),
+                      [] { platform::NotifyServiceManager("WATCHDOG=1"); });
+    const Feed feed = [&] { watchdog.Feed(Clock::now(), ExchangePasses(line)); };
     // Ready once the first round is done (the port opened or found missing,
     // the first census and sync made).
     auto mark_ready = [&] {
@@ -226,7 +325,8 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                         std::to_string(daemon.RetrySeconds) + " s");
                 down = true;
                 mark_ready();
-                SleepUntil(Clock::now() + retry);
+                share_loop();
+                SleepUntil(Clock::now() + retry, feed);
                 continue;
             }
             if (down)
@@ -236,7 +336,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
         }
         if (supervisor.On() && !census_done && !line.Lost() &&
             Clock::now() + supervisor.Lead() >= next_sync)
-            census_done = supervisor.Census(line);
+            census_done = supervisor.Census(line, feed);
         if (StopRequested.load())
             break;
         if (Clock::now() >= next_sync && !line.Lost() &&
@@ -244,6 +344,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             Say(Stamp() + " sync " + AddrText(options.Addr) +
                 ": skipped, the PC's clock is not synchronised");
             skipped = true;
+            supervisor.Skipped();
             census_done = false;
             ++syncs;
             next_sync = Clock::now() + period;
@@ -275,14 +376,17 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             down = true;
             census_done = false;
             mark_ready();
+            share_loop();
             // A sync that the loss cut short is made up as soon as the port
             // is back; one that was done stays on its period.
-            SleepUntil(Clock::now() + retry);
+            SleepUntil(Clock::now() + retry, feed);
             continue;
         }
         mark_ready();
-        SleepUntil(std::min(next_sync, Clock::now() + std::chrono::milliseconds(200)));
+        share_loop();
+        SleepUntil(std::min(next_sync, Clock::now() + std::chrono::milliseconds(200)), feed);
     }
+    StatusServer::Stop(std::move(server), std::chrono::milliseconds(300));
     line.Close();
     platform::NotifyServiceManager("STOPPING=1");
     Say(Stamp() + " stopped");

@@ -2,8 +2,10 @@
 #pragma once
 
 #include "tools/args.h"
+#include "tools/http_address.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +44,8 @@ struct DaemonOptions {
     bool Supervise = false;     // census of the line before each sync
     std::string StateFile;      // JSON state written here when supervising
     bool RequireSynced = false; // no sync while the PC's clock is unsynchronised
+    // The web face for the building's monitoring (with Supervise).
+    std::optional<HttpAddress> Http;
 };
 
 int RunPorts(bool json);

@@ -675,11 +675,19 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
     NotifySocket notify;
     const std::string state_file = PortsDir() + "/state.json";
     setenv("NOTIFY_SOCKET", notify.Path().c_str(), 1);
+    setenv("WATCHDOG_USEC", "400000", 1);
     CtlProcess d({"daemon", "--port", "ctlsupervise", "--speed", "115200", "--addr", "all",
                   "--period-seconds", "1", "--supervise", "--state-file", state_file});
     unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
+    // The socket is read all along, as a service manager does.
     const auto logged = [&](const std::string& what) {
-        return WaitUntil([&] { return d.ErrSoFar().find(what) != std::string::npos; }, 60000);
+        return WaitUntil(
+            [&] {
+                notify.Received();
+                return d.ErrSoFar().find(what) != std::string::npos;
+            },
+            60000);
     };
     ASSERT_TRUE(logged("census: 2 clocks answering: 0x01, 0x02")) << d.ErrSoFar();
     ASSERT_TRUE(logged("sync all: sent to 2 clocks answering the census")) << d.ErrSoFar();
@@ -687,6 +695,10 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
         WaitUntil([&] { return notify.Received().find("READY=1") != std::string::npos; }, 5000));
     EXPECT_NE(notify.Received().find("STATUS=2 clocks answering on ctlsupervise"),
               std::string::npos)
+        << notify.Received();
+    // The exchange runs and the loop comes round: the watchdog is fed.
+    EXPECT_TRUE(
+        WaitUntil([&] { return notify.Received().find("WATCHDOG=1") != std::string::npos; }, 5000))
         << notify.Received();
 
     sim->SetFaults(2, sim::Faults{.silent = true});

@@ -1,0 +1,44 @@
+// The supervising daemon's read-only web face: /metrics, /status.json and
+// the operator's page /, served from the snapshots on a StatusBoard by a
+// small pool of threads of its own. Nothing it does waits on the daemon's
+// loop, and nothing the loop does waits on it.
+#pragma once
+
+#include "tools/http_status.h"
+
+#include <chrono>
+#include <memory>
+#include <string>
+
+namespace chronavel::ctl {
+
+// How much the server takes on: connections served at once (each a
+// thread), connections accepted and waiting beyond those (the rest wait in
+// the kernel's backlog), and how long a client may take to send its
+// request or read the answer.
+struct HttpLimits {
+    int Workers = 4;
+    int Queued = 16;
+    int TimeoutMs = 1000;
+};
+
+class StatusServer {
+public:
+    // Listens on the address and starts serving. Nullptr, with a message in
+    // error, when that fails (the address is taken, not this machine's, or
+    // the build has no server).
+    static std::unique_ptr<StatusServer> Start(const HttpAddress& where,
+                                               std::shared_ptr<const StatusBoard> board,
+                                               const HttpLimits& limits, std::string* error);
+    virtual ~StatusServer() = default;
+
+    // The port listened on (the one the system chose for port 0).
+    virtual int Port() const = 0;
+
+    // Stops the server, waiting at most limit for its connections to end;
+    // past that it is left to finish on its own (a stopping daemon does not
+    // wait for a slow client's time-out).
+    static void Stop(std::unique_ptr<StatusServer> server, std::chrono::milliseconds limit);
+};
+
+} // namespace chronavel::ctl

@@ -1,0 +1,61 @@
+// What the supervising daemon shows a building's monitoring over HTTP: a
+// snapshot of the line's state that the daemon's loop hands over, and the
+// three views of it (Prometheus metrics, the state file's JSON, a page in
+// Russian for an operator's browser). No sockets here: the server
+// (tools/http_server.h) only serves what these functions make.
+#pragma once
+
+#include "platform/clock_sync.h"
+#include "tools/http_address.h"
+#include "tools/supervision.h"
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+namespace chronavel::ctl {
+
+struct SyncTally {
+    long Answered = 0;
+    long Unanswered = 0;
+    long Skipped = 0;
+};
+
+struct StatusSnapshot {
+    std::string Port;
+    int PeriodSeconds = 0;
+    std::optional<std::time_t> NextSync;
+    bool PortOpen = false;
+    std::optional<double> CensusSeconds; // the last census's length
+    SyncTally Syncs;
+    platform::ClockSync Source;
+    std::map<uint8_t, ClockRecord> Clocks;
+    nlohmann::json State; // the state file's object
+};
+
+// The hand-over between the daemon's loop and the server's threads: the
+// loop swaps in a new snapshot, a request takes the current one; the lock
+// is held for a pointer's copy only, so no client can hold up the loop.
+class StatusBoard {
+public:
+    void Set(std::shared_ptr<const StatusSnapshot> snapshot);
+    std::shared_ptr<const StatusSnapshot> Get() const;
+
+private:
+    mutable std::mutex lock_;
+    std::shared_ptr<const StatusSnapshot> snapshot_;
+};
+
+// Prometheus text exposition (version 0.0.4) of the snapshot at now.
+std::string MetricsText(const StatusSnapshot& s, std::time_t now);
+
+// The operator's page: UTF-8 HTML in Russian, self-contained, reloading
+// itself every few seconds.
+std::string StatusPage(const StatusSnapshot& s, std::time_t now);
+
+} // namespace chronavel::ctl

@@ -252,7 +252,7 @@ dl { display: grid; grid-template-columns: max-content auto; gap: 0.3em 1.2em; m
 dt { color: #666; }
 dd { margin: 0; font-weight: bold; }
 table { border-collapse: collapse; background: #fff; }
-th, td { border: 1px solid #ccc; padding: 0.35em 0.8em; text-align: left; }
+th, td { border: 1px solid #ccc; padding: 0.35em 0.8em; text-align: left; white-space: nowrap; }
 th { background: #eee; }
 tr.bad td { background: #fbe3e3; }
 .warn { color: #b00; }

@@ -5,12 +5,10 @@
 #include "config/registers.h"
 #include "config/settings_form.h"
 #include "link/exchange.h"
-#include "link/line_clock.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
 #include "link/request.h"
 #include "link/switch_master.h"
-#include "platform/clock_sync.h"
 #include "port/decode.h"
 #include "port/display.h"
 #include "port/port.h"
@@ -25,6 +23,7 @@ void ResetCoreState()
     ResetExchangeState();
     ResetRequestState();
     ResetReception();
+    SetLineStopHook(nullptr);
     ResetMasterFlags();
     SetSwitchMasterSleep(nullptr);
     NoAnswer.store(0);
@@ -35,9 +34,6 @@ void ResetCoreState()
     ResetDecodeState();
     ResetDisplayState();
     ResetSettings();
-    SetTimeSource({});
-    platform::SetClockSyncSource({});
-    SetLineClocks({});
 }
 
 } // namespace chronavel

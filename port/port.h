@@ -40,7 +40,7 @@ extern PortHandleVar PortHandle;
 // Held by whoever does I/O on the port and the reception state: the exchange
 // thread for each pass, a synchronous transaction for its whole exchange, so
 // an answer one waits for cannot be eaten by the other.
-std::recursive_mutex& PortIoLock();
+std::recursive_timed_mutex& PortIoLock();
 
 // The device path for a port name (platform::SerialDevicePath): on Linux a
 // name containing "/" is a path already; otherwise /dev/NAME when it exists,

@@ -4,9 +4,9 @@ namespace chronavel {
 
 PortHandleVar PortHandle;
 
-std::recursive_mutex& PortIoLock()
+std::recursive_timed_mutex& PortIoLock()
 {
-    static std::recursive_mutex lock;
+    static std::recursive_timed_mutex lock;
     return lock;
 }
 

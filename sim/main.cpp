@@ -101,6 +101,10 @@ int main(int argc, char** argv)
         ->check(CLI::Range(10, 3600000));
     app.add_flag("--strict-speed", opt.strict_speed,
                  "frames sent at another speed than --speed are heard as garbage");
+    app.add_flag("--echo", opt.echo,
+                 "the line hands every byte the program sends back to it (an echoing adapter)");
+    app.add_flag("--babble", opt.babble,
+                 "something on the line sends random bytes with no valid header, without end");
     app.add_flag("--silent", f.silent, "fault: the clocks act but never answer");
     app.add_option("--silent-clock", silent_clocks, "fault: this clock acts but never answers")
         ->check(CLI::Range(0, 254));

@@ -51,6 +51,12 @@ struct Options {
     // When the program's side of the pty is set to another speed than
     // `speed`, the clocks hear only garbage (as on a real line) and ignore it.
     bool strict_speed = false;
+    // The line hands every byte the program writes back to it, as a two-wire
+    // adapter that hears its own transmission does.
+    bool echo = false;
+    // Something on the line never stops sending: random bytes with no valid
+    // header (no 0xE0 among them), back to back at the line speed.
+    bool babble = false;
 };
 
 // Parses "lowest", "all", "none"; nullopt for anything else.

@@ -237,6 +237,101 @@ TEST(CtlSync, SilentClockIsGivenUpAfterTheRetrySchedule)
     EXPECT_NE(r.err.find("0x09"), std::string::npos) << r.err;
 }
 
+// An adapter that hears its own frames, and a line that never falls quiet:
+// our own frame heard back is no answer (a real one still is), and a line
+// full of bytes with no header ends every request on its retry schedule.
+TEST(CtlMisbehavingLine, EchoIsNoAnswerAndBabbleEndsOnSchedule)
+{
+    struct Case {
+        const char* what;
+        bool echo, babble, silent;
+        Args args; // after --port
+        int code;
+        double within_s;
+        const char* out; // expected on standard output, if anything
+    } cases[] = {
+        {"echo, silent clock: sync", true, false, true, {"sync", "--addr", "2"}, 1, 30, nullptr},
+        {"echo, silent clock: read",
+         true,
+         false,
+         true,
+         {"read", "--addr", "2", "0x43"},
+         1,
+         30,
+         nullptr},
+        {"echo, answering clock: read",
+         true,
+         false,
+         false,
+         {"read", "--addr", "2", "0x43"},
+         0,
+         30,
+         "0x43="},
+        {"babble, silent clock: sync", false, true, true, {"sync", "--addr", "2"}, 1, 30, nullptr},
+        {"babble, silent clock: read-all",
+         false,
+         true,
+         true,
+         {"read-all", "--addr", "2"},
+         1,
+         60,
+         nullptr},
+        {"babble, silent clock: read",
+         false,
+         true,
+         true,
+         {"read", "--addr", "2", "0x43"},
+         1,
+         30,
+         nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "ctlmisbehave" + std::to_string(n++);
+        PortsDir();
+        sim::Options o;
+        o.name = name;
+        o.clocks = {2};
+        o.seed = 7;
+        o.echo = c.echo;
+        o.babble = c.babble;
+        sim::Simulator sim(o);
+        if (c.silent)
+            sim.SetFaults(2, sim::Faults{.silent = true});
+        std::string error;
+        ASSERT_TRUE(sim.Start(&error)) << error;
+        Args args{c.args[0], "--port", name};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        const CtlResult r = RunCtl(args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_LT(r.seconds, c.within_s);
+        if (c.out)
+            EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << r.out;
+        if (c.echo)
+            EXPECT_EQ(Count(r.err, "echoes what is sent"), 1u) << r.err;
+    }
+
+    // The daemon on a babbling line ends within a second of SIGTERM.
+    sim::Options o;
+    o.name = "ctlbabbled";
+    o.clocks = {2};
+    o.babble = true;
+    sim::Simulator sim(o);
+    sim.SetFaults(2, sim::Faults{.silent = true});
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    CtlProcess d({"daemon", "--port", "ctlbabbled", "--addr", "2"});
+    ASSERT_TRUE(WaitUntil([&] { return sim.FramesReceived(0x70) >= 1; }, 10000)) << d.ErrSoFar();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto asked = std::chrono::steady_clock::now();
+    d.Signal(SIGTERM);
+    const CtlResult r = d.Wait(60000);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_LT(took.count(), 1.0) << r.err;
+}
+
 // The PC clock's state as the tool is to see it (CHRONAVEL_CLOCK_SYNC_FILE),
 // for the processes started while this lives; the file may change meanwhile.
 class SourceStateFile {

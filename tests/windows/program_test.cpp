@@ -14,6 +14,7 @@
 #include "link/reception.h"
 #include "link/request.h"
 #include "platform/tick.h"
+#include "platform/time_source.h"
 #include "port/port.h"
 #include "sim/sim.h"
 #include "support/temp_dir.h"
@@ -116,7 +117,7 @@ private slots:
         ClosePort();
         ResetRequestState();
         ResetSettings();
-        platform::SetTickSource(nullptr);
+        platform::SetTimeSource(nullptr);
         sim_.reset();
         dir_.reset();
         unsetenv("CHRONAVEL_PORTS_DIR");
@@ -155,12 +156,19 @@ private slots:
         sim::Faults silent;
         silent.silent = true;
         sim_->SetFaults(0xFF, silent);
-        const auto start = std::chrono::steady_clock::now();
-        platform::SetTickSource([start] {
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start);
-            return static_cast<uint32_t>(1'000'000 + ms.count() * 10);
-        });
+        class FastTick : public platform::SystemTimeSource {
+        public:
+            uint32_t Tick() override
+            {
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start_);
+                return static_cast<uint32_t>(1'000'000 + ms.count() * 10);
+            }
+
+        private:
+            std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+        };
+        platform::SetTimeSource(std::make_shared<FastTick>());
         // The window closes while the report waits for its answer.
         QElapsedTimer since_close;
         CloseAtBox(script, QString::fromUtf8(kRetryReadText), since_close);

@@ -12,6 +12,7 @@
 #include "port/port.h"
 #include "sim/sim.h"
 #include "support/temp_dir.h"
+#include "testkit/fake_time.h"
 
 #include <QComboBox>
 #include <QImage>
@@ -53,6 +54,7 @@ class ScreenshotTest : public QObject {
 
 private:
     std::unique_ptr<test::TempDir> dir_;
+    std::unique_ptr<test::FakeTime> time_;
 
 private slots:
     void init()
@@ -62,18 +64,11 @@ private slots:
         SetSettingsPath((dir_->path() / "chronavel.ini").string());
         setenv("CHRONAVEL_PORTS_DIR", (dir_->path() / "ports").c_str(), 1);
         setenv("CHRONAVEL_TTY_CLASS_DIR", (dir_->path() / "no-sys").c_str(), 1);
-        LocalTime t;
-        t.Year = 2026;
-        t.Month = 12;
-        t.Day = 7;
-        t.Hour = 14;
-        t.Minute = 5;
-        t.Second = 9;
-        SetTimeSource([t] { return t; });
+        time_ = std::make_unique<test::FakeTime>(test::LocalWall(2026, 12, 7, 14, 5, 9));
     }
     void cleanup()
     {
-        SetTimeSource(nullptr);
+        time_.reset();
         ResetSettings();
         dir_.reset();
         unsetenv("CHRONAVEL_PORTS_DIR");

@@ -10,6 +10,7 @@
 #include "dialogs/sent_log_window.h"
 #include "link/frame_trace.h"
 #include "support/temp_dir.h"
+#include "testkit/fake_time.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -118,10 +119,12 @@ private slots:
         QCOMPARE(form.DrawGrid1->pos(), QPoint(484, 164));
         // The PC clock's state beside the display, refreshed with it.
         const platform::ClockSync lost{platform::ClockSyncState::kUnsynchronised, 16000000};
-        platform::SetClockSyncSource([lost] { return lost; });
-        form.Timer1Timer();
-        QCOMPARE(form.LabelTimeSource->text(), QString::fromStdString(TimeSourceText(lost)));
-        platform::SetClockSyncSource({});
+        {
+            test::FakeTime time;
+            time.SetSync(lost);
+            form.Timer1Timer();
+            QCOMPARE(form.LabelTimeSource->text(), QString::fromStdString(TimeSourceText(lost)));
+        }
         QVERIFY(form.centralWidget()->rect().contains(form.Button6->geometry()));
         QVERIFY(!dialog.GroupBox2->isHidden());
         QVERIFY(dialog.rect().contains(dialog.GroupBox2->geometry()));

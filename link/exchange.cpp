@@ -164,7 +164,8 @@ void TNewThread::Main(std::shared_ptr<TNewThread> self, std::function<void()> be
     try {
         while (!stop_.load() && !quit_) {
             RunPass();
-            if (work_waiting_.load() || stop_.load())
+            // A transaction waiting for the port gets it between passes.
+            if ((work_waiting_.load() && PortIoWaiters().load() == 0) || stop_.load())
                 continue;
             // A plain sleep: a wait on the condition costs an idle thread
             // one more system call a pass (waking on the mutex), and a stop

@@ -4,9 +4,15 @@ namespace chronavel {
 
 PortHandleVar PortHandle;
 
-std::recursive_timed_mutex& PortIoLock()
+std::atomic<int>& PortIoWaiters()
 {
-    static std::recursive_timed_mutex lock;
+    static std::atomic<int> waiters{0};
+    return waiters;
+}
+
+std::recursive_mutex& PortIoLock()
+{
+    static std::recursive_mutex lock;
     return lock;
 }
 

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdio>
 #include <mutex>
+#include <thread>
 
 namespace chronavel {
 
@@ -45,9 +46,16 @@ private:
 // is asked for first. True when it is held.
 bool PortIoHeldUntil(uint32_t deadline, bool& stopped)
 {
+    if (PortIoLock().try_lock())
+        return true;
+    // Polled, so a stop request or the deadline is seen in time; the
+    // exchange loop pauses between its passes while someone waits here.
+    PortIoWaiters().fetch_add(1);
+    struct Done {
+        ~Done() { PortIoWaiters().fetch_sub(1); }
+    } done;
     for (;;) {
-        // In slices, so a stop request or the deadline is seen in time.
-        if (PortIoLock().try_lock_for(std::chrono::milliseconds(20)))
+        if (PortIoLock().try_lock())
             return true;
         if (LineStopRequested()) {
             stopped = true;
@@ -55,6 +63,7 @@ bool PortIoHeldUntil(uint32_t deadline, bool& stopped)
         }
         if (platform::TickReached(platform::GetTickCount(), deadline))
             return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 }
 

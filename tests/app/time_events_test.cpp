@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace chronavel {
@@ -89,6 +90,12 @@ TEST(TimeEvents, EachChangeBringsOneSyncWithinTwoSecondsAtMostOnePerTenSeconds)
         EXPECT_EQ(fired[0].second.Kind, c.kind);
         EXPECT_EQ(TimeEventWords(fired[0].second), c.words);
         EXPECT_EQ(TimeEventText(fired[0].second), c.text);
+        // The windows' service line: when and why.
+        platform::LocalMoment at;
+        at.Tm.tm_hour = 3;
+        at.Tm.tm_sec = 1;
+        EXPECT_EQ(ExtraSyncText(at, fired[0].second),
+                  std::string("Внеочередная синхронизация в 03:00:01: ") + c.text);
         EXPECT_GE(fired[1].first - fired[0].first, 10);
         EXPECT_EQ(TimeEventWords(fired[1].second), "PC clock stepped by +5 s");
 

@@ -3,8 +3,8 @@
 #include "app/ini_file_chronavel.h"
 #include "app/look_qt.h"
 #include "config/busy_qt.h"
-#include "config/pictures_qt.h"
 #include "config/registers.h"
+#include "config/settings_dialog_qt.h"
 #include "config/write_settings.h"
 #include "link/host.h"
 
@@ -24,7 +24,6 @@ namespace {
 
 constexpr int kWidth = 452;
 constexpr int kHeight = 316;
-constexpr int kPanelHeight = 41;
 constexpr int kSignalsTab = 2;
 
 const char* const kTemperatureHint =
@@ -44,13 +43,6 @@ QComboBox* NewList(QWidget* parent, const char* name, bool editable = false)
         c->setInsertPolicy(QComboBox::NoInsert);
     c->setMaxVisibleItems(16);
     return c;
-}
-
-QCheckBox* NewBox(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* b = new QCheckBox(caption, parent);
-    b->setObjectName(name);
-    return b;
 }
 
 QTimeEdit* NewPicker(QWidget* parent, const char* name, int hour)
@@ -115,18 +107,8 @@ void FillNumbers(QComboBox* c, int from, int to)
 TForm6::TForm6(QWidget* parent) : QDialog(parent)
 {
     Form6 = this;
-    setObjectName("Form6");
-    setWindowTitle("Удаленная настройка часов");
-    setModal(true);
-    setFont(DialogFont());
-    resize(kWidth, kHeight);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    PageControl1 = new MultiLineTabs(this);
-    PageControl1->setObjectName("PageControl1");
-    outer->addWidget(PageControl1, 1);
+    QVBoxLayout* outer = SetUpSettingsDialog(this, "Form6", "Удаленная настройка часов", kWidth,
+                                             kHeight, PageControl1);
 
     PageControl1->addTab(BuildMainTab(), "Основные настройки");
     PageControl1->addTab(BuildModeTab(), "Режим работы");
@@ -433,23 +415,11 @@ QWidget* TForm6::BuildOtherTab()
 
 void TForm6::BuildPanel()
 {
-    Panel1 = new QWidget(this);
-    Panel1->setObjectName("Panel1");
-    Panel1->setFixedHeight(kPanelHeight);
-    auto* row = new QHBoxLayout(Panel1);
-    row->setContentsMargins(6, 4, 8, 4);
-    Image1 = new QLabel(Panel1);
-    Image1->setObjectName("Image1");
-    Image1->setFixedSize(32, 32);
-    Image1->setPixmap(ClockPicture(32));
-    row->addWidget(Image1);
-    row->addStretch(1);
-    Button1 = new QPushButton("Сохранить", Panel1);
-    Button1->setObjectName("Button1");
-    Button2 = new QPushButton("Отмена", Panel1);
-    Button2->setObjectName("Button2");
-    row->addWidget(Button1);
-    row->addWidget(Button2);
+    const SettingsPanel panel = BuildSettingsPanel(this);
+    Panel1 = panel.Panel1;
+    Image1 = panel.Image1;
+    Button1 = panel.Button1;
+    Button2 = panel.Button2;
     connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm6::reject);
 }

@@ -1,6 +1,7 @@
 #include "app/connect.h"
 
 #include "app/ini_file_chronavel.h"
+#include "app/main_logic.h"
 #include "link/exchange.h"
 #include "link/host.h"
 #include "port/port.h"
@@ -104,8 +105,12 @@ ConnectResult Connect(const ConnectChoice& choice)
         host.ShowMessage(e.what());
         return ConnectResult::kStayOpen;
     }
-    if (PortHandle.Get())
+    if (PortHandle.Get()) {
         StartExchangeThread();
+        // The clocks get the time now, by the path the period takes, rather
+        // than keeping a wrong time until the first period ends.
+        SyncTime(Connection.TargetAddress);
+    }
     return ConnectResult::kClose;
 }
 

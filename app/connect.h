@@ -48,8 +48,8 @@ enum class ConnectResult {
 // "Подключить": the speed converted (and applied to the open port when it
 // changed), a different port closes the open one, ComSpeed, ComPort and
 // TargetAddress stored, the port opened when none is, and on an open port
-// a new exchange thread started (the running one retired first). Messages
-// go through the host.
+// a new exchange thread started (the running one retired first) and the
+// time sent to the target at once. Messages go through the host.
 ConnectResult Connect(const ConnectChoice& choice);
 
 } // namespace chronavel

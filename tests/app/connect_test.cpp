@@ -3,13 +3,17 @@
 #include "app/connect.h"
 #include "app/ini_file_chronavel.h"
 #include "link/exchange.h"
+#include "link/frames.h"
 #include "link/request.h"
 #include "port/port.h"
 #include "port/port_list.h"
 #include "support/recorder_host.h"
 
+#include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <optional>
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <termios.h>
@@ -84,6 +88,27 @@ struct Pty {
     {
         ::close(slave);
         ::close(master);
+    }
+    // True once a time-setting frame for addr has come out of the program's
+    // side; the bound is generous (the frame waits for a second boundary).
+    bool SawTimeFrame(uint8_t addr) const
+    {
+        const std::vector<uint8_t> head = {kSync, 0x00, addr, kCmdSetTime, 0x00, 7};
+        std::vector<uint8_t> seen;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            uint8_t buf[256];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            seen.insert(seen.end(), buf, buf + n);
+            if (std::search(seen.begin(), seen.end(), head.begin(), head.end()) != seen.end())
+                return true;
+        }
+        return false;
     }
     speed_t Speed() const
     {
@@ -182,6 +207,17 @@ TEST_F(ConnectLineTest, SpeedAndPortChanges)
     EXPECT_EQ(b_.Speed(), B19200);
     EXPECT_FALSE(first->Write(reinterpret_cast<const uint8_t*>("x"), 1));
     EXPECT_TRUE(host_.Messages().empty());
+}
+
+TEST_F(ConnectLineTest, EveryConnectionSetsTheTimeAtOnce)
+{
+    // Nobody answers here; what matters is that the frame goes out now,
+    // not at the end of the first period.
+    ASSERT_EQ(Connect(Choice("9600", 0, false, 5)), ConnectResult::kClose);
+    EXPECT_TRUE(a_.SawTimeFrame(5));
+    // A reconnect, here to the other port and all clocks, sends it again.
+    ASSERT_EQ(Connect(Choice("9600", 1)), ConnectResult::kClose);
+    EXPECT_TRUE(b_.SawTimeFrame(kBroadcast));
 }
 
 TEST_F(ConnectLineTest, PortThatCannotBeOpenedClosesTheDialogUnconnected)

@@ -35,6 +35,7 @@
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <set>
 
 using namespace chronavel;
 
@@ -406,7 +407,13 @@ private slots:
         QVERIFY(regs(1) == master_before);
         QVERIFY(regs(2) == target_before);
         auto writes = WritesInLog(log);
-        QCOMPARE(writes.size(), size_t(15)); // formats, 3 lengths, 0x51, 0x52, 0x4D, 0x4C
+        // Formats, 3 lengths, 0x51, 0x52, 0x4D, 0x4C; a write is sent again
+        // at once when one of the master's blocks comes in its place.
+        std::set<int> written;
+        for (const LoggedWrite& w : writes)
+            written.insert(w.Reg);
+        QCOMPARE(written, (std::set<int>{0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF, 0xE0, 0xE1,
+                                         0xE2, 0x51, 0x52, 0x4D, 0x4C}));
         for (const LoggedWrite& w : writes)
             QVERIFY2(w.Value == target_before[w.Reg],
                      qPrintable(QString("0x%1 := %2").arg(w.Reg, 2, 16).arg(w.Value)));

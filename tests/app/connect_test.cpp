@@ -188,6 +188,7 @@ TEST_F(ConnectLineTest, PortThatCannotBeOpenedClosesTheDialogUnconnected)
 {
     NullBox box;
     EnumPorts(box, Connection.ComPort, {{"/nonexistent/tty", "gone", true}});
+    const std::string port_before = Connection.ComPort; // the list's pick
     ConnectChoice c = Choice("9600", 0);
     c.PortCount = 1;
     c.SpeedText = "19200";
@@ -198,7 +199,7 @@ TEST_F(ConnectLineTest, PortThatCannotBeOpenedClosesTheDialogUnconnected)
     EXPECT_FALSE(ExchangeThread.Get());
     EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error opening port"});
     // Nothing of a choice that did not connect is kept (nor saved by "Выход").
-    EXPECT_EQ(Connection.ComPort, "COM1");
+    EXPECT_EQ(Connection.ComPort, port_before);
     EXPECT_EQ(Connection.ComSpeed, 9600);
     EXPECT_EQ(Connection.TargetAddress, 0);
 }

@@ -2,11 +2,14 @@
 
 #include "app/ini_file_chronavel.h"
 #include "app/look_qt.h"
+#include "app/master_search.h"
 #include "config/busy_qt.h"
 #include "config/registers.h"
 #include "config/settings_dialog_qt.h"
 #include "config/write_settings.h"
+#include "dialogs/connection_dialog.h"
 #include "link/host.h"
+#include "port/sync.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -477,6 +480,15 @@ void TForm6::FormCreate()
     // Lists built in code start with nothing chosen; the showing chooses.
     for (QComboBox* c : {ComboBox51, ComboBox55, ComboBox56, ComboBox57})
         Select(c, -1);
+    // A picker disabled for a pair that was no time (or was not read) comes
+    // back when its box is ticked, so the operator can set that time.
+    const auto pickers = Pickers();
+    const auto boxes = PickerBoxes();
+    for (int t = 0; t < kTimePickers; ++t)
+        connect(boxes[t], &QCheckBox::toggled, pickers[t], [picker = pickers[t]](bool on) {
+            if (on)
+                picker->setEnabled(true);
+        });
 }
 
 void TForm6::showEvent(QShowEvent* event)
@@ -488,7 +500,10 @@ void TForm6::showEvent(QShowEvent* event)
 
 void TForm6::FormShow()
 {
-    TakeImageSnapshot();
+    // What this clock itself answered in its last read batch, nothing of
+    // another clock's, a status block's or an earlier save's.
+    target_ = Connection.TargetAddress;
+    clock_ = AnsweredBy(target_);
     Stand_fields();
 }
 
@@ -503,13 +518,14 @@ void TForm6::Stand_fields()
         FillNumbers(c, 1, temperature ? 9 : 49);
     }
     SettingsView v = ReadView();
-    StandFields(v);
+    StandFields(v, clock_);
     WriteView(v);
+    shown_ = ReadView();
 }
 
 void TForm6::MakeRegistrs()
 {
-    MakeRegisters(ReadView());
+    chosen_ = ChosenRegisters(shown_, ReadView(), clock_);
 }
 
 int TForm6::CountPos(int field, int value, bool to_code)
@@ -594,19 +610,46 @@ void TForm6::Button1Click()
 {
     if (saving_)
         return;
-    const uint8_t target = Connection.TargetAddress;
+    Host& host = CurrentHost();
+    const uint8_t target = target_;
     if (const std::string why = SaveRefusal(target); !why.empty()) {
-        CurrentHost().ShowMessage(why);
+        host.ShowMessage(why);
         return; // nothing converted or sent; the operator's changes stay
     }
     MakeRegistrs();
+    const SavePlan plan = PlanSave(clock_, chosen_);
+    if (const std::string why = RefusalText(plan); !why.empty()) {
+        host.ShowMessage(why);
+        return;
+    }
+    if (plan.NewAddress && CensusSawClockAt(*plan.NewAddress) &&
+        !host.ShowWarning("По адресу " + AddressItem(*plan.NewAddress) +
+                          " на линии уже отвечали другие часы. Два табло с одним адресом "
+                          "мешают друг другу. Всё равно записать новый адрес?"))
+        return;
+    // The operator asks for this save: an earlier unanswered exchange must
+    // not swallow it silently.
+    NoAnswer.store(0);
     saving_ = true;
+    WriteOutcome outcome;
     try {
-        RunOffWindowThread([target] { WriteSettings(target); });
+        RunOffWindowThread([&] { outcome = WriteSettings(target, plan); });
     } catch (const std::exception& e) {
-        CurrentHost().ShowMessage(e.what());
+        saving_ = false;
+        host.ShowMessage(e.what());
+        return;
     }
     saving_ = false;
+    if (const std::string why = OutcomeText(target, outcome); !why.empty()) {
+        host.ShowMessage(why);
+        return; // the window stays open with the operator's values
+    }
+    if (outcome.Address != target) {
+        // The clock answers at its new address: the program follows it.
+        Connection.TargetAddress = outcome.Address;
+        if (Form5)
+            Form5->SelectAddress(outcome.Address);
+    }
     accept();
 }
 

@@ -224,20 +224,32 @@ TEST_F(ConnectLineTest, PortThatCannotBeOpenedClosesTheDialogUnconnected)
 {
     NullBox box;
     EnumPorts(box, Connection.ComPort, {{"/nonexistent/tty", "gone", true}});
+    const std::string port_before = Connection.ComPort; // the list's pick
     ConnectChoice c = Choice("9600", 0);
     c.PortCount = 1;
+    c.SpeedText = "19200";
+    c.ToAll = false;
+    c.AddressIndex = 7;
     EXPECT_EQ(Connect(c), ConnectResult::kClose);
     EXPECT_FALSE(PortHandle.Get());
     EXPECT_FALSE(ExchangeThread.Get());
     EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error opening port"});
+    // Nothing of a choice that did not connect is kept (nor saved by "Выход").
+    EXPECT_EQ(Connection.ComPort, port_before);
+    EXPECT_EQ(Connection.ComSpeed, 9600);
+    EXPECT_EQ(Connection.TargetAddress, 0);
 }
 
-TEST_F(ConnectLineTest, SpeedTheDeviceRefusesKeepsTheDialogOpen)
+TEST_F(ConnectLineTest, SpeedsOfZeroOrBelowAreRefusedBeforeAnythingHappens)
 {
-    EXPECT_EQ(Connect(Choice("0", 0)), ConnectResult::kStayOpen);
-    EXPECT_FALSE(PortHandle.Get());
-    EXPECT_FALSE(ExchangeThread.Get());
-    EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error setting port state"});
+    for (const char* speed : {"0", "-9600"}) {
+        host_.Clear();
+        EXPECT_EQ(Connect(Choice(speed, 0)), ConnectResult::kStayOpen) << speed;
+        EXPECT_FALSE(PortHandle.Get());
+        EXPECT_FALSE(ExchangeThread.Get());
+        EXPECT_EQ(host_.Messages(), std::vector<std::string>{SpeedRefusedText(std::stoi(speed))});
+        EXPECT_EQ(Connection.ComSpeed, 9600);
+    }
 }
 
 } // namespace

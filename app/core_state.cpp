@@ -1,9 +1,10 @@
 #include "app/core_state.h"
 
 #include "app/ini_file_chronavel.h"
+#include "app/master_search.h"
 #include "app/time_sync.h"
+#include "config/register_values.h"
 #include "config/registers.h"
-#include "config/settings_form.h"
 #include "link/exchange.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
@@ -30,7 +31,8 @@ void ResetCoreState()
     PortHandle.Set(nullptr);
     PortNames.fill(std::string());
     ResetClockSettings();
-    ResetSavedInRun();
+    ResetAnswered();
+    RememberCensus({});
     ResetDecodeState();
     ResetDisplayState();
     ResetSettings();

@@ -4,6 +4,7 @@
 #include "app/look_qt.h"
 #include "app/service_mode_qt.h"
 #include "app/time_source.h"
+#include "config/busy_qt.h"
 #include "dialogs/connection_dialog.h"
 #include "link/reception.h"
 
@@ -378,6 +379,8 @@ void TForm1::FormClose()
     // from now on.
     if (QtHost* host = TheQtHost())
         host->Shutdown();
+    // A save or link check still running keeps its port until it ends.
+    WaitForBlockingWork();
     CloseSteps();
     // A dialog or box open on top of this window (a failure report, the
     // connection dialog) would hold the program: they are answered Cancel.
@@ -562,6 +565,11 @@ void TForm1::N9Click()
 void TForm1::WMRequestFailed(std::unique_ptr<FailureBlock> block)
 {
     HandleRequestFailed(std::move(block), *this);
+}
+
+void TForm1::WaitForPortWork()
+{
+    WaitForBlockingWork();
 }
 
 void TForm1::ClearN7()

@@ -159,6 +159,7 @@ public:
     void ClearN7() override;
     void StopTimer3() override;
     void ShowConnectionDialog() override;
+    void WaitForPortWork() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -96,6 +96,9 @@ public:
     // Registers of one clock (nothing happens for an unknown address).
     uint8_t Register(uint8_t addr, uint8_t reg) const;
     void SetRegister(uint8_t addr, uint8_t reg, uint8_t value);
+    // The clock leaves reads of reg unanswered while silent is set (after
+    // Start, like SetRegister).
+    void SetSilentRegister(uint8_t addr, uint8_t reg, bool silent);
     bool IsMaster(uint8_t addr) const;
     ClockTime Time(uint8_t addr) const;
 

@@ -658,6 +658,13 @@ void Simulator::SetRegister(uint8_t addr, uint8_t reg, uint8_t value)
     }
 }
 
+void Simulator::SetSilentRegister(uint8_t addr, uint8_t reg, bool silent)
+{
+    std::lock_guard lk(impl_->mu);
+    if (Slot* s = impl_->Find(addr))
+        s->clock.SetSilentReg(reg, silent);
+}
+
 bool Simulator::IsMaster(uint8_t addr) const
 {
     std::lock_guard lk(impl_->mu);

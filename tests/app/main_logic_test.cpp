@@ -7,6 +7,7 @@
 #include "link/request.h"
 #include "platform/tick.h"
 #include "port/port.h"
+#include "support/local_time.h"
 #include "support/recorder_host.h"
 #include "testkit/fake_port.h"
 #include "testkit/fake_time.h"
@@ -20,17 +21,7 @@
 namespace chronavel {
 namespace {
 
-LocalTime At(int y, int mo, int d, int h, int mi, int s)
-{
-    LocalTime t;
-    t.Year = y;
-    t.Month = mo;
-    t.Day = d;
-    t.Hour = h;
-    t.Minute = mi;
-    t.Second = s;
-    return t;
-}
+using test::At;
 
 TEST(MainLogicTest, DisplayTexts)
 {

@@ -6,6 +6,7 @@
 #include "platform/tick.h"
 #include "port/port.h"
 #include "port/sync.h"
+#include "support/local_time.h"
 #include "testkit/fake_port.h"
 #include "testkit/fake_time.h"
 
@@ -15,17 +16,7 @@
 namespace chronavel {
 namespace {
 
-LocalTime At(int y, int mo, int d, int h, int mi, int s)
-{
-    LocalTime t;
-    t.Year = y;
-    t.Month = mo;
-    t.Day = d;
-    t.Hour = h;
-    t.Minute = mi;
-    t.Second = s;
-    return t;
-}
+using test::At;
 
 class TimeSyncTest : public ::testing::Test {
 protected:

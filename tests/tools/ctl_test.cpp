@@ -1,5 +1,6 @@
 // chronavelctl end to end: the real executable against the simulated line.
 #include "sim/sim.h"
+#include "support/temp_dir.h"
 #include "tools/run_ctl.h"
 #include "version.h"
 
@@ -134,8 +135,8 @@ TEST(CtlArguments, BadArgumentsAreUsageErrorsNamingTheArgument)
 
 TEST(CtlArguments, EverySubcommandHasHelp)
 {
-    for (const std::string sub :
-         {"ports", "sync", "check", "read", "read-all", "write", "scan", "watch", "daemon"}) {
+    for (const std::string sub : {"ports", "sync", "check", "read", "read-all", "write", "restore",
+                                  "scan", "watch", "daemon"}) {
         const CtlResult r = RunCtl({sub, "--help"});
         EXPECT_EQ(r.code, 0) << sub;
         EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
@@ -531,6 +532,67 @@ TEST(CtlWrite, ChangesExactlyTheNamedRegisters)
         else
             EXPECT_EQ(now, before[static_cast<size_t>(n)]) << Hex(static_cast<uint8_t>(n));
     }
+}
+
+// Only what differs from the clock is written, 0x4C last; what did not take
+// (a move onto another clock's address) is named and exits 1.
+TEST(CtlWrite, WritesOnlyWhatDiffersAndReadsItBack)
+{
+    auto sim = StartSim("ctlwritediff", {3, 4});
+    ASSERT_TRUE(sim);
+    const std::string volume = "0x43=" + std::to_string(sim->Register(4, 0x43));
+    CtlResult r = RunCtl({"write", "--port", "ctlwritediff", "--addr", "4", "0x3D=0x12", volume});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(sim->FramesReceived(0x72), 1u);
+    EXPECT_EQ(r.out, "0x3D=0x12\n");
+
+    r = RunCtl({"write", "--port", "ctlwritediff", "--addr", "4", "0x4C=3", "0x3D=0x13"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(sim->Register(4, 0x3D), 0x13);
+    EXPECT_NE(r.err.find("register 0x4C did not take"), std::string::npos) << r.err;
+}
+
+// A replaced clock gets the settings read from the old one: read-all --json
+// saved to a file, restore into the new clock at its own address.
+TEST(CtlRestore, ReadAllOutputIntoAReplacedClock)
+{
+    auto sim = StartSim("ctlrestore", {3, 4});
+    ASSERT_TRUE(sim);
+    const std::pair<uint8_t, uint8_t> old_settings[] = {
+        {0x2B, 37},   {0x37, 0x83}, {0x3E, 0x06}, {0x3F, 0x05}, {0x4D, 0x3E},
+        {0x51, 0xFF}, {0x52, 0xFD}, {0xD8, 5},    {0xE0, 4},    {0xE1, 0}};
+    for (auto [reg, value] : old_settings)
+        sim->SetRegister(3, reg, value);
+    const CtlResult saved = RunCtl({"read-all", "--port", "ctlrestore", "--addr", "3", "--json"});
+    ASSERT_EQ(saved.code, 0) << saved.err;
+    TempDir dir;
+    const std::string file = (dir.path() / "clock3.json").string();
+    std::ofstream(file) << saved.out;
+
+    const CtlResult r = RunCtl({"restore", "--port", "ctlrestore", "--addr", "4", file});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (int reg = 0x25; reg <= 0xFF; ++reg) {
+        if (reg == 0x4C || reg == 0x4F || (reg > 0x52 && reg < 0xD8) ||
+            (reg < 0x37 && reg % 2 == 0))
+            continue;
+        EXPECT_EQ(sim->Register(4, static_cast<uint8_t>(reg)),
+                  sim->Register(3, static_cast<uint8_t>(reg)))
+            << Hex(static_cast<uint8_t>(reg));
+    }
+    EXPECT_EQ(sim->Register(4, 0x4C), 4);
+
+    // register=value lines too; a file that is neither is refused.
+    std::ofstream(dir.path() / "lines.txt") << "# one register\n0x3D = 0x21\n";
+    EXPECT_EQ(RunCtl({"restore", "--port", "ctlrestore", "--addr", "4",
+                      (dir.path() / "lines.txt").string()})
+                  .code,
+              0);
+    EXPECT_EQ(sim->Register(4, 0x3D), 0x21);
+    std::ofstream(dir.path() / "bad.txt") << "volume loud\n";
+    EXPECT_EQ(RunCtl({"restore", "--port", "ctlrestore", "--addr", "4",
+                      (dir.path() / "bad.txt").string()})
+                  .code,
+              2);
 }
 
 TEST(CtlWrite, StopsAtTheFirstUnansweredWrite)

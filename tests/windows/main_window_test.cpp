@@ -13,6 +13,7 @@
 #include "platform/tick.h"
 #include "port/display.h"
 #include "port/port.h"
+#include "support/local_time.h"
 #include "support/temp_dir.h"
 #include "testkit/fake_port.h"
 #include "testkit/fake_time.h"
@@ -35,17 +36,7 @@ using namespace chronavel;
 
 namespace {
 
-LocalTime At(int y, int mo, int d, int h, int mi, int s)
-{
-    LocalTime t;
-    t.Year = y;
-    t.Month = mo;
-    t.Day = d;
-    t.Hour = h;
-    t.Minute = mi;
-    t.Second = s;
-    return t;
-}
+using test::At;
 
 } // namespace
 

@@ -1,7 +1,8 @@
 // The windows program end to end on a simulated clock line: the windows as
 // the program entry creates them, the connection dialog at the first
-// activation, the time sent and taken by the clock, and the end of the
-// program while a failure report waits. Also the real executable's start.
+// activation, the time sent at the connection and on demand and taken by
+// the clock, and the end of the program while a failure report waits. Also
+// the real executable's start.
 #include "app/host_qt.h"
 #include "app/ini_file_chronavel.h"
 #include "app/main_logic.h"
@@ -135,11 +136,13 @@ private slots:
         test::ModalScript script;
         QVERIFY(ShowAndConnect(script));
         QCOMPARE(int(Connection.TargetAddress), 0xFF);
+        // The connection itself sets the clock, before any period ends.
+        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 1, 10000));
 
         // "Синхронизация времени": the clock takes the PC's time and weekday.
         const std::time_t sent = std::time(nullptr);
         Form1->N9->trigger();
-        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 1, 10000));
+        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 2, 10000));
         const LocalTime now = CurrentLocalTime();
         const sim::ClockTime clock = sim_->Time(1);
         QCOMPARE(clock.day_of_week, int(DayOfWeekByte(now.Year, now.Month, now.Day)));

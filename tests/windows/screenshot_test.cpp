@@ -11,6 +11,7 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
+#include "support/screenshot.h"
 #include "support/temp_dir.h"
 #include "testkit/fake_time.h"
 
@@ -23,31 +24,8 @@
 
 using namespace chronavel;
 
-namespace {
-
-void Save(const QImage& image, const char* name)
-{
-    const char* dir = std::getenv("CHRONAVEL_SCREENSHOT_DIR");
-    if (dir && *dir)
-        QVERIFY(image.save(QString::fromUtf8(dir) + QLatin1Char('/') + QString::fromLatin1(name)));
-}
-
-// How many pixels of the rectangle have the colour (within a small margin).
-int Count(const QImage& image, const QRect& r, QColor colour)
-{
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) < 40 &&
-                std::abs(c.green() - colour.green()) < 40 &&
-                std::abs(c.blue() - colour.blue()) < 40)
-                ++n;
-        }
-    return n;
-}
-
-} // namespace
+using test::CountColour;
+using test::SaveShot;
 
 class ScreenshotTest : public QObject {
     Q_OBJECT
@@ -83,17 +61,17 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QImage shot = form.grab().toImage();
-        Save(shot, "main-window.png");
+        SaveShot(shot, "main-window.png");
         const int top = form.MainMenu1->height();
         QCOMPARE(shot.width(), 484);
         QCOMPARE(shot.height(), top + 280);
         // Black client area; white headings; red digits, inside the window.
         QCOMPARE(shot.pixelColor(470, top + 120), QColor(Qt::black));
-        QVERIFY(Count(shot, QRect(16, top + 8, 120, 30), Qt::white) > 50);
-        QVERIFY(Count(shot, QRect(24, top + 134, 120, 30), Qt::white) > 50);
-        QVERIFY(Count(shot, QRect(16, top + 39, 460, 90), QColor(255, 0, 0)) > 1000);
-        QVERIFY(Count(shot, QRect(16, top + 167, 460, 90), QColor(255, 0, 0)) > 1000);
-        QCOMPARE(Count(shot, QRect(480, top, 4, 261), QColor(255, 0, 0)), 0);
+        QVERIFY(CountColour(shot, QRect(16, top + 8, 120, 30), Qt::white) > 50);
+        QVERIFY(CountColour(shot, QRect(24, top + 134, 120, 30), Qt::white) > 50);
+        QVERIFY(CountColour(shot, QRect(16, top + 39, 460, 90), QColor(255, 0, 0)) > 1000);
+        QVERIFY(CountColour(shot, QRect(16, top + 167, 460, 90), QColor(255, 0, 0)) > 1000);
+        QCOMPARE(CountColour(shot, QRect(480, top, 4, 261), QColor(255, 0, 0)), 0);
         form.hide();
     }
 
@@ -110,7 +88,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.ComboBox10->currentText(), QStringLiteral("sim0 (virtual port)"));
         const QImage shot = dialog.grab().toImage();
-        Save(shot, "connection-dialog.png");
+        SaveShot(shot, "connection-dialog.png");
         QCOMPARE(shot.size(), QSize(423, 204));
         dialog.hide();
         ResetExchangeState();

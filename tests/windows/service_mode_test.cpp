@@ -97,6 +97,9 @@ private slots:
                 visible.push_back(name);
         QCOMPARE(visible, (std::vector<QString>{"N1", "N13", "N14", "N15", "N16", "N17", "N18",
                                                 "N19", "N2", "N20", "N3", "N4", "N9"}));
+        // Far to the right, so the grown window would reach past the screen.
+        form.move(form.screen()->availableGeometry().right() - form.width() - 10, 20);
+        const QPoint form_pos = form.pos();
         const QSize form_size = form.size();
         const QSize client_size = form.centralWidget()->size();
         const QRect button6 = form.Button6->geometry();
@@ -114,6 +117,14 @@ private slots:
         QCOMPARE(form.N4->menu()->actions().last(), form.ServiceMode->LogItem);
         QCOMPARE(form.ServiceMode->LogItem->text(), QStringLiteral("Отправленные данные...."));
         QCOMPARE(form.size(), form_size + QSize(484, 231));
+        // Inside the screen's available area, moved back from where it stood.
+        const QRect area = form.screen()->availableGeometry();
+        QVERIFY2(area.contains(form.frameGeometry()) || form.x() == area.x(),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(form.x())
+                                .arg(form.y())
+                                .arg(form.width())
+                                .arg(form.height())));
         QCOMPARE(form.centralWidget()->size(), QSize(968, 492));
         // The emulated display in the new right half, the buttons in a row.
         QCOMPARE(form.DrawGrid1->pos(), QPoint(484, 164));
@@ -140,6 +151,7 @@ private slots:
         QCOMPARE(Seen(form), standard);
         QVERIFY(!form.ServiceMode->LogItem);
         QCOMPARE(form.size(), form_size);
+        QCOMPARE(form.pos(), form_pos);
         QCOMPARE(form.centralWidget()->size(), client_size);
         QCOMPARE(form.Button6->geometry(), button6);
         QVERIFY(dialog.GroupBox2->isHidden());

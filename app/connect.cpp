@@ -1,10 +1,12 @@
 #include "app/connect.h"
 
 #include "app/ini_file_chronavel.h"
+#include "app/main_logic.h"
 #include "link/exchange.h"
 #include "link/host.h"
 #include "port/port.h"
 #include "port/port_list.h"
+#include "port/sync.h"
 
 #include <cctype>
 #include <cstdio>
@@ -73,6 +75,13 @@ std::string SpeedErrorText(const std::string& text)
     return "Скорость «" + text + "» не является целым десятичным числом.";
 }
 
+std::string SpeedRefusedText(int32_t speed)
+{
+    return "Скорость " + std::to_string(speed) +
+           " не годится: нужна скорость больше нуля, "
+           "например 9600 или 115200.";
+}
+
 ConnectResult Connect(const ConnectChoice& choice)
 {
     Host& host = CurrentHost();
@@ -87,25 +96,35 @@ ConnectResult Connect(const ConnectChoice& choice)
         host.ShowMessage(kNoPortText);
         return ConnectResult::kStayOpen;
     }
+    if (*speed <= 0) {
+        host.ShowMessage(SpeedRefusedText(*speed));
+        return ConnectResult::kStayOpen;
+    }
+    const std::string name = PortNames[static_cast<size_t>(choice.PortIndex)];
     try {
-        if (*speed != Connection.ComSpeed) {
-            if (platform::SerialPtr port = PortHandle.Get())
-                SetPortSpeed(*port, *speed);
-        }
-        const std::string name = PortNames[static_cast<size_t>(choice.PortIndex)];
         if (name != Connection.ComPort && PortHandle.Get())
             ClosePort();
-        Connection.ComSpeed = *speed;
-        Connection.ComPort = name;
-        Connection.TargetAddress = ChosenAddress(choice.ToAll, choice.AddressIndex);
+        if (platform::SerialPtr port = PortHandle.Get(); port && *speed != Connection.ComSpeed)
+            SetPortSpeed(*port, *speed);
         if (!PortHandle.Get())
-            PortHandle.Set(OpenPort(Connection.ComPort, Connection.ComSpeed));
+            PortHandle.Set(OpenPort(name, *speed));
     } catch (const PortError& e) {
         host.ShowMessage(e.what());
         return ConnectResult::kStayOpen;
     }
-    if (PortHandle.Get())
+    // Only a port that opened (or stays open) makes the choice the
+    // connection's: a refused port or speed is never stored, nor saved.
+    if (PortHandle.Get()) {
+        Connection.ComSpeed = *speed;
+        Connection.ComPort = name;
+        Connection.TargetAddress = ChosenAddress(choice.ToAll, choice.AddressIndex);
+        // A fresh connection: an earlier unanswered exchange is forgotten.
+        NoAnswer.store(0);
         StartExchangeThread();
+        // The clocks get the time now, by the path the period takes, rather
+        // than keeping a wrong time until the first period ends.
+        SyncTime(Connection.TargetAddress);
+    }
     return ConnectResult::kClose;
 }
 

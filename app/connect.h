@@ -31,6 +31,9 @@ std::string SpeedErrorText(const std::string& text);
 constexpr const char* kNoPortText =
     "Не найден ни один последовательный порт: подключаться не к чему.";
 
+// The message for a speed of 0 or below.
+std::string SpeedRefusedText(int32_t speed);
+
 // What the dialog holds when "Подключить" is pressed.
 struct ConnectChoice {
     std::string SpeedText;
@@ -45,11 +48,12 @@ enum class ConnectResult {
     kStayOpen, // refused with a message; nothing or only part done: keep the dialog
 };
 
-// "Подключить": the speed converted (and applied to the open port when it
-// changed), a different port closes the open one, ComSpeed, ComPort and
-// TargetAddress stored, the port opened when none is, and on an open port
-// a new exchange thread started (the running one retired first). Messages
-// go through the host.
+// "Подключить": the speed converted (0 or below refused), a different port
+// closes the open one, the speed applied to a port that stays open, the
+// port opened when none is; only then, with a port open, ComSpeed, ComPort
+// and TargetAddress are stored, NoAnswer cleared and a new exchange thread
+// started (the running one retired first) and the time sent to the target
+// at once. Messages go through the host.
 ConnectResult Connect(const ConnectChoice& choice);
 
 } // namespace chronavel

@@ -1,16 +1,15 @@
 #include "app/core_state.h"
 
 #include "app/ini_file_chronavel.h"
+#include "app/master_search.h"
 #include "app/time_sync.h"
+#include "config/register_values.h"
 #include "config/registers.h"
-#include "config/settings_form.h"
 #include "link/exchange.h"
-#include "link/line_clock.h"
 #include "link/master_flags.h"
 #include "link/reception.h"
 #include "link/request.h"
 #include "link/switch_master.h"
-#include "platform/clock_sync.h"
 #include "port/decode.h"
 #include "port/display.h"
 #include "port/port.h"
@@ -25,19 +24,18 @@ void ResetCoreState()
     ResetExchangeState();
     ResetRequestState();
     ResetReception();
+    SetLineStopHook(nullptr);
     ResetMasterFlags();
     SetSwitchMasterSleep(nullptr);
     NoAnswer.store(0);
     PortHandle.Set(nullptr);
     PortNames.fill(std::string());
     ResetClockSettings();
-    ResetSavedInRun();
+    ResetAnswered();
+    RememberCensus({});
     ResetDecodeState();
     ResetDisplayState();
     ResetSettings();
-    SetTimeSource({});
-    platform::SetClockSyncSource({});
-    SetLineClocks({});
 }
 
 } // namespace chronavel

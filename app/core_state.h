@@ -10,11 +10,11 @@ namespace chronavel {
 // MasterActive, the stored master flags, the clock settings and register
 // images, whether the settings window saved in this run, the decoder's text
 // state and MasterAddress, the display texts, tick and sink, the port list,
-// the connection settings and the settings file object; restores the real
-// time source and SwitchMaster's sleep; and marks no port open (PortHandle
-// empty, the device itself is not closed).
+// the connection settings and the settings file object; restores
+// SwitchMaster's sleep; and marks no port open (PortHandle empty, the device
+// itself is not closed).
 //
-// The host (SetHost) and the tick source (platform::SetTickSource) are left
+// The host (SetHost) and the time source (platform::SetTimeSource) are left
 // alone: tests install them through objects that put them back themselves.
 void ResetCoreState();
 

@@ -1,5 +1,6 @@
 #include "app/look_qt.h"
 
+#include <QDir>
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPainterPath>
@@ -12,6 +13,17 @@ namespace {
 constexpr const char* kFallbackFamily = "DejaVu Sans";
 
 } // namespace
+
+int AddBundledFonts()
+{
+    int added = 0;
+    const QDir dir(QStringLiteral(":/fonts"));
+    for (const QString& name : dir.entryList(QDir::Files, QDir::Name)) {
+        if (QFontDatabase::addApplicationFont(dir.filePath(name)) >= 0)
+            ++added;
+    }
+    return added;
+}
 
 QString FontFamilyFor(const QString& family)
 {

@@ -17,6 +17,12 @@ QFont WindowPointFont(const QString& family, int point_size, bool bold);
 // The dialogs' small font (the designer's 11-pixel MS Sans Serif).
 QFont DialogFont(bool underline = false);
 
+// Makes the fonts built into the program (resource folder ":/fonts", the
+// Windows executable's DejaVu Sans) known to the font database, so the
+// stand-in is there on a Windows without it. Nothing where none are built in.
+// Returns how many font files were taken.
+int AddBundledFonts();
+
 // The family WindowFont settles on for a wanted family.
 QString FontFamilyFor(const QString& family);
 

@@ -114,6 +114,8 @@ FailureAnswer HandleRequestFailed(std::unique_ptr<FailureBlock> block, Reconnect
     if (!host.ShowWarning(kReconnectText) || ui.Closing())
         return ui.Closing() ? FailureAnswer::kClosing : FailureAnswer::kGivenUp;
 
+    // A save or link check running meanwhile ends before its port goes.
+    ui.WaitForPortWork();
     StopThread();
     ui.ClearN7();
     ui.StopTimer3();

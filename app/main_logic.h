@@ -75,6 +75,9 @@ public:
     virtual void ClearN7() = 0; // the "Включено" check mark
     virtual void StopTimer3() = 0;
     virtual void ShowConnectionDialog() = 0;
+    // Returns once no save or link check is using the port any more (the
+    // port is about to be closed).
+    virtual void WaitForPortWork() {}
 };
 
 enum class FailureAnswer {

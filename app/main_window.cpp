@@ -4,6 +4,7 @@
 #include "app/look_qt.h"
 #include "app/service_mode_qt.h"
 #include "app/time_source.h"
+#include "config/busy_qt.h"
 #include "dialogs/connection_dialog.h"
 #include "link/reception.h"
 
@@ -127,6 +128,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent)
 {
     // Reachable from the first moment: the creation handler below uses it.
     Form1 = this;
+    SetLineStopHook(nullptr); // a window closed before (tests) stops nothing now
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Chronavel"));
 
@@ -355,9 +357,21 @@ void TForm1::closeEvent(QCloseEvent* e)
     e->accept();
 }
 
+namespace {
+// Set as the main window closes: a header search or transaction still in
+// progress on any thread (a save, the link check) ends at once.
+std::atomic<bool> window_closing{false};
+bool WindowClosing()
+{
+    return window_closing.load();
+}
+} // namespace
+
 void TForm1::FormClose()
 {
     closing_ = true;
+    window_closing.store(true);
+    SetLineStopHook(&WindowClosing);
     Timer1->stop();
     Timer2->stop();
     Timer3->stop();
@@ -365,6 +379,8 @@ void TForm1::FormClose()
     // from now on.
     if (QtHost* host = TheQtHost())
         host->Shutdown();
+    // A save or link check still running keeps its port until it ends.
+    WaitForBlockingWork();
     CloseSteps();
     // A dialog or box open on top of this window (a failure report, the
     // connection dialog) would hold the program: they are answered Cancel.
@@ -398,9 +414,19 @@ void TForm1::Timer1Timer()
     const LocalTime now = CurrentLocalTime();
     Label1->setText(QString::fromStdString(TimeText(now)));
     Label4->setText(QString::fromStdString(DateText(now)));
+    // A step of the PC's clock, summer time, a new zone or a resume: the
+    // clocks get the time at once, and the period runs on as it was.
+    if (const std::optional<TimeEvent> e = time_events_.Check(); e && Connected()) {
+        if (SyncTime(Connection.TargetAddress) == SyncOutcome::kQueued) {
+            platform::TimeSource& t = *platform::Time();
+            last_extra_sync_ =
+                ExtraSyncText(t.Local(std::chrono::system_clock::to_time_t(t.Wall())), *e);
+        }
+    }
     if (LabelTimeSource->isVisible())
-        LabelTimeSource->setText(
-            QString::fromStdString(TimeSourceText(platform::QueryClockSync())));
+        LabelTimeSource->setText(QString::fromStdString(
+            TimeSourceText(platform::QueryClockSync()) +
+            (last_extra_sync_.empty() ? std::string() : ". " + last_extra_sync_)));
     ArmTimer1();
 }
 
@@ -539,6 +565,11 @@ void TForm1::N9Click()
 void TForm1::WMRequestFailed(std::unique_ptr<FailureBlock> block)
 {
     HandleRequestFailed(std::move(block), *this);
+}
+
+void TForm1::WaitForPortWork()
+{
+    WaitForBlockingWork();
 }
 
 void TForm1::ClearN7()

@@ -5,6 +5,7 @@
 
 #include "app/ini_file_chronavel.h"
 #include "app/main_logic.h"
+#include "app/time_events.h"
 #include "link/request.h"
 #include "port/display.h"
 
@@ -158,6 +159,7 @@ public:
     void ClearN7() override;
     void StopTimer3() override;
     void ShowConnectionDialog() override;
+    void WaitForPortWork() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -173,6 +175,11 @@ private:
 
     bool activated_ = false;
     bool closing_ = false;
+    // Steps of the PC's clock, summer time and the like, looked for at every
+    // display tick; the last extra synchronisation they brought, for the
+    // service mode's time-source line.
+    chronavel::TimeEventWatch time_events_;
+    std::string last_extra_sync_;
 };
 
 extern TForm1* Form1;

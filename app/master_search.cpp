@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <mutex>
 #include <optional>
 
 namespace chronavel {
@@ -226,7 +227,27 @@ std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress,
             found.push_back({candidate, *master});
     }
     NoAnswer.store(no_answer_before);
+    if (!cancel || !cancel->load())
+        RememberCensus(found);
     return found;
+}
+
+namespace {
+std::mutex census_lock;
+std::vector<CensusEntry> last_census;
+} // namespace
+
+bool CensusSawClockAt(uint8_t addr)
+{
+    std::lock_guard<std::mutex> hold(census_lock);
+    return std::any_of(last_census.begin(), last_census.end(),
+                       [addr](const CensusEntry& e) { return e.Addr == addr; });
+}
+
+void RememberCensus(const std::vector<CensusEntry>& found)
+{
+    std::lock_guard<std::mutex> hold(census_lock);
+    last_census = found;
 }
 
 } // namespace chronavel

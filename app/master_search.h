@@ -114,4 +114,10 @@ std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = 
                                     const std::atomic<bool>* cancel = nullptr,
                                     const std::vector<uint8_t>& expected = {});
 
+// Whether the last census that ran to its end found a clock at addr (false
+// when none ran in this program).
+bool CensusSawClockAt(uint8_t addr);
+// The last census forgotten (tests); or set as if it had found these.
+void RememberCensus(const std::vector<CensusEntry>& found);
+
 } // namespace chronavel

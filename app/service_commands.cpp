@@ -1,7 +1,9 @@
 #include "app/service_commands.h"
 
 #include "app/main_logic.h"
+#include "config/register_values.h"
 #include "config/registers.h"
+#include "config/settings_form.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/request.h"
@@ -37,9 +39,13 @@ bool ExchangeRunning()
 
 std::string ReadAllSettings(uint8_t addr)
 {
+    // Every clock would answer each read at once, and their settings mix.
+    if (std::string why = SaveRefusal(addr); !why.empty())
+        return why;
     const auto& batch = ReadBatchRegisters();
     if (std::string why = QueueBlocked(static_cast<int>(batch.size())); !why.empty())
         return why;
+    BeginReadBatch(addr);
     for (uint8_t reg : batch)
         PutRequest(StandardRequest(addr, kCmdReadRegister, reg, 0));
     return {};
@@ -47,6 +53,9 @@ std::string ReadAllSettings(uint8_t addr)
 
 std::string QueueRegisterWrite(uint8_t addr, uint8_t reg, uint8_t value)
 {
+    // A register of every clock at once, unanswerable: refused.
+    if (std::string why = SaveRefusal(addr); !why.empty())
+        return why;
     if (std::string why = QueueBlocked(1); !why.empty())
         return why;
     NoAnswer.store(0);

@@ -30,10 +30,12 @@ bool ExchangeRunning();
 // thread running and a port open.
 
 // Queues a read (command 0x74) for every register of the read batch, in its
-// order, to addr.
+// order, to addr, whose record of answers starts afresh. Refused for all
+// clocks (0xFF).
 std::string ReadAllSettings(uint8_t addr);
 
 // Forgets an earlier link failure and queues the write of value to reg.
+// Refused for all clocks (0xFF).
 std::string QueueRegisterWrite(uint8_t addr, uint8_t reg, uint8_t value);
 
 // Queues a read of the register whose hexadecimal number the text holds

@@ -15,6 +15,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 using namespace chronavel;
 
@@ -127,7 +129,13 @@ void TForm1::Button3Click()
         Tell(kNoConnectionMessage);
         return;
     }
-    SwitchMaster(Connection.TargetAddress, MasterActive.load() == 0);
+    // The wait for the clock's answer keeps the windows painting.
+    SetSwitchMasterSleep([](int ms) {
+        RunOffWindowThread([ms] { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); });
+    });
+    const SwitchResult result = SwitchMaster(Connection.TargetAddress, MasterActive.load() == 0);
+    SetSwitchMasterSleep(nullptr);
+    Tell(SwitchMasterText(result));
 }
 
 void TForm1::Button5Click()

@@ -54,6 +54,19 @@ void ServiceLayout::Switch(ServiceSurface& s, bool on)
     saved_.clear();
 }
 
+Box KeepWithin(const Box& window, const Box& area)
+{
+    auto fit = [](int at, int size, int from, int room) {
+        if (at + size > from + room)
+            at = from + room - size;
+        return at < from ? from : at;
+    };
+    Box b = window;
+    b.X = fit(window.X, window.W, area.X, area.W);
+    b.Y = fit(window.Y, window.H, area.Y, area.H);
+    return b;
+}
+
 std::vector<ServiceItem> MainWindowServiceItems()
 {
     std::vector<ServiceItem> items;

@@ -56,6 +56,12 @@ private:
     bool on_ = false;
 };
 
+// Where a window (its frame: position and size) goes to lie within area (the
+// screen's available area): moved left and up just as far as it reaches
+// past the right and bottom edges; one larger than the area keeps its left
+// or top edge on the area's. The size is kept.
+Box KeepWithin(const Box& window, const Box& area);
+
 // The main window in service mode: the hidden menu items shown, the window twice as wide and
 // higher, the emulated clock display in the new right half, and the service buttons with Edit2 in a
 // row below.

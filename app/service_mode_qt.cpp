@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QScreen>
 #include <QShortcut>
 #include <QWidget>
 
@@ -88,8 +89,29 @@ void TServiceMode::Switch(bool on)
         delete LogItem; // leaves the menu as well
         LogItem = nullptr;
     }
+    // The frame a window manager adds, measured before the size changes.
+    const QSize frame = main_window_->frameGeometry().size() - main_window_->size();
     WidgetSurface main_surface(main_window_);
     main_.Switch(main_surface, on);
+    if (on) {
+        // Grown to the right and down, the window may reach past the screen
+        // (centred on 1280 pixels, its right third would): moved back in.
+        const QScreen* screen = main_window_->screen();
+        const QPoint at = main_window_->pos();
+        if (screen) {
+            const QRect area = screen->availableGeometry();
+            const QSize size = main_window_->size() + frame;
+            const Box in = KeepWithin(Box{at.x(), at.y(), size.width(), size.height()},
+                                      Box{area.x(), area.y(), area.width(), area.height()});
+            if (in.X != at.x() || in.Y != at.y()) {
+                moved_from_ = at;
+                main_window_->move(in.X, in.Y);
+            }
+        }
+    } else if (moved_from_) {
+        main_window_->move(*moved_from_);
+        moved_from_.reset();
+    }
     if (Form5) {
         WidgetSurface dialog_surface(Form5);
         dialog_.Switch(dialog_surface, on);

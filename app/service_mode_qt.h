@@ -8,6 +8,8 @@
 #include "app/service_mode.h"
 
 #include <QObject>
+#include <QPoint>
+#include <optional>
 
 class QAction;
 class QShortcut;
@@ -54,6 +56,9 @@ private:
     QAction* service_menu_;
     ServiceLayout main_;
     ServiceLayout dialog_;
+    // Where the main window stood before the grown window was moved back
+    // inside the screen; it goes back there when the mode is switched off.
+    std::optional<QPoint> moved_from_;
 };
 
 } // namespace chronavel

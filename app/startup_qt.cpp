@@ -1,6 +1,7 @@
 #include "app/startup_qt.h"
 
 #include "app/host_qt.h"
+#include "app/look_qt.h"
 #include "app/main_logic.h"
 #include "app/main_window.h"
 #include "config/parameters_window.h"
@@ -55,6 +56,7 @@ int RunProgram(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Chronavel"));
+    AddBundledFonts();
     int rc = 0;
     {
         QtHost host;

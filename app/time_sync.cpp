@@ -2,29 +2,17 @@
 
 #include "config/registers.h"
 #include "link/frames.h"
-#include "platform/local_time.h"
 #include "platform/tick.h"
+#include "platform/time_source.h"
 #include "port/sync.h"
 
 #include <chrono>
 #include <ctime>
 #include <memory>
-#include <mutex>
 
 namespace chronavel {
 
 namespace {
-
-struct TimeSyncState {
-    std::mutex lock;
-    TimeSource source;
-};
-
-TimeSyncState& State()
-{
-    static TimeSyncState state;
-    return state;
-}
 
 constexpr uint8_t kTimeLength = static_cast<uint8_t>(kTimeBlockSize);
 constexpr int32_t kTimeRetries = 3;
@@ -36,7 +24,7 @@ LocalTime LocalTimeAt(WallTime at)
 {
     const std::time_t now =
         std::chrono::system_clock::to_time_t(std::chrono::floor<std::chrono::seconds>(at));
-    const std::tm tm = platform::LocalCalendar(now);
+    const std::tm tm = platform::Time()->Local(now).Tm;
     LocalTime t;
     t.Year = tm.tm_year + 1900;
     t.Month = tm.tm_mon + 1;
@@ -48,20 +36,9 @@ LocalTime LocalTimeAt(WallTime at)
     return t;
 }
 
-void SetTimeSource(TimeSource source)
-{
-    std::lock_guard<std::mutex> hold(State().lock);
-    State().source = std::move(source);
-}
-
 LocalTime CurrentLocalTime()
 {
-    TimeSource source;
-    {
-        std::lock_guard<std::mutex> hold(State().lock);
-        source = State().source;
-    }
-    return source ? source() : LocalTimeAt(std::chrono::system_clock::now());
+    return LocalTimeAt(platform::Time()->Wall());
 }
 
 int32_t JulianDay(int year, int month, int day)

@@ -7,7 +7,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 
 namespace chronavel {
 
@@ -21,11 +20,7 @@ struct LocalTime {
     int Second = 0;
 };
 
-// Where the time comes from. Tests install a fixed or stepping source; an
-// empty function restores the system's local time. Safe to call while the
-// exchange thread is stamping a frame.
-using TimeSource = std::function<LocalTime()>;
-void SetTimeSource(TimeSource source);
+// The PC's local time now, from the installed time source.
 LocalTime CurrentLocalTime();
 
 // The PC's local calendar time at a moment of its wall clock (the time zone

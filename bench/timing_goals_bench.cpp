@@ -6,11 +6,14 @@
 //
 //   build/<dir>/bench/timing_goals_bench [--frames N] [--idle-seconds S]
 //                                        [--skip-time] [--skip-batch] [--skip-idle]
+//                                        [--skip-master] [--master-syncs N]
 #include "app/core_state.h"
 #include "app/time_sync.h"
 #include "config/registers.h"
 #include "link/exchange.h"
+#include "link/frame_trace.h"
 #include "link/frames.h"
+#include "link/host.h"
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
@@ -19,10 +22,15 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <fcntl.h>
+#include <functional>
+#include <mutex>
 #include <pthread.h>
+#include <random>
 #include <stdlib.h>
 #include <string>
 #include <thread>
@@ -128,6 +136,151 @@ void TimeSetError(int speed, uint8_t addr, int frames)
         Report("time-set error, " + name + ": frames missing", 1, "", 0);
 }
 
+// The windows program's side of the hand-overs: a window thread that runs
+// what the exchange thread hands it (the display update of a status block, a
+// message) and takes as long as a repaint for each, while the exchange
+// thread waits, as Synchronize does.
+class SlowWindowHost : public Host {
+public:
+    explicit SlowWindowHost(std::chrono::milliseconds repaint)
+        : repaint_(repaint), thread_([this] { Run(); })
+    {
+    }
+    ~SlowWindowHost() override
+    {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    void Synchronize(const std::function<void()>& fn) override
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        const uint64_t mine = ++posted_;
+        calls_.push_back(fn);
+        wake_.notify_all();
+        done_.wait(hold, [&] { return finished_ >= mine || stop_; });
+    }
+    void ShowMessage(const std::string&) override {}
+    bool ShowWarning(const std::string&) override { return false; }
+    uint64_t Calls() const
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return finished_;
+    }
+
+private:
+    void Run()
+    {
+        std::unique_lock<std::mutex> hold(lock_);
+        for (;;) {
+            wake_.wait(hold, [&] { return stop_ || !calls_.empty(); });
+            if (stop_)
+                return;
+            std::function<void()> fn = std::move(calls_.front());
+            calls_.pop_front();
+            hold.unlock();
+            std::this_thread::sleep_for(repaint_);
+            fn();
+            hold.lock();
+            ++finished_;
+            done_.notify_all();
+        }
+    }
+
+    std::chrono::milliseconds repaint_;
+    mutable std::mutex lock_;
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    std::deque<std::function<void()>> calls_; // guarded by lock_
+    uint64_t posted_ = 0;                     // guarded by lock_
+    uint64_t finished_ = 0;                   // guarded by lock_
+    bool stop_ = false;                       // guarded by lock_
+    std::thread thread_;
+};
+
+// On-demand synchronisations of a clock while a master beside it streams a
+// status block every 0.3 s and a text block every 0.9 s, with the windows
+// program's hand-overs in the loop (display updates that take a repaint's
+// time, the sent-data log listening).
+void TimeSetBesideMaster(int speed, int syncs)
+{
+    ResetCoreState();
+    sim::Options o;
+    o.name = "timing_bench_master";
+    o.publish_link = false;
+    o.speed = speed;
+    o.turnaround_ms = kTurnaroundMs;
+    o.clocks = {1, 3};
+    o.master = 3;
+    o.status_interval_ms = 300;
+    o.text_interval_ms = 900;
+    o.seed = 1;
+    sim::Simulator simulator(o);
+    std::string error;
+    const std::string name = "time-set error beside a streaming master, windows hand-overs, " +
+                             std::to_string(speed) + " Bd, " + std::to_string(syncs) + " syncs";
+    if (!simulator.Start(&error)) {
+        Report(name + ": NO LINE", 1e9, "ms", 1);
+        return;
+    }
+    SlowWindowHost host(std::chrono::milliseconds(16));
+    SetHost(&host);
+    std::mutex log_lock;
+    std::deque<std::string> log; // as the sent-data log keeps it
+    const int listener = AddFrameObserver([&](const FrameEvent& e) {
+        std::string line = FormatFrameLine(e);
+        std::lock_guard<std::mutex> hold(log_lock);
+        log.push_back(std::move(line));
+        if (log.size() > 5000)
+            log.pop_front();
+    });
+    platform::SerialPtr port = OpenPort(simulator.DevicePath(), speed);
+    if (!port) {
+        RemoveFrameObserver(listener);
+        SetHost(nullptr);
+        Report(name + ": Error opening port", 1e9, "ms", 1);
+        return;
+    }
+    PortHandle.Set(port);
+    StartExchangeThread();
+    // The operator's choices come at any moment against the master's blocks.
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> pause_ms(1100, 1900);
+    for (int i = 0; i < syncs; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause_ms(rng)));
+        Sinkhr_date(1);
+        if (!simulator.WaitForFrames(kCmdSetTime, static_cast<size_t>(i) + 1, 5000)) {
+            std::fprintf(stderr, "frame %d never arrived\n", i + 1);
+            break;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::vector<double> errors = simulator.TimeErrorsMs();
+    const size_t blocks = simulator.StatusBlocksSent();
+    const uint64_t handed = host.Calls();
+    StopExchangeThread(std::chrono::seconds(10));
+    ClosePort();
+    RemoveFrameObserver(listener);
+    SetHost(nullptr);
+    ResetCoreState();
+    std::vector<double> mag;
+    for (double e : errors)
+        mag.push_back(std::fabs(e));
+    std::sort(mag.begin(), mag.end());
+    std::printf("    (%zu errors, |error| ms:", errors.size());
+    for (double e : errors)
+        std::printf(" %.3f", e);
+    std::printf("; %zu status blocks, %llu hand-overs)\n", blocks,
+                static_cast<unsigned long long>(handed));
+    Report(name + ": median |error|", Percentile(mag, 50), "ms", 1);
+    Report(name + ": all but one |error|", mag.size() >= 2 ? mag[mag.size() - 2] : 1e9, "ms", 3);
+    if (errors.size() != static_cast<size_t>(syncs))
+        Report(name + ": frames missing", 1, "", 0);
+}
+
 // The read-all batch against what its bytes and the clock's turnaround need:
 // 9 bytes out, 9 back (the waking byte and the 8-byte reply), 10 bits a byte.
 void Batch(int speed, double goal, int batches)
@@ -218,7 +371,8 @@ int main(int argc, char** argv)
     using namespace chronavel;
     int frames = 200;
     int idle_seconds = 30;
-    bool time = true, batch = true, idle = true;
+    int master_syncs = 15;
+    bool time = true, batch = true, idle = true, master = true;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--frames" && i + 1 < argc)
@@ -231,10 +385,14 @@ int main(int argc, char** argv)
             batch = false;
         else if (a == "--skip-idle")
             idle = false;
+        else if (a == "--skip-master")
+            master = false;
+        else if (a == "--master-syncs" && i + 1 < argc)
+            master_syncs = std::max(2, std::atoi(argv[++i]));
         else {
             std::fprintf(stderr,
                          "usage: %s [--frames N] [--idle-seconds S] [--skip-time] "
-                         "[--skip-batch] [--skip-idle]\n",
+                         "[--skip-batch] [--skip-idle] [--skip-master] [--master-syncs N]\n",
                          argv[0]);
             return 2;
         }
@@ -248,6 +406,8 @@ int main(int argc, char** argv)
             for (uint8_t addr : {uint8_t{1}, kBroadcast})
                 TimeSetError(speed, addr, frames);
     }
+    if (master)
+        TimeSetBesideMaster(9600, master_syncs);
     if (idle)
         Idle(idle_seconds);
     std::printf("%s\n", all_met ? "all goals met" : "GOALS MISSED");

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QMetaObject>
 #include <atomic>
+#include <chrono>
 #include <exception>
 #include <thread>
 
@@ -12,6 +13,7 @@ namespace chronavel {
 namespace {
 
 int busy_depth = 0; // window thread only
+std::atomic<int> works_running{0};
 
 } // namespace
 
@@ -21,12 +23,14 @@ void RunOffWindowThread(const std::function<void()>& work)
     ++busy_depth;
     QEventLoop loop;
     std::exception_ptr error;
+    ++works_running;
     std::thread worker([&] {
         try {
             work();
         } catch (...) {
             error = std::current_exception();
         }
+        --works_running;
         // Queued, so it is taken up by the loop below even when the work
         // ended before the loop started.
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
@@ -44,6 +48,14 @@ void RunOffWindowThread(const std::function<void()>& work)
 bool WindowThreadBusy()
 {
     return busy_depth > 0;
+}
+
+void WaitForBlockingWork()
+{
+    while (works_running.load() > 0) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 } // namespace chronavel

@@ -15,4 +15,10 @@ void RunOffWindowThread(const std::function<void()>& work);
 // True while RunOffWindowThread waits (windows refuse to close meanwhile).
 bool WindowThreadBusy();
 
+// Returns once no work handed to RunOffWindowThread is running any more,
+// handling the window thread's events meanwhile (the work may need it for a
+// message box). Safe from a handler that runs inside RunOffWindowThread's
+// own wait: it waits for the work, not for that wait to unwind.
+void WaitForBlockingWork();
+
 } // namespace chronavel

@@ -3,7 +3,7 @@
 #include "app/ini_file_chronavel.h"
 #include "app/look_qt.h"
 #include "app/port_box_qt.h"
-#include "config/pictures_qt.h"
+#include "config/settings_dialog_qt.h"
 #include "port/port_list.h"
 
 #include <QFont>
@@ -21,14 +21,6 @@ namespace {
 
 constexpr int kWidth = 450;
 constexpr int kHeight = 337;
-constexpr int kPanelHeight = 41;
-
-QCheckBox* NewBox(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* b = new QCheckBox(caption, parent);
-    b->setObjectName(name);
-    return b;
-}
 
 QLineEdit* NewEdit(QWidget* parent, const char* name, const QString& text)
 {
@@ -42,18 +34,8 @@ QLineEdit* NewEdit(QWidget* parent, const char* name, const QString& text)
 TForm3::TForm3(QWidget* parent) : QDialog(parent)
 {
     Form3 = this;
-    setObjectName("Form3");
-    setWindowTitle("Параметры ");
-    setModal(true);
-    setFont(DialogFont());
-    resize(kWidth, kHeight);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    PageControl1 = new MultiLineTabs(this);
-    PageControl1->setObjectName("PageControl1");
-    outer->addWidget(PageControl1, 1);
+    QVBoxLayout* outer =
+        SetUpSettingsDialog(this, "Form3", "Параметры ", kWidth, kHeight, PageControl1);
 
     // "Основные": the port and the log file.
     auto* main_page = new QWidget;
@@ -166,25 +148,13 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     wg->setRowStretch(6, 1);
     PageControl1->addTab(weather_page, "Импорт погоды");
 
-    Panel1 = new QWidget(this);
-    Panel1->setObjectName("Panel1");
-    Panel1->setFixedHeight(kPanelHeight);
-    auto* panel_row = new QHBoxLayout(Panel1);
-    panel_row->setContentsMargins(6, 4, 8, 4);
-    Image1 = new QLabel(Panel1);
-    Image1->setObjectName("Image1");
-    Image1->setFixedSize(32, 32);
-    Image1->setPixmap(ClockPicture(32));
-    Button1 = new QPushButton("Сохранить", Panel1);
-    Button1->setObjectName("Button1");
-    Button2 = new QPushButton("Отмена", Panel1);
-    Button2->setObjectName("Button2");
+    const SettingsPanel panel = BuildSettingsPanel(this);
+    Panel1 = panel.Panel1;
+    Image1 = panel.Image1;
+    Button1 = panel.Button1;
+    Button2 = panel.Button2;
     Button1->setAutoDefault(false);
     Button2->setAutoDefault(false);
-    panel_row->addWidget(Image1);
-    panel_row->addStretch(1);
-    panel_row->addWidget(Button1);
-    panel_row->addWidget(Button2);
     outer->addWidget(Panel1);
     PageControl1->FlowFor(kWidth);
 }

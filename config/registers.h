@@ -76,8 +76,9 @@ struct ClockSettingsVars {
 };
 extern ClockSettingsVars ClockSettings;
 
-// The four settings that travel outside the register image: the save writes
-// each to its own register only when it differs from this snapshot.
+// The four settings that travel outside the register image, as they stood
+// when the image was copied. (A save judges changes against what the clock
+// itself answered: config/register_values.h.)
 struct SideSettings {
     uint8_t DimLevel = 0;
     uint8_t NormLevel = 0;
@@ -88,7 +89,7 @@ struct SideSettings {
 struct RegisterImages {
     // The last status block; written by the exchange thread.
     std::array<std::atomic<uint8_t>, kImageSize> RegImage{};
-    // Taken together when the settings window is shown; window thread only.
+    // Taken together by TakeImageSnapshot; window thread only.
     std::array<uint8_t, kImageSize> RegSnapshot{};
     std::array<uint8_t, kImageSize> RegEdited{};
     SideSettings SideSnapshot{};

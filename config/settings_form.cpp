@@ -1,6 +1,5 @@
 #include "config/settings_form.h"
 
-#include <atomic>
 #include <cstdio>
 
 namespace chronavel {
@@ -15,8 +14,6 @@ constexpr int kCorrectionItems = 119; // -59 .. 59
 constexpr int kCorrectionOffset = 59;
 constexpr int kFirstTemperature = 3; // Expo[3..5]
 
-std::atomic<bool> saved_in_run{false};
-
 bool IsTemperature(int i)
 {
     return i >= kFirstTemperature && i < kFirstTemperature + kTemperatureLists;
@@ -27,21 +24,9 @@ int InRange(int position, int items)
     return position >= 0 && position < items ? position : kNoSelection;
 }
 
-// The variables of the four pickers, in picker order.
-std::array<std::atomic<uint16_t>*, kTimePickers> PickerWords()
-{
-    auto& s = ClockSettings;
-    return {&s.DimOnTime, &s.DimOffTime, &s.Alarm1Time, &s.Alarm2Time};
-}
-
-// Image indices of the high byte of each pair, in picker order.
-constexpr std::array<int, kTimePickers> kPickerImage = {29, 31, 34, 36};
-
-template <typename T> void StoreIfChosen(std::atomic<T>& var, int chosen)
-{
-    if (chosen != kNoSelection)
-        var.store(static_cast<T>(chosen));
-}
+// The hour register of each pair, in picker order.
+constexpr std::array<uint8_t, kTimePickers> kPickerRegister = {kRegDimOnHour, kRegDimOffHour,
+                                                               kRegAlarm1Hour, kRegAlarm2Hour};
 
 } // namespace
 
@@ -64,148 +49,153 @@ SettingsView InitialSettingsView()
     return v;
 }
 
-void StandFields(SettingsView& v)
+void StandFields(SettingsView& v, const RegisterValues& clock)
 {
-    const auto& s = ClockSettings;
+    // A list position for a known register, else no selection.
+    const auto shown = [&](uint8_t reg, auto position) {
+        return clock.Has(reg) ? position(clock.At(reg)) : kNoSelection;
+    };
 
     for (int i = 0; i < kExpoCount; ++i) {
-        const int value = s.Expo[i].load();
+        const auto reg = static_cast<uint8_t>(kRegExpo0 + 2 * i);
         if (IsTemperature(i)) {
-            v.Expo[i] = TemperatureExposure(static_cast<uint8_t>(value));
-            v.TempFormat[i - kFirstTemperature] = InRange(value / 10, kFormatDigits);
+            v.Expo[i] = shown(reg, [](uint8_t b) { return int(TemperatureExposure(b)); });
+            v.TempFormat[i - kFirstTemperature] =
+                shown(reg, [](uint8_t b) { return InRange(b / 10, kFormatDigits); });
         } else {
-            v.Expo[i] = InRange(value, kExpoItems);
+            v.Expo[i] = shown(reg, [](uint8_t b) { return InRange(b, kExpoItems); });
         }
     }
 
-    v.ClockAddr = s.ClockAddr.load();
-    v.RegS6 = s.RegS6.load();
-    v.RegSE = s.RegSE.load();
-    v.MasterFlags = s.MasterFlags.load();
-    v.OptionFlags = s.OptionFlags.load();
+    const auto byte = [](uint8_t b) { return int(b); };
+    v.ClockAddr = shown(kRegClockAddr, byte);
+    v.RegS6 = shown(kRegS6, byte);
+    v.RegSE = shown(kRegSE, byte);
+    v.MasterFlags = clock.At(kRegMasterFlags);
+    v.OptionFlags = clock.At(kRegOptionFlags);
 
     for (int f = 0; f < kFieldFormatCount; ++f)
-        v.FieldFormat[f] = CountPos(f, s.FieldFormat[f].load(), false);
+        v.FieldFormat[f] = shown(static_cast<uint8_t>(kRegFieldFormat0 + f),
+                                 [f](uint8_t b) { return CountPos(f, b, false); });
 
-    v.TimeZone = kDefaultTimeZoneEntry;
-    if (const int p = TimeZoneEntry(s.TimeZone.load()); p >= 0)
-        v.TimeZone = p;
+    v.TimeZone = shown(kRegTimeZone, [](uint8_t b) {
+        const int p = TimeZoneEntry(b);
+        return p >= 0 ? p : kDefaultTimeZoneEntry;
+    });
+    v.Volume = shown(kRegVolume, [](uint8_t b) {
+        const int p = PercentPosition(b);
+        return p >= 0 ? p : 0;
+    });
+    // The brightness levels: a code no entry carries leaves the list without
+    // a selection, so a save keeps it.
+    v.DimLevel = shown(kRegDimLevel, [](uint8_t b) { return PercentPosition(b); });
+    v.NormLevel = shown(kRegNormLevel, [](uint8_t b) { return PercentPosition(b); });
 
-    v.Volume = 0;
-    if (const int p = PercentPosition(s.Volume.load()); p >= 0)
-        v.Volume = p;
-    // The brightness levels show what the clock reported; a code no entry
-    // carries leaves the list without a selection, so a save keeps it.
-    v.DimLevel = PercentPosition(s.DimLevel.load());
-    v.NormLevel = PercentPosition(s.NormLevel.load());
-
-    const auto words = PickerWords();
     for (int t = 0; t < kTimePickers; ++t) {
         TimePicker& p = v.Times[t];
+        const auto reg = kPickerRegister[t];
         int hour = 0, minute = 0;
-        if (DecodeBcdPair(words[t]->load(), hour, minute)) {
-            p.Hour = hour;
-            p.Minute = minute;
-            p.Checked = true;
+        const bool known = clock.Has(reg) && clock.Has(static_cast<uint8_t>(reg + 1));
+        if (known && DecodeBcdPair(static_cast<uint16_t>(clock.At(reg) << 8 | clock.At(reg + 1)),
+                                   hour, minute)) {
+            p = {hour, minute, true, true};
         } else {
             p.Enabled = false;
             p.Checked = false;
         }
     }
 
-    if (SavedInRun()) {
-        v.UpperLevel = InRange(s.UpperLevelIdx.load(), kLevelItems);
-        v.LowerLevel = InRange(s.LowerLevelIdx.load(), kLevelItems);
-        v.Correction = InRange(s.CorrectionIdx.load(), kCorrectionItems);
-    } else {
-        // Before any save the lists show the clock's own values, so a first
-        // save does not send -99 and -59 in their place.
-        v.UpperLevel = InRange(s.UpperLevel.load(), kLevelItems);
-        v.LowerLevel = InRange(s.LowerLevel.load(), kLevelItems);
-        v.Correction = InRange(s.DayCorrection.load() + kCorrectionOffset, kCorrectionItems);
-    }
+    // This clock's own values, whatever an earlier save chose for another.
+    const auto level = [](uint8_t b) { return InRange(b, kLevelItems); };
+    v.UpperLevel = shown(kRegUpperLevel, level);
+    v.LowerLevel = shown(kRegLowerLevel, level);
+    v.Correction = kNoSelection;
+    if (clock.Has(kRegCorrectionHigh) && clock.Has(kRegCorrectionLow))
+        v.Correction =
+            InRange(CorrectionFromBytes(clock.At(kRegCorrectionHigh), clock.At(kRegCorrectionLow)) +
+                        kCorrectionOffset,
+                    kCorrectionItems);
 }
 
-void MakeRegisters(const SettingsView& v)
+RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& now,
+                               const RegisterValues& clock)
 {
-    auto& s = ClockSettings;
+    RegisterValues out = clock;
+    // A list the operator changed to an item: that item's register value.
+    const auto take = [&](uint8_t reg, int was, int is, auto value) {
+        if (is != was && is != kNoSelection)
+            if (const int v = value(is); v >= 0)
+                out.Set(reg, static_cast<uint8_t>(v));
+    };
 
     for (int i = 0; i < kExpoCount; ++i) {
+        const auto reg = static_cast<uint8_t>(kRegExpo0 + 2 * i);
         if (!IsTemperature(i)) {
-            StoreIfChosen(s.Expo[i], InRange(v.Expo[i], kExpoItems));
+            take(reg, shown.Expo[i], now.Expo[i], [](int p) { return InRange(p, kExpoItems); });
             continue;
         }
-        const uint8_t was = s.Expo[i].load();
-        const int exposure = InRange(v.Expo[i], kTemperatureItems);
-        const int format = InRange(v.TempFormat[i - kFirstTemperature], kFormatDigits);
-        s.Expo[i].store(static_cast<uint8_t>(10 * (format != kNoSelection ? format : was / 10) +
-                                             (exposure != kNoSelection ? exposure : was % 10)));
+        const int t = i - kFirstTemperature;
+        if (now.Expo[i] == shown.Expo[i] && now.TempFormat[t] == shown.TempFormat[t])
+            continue;
+        // Each digit from its list, or the clock's digit where the list has
+        // no selection; with neither, the register stays as it is.
+        const int exposure = InRange(now.Expo[i], kTemperatureItems);
+        const int format = InRange(now.TempFormat[t], kFormatDigits);
+        if ((exposure == kNoSelection || format == kNoSelection) && !clock.Has(reg))
+            continue;
+        const uint8_t was = clock.At(reg);
+        out.Set(reg, static_cast<uint8_t>(10 * (format != kNoSelection ? format : was / 10) +
+                                          (exposure != kNoSelection ? exposure : was % 10)));
     }
 
-    StoreIfChosen(s.ClockAddr, InRange(v.ClockAddr, 256));
-    StoreIfChosen(s.RegS6, InRange(v.RegS6, 256));
-    StoreIfChosen(s.RegSE, InRange(v.RegSE, 256));
-    s.MasterFlags.store(v.MasterFlags);
-    s.OptionFlags.store(v.OptionFlags);
+    const auto byte = [](int p) { return InRange(p, 256); };
+    take(kRegClockAddr, shown.ClockAddr, now.ClockAddr, byte);
+    take(kRegS6, shown.RegS6, now.RegS6, byte);
+    take(kRegSE, shown.RegSE, now.RegSE, byte);
+    if (now.MasterFlags != shown.MasterFlags)
+        out.Set(kRegMasterFlags, now.MasterFlags);
+    if (now.OptionFlags != shown.OptionFlags)
+        out.Set(kRegOptionFlags, now.OptionFlags);
 
     for (int f = 0; f < kFieldFormatCount; ++f)
-        StoreIfChosen(s.FieldFormat[f], CountPos(f, v.FieldFormat[f], true));
+        take(static_cast<uint8_t>(kRegFieldFormat0 + f), shown.FieldFormat[f], now.FieldFormat[f],
+             [f](int p) { return CountPos(f, p, true); });
 
-    if (const int p = InRange(v.TimeZone, kTimeZoneEntries); p != kNoSelection)
-        s.TimeZone.store(TimeZoneCode(p));
-    if (const int p = InRange(v.Volume, kPercentEntries); p != kNoSelection)
-        s.Volume.store(PercentCode(p));
-    if (const int p = InRange(v.DimLevel, kPercentEntries); p != kNoSelection)
-        s.DimLevel.store(PercentCode(p));
-    if (const int p = InRange(v.NormLevel, kPercentEntries); p != kNoSelection)
-        s.NormLevel.store(PercentCode(p));
+    const auto percent = [](int p) {
+        return InRange(p, kPercentEntries) != kNoSelection ? int(PercentCode(p)) : -1;
+    };
+    take(kRegTimeZone, shown.TimeZone, now.TimeZone, [](int p) {
+        return InRange(p, kTimeZoneEntries) != kNoSelection ? int(TimeZoneCode(p)) : -1;
+    });
+    take(kRegVolume, shown.Volume, now.Volume, percent);
+    take(kRegDimLevel, shown.DimLevel, now.DimLevel, percent);
+    take(kRegNormLevel, shown.NormLevel, now.NormLevel, percent);
 
-    if (const int p = InRange(v.Correction, kCorrectionItems); p != kNoSelection) {
-        s.DayCorrection.store(static_cast<int16_t>(p - kCorrectionOffset));
-        s.CorrectionIdx.store(p);
+    const auto level = [](int p) { return InRange(p, kLevelItems); };
+    take(kRegUpperLevel, shown.UpperLevel, now.UpperLevel, level);
+    take(kRegLowerLevel, shown.LowerLevel, now.LowerLevel, level);
+    if (now.Correction != shown.Correction &&
+        InRange(now.Correction, kCorrectionItems) != kNoSelection) {
+        const auto c = static_cast<int16_t>(now.Correction - kCorrectionOffset);
+        out.Set(kRegCorrectionHigh, CorrectionHigh(c));
+        out.Set(kRegCorrectionLow, CorrectionLow(c));
     }
-    if (const int p = InRange(v.UpperLevel, kLevelItems); p != kNoSelection) {
-        s.UpperLevel.store(static_cast<uint8_t>(p));
-        s.UpperLevelIdx.store(p);
-    }
-    if (const int p = InRange(v.LowerLevel, kLevelItems); p != kNoSelection) {
-        s.LowerLevel.store(static_cast<uint8_t>(p));
-        s.LowerLevelIdx.store(p);
-    }
-    saved_in_run.store(true);
 
-    const auto words = PickerWords();
     for (int t = 0; t < kTimePickers; ++t) {
-        const TimePicker& p = v.Times[t];
-        // A disabled picker stands for a pair that was not a valid time; the
-        // operator cannot change it, so the save keeps what was read.
-        if (p.Enabled)
-            words[t]->store(BcdPair(p.Hour, p.Minute));
+        const TimePicker& was = shown.Times[t];
+        const TimePicker& is = now.Times[t];
+        const bool changed = is.Hour != was.Hour || is.Minute != was.Minute ||
+                             is.Enabled != was.Enabled || is.Checked != was.Checked;
+        // A disabled picker stands for a pair that was no valid time, or
+        // was not read; the save keeps what the clock holds.
+        if (!changed || !is.Enabled || is.Hour < 0 || is.Hour > 23 || is.Minute < 0 ||
+            is.Minute > 59)
+            continue;
+        const uint16_t w = BcdPair(is.Hour, is.Minute);
+        out.Set(kPickerRegister[t], static_cast<uint8_t>(w >> 8));
+        out.Set(static_cast<uint8_t>(kPickerRegister[t] + 1), static_cast<uint8_t>(w & 0xFF));
     }
-
-    auto& e = Registers.RegEdited;
-    for (int i = 0; i < kExpoCount; ++i)
-        e[10 + 2 * i] = s.Expo[i].load();
-    e[27] = s.TimeZone.load();
-    e[28] = s.UpperLevel.load();
-    for (int t = 0; t < kTimePickers; ++t) {
-        const uint16_t w = words[t]->load();
-        e[kPickerImage[t]] = static_cast<uint8_t>(w >> 8);
-        e[kPickerImage[t] + 1] = static_cast<uint8_t>(w & 0xFF);
-    }
-    e[33] = s.RegS6.load();
-    e[38] = s.OptionFlags.load();
-    e[39] = s.Volume.load();
-}
-
-bool SavedInRun()
-{
-    return saved_in_run.load();
-}
-
-void ResetSavedInRun()
-{
-    saved_in_run.store(false);
+    return out;
 }
 
 std::string AddressItem(int value)

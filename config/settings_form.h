@@ -3,6 +3,7 @@
 // variables, and what the controls give back on a save.
 #pragma once
 
+#include "config/register_values.h"
 #include "config/registers.h"
 
 #include <array>
@@ -56,23 +57,19 @@ SettingsView InitialSettingsView();
 // Default time-zone entry when the code read matches none: +3.0 hours.
 constexpr int kDefaultTimeZoneEntry = 30;
 
-// Sets every bound control of v from the settings variables. Pickers whose
-// pair is a valid time take it and get their box set; the others are
-// disabled with their box cleared and keep their time. Until the first save
-// of the run the level and correction lists show what the clock reported;
-// afterwards the positions chosen at that save.
-void StandFields(SettingsView& v);
+// Sets every bound control of v from what the clock answered in its last
+// read batch. A register it did not answer leaves its list without a
+// selection (its check boxes clear, its picker disabled with the box
+// cleared); a picker whose pair is a valid time takes it, is enabled and
+// gets its box set; any other pair disables it, box cleared, time kept.
+void StandFields(SettingsView& v, const RegisterValues& clock);
 
-// Sets the settings variables and RegEdited from the controls. A list with
-// no selection and a disabled picker keep the value that was read, so a
-// save never carries a value the operator did not choose.
-void MakeRegisters(const SettingsView& v);
-
-// Whether any save happened in this run (the level and correction lists
-// then show the positions chosen at it).
-bool SavedInRun();
-// Back to "no save yet" (tests).
-void ResetSavedInRun();
+// The register values a save would carry: what the clock answered, with
+// every control the operator changed since it was shown (shown -> now) put
+// over it. A control left without a selection, or a disabled picker, keeps
+// the clock's value; a register neither answered nor set stays unknown.
+RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& now,
+                               const RegisterValues& clock);
 
 // The lists built in code.
 std::string AddressItem(int value);                                    // "$0A/10"

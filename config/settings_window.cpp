@@ -2,11 +2,14 @@
 
 #include "app/ini_file_chronavel.h"
 #include "app/look_qt.h"
+#include "app/master_search.h"
 #include "config/busy_qt.h"
-#include "config/pictures_qt.h"
 #include "config/registers.h"
+#include "config/settings_dialog_qt.h"
 #include "config/write_settings.h"
+#include "dialogs/connection_dialog.h"
 #include "link/host.h"
+#include "port/sync.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -24,7 +27,6 @@ namespace {
 
 constexpr int kWidth = 452;
 constexpr int kHeight = 316;
-constexpr int kPanelHeight = 41;
 constexpr int kSignalsTab = 2;
 
 const char* const kTemperatureHint =
@@ -44,13 +46,6 @@ QComboBox* NewList(QWidget* parent, const char* name, bool editable = false)
         c->setInsertPolicy(QComboBox::NoInsert);
     c->setMaxVisibleItems(16);
     return c;
-}
-
-QCheckBox* NewBox(QWidget* parent, const char* name, const QString& caption)
-{
-    auto* b = new QCheckBox(caption, parent);
-    b->setObjectName(name);
-    return b;
 }
 
 QTimeEdit* NewPicker(QWidget* parent, const char* name, int hour)
@@ -110,23 +105,100 @@ void FillNumbers(QComboBox* c, int from, int to)
         c->addItem(QString::number(n));
 }
 
+// The pages, in tab order.
+enum Page {
+    kMainPage,
+    kModePage,
+    kSignalsPage,
+    kCorrectionPage,
+    kDevicesPage,
+    kBrightnessPage,
+    kTimePage,
+    kSensorsPage,
+    kViewPage,
+    kOtherPage,
+};
+
+// What a list holds when the window is built.
+enum class ListKind {
+    kFilledLater, // its entries come with FormCreate, Stand_fields or the formats
+    kAddress,     // editable, "$00/0".."$FF/255" (FormCreate fills it)
+    kSpeed,       // editable, "9600" and "115200"
+    kPercent,     // the brightness and volume percentages
+    kCoefficient, // 0..3
+};
+
+constexpr int kNoRegister = -1;
+
+// The pages' caption + list rows, one line each: the list's caption in
+// column 0 and the list in column 1 of its page's grid row. Register is
+// the clock register the list shows; Chosen the entry chosen at build (-1:
+// none, the showing chooses).
+struct ListRow {
+    Page Tab;
+    int Row;
+    const char* Caption;
+    QComboBox* TForm6::*List;
+    const char* Name;
+    int Register;
+    ListKind Kind;
+    int Chosen;
+};
+
+// clang-format off
+const ListRow kListRows[] = {
+    {kMainPage, 0, "Адрес Табло :", &TForm6::ComboBox50, "ComboBox50", kRegClockAddr, ListKind::kAddress, -1},
+    {kMainPage, 1, "Скорость:", &TForm6::ComboBox11, "ComboBox11", kNoRegister, ListKind::kSpeed, 0},
+    {kSignalsPage, 0, "Громкость звучания :", &TForm6::ComboBox52, "ComboBox52", kRegVolume, ListKind::kPercent, 9},
+    {kCorrectionPage, 0, "Калибровочный коэффициент датчика давления: ", &TForm6::ComboBox13, "ComboBox13", kNoRegister, ListKind::kCoefficient, 3},
+    {kCorrectionPage, 1, "Калибровочный коэффициент датчика радиации: ", &TForm6::ComboBox14, "ComboBox14", kNoRegister, ListKind::kCoefficient, 3},
+    {kCorrectionPage, 2, "Суточная коррекция времени: ", &TForm6::ComboBox57, "ComboBox57", kRegCorrectionHigh, ListKind::kFilledLater, -1},
+    {kDevicesPage, 1, "Нижний уровень:", &TForm6::ComboBox56, "ComboBox56", kRegLowerLevel, ListKind::kFilledLater, -1},
+    {kDevicesPage, 2, "Верхний уровень:", &TForm6::ComboBox55, "ComboBox55", kRegUpperLevel, ListKind::kFilledLater, -1},
+    {kBrightnessPage, 2, "Уровень пониженной яркости: ", &TForm6::ComboBox53, "ComboBox53", kRegDimLevel, ListKind::kPercent, 0},
+    {kBrightnessPage, 3, "Уровень нормальной яркости: ", &TForm6::ComboBox54, "ComboBox54", kRegNormLevel, ListKind::kPercent, 9},
+    {kTimePage, 0, "Время экспозиции Времени:  . . .", &TForm6::ComboBox1, "ComboBox1", kRegExpo0 + 0, ListKind::kFilledLater, -1},
+    {kTimePage, 1, "Время экспозиции Даты: . . . . . . ", &TForm6::ComboBox2, "ComboBox2", kRegExpo0 + 2, ListKind::kFilledLater, -1},
+    {kTimePage, 2, "Время экспозиции Года: . . . . . .  ", &TForm6::ComboBox3, "ComboBox3", kRegExpo0 + 4, ListKind::kFilledLater, -1},
+    {kTimePage, 3, "Часовой пояс:", &TForm6::ComboBox51, "ComboBox51", kRegTimeZone, ListKind::kFilledLater, -1},
+    {kSensorsPage, 3, "Время экспозиции Давления: ", &TForm6::ComboBox7, "ComboBox7", kRegExpo0 + 12, ListKind::kFilledLater, -1},
+    {kSensorsPage, 4, "Время экспозиции Влажности: ", &TForm6::ComboBox8, "ComboBox8", kRegExpo0 + 14, ListKind::kFilledLater, -1},
+    {kSensorsPage, 5, "Время экспозиции Радиации: ", &TForm6::ComboBox9, "ComboBox9", kRegExpo0 + 16, ListKind::kFilledLater, -1},
+    {kViewPage, 0, "Основное поле . . . . . . . . ", &TForm6::ComboBox10, "ComboBox10", kRegFieldFormat0, ListKind::kFilledLater, -1},
+    {kOtherPage, 1, "S6:", &TForm6::ComboBox58, "ComboBox58", kRegS6, ListKind::kFilledLater, -1},
+    {kOtherPage, 2, "SE:", &TForm6::ComboBox60, "ComboBox60", kRegSE, ListKind::kFilledLater, -1},
+};
+// clang-format on
+
+// Builds the page's rows of the table, in table order.
+void AddListRows(TForm6& form, Page tab, QWidget* page, QGridLayout* g)
+{
+    for (const ListRow& r : kListRows) {
+        if (r.Tab != tab)
+            continue;
+        const bool editable = r.Kind == ListKind::kAddress || r.Kind == ListKind::kSpeed;
+        g->addWidget(NewLabel(page, r.Caption), r.Row, 0);
+        QComboBox* c = NewList(page, r.Name, editable);
+        form.*r.List = c;
+        if (r.Kind == ListKind::kSpeed)
+            c->addItems({"9600", "115200"});
+        else if (r.Kind == ListKind::kPercent)
+            FillPercent(c);
+        else if (r.Kind == ListKind::kCoefficient)
+            FillNumbers(c, 0, 3);
+        if (r.Chosen >= 0)
+            c->setCurrentIndex(r.Chosen);
+        g->addWidget(c, r.Row, 1);
+    }
+}
+
 } // namespace
 
 TForm6::TForm6(QWidget* parent) : QDialog(parent)
 {
     Form6 = this;
-    setObjectName("Form6");
-    setWindowTitle("Удаленная настройка часов");
-    setModal(true);
-    setFont(DialogFont());
-    resize(kWidth, kHeight);
-
-    auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(0, 0, 0, 0);
-    outer->setSpacing(0);
-    PageControl1 = new MultiLineTabs(this);
-    PageControl1->setObjectName("PageControl1");
-    outer->addWidget(PageControl1, 1);
+    QVBoxLayout* outer = SetUpSettingsDialog(this, "Form6", "Удаленная настройка часов", kWidth,
+                                             kHeight, PageControl1);
 
     PageControl1->addTab(BuildMainTab(), "Основные настройки");
     PageControl1->addTab(BuildModeTab(), "Режим работы");
@@ -151,14 +223,7 @@ QWidget* TForm6::BuildMainTab()
 {
     auto* page = new QWidget;
     auto* g = PageGrid(page);
-    g->addWidget(NewLabel(page, "Адрес Табло :"), 0, 0);
-    ComboBox50 = NewList(page, "ComboBox50", true);
-    g->addWidget(ComboBox50, 0, 1);
-    g->addWidget(NewLabel(page, "Скорость:"), 1, 0);
-    ComboBox11 = NewList(page, "ComboBox11", true);
-    ComboBox11->addItems({"9600", "115200"});
-    ComboBox11->setCurrentIndex(0);
-    g->addWidget(ComboBox11, 1, 1);
+    AddListRows(*this, kMainPage, page, g);
     Button3 = new QPushButton("Мастер...", page);
     Button3->setObjectName("Button3");
     connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
@@ -206,11 +271,7 @@ QWidget* TForm6::BuildSignalsTab()
 {
     auto* page = new QWidget;
     auto* g = PageGrid(page);
-    g->addWidget(NewLabel(page, "Громкость звучания :"), 0, 0);
-    ComboBox52 = NewList(page, "ComboBox52");
-    FillPercent(ComboBox52);
-    ComboBox52->setCurrentIndex(9);
-    g->addWidget(ComboBox52, 0, 1);
+    AddListRows(*this, kSignalsPage, page, g);
 
     auto* signals_box = new QGroupBox("Сигналы:  ", page);
     auto* s = new QVBoxLayout(signals_box);
@@ -247,19 +308,7 @@ QWidget* TForm6::BuildCorrectionTab()
 {
     auto* page = new QWidget;
     auto* g = PageGrid(page);
-    g->addWidget(NewLabel(page, "Калибровочный коэффициент датчика давления: "), 0, 0);
-    ComboBox13 = NewList(page, "ComboBox13");
-    FillNumbers(ComboBox13, 0, 3);
-    ComboBox13->setCurrentIndex(3);
-    g->addWidget(ComboBox13, 0, 1);
-    g->addWidget(NewLabel(page, "Калибровочный коэффициент датчика радиации: "), 1, 0);
-    ComboBox14 = NewList(page, "ComboBox14");
-    FillNumbers(ComboBox14, 0, 3);
-    ComboBox14->setCurrentIndex(3);
-    g->addWidget(ComboBox14, 1, 1);
-    g->addWidget(NewLabel(page, "Суточная коррекция времени: "), 2, 0);
-    ComboBox57 = NewList(page, "ComboBox57");
-    g->addWidget(ComboBox57, 2, 1);
+    AddListRows(*this, kCorrectionPage, page, g);
     EndGrid(g, 3, 2);
     return page;
 }
@@ -269,12 +318,7 @@ QWidget* TForm6::BuildDevicesTab()
     auto* page = new QWidget;
     auto* g = PageGrid(page);
     g->addWidget(NewLabel(page, "Уровни срабатывания опронтов Температуры1:"), 0, 0, 1, 2);
-    g->addWidget(NewLabel(page, "Нижний уровень:"), 1, 0);
-    ComboBox56 = NewList(page, "ComboBox56");
-    g->addWidget(ComboBox56, 1, 1);
-    g->addWidget(NewLabel(page, "Верхний уровень:"), 2, 0);
-    ComboBox55 = NewList(page, "ComboBox55");
-    g->addWidget(ComboBox55, 2, 1);
+    AddListRows(*this, kDevicesPage, page, g);
     EndGrid(g, 3, 2);
     return page;
 }
@@ -293,16 +337,7 @@ QWidget* TForm6::BuildBrightnessTab()
     g->addWidget(NewLabel(page, "Время выключения пониженной яркости: "), 1, 0);
     g->addWidget(DateTimePicker2, 1, 1);
     g->addWidget(CheckBox2, 1, 2);
-    g->addWidget(NewLabel(page, "Уровень пониженной яркости: "), 2, 0);
-    ComboBox53 = NewList(page, "ComboBox53");
-    FillPercent(ComboBox53);
-    ComboBox53->setCurrentIndex(0);
-    g->addWidget(ComboBox53, 2, 1);
-    g->addWidget(NewLabel(page, "Уровень нормальной яркости: "), 3, 0);
-    ComboBox54 = NewList(page, "ComboBox54");
-    FillPercent(ComboBox54);
-    ComboBox54->setCurrentIndex(9);
-    g->addWidget(ComboBox54, 3, 1);
+    AddListRows(*this, kBrightnessPage, page, g);
     EndGrid(g, 4, 3);
     return page;
 }
@@ -311,18 +346,7 @@ QWidget* TForm6::BuildTimeTab()
 {
     auto* page = new QWidget;
     auto* g = PageGrid(page);
-    ComboBox1 = NewList(page, "ComboBox1");
-    ComboBox2 = NewList(page, "ComboBox2");
-    ComboBox3 = NewList(page, "ComboBox3");
-    g->addWidget(NewLabel(page, "Время экспозиции Времени:  . . ."), 0, 0);
-    g->addWidget(ComboBox1, 0, 1);
-    g->addWidget(NewLabel(page, "Время экспозиции Даты: . . . . . . "), 1, 0);
-    g->addWidget(ComboBox2, 1, 1);
-    g->addWidget(NewLabel(page, "Время экспозиции Года: . . . . . .  "), 2, 0);
-    g->addWidget(ComboBox3, 2, 1);
-    g->addWidget(NewLabel(page, "Часовой пояс:"), 3, 0);
-    ComboBox51 = NewList(page, "ComboBox51");
-    g->addWidget(ComboBox51, 3, 1);
+    AddListRows(*this, kTimePage, page, g);
     // The caption stands left of the box.
     CheckBox34 = NewBox(page, "CheckBox34", "Переход на летнее время: ");
     CheckBox34->setLayoutDirection(Qt::RightToLeft);
@@ -363,16 +387,8 @@ QWidget* TForm6::BuildSensorsTab()
         g->addWidget(t.Format, row, 3);
         ++row;
     }
-    ComboBox7 = NewList(page, "ComboBox7");
-    ComboBox8 = NewList(page, "ComboBox8");
-    ComboBox9 = NewList(page, "ComboBox9");
-    g->addWidget(NewLabel(page, "Время экспозиции Давления: "), row, 0);
-    g->addWidget(ComboBox7, row++, 1);
-    g->addWidget(NewLabel(page, "Время экспозиции Влажности: "), row, 0);
-    g->addWidget(ComboBox8, row++, 1);
-    g->addWidget(NewLabel(page, "Время экспозиции Радиации: "), row, 0);
-    g->addWidget(ComboBox9, row++, 1);
-    EndGrid(g, row, 4);
+    AddListRows(*this, kSensorsPage, page, g);
+    EndGrid(g, row + 3, 4);
     return page;
 }
 
@@ -380,9 +396,7 @@ QWidget* TForm6::BuildViewTab()
 {
     auto* page = new QWidget;
     auto* g = PageGrid(page);
-    g->addWidget(NewLabel(page, "Основное поле . . . . . . . . "), 0, 0);
-    ComboBox10 = NewList(page, "ComboBox10");
-    g->addWidget(ComboBox10, 0, 1);
+    AddListRows(*this, kViewPage, page, g);
 
     auto* extra = new QGroupBox("Дополнительные поля ", page);
     auto* e = new QGridLayout(extra);
@@ -421,35 +435,18 @@ QWidget* TForm6::BuildOtherTab()
     auto* page = new QWidget;
     auto* g = PageGrid(page);
     g->addWidget(NewLabel(page, "Свободные регистры:"), 0, 0, 1, 2);
-    g->addWidget(NewLabel(page, "S6:"), 1, 0);
-    ComboBox58 = NewList(page, "ComboBox58");
-    g->addWidget(ComboBox58, 1, 1);
-    g->addWidget(NewLabel(page, "SE:"), 2, 0);
-    ComboBox60 = NewList(page, "ComboBox60");
-    g->addWidget(ComboBox60, 2, 1);
+    AddListRows(*this, kOtherPage, page, g);
     EndGrid(g, 3, 2);
     return page;
 }
 
 void TForm6::BuildPanel()
 {
-    Panel1 = new QWidget(this);
-    Panel1->setObjectName("Panel1");
-    Panel1->setFixedHeight(kPanelHeight);
-    auto* row = new QHBoxLayout(Panel1);
-    row->setContentsMargins(6, 4, 8, 4);
-    Image1 = new QLabel(Panel1);
-    Image1->setObjectName("Image1");
-    Image1->setFixedSize(32, 32);
-    Image1->setPixmap(ClockPicture(32));
-    row->addWidget(Image1);
-    row->addStretch(1);
-    Button1 = new QPushButton("Сохранить", Panel1);
-    Button1->setObjectName("Button1");
-    Button2 = new QPushButton("Отмена", Panel1);
-    Button2->setObjectName("Button2");
-    row->addWidget(Button1);
-    row->addWidget(Button2);
+    const SettingsPanel panel = BuildSettingsPanel(this);
+    Panel1 = panel.Panel1;
+    Image1 = panel.Image1;
+    Button1 = panel.Button1;
+    Button2 = panel.Button2;
     connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm6::reject);
 }
@@ -483,6 +480,15 @@ void TForm6::FormCreate()
     // Lists built in code start with nothing chosen; the showing chooses.
     for (QComboBox* c : {ComboBox51, ComboBox55, ComboBox56, ComboBox57})
         Select(c, -1);
+    // A picker disabled for a pair that was no time (or was not read) comes
+    // back when its box is ticked, so the operator can set that time.
+    const auto pickers = Pickers();
+    const auto boxes = PickerBoxes();
+    for (int t = 0; t < kTimePickers; ++t)
+        connect(boxes[t], &QCheckBox::toggled, pickers[t], [picker = pickers[t]](bool on) {
+            if (on)
+                picker->setEnabled(true);
+        });
 }
 
 void TForm6::showEvent(QShowEvent* event)
@@ -494,7 +500,10 @@ void TForm6::showEvent(QShowEvent* event)
 
 void TForm6::FormShow()
 {
-    TakeImageSnapshot();
+    // What this clock itself answered in its last read batch, nothing of
+    // another clock's, a status block's or an earlier save's.
+    target_ = Connection.TargetAddress;
+    clock_ = AnsweredBy(target_);
     Stand_fields();
 }
 
@@ -509,13 +518,14 @@ void TForm6::Stand_fields()
         FillNumbers(c, 1, temperature ? 9 : 49);
     }
     SettingsView v = ReadView();
-    StandFields(v);
+    StandFields(v, clock_);
     WriteView(v);
+    shown_ = ReadView();
 }
 
 void TForm6::MakeRegistrs()
 {
-    MakeRegisters(ReadView());
+    chosen_ = ChosenRegisters(shown_, ReadView(), clock_);
 }
 
 int TForm6::CountPos(int field, int value, bool to_code)
@@ -600,19 +610,46 @@ void TForm6::Button1Click()
 {
     if (saving_)
         return;
-    const uint8_t target = Connection.TargetAddress;
+    Host& host = CurrentHost();
+    const uint8_t target = target_;
     if (const std::string why = SaveRefusal(target); !why.empty()) {
-        CurrentHost().ShowMessage(why);
+        host.ShowMessage(why);
         return; // nothing converted or sent; the operator's changes stay
     }
     MakeRegistrs();
+    const SavePlan plan = PlanSave(clock_, chosen_);
+    if (const std::string why = RefusalText(plan); !why.empty()) {
+        host.ShowMessage(why);
+        return;
+    }
+    if (plan.NewAddress && CensusSawClockAt(*plan.NewAddress) &&
+        !host.ShowWarning("По адресу " + AddressItem(*plan.NewAddress) +
+                          " на линии уже отвечали другие часы. Два табло с одним адресом "
+                          "мешают друг другу. Всё равно записать новый адрес?"))
+        return;
+    // The operator asks for this save: an earlier unanswered exchange must
+    // not swallow it silently.
+    NoAnswer.store(0);
     saving_ = true;
+    WriteOutcome outcome;
     try {
-        RunOffWindowThread([target] { WriteSettings(target); });
+        RunOffWindowThread([&] { outcome = WriteSettings(target, plan); });
     } catch (const std::exception& e) {
-        CurrentHost().ShowMessage(e.what());
+        saving_ = false;
+        host.ShowMessage(e.what());
+        return;
     }
     saving_ = false;
+    if (const std::string why = OutcomeText(target, outcome); !why.empty()) {
+        host.ShowMessage(why);
+        return; // the window stays open with the operator's values
+    }
+    if (outcome.Address != target) {
+        // The clock answers at its new address: the program follows it.
+        Connection.TargetAddress = outcome.Address;
+        if (Form5)
+            Form5->SelectAddress(outcome.Address);
+    }
     accept();
 }
 

@@ -86,6 +86,12 @@ private:
     std::array<QCheckBox*, 8> OptionBoxes() const;
 
     bool saving_ = false;
+    // The target as the window was shown, what it answered, and the
+    // controls as shown: a save writes what the operator changed over it.
+    uint8_t target_ = 0xFF;
+    RegisterValues clock_;
+    RegisterValues chosen_;
+    SettingsView shown_;
 };
 
 extern TForm6* Form6;

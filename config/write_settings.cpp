@@ -2,6 +2,7 @@
 
 #include "config/registers.h"
 #include "link/frames.h"
+#include "link/reception.h"
 #include "port/sync.h"
 
 #include <cstdint>
@@ -14,70 +15,182 @@ constexpr int kImageWrites = 3;
 constexpr int kImageLimit = 3;
 constexpr int kExplicitLimit = 5;
 
-// One register write; false once the clock has stopped answering.
-bool Write(uint8_t target, uint8_t reg, uint8_t value, int limit)
+// The registers of the image the window edits.
+std::vector<uint8_t> ImageRegisters()
 {
-    return SyncTransaction(target, kCmdWriteRegister, reg, value, limit, 0);
+    std::vector<uint8_t> regs;
+    for (int r = kRegExpo0; r <= 0x35; r += 2)
+        regs.push_back(static_cast<uint8_t>(r));
+    for (int r = kRegTimeZone; r <= kRegVolume; ++r)
+        regs.push_back(static_cast<uint8_t>(r));
+    return regs;
+}
+
+bool Differs(const RegisterValues& clock, const RegisterValues& chosen, uint8_t reg)
+{
+    return chosen.Has(reg) && (!clock.Has(reg) || clock.At(reg) != chosen.At(reg));
+}
+
+void NoteAddress(SavePlan& plan, const RegisterValues& clock, const RegisterValues& chosen)
+{
+    if (!chosen.Has(kRegClockAddr))
+        return;
+    const uint8_t addr = chosen.At(kRegClockAddr);
+    if (addr == kBroadcast)
+        plan.AddressRefused = true;
+    else if (clock.Has(kRegClockAddr) && clock.At(kRegClockAddr) != addr)
+        plan.NewAddress = addr;
 }
 
 } // namespace
 
-WriteResult WriteSettings(uint8_t target)
+SavePlan PlanSave(const RegisterValues& clock, const RegisterValues& chosen)
 {
-    if (target == kBroadcast)
-        return WriteResult::kAllClocksRefused;
-    if (NoAnswer.load() == 1)
-        return WriteResult::kNoAnswer;
-    auto& s = ClockSettings;
-    auto& r = Registers;
+    SavePlan plan;
+    for (uint8_t reg : ImageRegisters())
+        if (Differs(clock, chosen, reg))
+            plan.Writes.push_back({reg, chosen.At(reg), kImageWrites, kImageLimit});
+    for (uint8_t reg : {kRegDimLevel, kRegNormLevel, kRegLowerLevel, kRegSE})
+        if (Differs(clock, chosen, reg))
+            plan.Writes.push_back({reg, chosen.At(reg), 1, kExplicitLimit});
 
-    FillRegAddr();
-    for (int k = 0; k < kImageSize; ++k) {
-        // An index with no register behind it is never sent: it would land in
-        // register 0.
-        if (r.RegSnapshot[k] == r.RegEdited[k] || r.RegAddr[k] == 0)
-            continue;
-        for (int n = 0; n < kImageWrites; ++n)
-            if (!Write(target, r.RegAddr[k], r.RegEdited[k], kImageLimit))
-                return WriteResult::kNoAnswer;
-    }
-
-    const SideSettings& was = r.SideSnapshot;
-    const struct {
-        uint8_t Reg;
-        uint8_t Now;
-        uint8_t Was;
-    } side[] = {{kRegDimLevel, s.DimLevel.load(), was.DimLevel},
-                {kRegNormLevel, s.NormLevel.load(), was.NormLevel},
-                {kRegLowerLevel, s.LowerLevel.load(), was.LowerLevel},
-                {kRegSE, s.RegSE.load(), was.RegSE}};
-    for (const auto& e : side)
-        if (e.Now != e.Was && !Write(target, e.Reg, e.Now, kExplicitLimit))
-            return WriteResult::kNoAnswer;
-
+    // The fixed writes: each needs a value this clock gave or the operator set.
+    const auto fixed = [&](uint8_t reg) {
+        if (chosen.Has(reg))
+            plan.Writes.push_back({reg, chosen.At(reg), 1, kExplicitLimit});
+        else
+            plan.Missing.push_back(reg);
+        return chosen.Has(reg);
+    };
     for (int i = 0; i < kFieldFormatCount; ++i)
-        if (!Write(target, static_cast<uint8_t>(kRegFieldFormat0 + i), s.FieldFormat[i].load(),
-                   kExplicitLimit))
-            return WriteResult::kNoAnswer;
-
+        fixed(static_cast<uint8_t>(kRegFieldFormat0 + i));
     for (int i = 0; i < kTextLenCount; ++i) {
-        const uint8_t len = s.TextLen[i].load();
-        if (!Write(target, static_cast<uint8_t>(kRegTextLen0 + i), len, kExplicitLimit))
-            return WriteResult::kNoAnswer;
-        if (len == 0)
+        const auto reg = static_cast<uint8_t>(kRegTextLen0 + i);
+        // Up to the first zero: an unknown length leaves the end unknown too.
+        if (!fixed(reg) || chosen.At(reg) == 0)
             break;
     }
+    fixed(kRegCorrectionHigh);
+    fixed(kRegCorrectionLow);
+    fixed(kRegMasterFlags);
+    fixed(kRegClockAddr);
+    NoteAddress(plan, clock, chosen);
+    return plan;
+}
 
-    const int16_t correction = s.DayCorrection.load();
-    if (!Write(target, kRegClockAddr, s.ClockAddr.load(), kExplicitLimit))
-        return WriteResult::kNoAnswer;
-    if (!Write(target, kRegCorrectionHigh, CorrectionHigh(correction), kExplicitLimit))
-        return WriteResult::kNoAnswer;
-    if (!Write(target, kRegCorrectionLow, CorrectionLow(correction), kExplicitLimit))
-        return WriteResult::kNoAnswer;
-    if (!Write(target, kRegMasterFlags, s.MasterFlags.load(), kExplicitLimit))
-        return WriteResult::kNoAnswer;
-    return WriteResult::kWritten;
+SavePlan PlanChanges(const RegisterValues& clock, const RegisterValues& wanted)
+{
+    SavePlan plan;
+    for (uint8_t reg : wanted.Known())
+        if (reg != kRegClockAddr && Differs(clock, wanted, reg))
+            plan.Writes.push_back({reg, wanted.At(reg), 1, kExplicitLimit});
+    if (Differs(clock, wanted, kRegClockAddr))
+        plan.Writes.push_back({kRegClockAddr, wanted.At(kRegClockAddr), 1, kExplicitLimit});
+    NoteAddress(plan, clock, wanted);
+    return plan;
+}
+
+std::string RefusalText(const SavePlan& plan)
+{
+    if (plan.AddressRefused)
+        return "Адрес $FF означает «все часы» и не может быть адресом одних часов. "
+               "Выберите в «Адрес Табло :» другой адрес.";
+    if (!plan.Missing.empty())
+        return "Настройки не записаны: часы не ответили на чтение регистров " +
+               RegisterList(plan.Missing) +
+               ", и их значения неизвестны. Ничего не отправлено. Прочитайте настройки "
+               "снова («Удаленная настройка часов»).";
+    return {};
+}
+
+WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
+{
+    WriteOutcome out;
+    out.Address = target;
+    if (target == kBroadcast) {
+        out.Result = WriteResult::kAllClocksRefused;
+        return out;
+    }
+    if (plan.Refused()) {
+        out.Result = WriteResult::kRefused;
+        return out;
+    }
+    if (NoAnswer.load() == 1) {
+        out.Result = WriteResult::kNoAnswer;
+        return out;
+    }
+    for (const RegisterWrite& w : plan.Writes) {
+        for (int n = 0; n < w.Times; ++n) {
+            if (!SyncTransaction(target, kCmdWriteRegister, w.Reg, w.Value, w.Limit, 0)) {
+                out.Result = WriteResult::kNoAnswer;
+                out.Unanswered = w.Reg;
+                return out;
+            }
+        }
+        RecordRegisterAnswer(target, w.Reg, w.Value);
+    }
+    if (plan.NewAddress) {
+        // The clock answered the write from its old address; it must now
+        // answer at the new one before the program follows it there.
+        const uint8_t moved = *plan.NewAddress;
+        constexpr int kSilent = 2;
+        const bool stayed = SyncTransaction(target, kCmdReadRegister, kRegClockAddr, 0, 1, kSilent);
+        NoAnswer.store(0);
+        if (stayed) {
+            out.Result = WriteResult::kNotMoved;
+            out.Unanswered = kRegClockAddr;
+            return out;
+        }
+        if (!SyncTransaction(moved, kCmdReadRegister, kRegClockAddr, 0, kExplicitLimit, 0)) {
+            out.Result = WriteResult::kNoAnswer;
+            out.Unanswered = kRegClockAddr;
+            return out;
+        }
+        MoveAnswered(target, moved);
+        out.Address = moved;
+    }
+    return out;
+}
+
+RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit)
+{
+    constexpr int kSilent = 2;
+    RegisterValues out;
+    for (uint8_t reg : regs) {
+        NoAnswer.store(0);
+        if (SyncTransaction(target, kCmdReadRegister, reg, 0, limit, kSilent) &&
+            Reception.ReplyParam1.load() == reg)
+            out.Set(reg, Reception.ReplyParam2.load());
+    }
+    NoAnswer.store(0);
+    return out;
+}
+
+std::vector<uint8_t> NotTaken(const RegisterValues& wanted, const RegisterValues& read_back)
+{
+    std::vector<uint8_t> out;
+    for (uint8_t reg : wanted.Known())
+        if (!read_back.Has(reg) || read_back.At(reg) != wanted.At(reg))
+            out.push_back(reg);
+    return out;
+}
+
+std::string OutcomeText(uint8_t target, const WriteOutcome& outcome)
+{
+    if (outcome.Result == WriteResult::kNotMoved)
+        return "Настройки записаны, но часы " + RegisterList({target}).replace(0, 2, "$") +
+               " остались на прежнем адресе: новый адрес не принят (возможно, он занят "
+               "другими часами). Прочитайте настройки снова.";
+    if (outcome.Result != WriteResult::kNoAnswer)
+        return {};
+    if (!outcome.Unanswered)
+        return "Настройки не записаны: связь с часами потеряна. Проверьте подключение и "
+               "прочитайте настройки снова.";
+    std::string text = "Запись остановлена: часы " + RegisterList({target}).replace(0, 2, "$") +
+                       " не ответили на запись регистра " + RegisterList({*outcome.Unanswered}) +
+                       "; он и следующие за ним регистры не записаны. Проверьте связь, "
+                       "прочитайте настройки снова и сохраните ещё раз.";
+    return text;
 }
 
 } // namespace chronavel

@@ -1,8 +1,13 @@
-// Sending the edited settings back to the clock, one register write at a
-// time, each a synchronous transaction on the window thread.
+// Sending the edited settings back to one clock, one register write at a
+// time, each a synchronous transaction.
 #pragma once
 
+#include "config/register_values.h"
+
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace chronavel {
 
@@ -10,19 +15,74 @@ enum class WriteResult {
     kWritten,          // every write was answered
     kNoAnswer,         // a write went unanswered, or NoAnswer was already set
     kAllClocksRefused, // the target is 0xFF: nothing was sent
+    kRefused,          // the plan is refused (unknown registers, address 0xFF)
+    kNotMoved,         // every write answered, but the clock stays at its old address
 };
 
-// Writes, to the clock at target and in this order: each image register whose
-// edited value differs from the snapshot (three times, limit 3); each of
-// DimLevel, NormLevel, LowerLevel and RegSE that differs from its value at
-// the snapshot (once, limit 5, to its own register); the eight format codes;
-// the text lengths up to and including the first zero; the clock's address;
-// the daily correction (high byte, then low); the master flags (limit 5
-// each). Stops at the first write that goes unanswered (NoAnswer); sends
-// nothing while NoAnswer is already set.
-// A target of 0xFF (all clocks) is refused before anything is sent: replies
-// carry each clock's own address, so no write to all clocks could ever be
-// answered, and every clock would be given the same address.
-WriteResult WriteSettings(uint8_t target);
+struct RegisterWrite {
+    uint8_t Reg = 0;
+    uint8_t Value = 0;
+    int Times = 1; // written this many times in a row
+    int Limit = 5; // the transaction's attempt limit
+    bool operator==(const RegisterWrite&) const = default;
+};
+
+// What a save writes, worked out before anything is sent.
+struct SavePlan {
+    std::vector<RegisterWrite> Writes;
+    // Registers the save must write but that the clock did not answer and
+    // the operator did not set: the save is refused while any is listed.
+    std::vector<uint8_t> Missing;
+    bool AddressRefused = false;       // 0xFF chosen as the clock's address
+    std::optional<uint8_t> NewAddress; // 0x4C changes to this
+    bool Refused() const { return AddressRefused || !Missing.empty(); }
+};
+
+// The writes, in order: each image register (0x25..0x35 every second,
+// 0x37..0x43) whose chosen value differs from the clock's, three times,
+// limit 3; each of 0x44, 0x45, 0x4E and 0x50 that differs, once, limit 5;
+// the eight format codes 0xD8..0xDF; the text lengths from 0xE0 up to and
+// including the first zero; the daily correction 0x51, 0x52; the master
+// flags 0x4D; and last the clock's address 0x4C (limit 5 each, written
+// whether changed or not, with the chosen value: the clock's own unless the
+// operator set it). Changing the address last keeps every other write
+// going to the address the clock still answers at.
+SavePlan PlanSave(const RegisterValues& clock, const RegisterValues& chosen);
+
+// Only the registers whose wanted value differs from the clock's (or whose
+// value the clock did not give), once each, limit 5, ascending, 0x4C last:
+// the tool's write and restore.
+SavePlan PlanChanges(const RegisterValues& clock, const RegisterValues& wanted);
+
+// Why a plan is refused, for the operator (Russian), or "".
+std::string RefusalText(const SavePlan& plan);
+
+struct WriteOutcome {
+    WriteResult Result = WriteResult::kWritten;
+    std::optional<uint8_t> Unanswered; // the write that went unanswered
+    uint8_t Address = 0;               // where the clock answers now
+};
+
+// Runs the plan against the clock at target, stopping at the first write
+// that goes unanswered; nothing is sent while NoAnswer is set, to all
+// clocks (0xFF: no answer ever carries it, and every clock would get the
+// same address) or for a refused plan. Each answered write goes into the
+// clock's record. After a new address is written the clock is asked at its
+// old address (still answering there: it refused the move, kNotMoved; a
+// clock already at the new address cannot then be taken for it), then at
+// the new one; once it answers there its record moves with it and Address
+// is the new one.
+WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan);
+
+// Reads each register of the clock at target with a synchronous transaction
+// (silent, attempt limit as given); registers it does not answer stay
+// unknown, and NoAnswer is left clear for the next one.
+RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit);
+
+// The registers of wanted the clock does not hold (as read back), ascending.
+std::vector<uint8_t> NotTaken(const RegisterValues& wanted, const RegisterValues& read_back);
+
+// What to tell the operator after a save that stopped (Russian), or "".
+std::string OutcomeText(uint8_t target, const WriteOutcome& outcome);
 
 } // namespace chronavel

@@ -5,7 +5,10 @@
 #include "app/look_qt.h"
 #include "app/master_search.h"
 #include "app/port_box_qt.h"
+#include "config/busy_qt.h"
 #include "dialogs/find_master_dialog.h"
+#include "link/exchange.h"
+#include "port/port.h"
 #include "port/port_list.h"
 
 #include <QComboBox>
@@ -15,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QToolButton>
+#include <chrono>
 
 using namespace chronavel;
 
@@ -195,6 +199,13 @@ int TForm5::AddressIndex() const
     return ComboBox50->findText(ComboBox50->currentText(), Qt::MatchExactly);
 }
 
+void TForm5::SelectAddress(uint8_t addr)
+{
+    ComboBox50->setCurrentIndex(addr);
+    RadioGroup1->SetItemIndex(1);
+    RadioGroup1Click();
+}
+
 void TForm5::SpeedButton1Click()
 {
     ConnectChoice choice;
@@ -210,6 +221,13 @@ void TForm5::SpeedButton1Click()
 void TForm5::Button3Click()
 {
     MasterSearchCaller = this;
+    // A search on another port first ends the connection's exchange thread,
+    // which may be waiting for this thread: the windows keep painting and
+    // answering it meanwhile instead of freezing for seconds.
+    const int index = ComboBox10->currentIndex();
+    if (index >= 0 && index < kMaxPortNames && PortHandle.Get() &&
+        PortNames[static_cast<size_t>(index)] != Connection.ComPort)
+        RunOffWindowThread([] { StopExchangeThread(std::chrono::seconds(3)); });
     // The port stays open for the search and is closed after it, unless it
     // is the connection's own.
     const std::unique_ptr<MasterSearchPort> port =

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QGroupBox>
+#include <cstdint>
 
 class QComboBox;
 class QLabel;
@@ -61,6 +62,8 @@ public:
     // The position of the chosen address entry: the entry whose text the
     // box holds, -1 when it holds none of them.
     int AddressIndex() const;
+    // "Адрес >" with the entry of addr chosen: the target has moved there.
+    void SelectAddress(uint8_t addr);
 
 protected:
     void showEvent(QShowEvent* event) override;

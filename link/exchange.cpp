@@ -25,6 +25,11 @@ constexpr auto kSpinStretch = std::chrono::milliseconds(2);
 // Later than this at the moment to write means the wall clock was moved
 // (or the thread was held up): the boundary is chosen afresh.
 constexpr auto kLateLimit = std::chrono::milliseconds(100);
+// Later than this once the port is held, a frame takes the next second (at
+// most this many times in a row).
+constexpr auto kLateTolerance = std::chrono::milliseconds(1);
+constexpr int kMissedSecondsLimit = 3;
+constexpr auto kLongestSpin = std::chrono::milliseconds(40);
 // How long a timed write may hold up the requests behind it.
 constexpr auto kAlignLimit = std::chrono::seconds(1) + 2 * kWriteLead;
 // How long a new thread waits for its predecessor's pass to end before it
@@ -159,7 +164,8 @@ void TNewThread::Main(std::shared_ptr<TNewThread> self, std::function<void()> be
     try {
         while (!stop_.load() && !quit_) {
             RunPass();
-            if (work_waiting_.load() || stop_.load())
+            // A transaction waiting for the port gets it between passes.
+            if ((work_waiting_.load() && PortIoWaiters().load() == 0) || stop_.load())
                 continue;
             // A plain sleep: a wait on the condition costs an idle thread
             // one more system call a pass (waking on the mutex), and a stop
@@ -268,40 +274,72 @@ bool TNewThread::RunPass()
     return !stop_.load() && !quit_;
 }
 
-std::optional<WallTime> TNewThread::AwaitFrameEnd(LineDuration wire)
+std::optional<WallTime> TNewThread::AwaitFrameEnd(LineDuration wire,
+                                                  const std::function<void(bool)>& port)
 {
-    const LineClocks clocks = CurrentLineClocks();
-    const MonoTime give_up = clocks.Mono() + kAlignLimit;
-    WallTime target = FrameEndSecond(clocks.Wall(), wire);
+    const std::shared_ptr<platform::TimeSource> clocks = platform::Time();
+    MonoTime give_up = clocks->Mono() + kAlignLimit;
+    WallTime target = FrameEndSecond(clocks->Wall(), wire);
+    bool held = !port;
+    int missed = 0;
+    // The last stretch is spun. A miss (a late wake on a busy machine, or the
+    // port held by a transaction) makes it longer, for this frame and the
+    // next ones; each frame on time shortens it again a little.
+    LineDuration& spin = spin_;
     for (;;) {
         if (stop_.load())
             return std::nullopt;
-        const WallTime wall = clocks.Wall();
-        const MonoTime mono = clocks.Mono();
+        const WallTime wall = clocks->Wall();
+        const MonoTime mono = clocks->Mono();
         // Until the write must start.
         const LineDuration left = (target - wire) - wall;
+        if (held && port && left < -kLateTolerance && missed < kMissedSecondsLimit) {
+            // The port came too late for this second: the frame takes the
+            // next one rather than leave late with an old second. Waiting for
+            // the port is not the clock's doing, so the wait may run on; the
+            // port is let go of meanwhile.
+            ++missed;
+            port(false);
+            held = false;
+            spin = std::min<LineDuration>(spin * 4, kLongestSpin);
+            target = FrameEndSecond(wall, wire);
+            give_up = mono + kAlignLimit;
+            continue;
+        }
         const bool moved = left < LineDuration::zero()
                                ? -left > kLateLimit
                                : left > std::chrono::seconds(1) + wire + kWriteLead;
         if (moved)
             target = FrameEndSecond(wall, wire);
         const LineDuration now_left = (target - wire) - wall;
-        if (mono + std::max(now_left, LineDuration::zero()) > give_up)
-            return NearestSecond(wall + std::chrono::duration_cast<WallTime::duration>(wire));
-        if (now_left <= LineDuration::zero())
-            return target;
-        if (now_left > kSpinStretch) {
-            const LineDuration nap = now_left - kSpinStretch;
-            if (clocks.Sleep) {
-                clocks.Sleep(nap);
+        if (mono + std::max(now_left, LineDuration::zero()) > give_up) {
+            if (!held)
+                port(true);
+            return NearestSecond(clocks->Wall() +
+                                 std::chrono::duration_cast<WallTime::duration>(wire));
+        }
+        if (now_left > spin) {
+            const LineDuration nap = now_left - spin;
+            if (!clocks->Real()) {
+                clocks->Sleep(nap);
             } else {
                 std::unique_lock<std::mutex> hold(lock_);
                 changed_.wait_for(hold, nap, [this] { return stop_.load(); });
             }
             continue;
         }
+        if (!held) {
+            // The second is kept only if the port is ours in time: a
+            // transaction of the window thread may hold it.
+            port(true);
+            held = true;
+            continue;
+        }
+        spin = std::max<LineDuration>(kSpinStretch, spin - spin / 8);
+        if (now_left <= LineDuration::zero())
+            return target;
         const MonoTime start = mono + now_left;
-        while (clocks.Mono() < start) {
+        while (clocks->Mono() < start) {
             if (stop_.load())
                 return std::nullopt;
         }

@@ -53,8 +53,10 @@ public:
     // False (and the block released) when the loop has already ended.
     bool PostToThread(int msg, std::unique_ptr<FailureBlock> block = nullptr);
 
-    // Asks the loop to end after the pass in progress. Does not wait.
+    // Asks the loop to end after the pass in progress. Does not wait. A header
+    // search or block read of the pass ends at once.
     void StopThread();
+    bool StopRequested() const { return stop_.load(); }
 
     // Stops the loop and makes the rest of the pass in progress skip the
     // line: a new thread owns it from now on.
@@ -99,7 +101,13 @@ public:
     // more than a second (after a clock change it then gives the second
     // nearest the frame's end). Nullopt at once on a stop request: the line
     // is being given up and the frame is not to be written.
-    std::optional<WallTime> AwaitFrameEnd(LineDuration wire);
+    // port, when given, takes the port (true; it may block) shortly before
+    // the moment to write, or lets it go (false). When the port came too late
+    // for that moment, it is let go and the frame takes the next second, so
+    // nothing waited for stands between the chosen second and the write. On
+    // a return other than nullopt the port is held.
+    std::optional<WallTime> AwaitFrameEnd(LineDuration wire,
+                                          const std::function<void(bool)>& port = {});
 
     // Marks a host call of this thread (link/host_call.h); calls may nest.
     void EnterHostCall() { in_host_call_.fetch_add(1); }
@@ -143,6 +151,8 @@ private:
     std::atomic<bool> work_waiting_{false};
     std::atomic<uint64_t> passes_{0};
     bool quit_ = false; // the loop's own
+    // How long the last stretch before a timed write is spun (the loop's own).
+    LineDuration spin_ = std::chrono::milliseconds(2);
 };
 
 // The exchange thread whose pass is running on the calling thread, if any.

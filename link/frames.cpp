@@ -1,6 +1,7 @@
 #include "link/frames.h"
 
 #include "link/frame_trace.h"
+#include "link/reception.h"
 
 #include <algorithm>
 #include <iterator>
@@ -62,6 +63,7 @@ bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, ui
 {
     const auto f = BuildShortFrame(addr, cmd, p1, p2);
     port.Purge();
+    NoteWrittenFrame(f.data(), f.size(), port.LineSpeed());
     // A finished write means a sent frame: the next frame's purge must not
     // cut this one off.
     const bool ok = port.Write(f.data(), f.size()) && port.Drain();
@@ -76,6 +78,7 @@ bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uin
     if (f.empty())
         return false;
     port.Purge();
+    NoteWrittenFrame(f.data(), f.size(), port.LineSpeed());
     const bool ok = port.Write(f.data(), f.size()) && port.Drain();
     TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
     return ok;

@@ -1,35 +1,6 @@
 #include "link/line_clock.h"
 
-#include <mutex>
-
 namespace chronavel {
-
-namespace {
-
-std::mutex clocks_lock;
-LineClocks installed; // guarded by clocks_lock
-
-} // namespace
-
-void SetLineClocks(LineClocks clocks)
-{
-    std::lock_guard<std::mutex> hold(clocks_lock);
-    installed = std::move(clocks);
-}
-
-LineClocks CurrentLineClocks()
-{
-    LineClocks c;
-    {
-        std::lock_guard<std::mutex> hold(clocks_lock);
-        c = installed;
-    }
-    if (!c.Wall)
-        c.Wall = [] { return std::chrono::system_clock::now(); };
-    if (!c.Mono)
-        c.Mono = [] { return std::chrono::steady_clock::now(); };
-    return c;
-}
 
 LineDuration WireTime(size_t bytes, int speed)
 {

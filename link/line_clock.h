@@ -1,30 +1,18 @@
-// The clocks a time-setting frame is timed by: the PC's wall clock (what a
-// clock is set to), a monotonic clock (how long to wait) and the sleep.
-// Tests install their own, so the timing is checked without real waits.
+// Timing a frame on the wire: how long its bytes take and which second
+// boundary it can end on. The clocks themselves come from the installed time
+// source (platform/time_source.h).
 #pragma once
+
+#include "platform/time_source.h"
 
 #include <chrono>
 #include <cstddef>
-#include <functional>
 
 namespace chronavel {
 
-using WallTime = std::chrono::system_clock::time_point;
-using MonoTime = std::chrono::steady_clock::time_point;
+using WallTime = platform::WallTime;
+using MonoTime = platform::MonoTime;
 using LineDuration = std::chrono::nanoseconds;
-
-struct LineClocks {
-    std::function<WallTime()> Wall;
-    std::function<MonoTime()> Mono;
-    // Sleeps at most d. Empty: the exchange thread's own wait, which a stop
-    // request ends at once.
-    std::function<void(LineDuration)> Sleep;
-};
-
-// Empty members restore the system's clocks and the thread's own wait.
-void SetLineClocks(LineClocks clocks);
-// A snapshot with every member set (Sleep may stay empty).
-LineClocks CurrentLineClocks();
 
 // Time on the wire for a number of bytes: 10 bits a byte (start, 8 data,
 // stop). Speed 0 or less (unknown): no time.

@@ -4,6 +4,7 @@
 #include "link/frame_trace.h"
 #include "link/frames.h"
 #include "link/host_call.h"
+#include "link/line_clock.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace chronavel {
 
@@ -46,6 +48,53 @@ void ReportReadError(PortErrorKind kind)
     HostPortError(kind, "Error reading port");
 }
 
+// The frame written last, for telling its echo from an answer.
+struct WrittenFrame {
+    std::array<uint8_t, 8> Header{}; // from the sync byte to the check bytes
+    uint32_t Rest = 0;               // bytes behind the header
+    platform::MonoTime Start{};
+    LineDuration Wire{};
+    // When the program first listened after the write: bytes read at once
+    // then had been waiting, so a thread held up elsewhere (a busy machine)
+    // does not turn its own echo into an answer.
+    std::optional<platform::MonoTime> ListenFrom;
+    bool Valid = false;
+};
+std::mutex written_lock;
+WrittenFrame written; // guarded by written_lock
+std::atomic<bool> listen_unnoted{false};
+
+void NoteListening()
+{
+    if (!listen_unnoted.exchange(false))
+        return;
+    std::lock_guard<std::mutex> hold(written_lock);
+    if (written.Valid && !written.ListenFrom)
+        written.ListenFrom = platform::Time()->Mono();
+}
+
+std::atomic<bool (*)()> stop_hook{nullptr};
+
+// Reads in pieces of this many bytes: at the port's 80 ms a byte, a silent
+// line ends a piece within 0.32 s, so a stop request is seen in time.
+constexpr uint32_t kBlockPiece = 4;
+
+// When the header in the window is the echo of the frame written last (its
+// wire time and the allowance not yet over), the count of the frame's bytes
+// behind it; the record is used up.
+std::optional<uint32_t> EchoOf(const uint8_t* window)
+{
+    std::lock_guard<std::mutex> hold(written_lock);
+    if (!written.Valid || !std::equal(written.Header.begin(), written.Header.end(), window))
+        return std::nullopt;
+    const platform::MonoTime sent = written.Start + written.Wire;
+    const auto late = std::max(sent, written.ListenFrom.value_or(sent)) + kEchoAllowance;
+    if (platform::Time()->Mono() > late)
+        return std::nullopt;
+    written.Valid = false;
+    return written.Rest;
+}
+
 void SetHeader(const ReplyHeader& h)
 {
     Reception.ReplyAddr.store(h.Addr);
@@ -56,6 +105,49 @@ void SetHeader(const ReplyHeader& h)
 }
 
 } // namespace
+
+void NoteWrittenFrame(const uint8_t* frame, size_t size, int speed)
+{
+    // The sync byte follows one preamble byte (short frame) or two (data frame).
+    size_t at = size;
+    for (size_t p = 0; p < size && p < 3; ++p) {
+        if (frame[p] == kSync) {
+            at = p;
+            break;
+        }
+    }
+    std::lock_guard<std::mutex> hold(written_lock);
+    if (at + 8 > size) {
+        written.Valid = false;
+        return;
+    }
+    std::copy(frame + at, frame + at + 8, written.Header.begin());
+    written.Rest = static_cast<uint32_t>(size - at - 8);
+    written.Start = platform::Time()->Mono();
+    written.Wire = WireTime(size, speed);
+    written.ListenFrom.reset();
+    written.Valid = true;
+    listen_unnoted.store(true);
+}
+
+void ForgetWrittenFrame()
+{
+    std::lock_guard<std::mutex> hold(written_lock);
+    written.Valid = false;
+}
+
+void SetLineStopHook(bool (*stop)())
+{
+    stop_hook.store(stop);
+}
+
+bool LineStopRequested()
+{
+    if (TNewThread* t = CurrentPassThread(); t && t->StopRequested())
+        return true;
+    bool (*hook)() = stop_hook.load();
+    return hook != nullptr && hook();
+}
 
 ReplyHeader CurrentReplyHeader()
 {
@@ -75,6 +167,7 @@ uint32_t ReadByte()
         return 0;
     }
     platform::SerialPtr port = LinePort();
+    NoteListening();
     const int got = port ? port->Read(&byte, 1) : -1;
     if (got <= 0) {
         StoreReceived(&byte, 0);
@@ -100,6 +193,7 @@ uint32_t ReadBlock(uint32_t n)
         return 0;
     }
     platform::SerialPtr port = LinePort();
+    NoteListening();
     const int got = port ? port->Read(bytes.data(), n) : -1;
     if (got < 0) {
         StoreReceived(bytes.data(), 0);
@@ -127,8 +221,9 @@ bool HuntFrame(const HuntOptions& options)
 
     uint8_t window[8] = {};
     int i = 0;
+    uint32_t without_header = 0;
     for (;;) {
-        if (LineTakenAway())
+        if (LineTakenAway() || LineStopRequested())
             break;
         const uint32_t got = ReadByte();
         if (Reception.EmptyReads.load() >= limit)
@@ -139,6 +234,13 @@ bool HuntFrame(const HuntOptions& options)
         if (got == 0)
             continue;
         Reception.HuntBytes.fetch_add(1);
+        if (++without_header > kHuntByteLimit) {
+            // A line that never falls quiet: the search ends as an empty
+            // read would, so retries and give-ups keep their schedule.
+            Reception.EmptyReads.fetch_add(1);
+            Reception.HuntsOverrun.fetch_add(1);
+            break;
+        }
         if (i > 7) {
             std::memmove(window, window + 1, 7);
             i = 7;
@@ -147,6 +249,18 @@ bool HuntFrame(const HuntOptions& options)
         if (i == 7 && window[0] == kSync) {
             const uint16_t sum = SumBytes(window, 6);
             if (CheckByte1(sum) == window[6] && CheckByte2(sum) == window[7]) {
+                if (const std::optional<uint32_t> rest = EchoOf(window)) {
+                    // Our own frame heard back: it and the bytes behind it
+                    // are no answer.
+                    Reception.EchoesDropped.fetch_add(1);
+                    for (uint32_t k = 0; k < *rest && !LineStopRequested(); ++k) {
+                        if (ReadByte() == 0)
+                            break;
+                    }
+                    i = 0;
+                    without_header = 0;
+                    continue;
+                }
                 SetHeader(ReplyHeader{window[1], window[2], window[3], window[4], window[5]});
                 TraceFrame(FrameDirection::Header, window[1], window[3], window, 8);
                 return true;
@@ -164,9 +278,14 @@ ReplyDataRef ReadDataBlock(uint8_t length)
     auto block = std::make_shared<std::vector<uint8_t>>(kRxBufSize, 0);
     PortIoHold hold;
     const uint32_t want = static_cast<uint32_t>(length) + 1;
-    const uint32_t got = ReadBlock(want);
-    std::copy(Reception.RxBuf.begin(), Reception.RxBuf.begin() + std::min(got, want),
-              block->begin());
+    uint32_t got = 0;
+    while (got < want && !LineTakenAway() && !LineStopRequested()) {
+        const uint32_t piece = ReadBlock(std::min(want - got, kBlockPiece));
+        std::copy(Reception.RxBuf.begin(), Reception.RxBuf.begin() + piece, block->begin() + got);
+        got += piece;
+        if (piece == 0)
+            break; // the line fell silent
+    }
     const uint8_t check = static_cast<uint8_t>(SumBytes(block->data(), length) & 0xFF);
     const bool ok = check == (*block)[length];
     TraceFrame(FrameDirection::DataBlock, Reception.ReplyAddr.load(), Reception.ReplyCmd.load(),
@@ -198,8 +317,11 @@ void ResetReception()
     }
     Reception.EmptyReads.store(0);
     Reception.HuntBytes.store(0);
+    Reception.EchoesDropped.store(0);
+    Reception.HuntsOverrun.store(0);
     SetHeader(ReplyHeader{});
     read_error_shown.store(false);
+    ForgetWrittenFrame();
 }
 
 } // namespace chronavel

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -36,6 +37,10 @@ struct ReceptionState {
     // Every byte any read has brought, counted since the start (wraps): tells
     // a caller whether the line carried anything while it waited.
     std::atomic<uint32_t> BytesSeen{0};
+    // Our own frames heard back from the line (an adapter that echoes), and
+    // header searches given up on bytes that held no header.
+    std::atomic<uint32_t> EchoesDropped{0};
+    std::atomic<uint32_t> HuntsOverrun{0};
 };
 extern ReceptionState Reception;
 
@@ -60,6 +65,31 @@ uint32_t ReadByte();
 // port") when the read fails or no port is open.
 uint32_t ReadBlock(uint32_t n);
 
+// The longest frame a clock sends: the waking byte, the 8-byte header, 255
+// data bytes and their check byte. A header search (and a data-block read)
+// gives up after twice that many bytes that held no valid header, so a line
+// that never falls quiet cannot hold the port for good.
+constexpr uint32_t kLongestReply = 1 + 8 + 255 + 1;
+constexpr uint32_t kHuntByteLimit = 2 * kLongestReply;
+
+// How long after a frame's own wire time its echo may still come: the
+// turnaround allowance of a clock's answer and a USB adapter's latency timer.
+constexpr std::chrono::milliseconds kEchoAllowance{36};
+
+// Every frame written is noted (header, the bytes behind it, when and how
+// long), so its echo can be told from a clock's answer: an adapter that hears
+// its own transmission hands the frame back, and a request header is also a
+// valid reply header.
+void NoteWrittenFrame(const uint8_t* frame, size_t size, int speed);
+// Forgets the frame written last (a new port).
+void ForgetWrittenFrame();
+
+// Asks every header search, block read and synchronous transaction in
+// progress, on any thread, to end at once (the program is stopping). The
+// exchange thread's own stop request does the same for its own reads.
+void SetLineStopHook(bool (*stop)());
+bool LineStopRequested();
+
 struct HuntOptions {
     int EmptyReadLimit = kHuntEmptyReads; // empty reads over the whole search
     bool FreshErrorNotice = true;         // this search may show its own read error
@@ -70,12 +100,15 @@ struct HuntOptions {
 };
 // Searches the incoming bytes for a valid reply header and fills the header
 // places (zero when none was found). Ends after ten empty reads over the
-// whole search (or at the deadline).
+// whole search, after kHuntByteLimit bytes without a header (counted as an
+// empty read), at the deadline, or on a stop request. The echo of the frame
+// written last is dropped, with the rest of that frame.
 bool HuntFrame();
 bool HuntFrame(const HuntOptions& options);
 
-// Reads L data bytes and the check byte in one read. A block whose check
-// fails is all zeros; places a short read did not reach stay zero. The
+// Reads L data bytes and the check byte (in reads of a few bytes, so a stop
+// request ends it soon; a read that brings nothing ends it). A block whose
+// check fails is all zeros; places a short read did not reach stay zero. The
 // buffer holds 65,536 bytes: data at 0..L-1, the check byte at L.
 ReplyDataRef ReadDataBlock(uint8_t length);
 

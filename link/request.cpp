@@ -91,24 +91,38 @@ void SendRequest(const TRequestRec& req)
     }
     const size_t n = static_cast<size_t>(req.Param1) * 256 + req.Param2;
     std::vector<uint8_t> bytes = req.Data->Bytes;
+    std::optional<PortIoHold> hold;
     if (req.Data->StampAt) {
-        // Waited for without the port: the window thread's transactions go
-        // on meanwhile.
         platform::SerialPtr port = LinePort();
         if (!port)
             return;
         const LineDuration wire = WireTime(n + kDataFrameOverhead, port->LineSpeed());
         std::optional<WallTime> second;
-        if (TNewThread* t = CurrentPassThread())
-            second = t->AwaitFrameEnd(wire);
-        else
-            second = NearestSecond(CurrentLineClocks().Wall() +
+        if (TNewThread* t = CurrentPassThread()) {
+            // Waited for without the port (the window thread's transactions
+            // go on meanwhile); the port is taken just before the moment to
+            // write, and the second is kept only if it came in time.
+            bool taken = false;
+            second = t->AwaitFrameEnd(wire, [&taken](bool take) {
+                if (take)
+                    PortIoLock().lock();
+                else
+                    PortIoLock().unlock();
+                taken = take;
+            });
+            if (taken)
+                hold.emplace(std::adopt_lock);
+        } else {
+            hold.emplace();
+            second = NearestSecond(platform::Time()->Wall() +
                                    std::chrono::duration_cast<WallTime::duration>(wire));
+        }
         if (!second)
             return;
         bytes = req.Data->StampAt(*second);
     }
-    PortIoHold hold;
+    if (!hold)
+        hold.emplace();
     platform::SerialPtr port = LinePort();
     if (!port)
         return;

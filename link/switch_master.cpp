@@ -1,6 +1,7 @@
 #include "link/switch_master.h"
 
 #include "config/registers.h"
+#include "config/settings_form.h"
 #include "link/frames.h"
 #include "link/master_flags.h"
 #include "link/request.h"
@@ -30,8 +31,12 @@ void SetSwitchMasterSleep(SwitchMasterSleep sleep)
     sleeper.store(sleep ? sleep : &RealSleep);
 }
 
-void SwitchMaster(uint8_t addr, bool on)
+SwitchResult SwitchMaster(uint8_t addr, bool on)
 {
+    // No answer ever carries 0xFF, and every clock would become a master
+    // with its take-from-master bits cleared.
+    if (addr == kBroadcast)
+        return SwitchResult::kAllClocksRefused;
     const uint32_t before = StoredMasterFlagsRecord().Serial;
     // A value stored since the read was queued, from the addressed clock.
     const auto fresh = [&] {
@@ -45,15 +50,31 @@ void SwitchMaster(uint8_t addr, bool on)
         sleeper.load()(kLookInterval);
 
     // Only the addressed clock's fresh answer is used, so only bit 7 of its
-    // flags changes; without one the value is taken as 0, as if never read
-    // (switching on writes 0x80, switching off writes nothing).
+    // flags changes; without one a write would clear bits 0..6.
     const MasterFlagsRecord r = StoredMasterFlagsRecord();
-    const uint8_t flags = (r.Serial != before && r.Addr == addr) ? r.Value : 0;
+    if (r.Serial == before || r.Addr != addr)
+        return SwitchResult::kNoAnswer;
+    const uint8_t flags = r.Value;
     const uint8_t wanted = on ? static_cast<uint8_t>(flags | master_bits::kMaster)
                               : static_cast<uint8_t>(flags & ~master_bits::kMaster);
     MasterActive.store(on ? 1 : 0);
-    if (wanted != flags)
-        PutRequest(StandardRequest(addr, kCmdWriteRegister, kRegMasterFlags, wanted));
+    if (wanted == flags)
+        return SwitchResult::kUnchanged;
+    PutRequest(StandardRequest(addr, kCmdWriteRegister, kRegMasterFlags, wanted));
+    return SwitchResult::kWritten;
+}
+
+std::string SwitchMasterText(SwitchResult result)
+{
+    switch (result) {
+    case SwitchResult::kNoAnswer:
+        return "Часы не сообщили свой регистр 0x4D, режим не изменён: ничего не записано. "
+               "Проверьте связь и попробуйте снова.";
+    case SwitchResult::kAllClocksRefused:
+        return SaveRefusal(kBroadcast);
+    default:
+        return {};
+    }
 }
 
 } // namespace chronavel

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 
 namespace chronavel::platform {
@@ -23,13 +22,10 @@ struct ClockSync {
     bool operator==(const ClockSync&) const = default;
 };
 
-// The answer of the source set for tests, else the system's.
+// The answer of the installed time source (platform/time_source.h).
 ClockSync QueryClockSync();
 
-// Replaces the answer (tests); an empty function restores the system's.
-void SetClockSyncSource(std::function<ClockSync()> source);
-
-// The system's own answer, whatever source is set.
+// The system's own answer, whatever source is installed.
 ClockSync SystemClockSync();
 
 } // namespace chronavel::platform

@@ -9,6 +9,11 @@ std::tm LocalCalendar(std::time_t t)
     return tm;
 }
 
+void RefreshTimeZone()
+{
+    _tzset();
+}
+
 std::tm UtcCalendar(std::time_t t)
 {
     std::tm tm{};

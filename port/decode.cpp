@@ -1,5 +1,6 @@
 #include "port/decode.h"
 
+#include "config/register_values.h"
 #include "config/registers.h"
 #include "link/exchange.h"
 #include "link/frames.h"
@@ -94,6 +95,9 @@ void TextBlock(uint8_t length, const std::vector<uint8_t>* data)
 
 void RegisterAnswer(uint8_t reply_addr, uint8_t reg, uint8_t value)
 {
+    // The answering clock's own record: what the settings window shows and
+    // a save compares with, whatever other clocks on the line report.
+    RecordRegisterAnswer(reply_addr, reg, value);
     if (!StoreRegisterValue(reg, value))
         return;
     if (reg == kRegMasterFlags) {

@@ -7,6 +7,8 @@
 
 #include "port/port.h"
 
+#include <mutex>
+
 namespace chronavel {
 
 namespace detail {
@@ -21,6 +23,8 @@ public:
         PortIoLock().lock();
         ++detail::port_io_depth;
     }
+    // Takes over a hold the caller has already taken with PortIoLock().
+    explicit PortIoHold(std::adopt_lock_t) { ++detail::port_io_depth; }
     ~PortIoHold()
     {
         --detail::port_io_depth;

@@ -7,6 +7,7 @@
 #include "port/port_error.h"
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -41,6 +42,10 @@ extern PortHandleVar PortHandle;
 // thread for each pass, a synchronous transaction for its whole exchange, so
 // an answer one waits for cannot be eaten by the other.
 std::recursive_mutex& PortIoLock();
+// How many threads are waiting to take PortIoLock() for a synchronous
+// transaction: the exchange loop then pauses between its passes, so the
+// window thread gets the port even while bytes keep coming.
+std::atomic<int>& PortIoWaiters();
 
 // The device path for a port name (platform::SerialDevicePath): on Linux a
 // name containing "/" is a path already; otherwise /dev/NAME when it exists,

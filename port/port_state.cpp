@@ -4,6 +4,12 @@ namespace chronavel {
 
 PortHandleVar PortHandle;
 
+std::atomic<int>& PortIoWaiters()
+{
+    static std::atomic<int> waiters{0};
+    return waiters;
+}
+
 std::recursive_mutex& PortIoLock()
 {
     static std::recursive_mutex lock;

@@ -8,7 +8,10 @@
 #include "port/port.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 
 namespace chronavel {
 
@@ -39,6 +42,31 @@ private:
     bool changed_;
 };
 
+// Takes the port (as PortIoHold would) unless the deadline passes or a stop
+// is asked for first. True when it is held.
+bool PortIoHeldUntil(uint32_t deadline, bool& stopped)
+{
+    if (PortIoLock().try_lock())
+        return true;
+    // Polled, so a stop request or the deadline is seen in time; the
+    // exchange loop pauses between its passes while someone waits here.
+    PortIoWaiters().fetch_add(1);
+    struct Done {
+        ~Done() { PortIoWaiters().fetch_sub(1); }
+    } done;
+    for (;;) {
+        if (PortIoLock().try_lock())
+            return true;
+        if (LineStopRequested()) {
+            stopped = true;
+            return false;
+        }
+        if (platform::TickReached(platform::GetTickCount(), deadline))
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 } // namespace
 
 std::string NoAnswerMessage(uint8_t addr)
@@ -64,26 +92,32 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
         return false;
     }
     limit = std::max(1, limit);
-    {
+    const int empty_limit = std::max(1, patience.EmptyReadLimit);
+    const int per_byte = std::max(1, patience.ReadTimeoutMs > 0 ? patience.ReadTimeoutMs
+                                                                : port->ReadTimeoutPerByte());
+    // A header that does not match is resent at once without counting a
+    // wait, so a line busy with other clocks' frames would keep the
+    // transaction going for good: it gets, all in all, the time its silent
+    // waits would take, counted from the call, so a wait for the port held
+    // by the other thread is part of it.
+    // (Kept below 2^31 ms, the reach of the wrap-safe tick comparison.)
+    const uint32_t bound = static_cast<uint32_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(limit) * static_cast<uint64_t>(empty_limit) *
+                               static_cast<uint64_t>(per_byte),
+                           0x7FFFFFFFu));
+    const uint32_t deadline = platform::GetTickCount() + bound;
+    bool stopped = false;
+    if (PortIoHeldUntil(deadline, stopped)) {
         // The whole exchange holds the port, so the exchange thread cannot
         // take the answer this transaction waits for.
-        PortIoHold hold;
+        PortIoHold hold(std::adopt_lock);
         ReadTimeoutScope timeout(*port, patience.ReadTimeoutMs);
         ResetReadErrorNotice();
         HuntOptions hunt;
-        hunt.EmptyReadLimit = std::max(1, patience.EmptyReadLimit);
+        hunt.EmptyReadLimit = empty_limit;
         hunt.FreshErrorNotice = false; // one read-error message per transaction
-        // A header that does not match is resent at once without counting a
-        // wait, so a line busy with other clocks' frames would keep the
-        // transaction going for good: it gets, all in all, the time its
-        // silent waits would take.
-        // (Kept below 2^31 ms, the reach of the wrap-safe tick comparison.)
-        const uint32_t bound = static_cast<uint32_t>(std::min<uint64_t>(
-            static_cast<uint64_t>(limit) * static_cast<uint64_t>(hunt.EmptyReadLimit) *
-                static_cast<uint64_t>(std::max(1, port->ReadTimeoutPerByte())),
-            0x7FFFFFFFu));
         hunt.HasDeadline = true;
-        hunt.Deadline = platform::GetTickCount() + bound;
+        hunt.Deadline = deadline;
         int waits = 0;
         for (;;) {
             WriteShortFrame(*port, addr, cmd, p1, p2);
@@ -92,9 +126,18 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
                 ++waits;
             if (found && Reception.ReplyAddr.load() == addr && Reception.ReplyCmd.load() == cmd)
                 return true;
+            if (LineStopRequested()) {
+                stopped = true;
+                break;
+            }
             if (waits >= limit || platform::TickReached(platform::GetTickCount(), hunt.Deadline))
                 break;
         }
+    }
+    if (stopped) {
+        // The program is stopping: nothing more is said or done on the line.
+        NoAnswer.store(1);
+        return false;
     }
     NoAnswer.store(1);
     if (report == 0)

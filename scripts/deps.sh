@@ -92,6 +92,10 @@ chronavel_install_windows_deps() {
   chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_WINDOWS_PACKAGES[@]}"
 }
 
+# The windows program under Wine (scripts/wine-program): a virtual display,
+# xdotool for the operator's clicks, xwd and netpbm for the screenshot.
+CHRONAVEL_WINDOWS_PROGRAM_PACKAGES=(xvfb xdotool x11-apps netpbm)
+
 chronavel_jobs() {
   nproc 2>/dev/null || echo 2
 }

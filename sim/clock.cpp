@@ -145,7 +145,8 @@ Action Clock::Handle(const RxFrame& f, int64_t host_ms)
     auto reply = [&](uint8_t p1, uint8_t p2) { a.reply = TxFrame{addr_, 0x00, f.cmd, p1, p2, {}}; };
     switch (f.cmd) {
     case kCmdReadRegister:
-        reply(f.p1, regs_[f.p1]);
+        if (!silent_regs_[f.p1])
+            reply(f.p1, regs_[f.p1]);
         break;
     case kCmdWriteRegister:
         reply(f.p1, f.p2);

@@ -56,6 +56,8 @@ public:
     // Returns true when the write made the clock a master.
     bool SetReg(uint8_t reg, uint8_t value);
     bool IsMaster() const { return (regs_[kRegMasterFlags] & kMasterBit) != 0; }
+    // A register whose reads the clock leaves unanswered (a fault).
+    void SetSilentReg(uint8_t reg, bool silent) { silent_regs_[reg] = silent; }
 
     // The clock's own time in local ms at a host time in local ms.
     int64_t TimeMs(int64_t host_ms) const;
@@ -78,6 +80,7 @@ private:
     uint8_t addr_;
     std::array<uint8_t, 256> regs_{};
     std::array<uint8_t, 256> defaults_{};
+    std::array<bool, 256> silent_regs_{};
     std::vector<std::vector<uint8_t>> texts_; // seven-segment codes
     std::mt19937_64 rng_;
     double drift_;          // clock seconds per host second - 1

@@ -1,5 +1,6 @@
 // chronavel-sim: clocks on a pseudo-terminal for trying the program and for
 // its tests, published as a port in the virtual-port directory.
+#include "config/register_values.h"
 #include "sim/sim.h"
 #include "version.h"
 
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -52,6 +54,77 @@ std::set<int> ReadSilenceFile(const std::string& path)
         }
     }
     return out;
+}
+
+// One clock's settings from a file: the JSON object `chronavelctl read-all
+// --json` prints, or register=value lines ("#" starts a comment line).
+bool LoadRegisterFile(const std::string& path, chronavel::RegisterValues& out, std::string& error)
+{
+    std::ifstream in(path);
+    if (!in) {
+        error = path + ": cannot be read";
+        return false;
+    }
+    std::stringstream whole;
+    whole << in.rdbuf();
+    const std::string text = whole.str();
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && text[first] == '{') {
+        const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+        if (j.is_discarded() || !j.is_object()) {
+            error = path + ": not a JSON object";
+            return false;
+        }
+        for (const auto& [name, v] : j.items()) {
+            std::string why;
+            if (v.is_array()) {
+                std::vector<long long> list;
+                for (const auto& e : v)
+                    list.push_back(e.is_number_integer() ? e.get<long long>() : -1);
+                why = chronavel::SetNamedList(out, name, list);
+            } else if (v.is_number_integer()) {
+                why = chronavel::SetNamedNumber(out, name, v.get<long long>());
+            } else if (v.is_string()) {
+                why = chronavel::SetNamedTime(out, name, v.get<std::string>());
+            } else {
+                why = name + ": not a number, list or time";
+            }
+            if (!why.empty()) {
+                error = path + ": " + why;
+                return false;
+            }
+        }
+        return true;
+    }
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find_first_not_of(" \t\r");
+        if (at == std::string::npos || line[at] == '#')
+            continue;
+        if (const std::string why = chronavel::SetRegisterLine(out, line); !why.empty()) {
+            error = path + ": " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+// "ADDR:REST" with ADDR decimal or 0x-hex, 0..254.
+bool SplitAddr(const std::string& item, int& addr, std::string& rest)
+{
+    const size_t colon = item.find(':');
+    if (colon == std::string::npos)
+        return false;
+    try {
+        size_t used = 0;
+        addr = std::stoi(item.substr(0, colon), &used, 0);
+        if (used != colon || addr < 0 || addr > 254)
+            return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    rest = item.substr(colon + 1);
+    return !rest.empty();
 }
 
 } // namespace
@@ -101,12 +174,23 @@ int main(int argc, char** argv)
         ->check(CLI::Range(10, 3600000));
     app.add_flag("--strict-speed", opt.strict_speed,
                  "frames sent at another speed than --speed are heard as garbage");
+    app.add_flag("--echo", opt.echo,
+                 "the line hands every byte the program sends back to it (an echoing adapter)");
+    app.add_flag("--babble", opt.babble,
+                 "something on the line sends random bytes with no valid header, without end");
     app.add_flag("--silent", f.silent, "fault: the clocks act but never answer");
     app.add_option("--silent-clock", silent_clocks, "fault: this clock acts but never answers")
         ->check(CLI::Range(0, 254));
     app.add_option("--silence-file", silence_file,
                    "the clocks listed in this file (addresses, blank-separated) act but never "
                    "answer while they are listed; the file is read again every 100 ms");
+    std::vector<std::string> register_files;
+    std::vector<std::string> silent_registers;
+    app.add_option("--registers", register_files,
+                   "ADDR:FILE: the settings of clock ADDR, as `chronavelctl read-all --json` "
+                   "prints them or as register=value lines (repeatable; its address stays)");
+    app.add_option("--silent-register", silent_registers,
+                   "ADDR:REG: clock ADDR leaves reads of register REG unanswered (repeatable)");
     app.add_option("--drop-every", f.drop_every_nth, "fault: leave out every Nth reply")
         ->check(CLI::Range(0, 1000000));
     app.add_option("--drop-fraction", f.drop_fraction, "fault: leave out this fraction of replies")
@@ -148,6 +232,35 @@ int main(int argc, char** argv)
     if (!sim.Start(&error)) {
         std::fprintf(stderr, "chronavel-sim: %s\n", error.c_str());
         return 1;
+    }
+    for (const std::string& item : register_files) {
+        int addr = 0;
+        std::string path;
+        chronavel::RegisterValues values;
+        if (!SplitAddr(item, addr, path) || !LoadRegisterFile(path, values, error)) {
+            std::fprintf(stderr, "chronavel-sim: --registers %s: %s\n", item.c_str(),
+                         error.empty() ? "ADDR:FILE expected" : error.c_str());
+            return 2;
+        }
+        for (uint8_t reg : values.Known()) {
+            uint8_t v = values.At(reg);
+            // A master stays a master whatever the file says.
+            if (reg == 0x4D && opt.master && *opt.master == addr)
+                v |= 0x80;
+            sim.SetRegister(static_cast<uint8_t>(addr), reg, v);
+        }
+    }
+    for (const std::string& item : silent_registers) {
+        int addr = 0;
+        std::string reg_text;
+        chronavel::RegisterValues reg;
+        if (!SplitAddr(item, addr, reg_text) ||
+            !chronavel::SetRegisterLine(reg, reg_text + "=0").empty()) {
+            std::fprintf(stderr, "chronavel-sim: --silent-register %s: ADDR:REG expected\n",
+                         item.c_str());
+            return 2;
+        }
+        sim.SetSilentRegister(static_cast<uint8_t>(addr), reg.Known().front(), true);
     }
     std::printf("link %s\ndevice %s\nseed %llu\n", sim.LinkPath().c_str(), sim.DevicePath().c_str(),
                 static_cast<unsigned long long>(sim.Seed()));

@@ -51,6 +51,12 @@ struct Options {
     // When the program's side of the pty is set to another speed than
     // `speed`, the clocks hear only garbage (as on a real line) and ignore it.
     bool strict_speed = false;
+    // The line hands every byte the program writes back to it, as a two-wire
+    // adapter that hears its own transmission does.
+    bool echo = false;
+    // Something on the line never stops sending: random bytes with no valid
+    // header (no 0xE0 among them), back to back at the line speed.
+    bool babble = false;
 };
 
 // Parses "lowest", "all", "none"; nullopt for anything else.
@@ -90,6 +96,9 @@ public:
     // Registers of one clock (nothing happens for an unknown address).
     uint8_t Register(uint8_t addr, uint8_t reg) const;
     void SetRegister(uint8_t addr, uint8_t reg, uint8_t value);
+    // The clock leaves reads of reg unanswered while silent is set (after
+    // Start, like SetRegister).
+    void SetSilentRegister(uint8_t addr, uint8_t reg, bool silent);
     bool IsMaster(uint8_t addr) const;
     ClockTime Time(uint8_t addr) const;
 

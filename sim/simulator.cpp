@@ -94,6 +94,10 @@ struct Simulator::Impl {
     Steady::time_point tx_free{};
     std::deque<Transmission> txq;
     size_t tx_pos = 0;
+    // The program's own bytes coming back (echo), each when it is heard.
+    std::deque<std::pair<uint8_t, Steady::time_point>> echo_q;
+    Steady::time_point next_babble{};
+    size_t babble_bytes = 0;
     Steady::time_point next_drift{};
 
     std::array<size_t, 256> frames{};
@@ -314,6 +318,8 @@ struct Simulator::Impl {
         std::vector<RxFrame> out;
         for (size_t i = 0; i < n; ++i) {
             rx_free = std::max(rx_free, now) + byte_time;
+            if (opt.echo)
+                echo_q.emplace_back(buf[i], rx_free);
             out.clear();
             parser.Feed(buf[i], out);
             for (const auto& f : out)
@@ -346,8 +352,34 @@ struct Simulator::Impl {
         }
     }
 
+    void PumpEchoAndBabble(Steady::time_point now)
+    {
+        std::vector<uint8_t> out;
+        while (!echo_q.empty() && echo_q.front().second <= now) {
+            out.push_back(echo_q.front().first);
+            echo_q.pop_front();
+        }
+        if (opt.babble) {
+            // A stall of the line thread does not turn into a burst longer
+            // than the pty takes.
+            if (next_babble + milliseconds(100) < now)
+                next_babble = now - milliseconds(100);
+            std::uniform_int_distribution<int> any(0, 255);
+            while (next_babble <= now) {
+                const uint8_t x = static_cast<uint8_t>(any(rng));
+                out.push_back(x == kSync ? 0x55 : x);
+                next_babble += byte_time;
+                ++babble_bytes;
+            }
+        }
+        if (!out.empty() && line.IsOpen()) {
+            [[maybe_unused]] ssize_t w = write(line.MasterFd(), out.data(), out.size());
+        }
+    }
+
     void PumpOutput(Steady::time_point now)
     {
+        PumpEchoAndBabble(now);
         while (!txq.empty()) {
             Transmission& t = txq.front();
             size_t end = tx_pos;
@@ -380,6 +412,10 @@ struct Simulator::Impl {
         auto next = now + milliseconds(100);
         if (!txq.empty())
             next = std::min(next, std::max(txq.front().due[tx_pos], now + microseconds(500)));
+        if (!echo_q.empty())
+            next = std::min(next, std::max(echo_q.front().second, now + microseconds(500)));
+        if (opt.babble)
+            next = std::min(next, std::max(next_babble, now + milliseconds(2)));
         for (const auto& s : slots)
             if (s.clock.IsMaster())
                 next = std::min(next, std::max(std::min(s.next_status, s.next_text), now));
@@ -394,6 +430,7 @@ struct Simulator::Impl {
         line.Close();
         txq.clear();
         tx_pos = 0;
+        echo_q.clear();
         parser.Reset();
         if (line_cmd == LineCmd::kReopen) {
             line_ok = line.Open(name, &line_error);
@@ -619,6 +656,13 @@ void Simulator::SetRegister(uint8_t addr, uint8_t reg, uint8_t value)
         s->next_status = s->next_text = Steady::now();
         impl_->Wake();
     }
+}
+
+void Simulator::SetSilentRegister(uint8_t addr, uint8_t reg, bool silent)
+{
+    std::lock_guard lk(impl_->mu);
+    if (Slot* s = impl_->Find(addr))
+        s->clock.SetSilentReg(reg, silent);
 }
 
 bool Simulator::IsMaster(uint8_t addr) const

@@ -111,10 +111,20 @@ int main(int argc, char** argv)
 
     LineArgs write_args;
     std::vector<std::string> write_items;
-    auto* write = app.add_subcommand("write", "Write registers (synchronous, in order)");
+    auto* write = app.add_subcommand(
+        "write", "Write registers that differ from the clock's, 0x4C last, and read them back");
     AddPort(*write, write_args);
     AddAddr(*write, write_args, true, "");
     write->add_option("REG=VALUE", write_items, "Assignments, decimal or 0x-hex")->required();
+
+    LineArgs restore_args;
+    std::string restore_file;
+    auto* restore =
+        app.add_subcommand("restore", "Write a clock's saved settings into it (a replaced clock)");
+    AddPort(*restore, restore_args);
+    AddAddr(*restore, restore_args, true, "");
+    restore->add_option("FILE", restore_file, "read-all --json output, or REG=VALUE lines")
+        ->required();
 
     LineArgs scan_args;
     ScanOptions scan_options;
@@ -232,6 +242,12 @@ int main(int argc, char** argv)
             for (const auto& w : write_items)
                 writes.push_back(ParseAssignment(w));
             return RunWrite(line, writes);
+        }
+        if (*restore) {
+            const LineOptions line = MakeLine(restore_args);
+            if (line.Addr == 0xFF)
+                throw UsageError("--addr all: a restore needs the address of one clock");
+            return RunRestore(line, restore_file);
         }
         if (*scan)
             return RunScan(MakeLine(scan_args), scan_options);

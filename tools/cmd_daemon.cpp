@@ -1,6 +1,7 @@
 // chronavelctl daemon: the clocks kept in time, one synchronisation at start
 // and one per period, through a port that may come and go.
 #include "app/master_search.h"
+#include "app/time_events.h"
 #include "app/time_source.h"
 #include "app/time_sync.h"
 #include "link/exchange.h"
@@ -23,6 +24,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 
 namespace chronavel::ctl {
@@ -300,6 +302,10 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
              : "PC clock: " + TimeSourceWords(source)));
     supervisor.SetSource(source);
     bool skipped = false; // a sync was skipped for the PC's clock
+    // Steps of the PC's clock, summer time, a new zone, a resume: one sync at
+    // once for each, the period kept (next_sync runs on the monotonic clock).
+    TimeEventWatch events;
+    events.Check();
     while (!StopRequested.load()) {
         if (const platform::ClockSync now = platform::QueryClockSync(); now.State != source.State) {
             Say(Stamp() + " PC clock: " + TimeSourceWords(now) + ", was " +
@@ -339,6 +345,28 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             census_done = supervisor.Census(line, feed);
         if (StopRequested.load())
             break;
+        if (const std::optional<TimeEvent> event = events.Check()) {
+            const std::string why = TimeEventWords(*event);
+            // A sync that is due now anyway serves the event too.
+            if (Clock::now() >= next_sync || line.Lost()) {
+                Say(Stamp() + " " + why);
+            } else if (!SyncMayProceed(source.State, daemon.RequireSynced)) {
+                Say(Stamp() + " " + why + "; no sync, the PC's clock is not synchronised");
+            } else {
+                const SyncResult r = SyncOnce(line, options.Addr);
+                if (r == SyncResult::kStopped)
+                    break;
+                if (r != SyncResult::kPortLost) {
+                    // Counted and shown like any other sync, so the state file
+                    // and the metrics see it too.
+                    const bool answered = r == SyncResult::kAnswered;
+                    const std::string outcome = supervisor.On()
+                                                    ? supervisor.Judge(answered)
+                                                    : (answered ? "answered" : "no answer");
+                    Say(Stamp() + " sync " + AddrText(options.Addr) + " (" + why + "): " + outcome);
+                }
+            }
+        }
         if (Clock::now() >= next_sync && !line.Lost() &&
             !SyncMayProceed(source.State, daemon.RequireSynced)) {
             Say(Stamp() + " sync " + AddrText(options.Addr) +
@@ -384,6 +412,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
         }
         mark_ready();
         share_loop();
+        line.SayEchoOnce();
         SleepUntil(std::min(next_sync, Clock::now() + std::chrono::milliseconds(200)), feed);
     }
     StatusServer::Stop(std::move(server), std::chrono::milliseconds(300));

@@ -1,9 +1,13 @@
 // The subcommands that talk to a clock through synchronous transactions,
-// with no exchange thread: check and write.
+// with no exchange thread: check, write and restore.
+#include "config/register_values.h"
+#include "config/registers.h"
+#include "config/write_settings.h"
 #include "link/frames.h"
 #include "port/sync.h"
 #include "tools/commands.h"
 #include "tools/line.h"
+#include "tools/settings_file.h"
 #include "tools/tool_host.h"
 
 namespace chronavel::ctl {
@@ -12,8 +16,6 @@ namespace {
 
 constexpr int kCheckAttempts = 10;
 constexpr int kCheckSilent = 2;
-constexpr int kWriteLimit = 5;
-constexpr int kWriteReport = 0;
 
 } // namespace
 
@@ -38,25 +40,69 @@ int RunCheck(const LineOptions& options)
     return kExitNoAnswer;
 }
 
-int RunWrite(const LineOptions& options, const std::vector<RegisterValue>& writes)
+namespace {
+
+constexpr int kReadLimit = 3;
+
+// Writes what differs from what the clock answers now, 0x4C last, then
+// reads it all back: exit 1 naming any register that did not take.
+int ApplyRegisters(const LineOptions& options, const RegisterValues& wanted)
 {
     ToolHost host;
     Line line(options, host);
     if (const int rc = line.Open(); rc != kExitOk)
         return rc;
-    NoAnswer.store(0);
-    for (const RegisterValue& w : writes) {
-        const bool answered = SyncTransaction(options.Addr, kCmdWriteRegister, w.Reg, w.Value,
-                                              kWriteLimit, kWriteReport);
-        if (line.Lost())
-            return PortVanished(options);
-        if (!answered) {
-            Say("register " + Hex2(w.Reg) + " not written; stopped there");
-            return kExitNoAnswer;
-        }
-        Print(Hex2(w.Reg) + "=" + Hex2(w.Value));
+    const std::vector<uint8_t> regs = wanted.Known();
+    const RegisterValues now = ReadRegistersNow(options.Addr, regs, kReadLimit);
+    if (line.Lost())
+        return PortVanished(options);
+    const SavePlan plan = PlanChanges(now, wanted);
+    if (plan.AddressRefused) {
+        Say("register 0x4C: 0xFF stands for all clocks and cannot be a clock's address");
+        return kExitUsage;
     }
-    return kExitOk;
+    NoAnswer.store(0);
+    const WriteOutcome outcome = WriteSettings(options.Addr, plan);
+    if (line.Lost())
+        return PortVanished(options);
+    if (outcome.Result != WriteResult::kWritten && outcome.Result != WriteResult::kNotMoved) {
+        Say("register " + (outcome.Unanswered ? Hex2(*outcome.Unanswered) : std::string("?")) +
+            " not written; stopped there");
+        return kExitNoAnswer;
+    }
+    for (const RegisterWrite& w : plan.Writes)
+        Print(Hex2(w.Reg) + "=" + Hex2(w.Value));
+    if (outcome.Address != options.Addr)
+        Say("the clock answers at its new address " + AddrText(outcome.Address));
+    const RegisterValues back = ReadRegistersNow(outcome.Address, regs, kReadLimit);
+    const std::vector<uint8_t> missed = NotTaken(wanted, back);
+    for (uint8_t reg : missed)
+        Say("register " + Hex2(reg) + " did not take: wanted " + Hex2(wanted.At(reg)) +
+            (back.Has(reg) ? ", the clock holds " + Hex2(back.At(reg)) : ", no answer"));
+    return missed.empty() ? kExitOk : kExitNoAnswer;
+}
+
+} // namespace
+
+int RunWrite(const LineOptions& options, const std::vector<RegisterValue>& writes)
+{
+    RegisterValues wanted;
+    for (const RegisterValue& w : writes)
+        wanted.Set(w.Reg, w.Value);
+    return ApplyRegisters(options, wanted);
+}
+
+int RunRestore(const LineOptions& options, const std::string& path)
+{
+    RegisterValues wanted;
+    if (const std::string why = LoadSettingsFile(path, wanted); !why.empty()) {
+        Say("chronavelctl: " + why);
+        return kExitUsage;
+    }
+    // The file's address is the clock's it was read from; a replaced clock
+    // keeps the address it is reached at.
+    wanted.Forget(kRegClockAddr);
+    return ApplyRegisters(options, wanted);
 }
 
 } // namespace chronavel::ctl

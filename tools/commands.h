@@ -53,7 +53,12 @@ int RunSync(const LineOptions& line);
 int RunCheck(const LineOptions& line);
 int RunRead(const LineOptions& line, const std::vector<uint8_t>& regs);
 int RunReadAll(const LineOptions& line, bool json);
+// Both write only registers that differ from what the clock answers now,
+// 0x4C last, and read the result back (exit 1 naming what did not take).
 int RunWrite(const LineOptions& line, const std::vector<RegisterValue>& writes);
+// The settings of a file (read-all --json output, or register=value lines)
+// into the clock at line.Addr, keeping its address.
+int RunRestore(const LineOptions& line, const std::string& path);
 int RunScan(const LineOptions& line, const ScanOptions& scan);
 int RunWatch(const LineOptions& line, const WatchOptions& watch);
 int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);

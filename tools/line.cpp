@@ -24,11 +24,18 @@ extern "C" void OnStopSignal(int sig)
 
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
 
+bool StopHook()
+{
+    return StopRequested.load();
+}
+
 } // namespace
 
 void InstallSignalHandlers()
 {
     platform::OnStopSignals(&OnStopSignal);
+    // A header search or transaction in progress ends at once on a stop.
+    SetLineStopHook(&StopHook);
 }
 
 Line::Line(const LineOptions& options, ToolHost& host) : options_(options), host_(host)
@@ -72,6 +79,9 @@ int Line::Open(bool quiet)
         return kExitPort;
     }
     PortHandle.Set(port);
+    ForgetWrittenFrame();
+    echoes_at_open_ = Reception.EchoesDropped.load();
+    echo_said_ = false;
     return kExitOk;
 }
 
@@ -99,8 +109,18 @@ bool Line::Lost() const
     return false;
 }
 
+void Line::SayEchoOnce()
+{
+    if (echo_said_ || !IsOpen() || Reception.EchoesDropped.load() == echoes_at_open_)
+        return;
+    echo_said_ = true;
+    Say("chronavelctl: the adapter on " + options_.Port +
+        " echoes what is sent; the echo is not taken for an answer");
+}
+
 void Line::Close()
 {
+    SayEchoOnce();
     if (exchange_) {
         StopExchangeThread(kStopWait);
         exchange_ = false;

@@ -40,12 +40,18 @@ public:
     // Stops the exchange thread (waiting for it) and closes the port.
     void Close();
 
+    // Says once per connection that the adapter echoes what is sent (its
+    // echo is dropped, never taken for an answer). Close calls it too.
+    void SayEchoOnce();
+
     const LineOptions& Options() const { return options_; }
 
 private:
     LineOptions options_;
     ToolHost& host_;
     bool exchange_ = false;
+    uint32_t echoes_at_open_ = 0;
+    bool echo_said_ = false;
 };
 
 // Says that the port is gone and returns kExitPort.

@@ -1,9 +1,11 @@
 #include "tools/source_state.h"
 
 #include "app/time_source.h"
+#include "platform/time_source.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 namespace chronavel::ctl {
@@ -43,12 +45,22 @@ void InstallClockSyncOverride()
     const char* path = std::getenv("CHRONAVEL_CLOCK_SYNC_FILE");
     if (path == nullptr || *path == '\0')
         return;
-    platform::SetClockSyncSource([file = std::string(path)] {
-        std::ifstream in(file);
-        std::stringstream text;
-        text << in.rdbuf();
-        return ParseClockSyncText(text.str()).value_or(ClockSync{});
-    });
+    // The system's clocks, with the synchronisation state read from the file.
+    class FileSyncSource : public platform::SystemTimeSource {
+    public:
+        explicit FileSyncSource(std::string file) : file_(std::move(file)) {}
+        ClockSync Sync() override
+        {
+            std::ifstream in(file_);
+            std::stringstream text;
+            text << in.rdbuf();
+            return ParseClockSyncText(text.str()).value_or(ClockSync{});
+        }
+
+    private:
+        std::string file_;
+    };
+    platform::SetTimeSource(std::make_shared<FileSyncSource>(path));
 }
 
 std::string UnsynchronisedWarning(const ClockSync& s)

@@ -3,13 +3,17 @@
 #include "app/connect.h"
 #include "app/ini_file_chronavel.h"
 #include "link/exchange.h"
+#include "link/frames.h"
 #include "link/request.h"
 #include "port/port.h"
 #include "port/port_list.h"
 #include "support/recorder_host.h"
 
+#include <algorithm>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <optional>
+#include <poll.h>
 #include <pty.h>
 #include <string>
 #include <termios.h>
@@ -84,6 +88,27 @@ struct Pty {
     {
         ::close(slave);
         ::close(master);
+    }
+    // True once a time-setting frame for addr has come out of the program's
+    // side; the bound is generous (the frame waits for a second boundary).
+    bool SawTimeFrame(uint8_t addr) const
+    {
+        const std::vector<uint8_t> head = {kSync, 0x00, addr, kCmdSetTime, 0x00, 7};
+        std::vector<uint8_t> seen;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0)
+                continue;
+            uint8_t buf[256];
+            const ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            seen.insert(seen.end(), buf, buf + n);
+            if (std::search(seen.begin(), seen.end(), head.begin(), head.end()) != seen.end())
+                return true;
+        }
+        return false;
     }
     speed_t Speed() const
     {
@@ -184,24 +209,47 @@ TEST_F(ConnectLineTest, SpeedAndPortChanges)
     EXPECT_TRUE(host_.Messages().empty());
 }
 
+TEST_F(ConnectLineTest, EveryConnectionSetsTheTimeAtOnce)
+{
+    // Nobody answers here; what matters is that the frame goes out now,
+    // not at the end of the first period.
+    ASSERT_EQ(Connect(Choice("9600", 0, false, 5)), ConnectResult::kClose);
+    EXPECT_TRUE(a_.SawTimeFrame(5));
+    // A reconnect, here to the other port and all clocks, sends it again.
+    ASSERT_EQ(Connect(Choice("9600", 1)), ConnectResult::kClose);
+    EXPECT_TRUE(b_.SawTimeFrame(kBroadcast));
+}
+
 TEST_F(ConnectLineTest, PortThatCannotBeOpenedClosesTheDialogUnconnected)
 {
     NullBox box;
     EnumPorts(box, Connection.ComPort, {{"/nonexistent/tty", "gone", true}});
+    const std::string port_before = Connection.ComPort; // the list's pick
     ConnectChoice c = Choice("9600", 0);
     c.PortCount = 1;
+    c.SpeedText = "19200";
+    c.ToAll = false;
+    c.AddressIndex = 7;
     EXPECT_EQ(Connect(c), ConnectResult::kClose);
     EXPECT_FALSE(PortHandle.Get());
     EXPECT_FALSE(ExchangeThread.Get());
     EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error opening port"});
+    // Nothing of a choice that did not connect is kept (nor saved by "Выход").
+    EXPECT_EQ(Connection.ComPort, port_before);
+    EXPECT_EQ(Connection.ComSpeed, 9600);
+    EXPECT_EQ(Connection.TargetAddress, 0);
 }
 
-TEST_F(ConnectLineTest, SpeedTheDeviceRefusesKeepsTheDialogOpen)
+TEST_F(ConnectLineTest, SpeedsOfZeroOrBelowAreRefusedBeforeAnythingHappens)
 {
-    EXPECT_EQ(Connect(Choice("0", 0)), ConnectResult::kStayOpen);
-    EXPECT_FALSE(PortHandle.Get());
-    EXPECT_FALSE(ExchangeThread.Get());
-    EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error setting port state"});
+    for (const char* speed : {"0", "-9600"}) {
+        host_.Clear();
+        EXPECT_EQ(Connect(Choice(speed, 0)), ConnectResult::kStayOpen) << speed;
+        EXPECT_FALSE(PortHandle.Get());
+        EXPECT_FALSE(ExchangeThread.Get());
+        EXPECT_EQ(host_.Messages(), std::vector<std::string>{SpeedRefusedText(std::stoi(speed))});
+        EXPECT_EQ(Connection.ComSpeed, 9600);
+    }
 }
 
 } // namespace

@@ -7,9 +7,10 @@
 #include "link/request.h"
 #include "platform/tick.h"
 #include "port/port.h"
+#include "support/local_time.h"
 #include "support/recorder_host.h"
-#include "testkit/fake_line_clocks.h"
 #include "testkit/fake_port.h"
+#include "testkit/fake_time.h"
 
 #include <chrono>
 #include <gtest/gtest.h>
@@ -20,17 +21,7 @@
 namespace chronavel {
 namespace {
 
-LocalTime At(int y, int mo, int d, int h, int mi, int s)
-{
-    LocalTime t;
-    t.Year = y;
-    t.Month = mo;
-    t.Day = d;
-    t.Hour = h;
-    t.Minute = mi;
-    t.Second = s;
-    return t;
-}
+using test::At;
 
 TEST(MainLogicTest, DisplayTexts)
 {
@@ -116,16 +107,12 @@ protected:
     {
         ResetExchangeState();
         ResetRequestState();
-        platform::SetTickSource([this] { return tick_; });
-        SetTimeSource([] { return At(2026, 12, 6, 14, 5, 9); });
     }
     void TearDown() override
     {
         ResetExchangeState();
         PortHandle.Set(nullptr);
         ResetRequestState();
-        platform::SetTickSource(nullptr);
-        SetTimeSource(nullptr);
     }
     void Connect()
     {
@@ -145,10 +132,9 @@ protected:
         entry->Rec.Exhausted = 1;
     }
 
-    uint32_t tick_ = 10'000;
     std::shared_ptr<test::FakePort> port_ = std::make_shared<test::FakePort>();
     // Time frames wait for their second boundary on these, not on real time.
-    test::FakeLineClocks clocks_{test::LocalWall(2026, 12, 6, 14, 5, 8, 500)};
+    test::FakeTime clocks_{test::LocalWall(2026, 12, 6, 14, 5, 8, 500), 10'000};
     std::shared_ptr<TNewThread> thread_;
     test::RecorderHost host_;
 };
@@ -170,7 +156,7 @@ TEST_F(MainEngineTest, SyncNeedsAConnection)
     EXPECT_EQ(r.Addr, 0xFF);
     EXPECT_EQ(r.Cmd, kCmdSetTime);
     ASSERT_TRUE(r.Data);
-    EXPECT_EQ(r.Data->Bytes, (std::vector<uint8_t>{0x09, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
+    EXPECT_EQ(r.Data->Bytes, (std::vector<uint8_t>{0x08, 0x05, 0x14, 0x08, 0x06, 0x12, 0x26}));
 
     while (PutRequest(StandardRequest(1, kCmdReadRegister, 0x25, 0))) {
     }
@@ -205,7 +191,7 @@ TEST_F(MainEngineTest, FailureAnsweredOkRearmsAndQueuesAFreshCopy)
     Connect();
     SendAndSpend();
     const TRequestRec failed = FindPending(0x05, kCmdSetTime)->Rec;
-    tick_ = 20'000;
+    clocks_.SetTick(20'000);
     host_.AnswerNext(true);
     UiRecord ui;
     EXPECT_EQ(HandleRequestFailed(BlockFor(failed), ui), FailureAnswer::kRetried);

@@ -125,5 +125,27 @@ TEST(ServiceLayoutTest, MainWindowLayoutFitsItsGrownWindow)
         }
 }
 
+TEST(ServiceLayoutTest, GrownWindowIsKeptWithinTheScreen)
+{
+    // The main window grown to 968 + frame pixels on a 1280 x 984 working
+    // area that starts below a panel at y = 40.
+    const Box area{0, 40, 1280, 984};
+    const struct {
+        Box window;
+        int x, y;
+    } cases[] = {
+        {{398, 300, 978, 560}, 302, 300}, // centred: moved left just enough
+        {{100, 100, 978, 560}, 100, 100}, // fits: stays
+        {{700, 600, 978, 560}, 302, 464}, // past the right and the bottom
+        {{-50, 10, 978, 560}, 0, 40},     // past the left and above the area
+        {{500, 100, 1400, 560}, 0, 100},  // wider than the area: its left edge
+        {{500, 500, 978, 1100}, 302, 40}, // higher: its top edge
+    };
+    for (const auto& c : cases) {
+        const Box in = KeepWithin(c.window, area);
+        EXPECT_EQ(in, (Box{c.x, c.y, c.window.W, c.window.H})) << c.window.X << "," << c.window.Y;
+    }
+}
+
 } // namespace
 } // namespace chronavel

@@ -6,8 +6,9 @@
 #include "platform/tick.h"
 #include "port/port.h"
 #include "port/sync.h"
-#include "testkit/fake_line_clocks.h"
+#include "support/local_time.h"
 #include "testkit/fake_port.h"
+#include "testkit/fake_time.h"
 
 #include <gtest/gtest.h>
 #include <vector>
@@ -15,26 +16,12 @@
 namespace chronavel {
 namespace {
 
-LocalTime At(int y, int mo, int d, int h, int mi, int s)
-{
-    LocalTime t;
-    t.Year = y;
-    t.Month = mo;
-    t.Day = d;
-    t.Hour = h;
-    t.Minute = mi;
-    t.Second = s;
-    return t;
-}
+using test::At;
 
 class TimeSyncTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetCoreState(); }
-    void TearDown() override
-    {
-        platform::SetTickSource(nullptr);
-        ResetCoreState();
-    }
+    void TearDown() override { ResetCoreState(); }
 };
 
 TEST_F(TimeSyncTest, BlockForSundayInDecember)
@@ -73,8 +60,7 @@ TEST_F(TimeSyncTest, BcdOfEveryField)
 
 TEST_F(TimeSyncTest, RequestFields)
 {
-    platform::SetTickSource([] { return 1000u; });
-    SetTimeSource([] { return At(2026, 12, 6, 14, 5, 9); });
+    test::FakeTime time(test::LocalWall(2026, 12, 6, 14, 5, 9), 1000);
     const TRequestRec r = TimeSyncRequest(0x05);
     EXPECT_EQ(r.Addr, 0x05);
     EXPECT_EQ(r.Cmd, 0x70);
@@ -122,9 +108,7 @@ TEST_F(TimeSyncTest, FrameCarriesTheSecondItEndsOnAcrossRollovers)
     };
     for (const Case& c : cases) {
         ResetCoreState();
-        uint32_t tick = 50000;
-        platform::SetTickSource([&tick] { return tick; });
-        test::FakeLineClocks clocks(c.queued);
+        test::FakeTime clocks(c.queued, 50000);
         auto port = std::make_shared<test::FakePort>();
         PortHandle.Set(port);
         auto loop = TNewThread::CreateManual();
@@ -132,7 +116,7 @@ TEST_F(TimeSyncTest, FrameCarriesTheSecondItEndsOnAcrossRollovers)
 
         ASSERT_TRUE(Sinkhr_date(0x03));
         loop->RunPass();
-        tick += 3000;
+        clocks.AdvanceTick(3000);
         clocks.ShiftWall(3s);
         loop->RunPass();
 

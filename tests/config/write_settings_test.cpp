@@ -1,4 +1,5 @@
 #include "app/core_state.h"
+#include "config/register_values.h"
 #include "config/registers.h"
 #include "config/write_settings.h"
 #include "link/frames.h"
@@ -10,6 +11,9 @@
 
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace chronavel {
@@ -38,9 +42,12 @@ public:
     explicit ClockOnTheLine(FakePort& port, int answers = 1 << 30) : answers_(answers)
     {
         port.on_write = [this, &port](const std::vector<uint8_t>& f) {
-            if (f.size() < 7 || answers_ <= 0)
+            if (f.size() < 7 || answers_ <= 0 || (addr_ >= 0 && f[3] != addr_))
                 return;
             --answers_;
+            if (addr_ >= 0 && f[4] == kCmdWriteRegister && f[5] == 0x4C)
+                addr_ = f[6]; // moves once it has answered
+
             std::vector<uint8_t> h{0x00, kSync, f[3], 0x00, f[4], f[5], f[6]};
             uint16_t sum = SumBytes(h.data() + 1, 6);
             h.push_back(CheckByte1(sum));
@@ -49,8 +56,12 @@ public:
         };
     }
 
+    // From now on it answers only at its own address, and moves.
+    void AnswerOnlyAt(uint8_t addr) { addr_ = addr; }
+
 private:
     int answers_;
+    int addr_ = -1;
 };
 
 class WriteSettingsTest : public ::testing::Test {
@@ -59,6 +70,9 @@ protected:
     {
         ResetCoreState();
         PortHandle.Set(port);
+        for (uint8_t reg : ReadBatchRegisters())
+            clock.Set(reg, 0);
+        clock.Set(0x4C, kTarget);
     }
     void TearDown() override { ResetCoreState(); }
 
@@ -68,101 +82,103 @@ protected:
         std::vector<RegWrite> out;
         for (const auto& f : port->Writes()) {
             EXPECT_EQ(f.size(), kShortFrameSize);
+            if (f[4] != kCmdWriteRegister)
+                continue;
             EXPECT_EQ(f[3], 0x05);
-            EXPECT_EQ(f[4], kCmdWriteRegister);
             out.push_back({f[5], f[6]});
         }
         return out;
     }
 
-    // What a save sends after the image and side registers, with the
-    // variables all zero: formats, the first (zero) text length, address,
-    // correction, master flags.
-    static std::vector<RegWrite> FixedTail()
+    // What a save sends after the image and side registers: formats, the
+    // text lengths up to the first zero, correction, master flags, address.
+    std::vector<RegWrite> FixedTail() const
     {
         std::vector<RegWrite> w;
         for (int i = 0; i < 8; ++i)
-            w.push_back({static_cast<uint8_t>(0xD8 + i), 0});
-        w.push_back({0xE0, 0});
-        w.push_back({0x4C, 0});
-        w.push_back({0x51, 0});
-        w.push_back({0x52, 0});
-        w.push_back({0x4D, 0});
+            w.push_back(
+                {static_cast<uint8_t>(0xD8 + i), chosen.At(static_cast<uint8_t>(0xD8 + i))});
+        for (int i = 0; i < 32; ++i) {
+            const auto reg = static_cast<uint8_t>(0xE0 + i);
+            w.push_back({reg, chosen.At(reg)});
+            if (chosen.At(reg) == 0)
+                break;
+        }
+        for (uint8_t reg : {0x51, 0x52, 0x4D, 0x4C})
+            w.push_back({reg, chosen.At(reg)});
         return w;
+    }
+    WriteOutcome Save(uint8_t target = kTarget)
+    {
+        return WriteSettings(target, PlanSave(clock, chosen));
     }
 
     RecorderHost host;
     std::shared_ptr<FakePort> port = std::make_shared<FakePort>();
+    RegisterValues clock;  // what the clock answered
+    RegisterValues chosen; // what the save is to carry
 };
 
-TEST_F(WriteSettingsTest, NothingChangedWritesOnlyTheFixedRegisters)
+TEST_F(WriteSettingsTest, NothingChangedWritesOnlyTheFixedRegistersWithThisClocksValues)
 {
-    ClockOnTheLine clock(*port);
-    Registers.RegImage[16] = 37;
-    Registers.RegImage[39] = 5;
-    ClockSettings.DimLevel = 3;
-    ClockSettings.RegSE = 0x11;
-    TakeImageSnapshot();
-    EXPECT_EQ(WriteSettings(kTarget), WriteResult::kWritten);
+    ClockOnTheLine line(*port);
+    const std::pair<uint8_t, uint8_t> held[] = {
+        {0x2B, 37}, {0x43, 5}, {0x44, 3},    {0x50, 0x11}, {0xD8, 5},   {0xDF, 3},
+        {0xE0, 9},  {0xE1, 4}, {0x4D, 0x5A}, {0x51, 0xFF}, {0x52, 0xFD}};
+    for (auto [reg, value] : held)
+        clock.Set(reg, value);
+    chosen = clock;
+    EXPECT_EQ(Save().Result, WriteResult::kWritten);
     EXPECT_EQ(Sent(), FixedTail());
+    EXPECT_EQ(Sent().back(), (RegWrite{0x4C, kTarget}));
     EXPECT_EQ(NoAnswer.load(), 0);
     EXPECT_TRUE(host.Messages().empty());
 }
 
-TEST_F(WriteSettingsTest, NeverReceivedImageWritesEveryNonZeroEditThreeTimes)
+TEST_F(WriteSettingsTest, ChangedImageRegistersThreeTimesSideRegistersOnce)
 {
-    ClockOnTheLine clock(*port);
-    TakeImageSnapshot();                             // all zero
-    Registers.RegEdited[10] = 5;                     // 0x25
-    Registers.RegEdited[27] = TimeZoneCode(24 + 11); // 0x37: +5.5
-    Registers.RegEdited[34] = BcdPair(6, 5) >> 8;    // 0x3E
-    Registers.RegEdited[35] = BcdPair(6, 5) & 0xFF;  // 0x3F
-    Registers.RegEdited[39] = PercentCode(9);        // "100%": 0, unchanged
-    WriteSettings(kTarget);
+    ClockOnTheLine line(*port);
+    chosen = clock;
+    chosen.Set(0x25, 5);
+    chosen.Set(0x37, TimeZoneCode(24 + 11)); // +5.5
+    chosen.Set(0x3E, 0x06);
+    chosen.Set(0x3F, 0x05);
+    chosen.Set(0x43, PercentCode(9)); // "100%": 0, unchanged
+    chosen.Set(0x44, 7);
+    chosen.Set(0x50, 0x12);
+    Save();
     std::vector<RegWrite> expected;
     for (RegWrite w :
          {RegWrite{0x25, 5}, RegWrite{0x37, 0x85}, RegWrite{0x3E, 0x06}, RegWrite{0x3F, 0x05}})
         expected.insert(expected.end(), 3, w);
+    expected.push_back({0x44, 7});
+    expected.push_back({0x50, 0x12});
     auto tail = FixedTail();
     expected.insert(expected.end(), tail.begin(), tail.end());
     EXPECT_EQ(Sent(), expected);
 }
 
-TEST_F(WriteSettingsTest, VolumeOfOneHundredPercentIsSentAsZero)
-{
-    ClockOnTheLine clock(*port);
-    Registers.RegImage[39] = 5;
-    TakeImageSnapshot();
-    Registers.RegEdited[39] = PercentCode(9);
-    WriteSettings(kTarget);
-    auto sent = Sent();
-    ASSERT_GE(sent.size(), 3u);
-    EXPECT_EQ(sent[0], (RegWrite{0x43, 0}));
-}
-
 TEST_F(WriteSettingsTest, TextLengthsUpToTheFirstZero)
 {
-    ClockOnTheLine clock(*port);
-    TakeImageSnapshot();
-    ClockSettings.TextLen[0] = 4;
-    ClockSettings.TextLen[1] = 2;
-    ClockSettings.TextLen[3] = 9; // after the zero: not sent
-    WriteSettings(kTarget);
-    auto sent = Sent();
+    ClockOnTheLine line(*port);
+    clock.Set(0xE0, 4);
+    clock.Set(0xE1, 2);
+    clock.Set(0xE3, 9); // after the zero: not sent
+    chosen = clock;
+    Save();
     std::vector<RegWrite> lengths;
-    for (auto w : sent)
+    for (auto w : Sent())
         if (w.Reg >= 0xE0)
             lengths.push_back(w);
     EXPECT_EQ(lengths, (std::vector<RegWrite>{{0xE0, 4}, {0xE1, 2}, {0xE2, 0}}));
-}
 
-TEST_F(WriteSettingsTest, ThirtyTwoTextLengthsWriteExactlyE0ToFF)
-{
-    ClockOnTheLine clock(*port);
-    TakeImageSnapshot();
+    port = std::make_shared<FakePort>();
+    PortHandle.Set(port);
+    ClockOnTheLine again(*port);
     for (int i = 0; i < kTextLenCount; ++i)
-        ClockSettings.TextLen[i] = static_cast<uint8_t>(i + 1);
-    WriteSettings(kTarget);
+        clock.Set(static_cast<uint8_t>(0xE0 + i), static_cast<uint8_t>(i + 1));
+    chosen = clock;
+    Save();
     std::vector<uint8_t> regs;
     for (auto w : Sent())
         if (w.Reg >= 0xE0)
@@ -172,90 +188,116 @@ TEST_F(WriteSettingsTest, ThirtyTwoTextLengthsWriteExactlyE0ToFF)
         EXPECT_EQ(regs[i], 0xE0 + i);
 }
 
-TEST_F(WriteSettingsTest, CorrectionAddressAndMasterFlagsLast)
+// A register the save must write with no answer from this clock and no
+// choice of the operator refuses the whole save: nothing is sent.
+TEST_F(WriteSettingsTest, UnknownFixedRegistersRefuseTheSave)
 {
-    ClockOnTheLine clock(*port);
-    TakeImageSnapshot();
-    ClockSettings.ClockAddr = 0x21;
-    ClockSettings.DayCorrection = -59;
-    ClockSettings.MasterFlags = 0x81;
-    WriteSettings(kTarget);
-    auto sent = Sent();
-    ASSERT_GE(sent.size(), 4u);
-    std::vector<RegWrite> last(sent.end() - 4, sent.end());
-    EXPECT_EQ(last,
-              (std::vector<RegWrite>{{0x4C, 0x21}, {0x51, 0xFF}, {0x52, 0xC5}, {0x4D, 0x81}}));
-
-    port = std::make_shared<FakePort>();
-    PortHandle.Set(port);
-    ClockOnTheLine again(*port);
-    ClockSettings.DayCorrection = 2;
-    WriteSettings(kTarget);
-    sent = Sent();
-    EXPECT_EQ(sent[sent.size() - 3], (RegWrite{0x51, 0x00}));
-    EXPECT_EQ(sent[sent.size() - 2], (RegWrite{0x52, 0x02}));
+    ClockOnTheLine line(*port);
+    struct Case {
+        const char* Name;
+        std::vector<uint8_t> Unanswered;
+        std::vector<uint8_t> Missing;
+    };
+    const Case cases[] = {
+        {"address", {0x4C}, {0x4C}},
+        {"a format and the correction", {0xD9, 0x52}, {0xD9, 0x52}},
+        {"a text length before the end", {0xE1}, {0xE1}},
+        {"the master flags", {0x4D}, {0x4D}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        RegisterValues answered = clock;
+        answered.Set(0xE0, 3);
+        answered.Set(0xE1, 0);
+        for (uint8_t reg : c.Unanswered)
+            answered.Forget(reg);
+        const SavePlan plan = PlanSave(answered, answered);
+        EXPECT_EQ(plan.Missing, c.Missing);
+        EXPECT_TRUE(plan.Refused());
+        const std::string text = RefusalText(plan);
+        EXPECT_NE(text.find(RegisterList(c.Missing)), std::string::npos) << text;
+        EXPECT_NE(text.find("Прочитайте настройки"), std::string::npos) << text;
+        EXPECT_EQ(WriteSettings(kTarget, plan).Result, WriteResult::kRefused);
+        EXPECT_TRUE(port->Writes().empty());
+    }
+    // An unread image register the operator did not set is simply not
+    // written; 0xFF as the clock's address is refused.
+    RegisterValues answered = clock;
+    answered.Forget(0x43);
+    EXPECT_FALSE(PlanSave(answered, answered).Refused());
+    RegisterValues to_all = clock;
+    to_all.Set(0x4C, 0xFF);
+    EXPECT_TRUE(PlanSave(clock, to_all).AddressRefused);
+    EXPECT_NE(RefusalText(PlanSave(clock, to_all)).find("$FF"), std::string::npos);
 }
 
-TEST_F(WriteSettingsTest, SideSettingsReachOnlyTheirOwnRegisterWhenChanged)
+TEST_F(WriteSettingsTest, AddressChangeGoesLastAndTheClockIsFollowed)
 {
-    ClockOnTheLine clock(*port);
-    ClockSettings.DimLevel = 3;
-    ClockSettings.NormLevel = 0;
-    ClockSettings.LowerLevel = 40;
-    ClockSettings.RegSE = 0x11;
-    Registers.RegImage[40] = 3; // the image holds 0x44 and 0x45 too
-    Registers.RegImage[41] = 0;
-    TakeImageSnapshot();
+    ClockOnTheLine line(*port);
+    line.AnswerOnlyAt(kTarget);
+    BeginReadBatch(kTarget);
+    for (uint8_t reg : clock.Known())
+        RecordRegisterAnswer(kTarget, reg, clock.At(reg));
+    chosen = clock;
+    chosen.Set(0x4C, 0x21);
+    chosen.Set(0x51, 0xFF);
+    chosen.Set(0x52, 0xC5); // -59
+    const WriteOutcome out = Save();
+    EXPECT_EQ(out.Result, WriteResult::kWritten);
+    EXPECT_EQ(out.Address, 0x21);
+    auto sent = Sent();
+    std::vector<RegWrite> last(sent.end() - 4, sent.end());
+    EXPECT_EQ(last, (std::vector<RegWrite>{{0x51, 0xFF}, {0x52, 0xC5}, {0x4D, 0}, {0x4C, 0x21}}));
+    // Then the clock is asked at its new address.
+    const auto frames = port->Writes();
+    const auto& f = frames.back();
+    EXPECT_EQ(f[3], 0x21);
+    EXPECT_EQ(f[4], kCmdReadRegister);
+    EXPECT_EQ(AnsweredBy(0x21).Get(0x52), std::optional<uint8_t>(0xC5));
+    EXPECT_TRUE(AnsweredBy(kTarget).Known().empty());
 
-    ClockSettings.DimLevel = 7;
-    ClockSettings.RegSE = 0x12;
-    WriteSettings(kTarget);
-    auto tail = FixedTail();
-    std::vector<RegWrite> expected{{0x44, 7}, {0x50, 0x12}};
-    expected.insert(expected.end(), tail.begin(), tail.end());
-    EXPECT_EQ(Sent(), expected);
-
+    // A clock that keeps answering at its old address refused the move (a
+    // clock already at the new address is never taken for it).
     port = std::make_shared<FakePort>();
     PortHandle.Set(port);
-    ClockOnTheLine again(*port);
-    TakeImageSnapshot();
-    ClockSettings.NormLevel = 1;
-    ClockSettings.LowerLevel = 41;
-    WriteSettings(kTarget);
-    expected = {{0x45, 1}, {0x4E, 41}};
-    expected.insert(expected.end(), tail.begin(), tail.end());
-    EXPECT_EQ(Sent(), expected);
+    ClockOnTheLine stays(*port);
+    const WriteOutcome kept = Save();
+    EXPECT_EQ(kept.Result, WriteResult::kNotMoved);
+    EXPECT_EQ(kept.Address, kTarget);
+    EXPECT_NE(OutcomeText(kTarget, kept).find("прежнем адресе"), std::string::npos);
 }
 
 TEST_F(WriteSettingsTest, NoAnswerAlreadySetSendsNothing)
 {
-    ClockOnTheLine clock(*port);
-    TakeImageSnapshot();
-    Registers.RegEdited[10] = 5;
+    ClockOnTheLine line(*port);
+    chosen = clock;
     NoAnswer = 1;
-    EXPECT_EQ(WriteSettings(kTarget), WriteResult::kNoAnswer);
+    EXPECT_EQ(Save().Result, WriteResult::kNoAnswer);
     EXPECT_TRUE(port->Writes().empty());
     EXPECT_TRUE(host.Messages().empty());
 }
 
 TEST_F(WriteSettingsTest, SilentClockStopsTheSaveAtTheFirstRegister)
 {
-    TakeImageSnapshot();
-    Registers.RegEdited[10] = 5;
-    EXPECT_EQ(WriteSettings(kTarget), WriteResult::kNoAnswer);
+    chosen = clock;
+    chosen.Set(0x25, 5);
+    const WriteOutcome out = Save();
+    EXPECT_EQ(out.Result, WriteResult::kNoAnswer);
+    EXPECT_EQ(out.Unanswered, std::optional<uint8_t>(0x25));
     // Three frames for the one unanswered transaction, then nothing more.
-    auto sent = Sent();
-    EXPECT_EQ(sent, std::vector<RegWrite>(3, RegWrite{0x25, 5}));
+    EXPECT_EQ(Sent(), std::vector<RegWrite>(3, RegWrite{0x25, 5}));
     EXPECT_EQ(NoAnswer.load(), 1);
     ASSERT_EQ(host.Messages().size(), 1u);
     EXPECT_EQ(host.Messages()[0], "Информация от устройства $05 не поступает!");
+    const std::string text = OutcomeText(kTarget, out);
+    EXPECT_NE(text.find("0x25"), std::string::npos) << text;
 }
 
 TEST_F(WriteSettingsTest, ClockThatFallsSilentMidwayStopsTheRest)
 {
-    ClockOnTheLine clock(*port, 3); // answers the first three formats only
-    TakeImageSnapshot();
-    WriteSettings(kTarget);
+    ClockOnTheLine line(*port, 3); // answers the first three formats only
+    chosen = clock;
+    EXPECT_EQ(Save().Unanswered, std::optional<uint8_t>(0xDB));
     auto sent = Sent();
     ASSERT_EQ(sent.size(), 3u + 5u); // three answered, then five tries at 0xDB
     EXPECT_EQ(sent.back(), (RegWrite{0xDB, 0}));
@@ -268,11 +310,10 @@ TEST_F(WriteSettingsTest, ClockThatFallsSilentMidwayStopsTheRest)
 // answers everything.
 TEST_F(WriteSettingsTest, SaveToAllClocksIsRefusedAndSendsNothing)
 {
-    ClockOnTheLine clock(*port);
-    TakeImageSnapshot();
-    Registers.RegEdited[10] = 5;
-    ClockSettings.ClockAddr = 0x07;
-    EXPECT_EQ(WriteSettings(0xFF), WriteResult::kAllClocksRefused);
+    ClockOnTheLine line(*port);
+    chosen = clock;
+    chosen.Set(0x25, 5);
+    EXPECT_EQ(Save(0xFF).Result, WriteResult::kAllClocksRefused);
     EXPECT_TRUE(port->Writes().empty());
     EXPECT_EQ(NoAnswer.load(), 0);
     EXPECT_TRUE(host.Messages().empty());

@@ -15,6 +15,7 @@
 #include "port/sync.h"
 #include "support/recorder_host.h"
 #include "testkit/fake_port.h"
+#include "testkit/fake_time.h"
 
 #include <atomic>
 #include <cstdint>
@@ -28,19 +29,14 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kNearWrap = 0xFFFFFFFFu - 999u; // 2^32 - 1,000
 
-class FakeTick {
+// The engine's time: the tick counter is stepped by hand; the wall and
+// monotonic clocks move when the code under test sleeps (a timed write).
+class FakeTick : public FakeTime {
 public:
-    explicit FakeTick(uint32_t start) : now_(start)
-    {
-        platform::SetTickSource([this] { return now_.load(); });
-    }
-    ~FakeTick() { platform::SetTickSource({}); }
-    uint32_t Now() const { return now_.load(); }
-    void Advance(uint32_t ms) { now_.fetch_add(ms); }
-    void Set(uint32_t t) { now_.store(t); }
-
-private:
-    std::atomic<uint32_t> now_;
+    explicit FakeTick(uint32_t start) : FakeTime(std::chrono::system_clock::now(), start) {}
+    uint32_t Now() const { return TickNow(); }
+    void Advance(uint32_t ms) { AdvanceTick(ms); }
+    void Set(uint32_t t) { SetTick(t); }
 };
 
 // The reply a clock sends: a leading byte (the one that wakes the exchange

@@ -5,6 +5,7 @@ namespace chronavel::test {
 namespace {
 
 using HuntTest = EngineTest;
+using namespace std::chrono_literals;
 
 const Bytes kExample{0x00, 0xE0, 0x01, 0x00, 0x74, 0x4D, 0x5A, 0xFD, 0xFC};
 
@@ -52,6 +53,56 @@ TEST_F(HuntTest, HeaderInsideARejectedCandidateIsStillFound)
     port->Feed(Bytes(kExample.begin() + 1, kExample.end()));
     ASSERT_TRUE(HuntFrame());
     ExpectHeader(0x01, 0x00, 0x74, 0x4D, 0x5A);
+}
+
+// Our own frame heard back is dropped with the rest of it while its wire
+// time and the allowance last (counted from when the program listened, if
+// that was later); a clock's answer of the same command, or the same header
+// arriving later while the program listened, is an answer. Bytes without a header end the
+// search as an empty read would, after twice the longest reply.
+TEST_F(HuntTest, EchoIsDroppedAndEndlessBytesEndTheSearch)
+{
+    const uint8_t time_data[7] = {0x05, 0x00, 0x12, 0x02, 0x07, 0x12, 0x26};
+    const Bytes time_frame = BuildDataFrame(0x02, 0x70, 0, 7, time_data);
+    const Bytes read_frame = BuildShortFrame(0x02, 0x74, 0x43, 0);
+    const Bytes answer = ReplyFrame(0x02, 0x02, 0x74, 0x43, 0x5A);
+    struct Case {
+        const char* what;
+        Bytes written;
+        std::vector<Bytes> heard;        // in order
+        std::chrono::milliseconds later; // between the write and the search
+        bool found;
+        uint32_t echoes;
+    } cases[] = {
+        {"echo of a read", read_frame, {read_frame}, 0ms, false, 1},
+        {"echo, then the answer", read_frame, {read_frame, answer}, 0ms, true, 1},
+        {"echo of a time frame, data and all, then the answer",
+         time_frame,
+         {time_frame, ReplyFrame(0x02, 0x02, 0x70, 0, 0)},
+         0ms,
+         true,
+         1},
+        {"the same header long after the write", read_frame, {read_frame}, 60ms, true, 0},
+        {"a line that never falls quiet", read_frame, {Bytes(3000, 0x55)}, 0ms, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetReception();
+        port = std::make_shared<FakePort>();
+        PortHandle.Set(port);
+        NoteWrittenFrame(c.written.data(), c.written.size(), 9600);
+        ReadByte(); // listening from the write on
+        tick.FakeTime::Advance(std::chrono::nanoseconds(c.later) +
+                               WireTime(c.written.size(), 9600));
+        for (const Bytes& b : c.heard)
+            port->Feed(b);
+        EXPECT_EQ(HuntFrame(), c.found);
+        EXPECT_EQ(Reception.EchoesDropped.load(), c.echoes);
+        if (c.found)
+            EXPECT_NE(Reception.ReplyCmd.load(), 0x00);
+        else
+            EXPECT_LE(port->Reads(), static_cast<int>(kHuntByteLimit) + 10);
+    }
 }
 
 TEST_F(HuntTest, PausesCountOverTheWholeSearch)

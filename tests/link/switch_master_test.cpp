@@ -49,7 +49,7 @@ protected:
 TEST_F(SwitchMasterTest, ReadIsQueuedAsAStandardRequest)
 {
     answer = {{0x07, 0x05}};
-    SwitchMaster(0x07, true);
+    EXPECT_EQ(SwitchMaster(0x07, true), SwitchResult::kWritten);
     EXPECT_EQ(MasterActive.load(), 1);
     EXPECT_EQ(sleeps, 1);
     const auto q = Queued();
@@ -66,8 +66,8 @@ TEST_F(SwitchMasterTest, ReadIsQueuedAsAStandardRequest)
     EXPECT_EQ(q[1].Param2, 0x85);
 }
 
-// Only the addressed clock's answer to this very read is used; a stale value
-// or another clock's answer counts as no value (0).
+// Only the addressed clock's answer to this very read is used; without one
+// nothing is written (a write would clear bits 0..6) and the mode stays.
 TEST_F(SwitchMasterTest, WritesOnlyBitSevenOfTheAddressedClocksFreshAnswer)
 {
     struct Case {
@@ -77,16 +77,18 @@ TEST_F(SwitchMasterTest, WritesOnlyBitSevenOfTheAddressedClocksFreshAnswer)
         std::optional<std::pair<uint8_t, uint8_t>> Answer;
         uint8_t Active;
         std::optional<uint8_t> Written;
+        SwitchResult Result;
     };
+    using R = SwitchResult;
     const Case cases[] = {
-        {"on: bit 7 added", true, {}, {{7, 0x05}}, 1, 0x85},
-        {"on: already master", true, {}, {{7, 0x81}}, 1, {}},
-        {"off: bit 7 cleared", false, {}, {{7, 0x85}}, 0, 0x05},
-        {"off: already clear", false, {}, {{7, 0x05}}, 0, {}},
-        {"on: another clock answered", true, {}, {{9, 0x45}}, 1, 0x80},
-        {"off: another clock answered", false, {}, {{9, 0xC5}}, 0, {}},
-        {"on: only a stale value", true, 0x45, {}, 1, 0x80},
-        {"off: only a stale value", false, 0xC5, {}, 0, {}},
+        {"on: bit 7 added", true, {}, {{7, 0x05}}, 1, 0x85, R::kWritten},
+        {"on: already master", true, {}, {{7, 0x81}}, 1, {}, R::kUnchanged},
+        {"off: bit 7 cleared", false, {}, {{7, 0x85}}, 0, 0x05, R::kWritten},
+        {"off: already clear", false, {}, {{7, 0x05}}, 0, {}, R::kUnchanged},
+        {"on: another clock answered", true, {}, {{9, 0x45}}, 0, {}, R::kNoAnswer},
+        {"off: another clock answered", false, {}, {{9, 0xC5}}, 1, {}, R::kNoAnswer},
+        {"on: only a stale value", true, 0x45, {}, 0, {}, R::kNoAnswer},
+        {"off: only a stale value", false, 0xC5, {}, 1, {}, R::kNoAnswer},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -97,7 +99,7 @@ TEST_F(SwitchMasterTest, WritesOnlyBitSevenOfTheAddressedClocksFreshAnswer)
         if (c.StoredBefore)
             StoreMasterFlags(*c.StoredBefore, 7);
         answer = c.Answer;
-        SwitchMaster(7, c.On);
+        EXPECT_EQ(SwitchMaster(7, c.On), c.Result);
         EXPECT_EQ(MasterActive.load(), c.Active);
         const auto q = Queued();
         ASSERT_EQ(q.size(), c.Written ? 2u : 1u);
@@ -114,10 +116,17 @@ TEST_F(SwitchMasterTest, WaitsAtMostThreeTimesForTheReadToBeAnswered)
         taken.clear();
         sleeps = 0;
         take_on_sleep = taken_at_all;
-        SwitchMaster(0x07, true);
+        EXPECT_EQ(SwitchMaster(0x07, true), SwitchResult::kNoAnswer);
         EXPECT_EQ(sleeps, 3);
-        EXPECT_EQ(Queued().size(), 2u);
+        EXPECT_EQ(Queued().size(), 1u); // the read only
     }
+    // All clocks: nothing queued, nothing waited for.
+    CreateRing(kRingRequests);
+    sleeps = 0;
+    EXPECT_EQ(SwitchMaster(0xFF, true), SwitchResult::kAllClocksRefused);
+    EXPECT_TRUE(RingEmpty());
+    EXPECT_EQ(sleeps, 0);
+    EXPECT_FALSE(SwitchMasterText(SwitchResult::kNoAnswer).empty());
 }
 
 } // namespace

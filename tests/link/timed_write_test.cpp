@@ -1,7 +1,6 @@
 // Time-setting frames written to end on a second boundary, and the loop's
 // pause, with the line's clocks and the sleep replaced: no real time passes.
 #include "engine_fixture.h"
-#include "testkit/fake_line_clocks.h"
 
 #include <chrono>
 #include <optional>
@@ -50,15 +49,15 @@ protected:
     }
     void Start(WallTime at, int speed)
     {
-        clocks.emplace(at);
+        tick.ResetSleeps();
+        tick.SetWall(at);
         port->line_speed.store(speed);
-        port->on_write = [this](const Bytes&) { written.push_back(clocks->WallNow()); };
+        port->on_write = [this](const Bytes&) { written.push_back(tick.WallNow()); };
         loop = TNewThread::CreateManual();
         ExchangeThread.Set(loop);
     }
     LineDuration Wire() const { return WireTime(18, port->line_speed.load()); }
 
-    std::optional<FakeLineClocks> clocks;
     std::shared_ptr<TNewThread> loop;
     std::vector<WallTime> stamps;
     std::vector<WallTime> written; // the wall clock as each write starts
@@ -85,7 +84,7 @@ TEST_F(TimedWriteTest, StampIsTheSecondTheFrameEndsOn)
         ASSERT_TRUE(PutRequest(TimeRequest()));
         loop->RunPass();
         // The resend, due three seconds on.
-        clocks->ShiftWall(3s);
+        tick.ShiftWall(3s);
         tick.Advance(3000);
         loop->RunPass();
         ASSERT_EQ(stamps.size(), 2u);
@@ -95,11 +94,11 @@ TEST_F(TimedWriteTest, StampIsTheSecondTheFrameEndsOn)
         for (size_t i = 0; i < 2; ++i) {
             const LineDuration off = written[i] + Wire() - stamps[i];
             EXPECT_GE(off, 0ns);
-            EXPECT_LE(off, 5 * FakeLineClocks::kReadStep);
+            EXPECT_LE(off, 5 * FakeTime::kReadStep);
         }
         // Slept most of the wait; nothing held up longer than a second.
-        EXPECT_GE(clocks->Sleeps(), 1);
-        EXPECT_LE(clocks->Slept(), 2s);
+        EXPECT_GE(tick.Sleeps(), 1);
+        EXPECT_LE(tick.Slept(), 2s);
         ResetExchangeState();
     }
 }
@@ -107,10 +106,10 @@ TEST_F(TimedWriteTest, StampIsTheSecondTheFrameEndsOn)
 TEST_F(TimedWriteTest, StopDuringTheWaitEndsItAtOnceUnwritten)
 {
     Start(LocalWall(2026, 12, 7, 12, 0, 5, 100), 9600);
-    clocks->on_sleep = [this](int) { loop->StopThread(); };
+    tick.on_sleep = [this](int) { loop->StopThread(); };
     ASSERT_TRUE(PutRequest(TimeRequest()));
     EXPECT_FALSE(loop->RunPass());
-    EXPECT_EQ(clocks->Sleeps(), 1);
+    EXPECT_EQ(tick.Sleeps(), 1);
     EXPECT_EQ(port->WriteCount(), 0u);
     EXPECT_TRUE(stamps.empty());
 }
@@ -137,9 +136,9 @@ TEST_F(TimedWriteTest, WallClockMovedDuringTheWait)
         stamps.clear();
         written.clear();
         Start(s + c.from, 9600);
-        clocks->on_sleep = [this, shift = c.shift](int n) {
+        tick.on_sleep = [this, shift = c.shift](int n) {
             if (n == 1)
-                clocks->ShiftWall(shift);
+                tick.ShiftWall(shift);
         };
         ASSERT_TRUE(PutRequest(TimeRequest()));
         loop->RunPass();
@@ -148,12 +147,12 @@ TEST_F(TimedWriteTest, WallClockMovedDuringTheWait)
         const WallTime end = written[0] + Wire();
         if (c.stamp) {
             EXPECT_EQ(stamps[0], s + *c.stamp);
-            EXPECT_LE(end - stamps[0], 5 * FakeLineClocks::kReadStep);
+            EXPECT_LE(end - stamps[0], 5 * FakeTime::kReadStep);
             EXPECT_GE(end - stamps[0], 0ns);
         } else {
             EXPECT_EQ(stamps[0], NearestSecond(end));
         }
-        EXPECT_LE(clocks->Slept(), 1002ms);
+        EXPECT_LE(tick.Slept(), 1002ms);
         ResetExchangeState();
     }
 }

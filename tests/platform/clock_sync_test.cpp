@@ -1,4 +1,6 @@
 #include "platform/clock_sync.h"
+#include "platform/time_source.h"
+#include "testkit/fake_time.h"
 
 #include <gtest/gtest.h>
 
@@ -6,12 +8,14 @@ using namespace chronavel::platform;
 
 namespace {
 
-TEST(ClockSync, SourceForTestsReplacesTheSystemsAnswerUntilReset)
+TEST(ClockSync, InstalledTimeSourceReplacesTheSystemsAnswerUntilRemoved)
 {
     const ClockSync fake{ClockSyncState::kUnsynchronised, 16000000};
-    SetClockSyncSource([&] { return fake; });
-    EXPECT_EQ(QueryClockSync(), fake);
-    SetClockSyncSource({});
+    {
+        chronavel::test::FakeTime time;
+        time.SetSync(fake);
+        EXPECT_EQ(QueryClockSync(), fake);
+    }
     EXPECT_EQ(QueryClockSync().State, SystemClockSync().State);
 }
 

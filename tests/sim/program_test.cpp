@@ -165,6 +165,45 @@ TEST(SimProgram, SilenceFileSilencesAndRevivesAClock)
     EXPECT_EQ(p.Wait(), 0);
 }
 
+// Settings per clock from a file (the tool's read-all --json form, or
+// register=value lines) and a register whose reads go unanswered.
+TEST(SimProgram, RegistersFromFilesAndASilentRegister)
+{
+    REQUIRE_PROGRAM();
+    PortDir dir;
+    const std::string json = dir.path() + "/clock1.json";
+    const std::string lines = dir.path() + "/clock2.txt";
+    std::ofstream(json) << R"({"Alarm1Time":"06:05","ClockAddr":9,"DayCorrection":-3,)"
+                        << R"("Expo":[1,2,3,37,5,6,7,8,9],"Volume":5})";
+    std::ofstream(lines) << "# clock 2\n0x3D=0x21\n67 = 7\n";
+    Program p({"--clock", "1", "--clock", "2", "--speed", "115200", "--registers", "1:" + json,
+               "--registers", "2:" + lines, "--silent-register", "2:0x4C"});
+    ASSERT_TRUE(p.ok());
+    p.ReadUntil("seed ");
+    LineClient c(dir.path() + "/sim0");
+    ASSERT_TRUE(c.ok());
+    const auto value = [&](uint8_t addr, uint8_t reg) -> int {
+        for (const auto& r : c.Exchange(BuildShortFrame(addr, 0x74, reg, 0), 600))
+            if (r.cmd == 0x74 && r.addr == addr && r.p1 == reg)
+                return r.p2;
+        return -1;
+    };
+    const struct {
+        uint8_t Addr, Reg;
+        int Value;
+    } cases[] = {{1, 0x3E, 0x06}, {1, 0x3F, 0x05}, {1, 0x51, 0xFF}, {1, 0x52, 0xFD},
+                 {1, 0x2B, 37},   {1, 0x43, 5},    {1, 0x4C, 1}, // the address stays
+                 {2, 0x3D, 0x21}, {2, 0x43, 7},    {2, 0x4C, -1}};
+    for (const auto& k : cases)
+        EXPECT_EQ(value(k.Addr, k.Reg), k.Value) << int(k.Addr) << " " << int(k.Reg);
+    p.Signal(SIGTERM);
+    EXPECT_EQ(p.Wait(), 0);
+
+    std::ofstream(lines) << "volume loud\n";
+    Program bad({"--clock", "2", "--registers", "2:" + lines});
+    EXPECT_EQ(bad.Wait(), 2);
+}
+
 TEST(SimProgram, RefusesBadArguments)
 {
     REQUIRE_PROGRAM();

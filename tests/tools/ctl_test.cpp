@@ -1,5 +1,6 @@
 // chronavelctl end to end: the real executable against the simulated line.
 #include "sim/sim.h"
+#include "support/temp_dir.h"
 #include "tools/run_ctl.h"
 #include "version.h"
 
@@ -134,8 +135,8 @@ TEST(CtlArguments, BadArgumentsAreUsageErrorsNamingTheArgument)
 
 TEST(CtlArguments, EverySubcommandHasHelp)
 {
-    for (const std::string sub :
-         {"ports", "sync", "check", "read", "read-all", "write", "scan", "watch", "daemon"}) {
+    for (const std::string sub : {"ports", "sync", "check", "read", "read-all", "write", "restore",
+                                  "scan", "watch", "daemon"}) {
         const CtlResult r = RunCtl({sub, "--help"});
         EXPECT_EQ(r.code, 0) << sub;
         EXPECT_NE(r.out.find("Usage"), std::string::npos) << sub;
@@ -235,6 +236,101 @@ TEST(CtlSync, SilentClockIsGivenUpAfterTheRetrySchedule)
     EXPECT_GT(r.seconds, 7.0);
     EXPECT_LT(r.seconds, 30.0);
     EXPECT_NE(r.err.find("0x09"), std::string::npos) << r.err;
+}
+
+// An adapter that hears its own frames, and a line that never falls quiet:
+// our own frame heard back is no answer (a real one still is), and a line
+// full of bytes with no header ends every request on its retry schedule.
+TEST(CtlMisbehavingLine, EchoIsNoAnswerAndBabbleEndsOnSchedule)
+{
+    struct Case {
+        const char* what;
+        bool echo, babble, silent;
+        Args args; // after --port
+        int code;
+        double within_s;
+        const char* out; // expected on standard output, if anything
+    } cases[] = {
+        {"echo, silent clock: sync", true, false, true, {"sync", "--addr", "2"}, 1, 30, nullptr},
+        {"echo, silent clock: read",
+         true,
+         false,
+         true,
+         {"read", "--addr", "2", "0x43"},
+         1,
+         30,
+         nullptr},
+        {"echo, answering clock: read",
+         true,
+         false,
+         false,
+         {"read", "--addr", "2", "0x43"},
+         0,
+         30,
+         "0x43="},
+        {"babble, silent clock: sync", false, true, true, {"sync", "--addr", "2"}, 1, 30, nullptr},
+        {"babble, silent clock: read-all",
+         false,
+         true,
+         true,
+         {"read-all", "--addr", "2"},
+         1,
+         60,
+         nullptr},
+        {"babble, silent clock: read",
+         false,
+         true,
+         true,
+         {"read", "--addr", "2", "0x43"},
+         1,
+         30,
+         nullptr},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string name = "ctlmisbehave" + std::to_string(n++);
+        PortsDir();
+        sim::Options o;
+        o.name = name;
+        o.clocks = {2};
+        o.seed = 7;
+        o.echo = c.echo;
+        o.babble = c.babble;
+        sim::Simulator sim(o);
+        if (c.silent)
+            sim.SetFaults(2, sim::Faults{.silent = true});
+        std::string error;
+        ASSERT_TRUE(sim.Start(&error)) << error;
+        Args args{c.args[0], "--port", name};
+        args.insert(args.end(), c.args.begin() + 1, c.args.end());
+        const CtlResult r = RunCtl(args);
+        EXPECT_EQ(r.code, c.code) << r.err;
+        EXPECT_LT(r.seconds, c.within_s);
+        if (c.out)
+            EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << r.out;
+        if (c.echo)
+            EXPECT_EQ(Count(r.err, "echoes what is sent"), 1u) << r.err;
+    }
+
+    // The daemon on a babbling line ends within a second of SIGTERM.
+    sim::Options o;
+    o.name = "ctlbabbled";
+    o.clocks = {2};
+    o.babble = true;
+    sim::Simulator sim(o);
+    sim.SetFaults(2, sim::Faults{.silent = true});
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    CtlProcess d({"daemon", "--port", "ctlbabbled", "--addr", "2"});
+    ASSERT_TRUE(WaitUntil([&] { return sim.FramesReceived(0x70) >= 1; }, 10000)) << d.ErrSoFar();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const auto asked = std::chrono::steady_clock::now();
+    d.Signal(SIGTERM);
+    const CtlResult r = d.Wait(60000);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_LT(took.count(), 1.0) << r.err;
 }
 
 // The PC clock's state as the tool is to see it (CHRONAVEL_CLOCK_SYNC_FILE),
@@ -436,6 +532,67 @@ TEST(CtlWrite, ChangesExactlyTheNamedRegisters)
         else
             EXPECT_EQ(now, before[static_cast<size_t>(n)]) << Hex(static_cast<uint8_t>(n));
     }
+}
+
+// Only what differs from the clock is written, 0x4C last; what did not take
+// (a move onto another clock's address) is named and exits 1.
+TEST(CtlWrite, WritesOnlyWhatDiffersAndReadsItBack)
+{
+    auto sim = StartSim("ctlwritediff", {3, 4});
+    ASSERT_TRUE(sim);
+    const std::string volume = "0x43=" + std::to_string(sim->Register(4, 0x43));
+    CtlResult r = RunCtl({"write", "--port", "ctlwritediff", "--addr", "4", "0x3D=0x12", volume});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(sim->FramesReceived(0x72), 1u);
+    EXPECT_EQ(r.out, "0x3D=0x12\n");
+
+    r = RunCtl({"write", "--port", "ctlwritediff", "--addr", "4", "0x4C=3", "0x3D=0x13"});
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_EQ(sim->Register(4, 0x3D), 0x13);
+    EXPECT_NE(r.err.find("register 0x4C did not take"), std::string::npos) << r.err;
+}
+
+// A replaced clock gets the settings read from the old one: read-all --json
+// saved to a file, restore into the new clock at its own address.
+TEST(CtlRestore, ReadAllOutputIntoAReplacedClock)
+{
+    auto sim = StartSim("ctlrestore", {3, 4});
+    ASSERT_TRUE(sim);
+    const std::pair<uint8_t, uint8_t> old_settings[] = {
+        {0x2B, 37},   {0x37, 0x83}, {0x3E, 0x06}, {0x3F, 0x05}, {0x4D, 0x3E},
+        {0x51, 0xFF}, {0x52, 0xFD}, {0xD8, 5},    {0xE0, 4},    {0xE1, 0}};
+    for (auto [reg, value] : old_settings)
+        sim->SetRegister(3, reg, value);
+    const CtlResult saved = RunCtl({"read-all", "--port", "ctlrestore", "--addr", "3", "--json"});
+    ASSERT_EQ(saved.code, 0) << saved.err;
+    TempDir dir;
+    const std::string file = (dir.path() / "clock3.json").string();
+    std::ofstream(file) << saved.out;
+
+    const CtlResult r = RunCtl({"restore", "--port", "ctlrestore", "--addr", "4", file});
+    ASSERT_EQ(r.code, 0) << r.err;
+    for (int reg = 0x25; reg <= 0xFF; ++reg) {
+        if (reg == 0x4C || reg == 0x4F || (reg > 0x52 && reg < 0xD8) ||
+            (reg < 0x37 && reg % 2 == 0))
+            continue;
+        EXPECT_EQ(sim->Register(4, static_cast<uint8_t>(reg)),
+                  sim->Register(3, static_cast<uint8_t>(reg)))
+            << Hex(static_cast<uint8_t>(reg));
+    }
+    EXPECT_EQ(sim->Register(4, 0x4C), 4);
+
+    // register=value lines too; a file that is neither is refused.
+    std::ofstream(dir.path() / "lines.txt") << "# one register\n0x3D = 0x21\n";
+    EXPECT_EQ(RunCtl({"restore", "--port", "ctlrestore", "--addr", "4",
+                      (dir.path() / "lines.txt").string()})
+                  .code,
+              0);
+    EXPECT_EQ(sim->Register(4, 0x3D), 0x21);
+    std::ofstream(dir.path() / "bad.txt") << "volume loud\n";
+    EXPECT_EQ(RunCtl({"restore", "--port", "ctlrestore", "--addr", "4",
+                      (dir.path() / "bad.txt").string()})
+                  .code,
+              2);
 }
 
 TEST(CtlWrite, StopsAtTheFirstUnansweredWrite)

@@ -13,8 +13,10 @@
 #include "platform/tick.h"
 #include "port/display.h"
 #include "port/port.h"
+#include "support/local_time.h"
 #include "support/temp_dir.h"
 #include "testkit/fake_port.h"
+#include "testkit/fake_time.h"
 #include "windows/support/modal_script.h"
 
 #include <QAction>
@@ -34,17 +36,7 @@ using namespace chronavel;
 
 namespace {
 
-LocalTime At(int y, int mo, int d, int h, int mi, int s)
-{
-    LocalTime t;
-    t.Year = y;
-    t.Month = mo;
-    t.Day = d;
-    t.Hour = h;
-    t.Minute = mi;
-    t.Second = s;
-    return t;
-}
+using test::At;
 
 } // namespace
 
@@ -84,8 +76,6 @@ private slots:
         PortHandle.Set(nullptr);
         ResetRequestState();
         ResetSettings();
-        SetTimeSource(nullptr);
-        platform::SetTickSource(nullptr);
         host_.reset();
         dir_.reset();
     }
@@ -204,15 +194,14 @@ private slots:
 
     void clockDisplayRollsOverTheYear()
     {
-        LocalTime now = At(2026, 12, 31, 23, 59, 59);
-        SetTimeSource([&now] { return now; });
+        test::FakeTime time(test::LocalWall(2026, 12, 31, 23, 59, 59));
         auto form = MakeForm();
         QCOMPARE(form->Label1->text(), QString());
         const int tick = DisplayTick.load();
         form->Timer1Timer();
         QCOMPARE(form->Label1->text(), QStringLiteral("23.59.59"));
         QCOMPARE(form->Label4->text(), QStringLiteral("31.12.2026"));
-        now = At(2027, 1, 1, 0, 0, 0);
+        time.SetWall(test::LocalWall(2027, 1, 1, 0, 0, 0));
         form->Timer1Timer();
         QCOMPARE(form->Label1->text(), QStringLiteral("00.00.00"));
         QCOMPARE(form->Label4->text(), QStringLiteral("01.01.2027"));
@@ -377,8 +366,7 @@ private slots:
     {
         auto form = MakeForm();
         TForm5 dialog;
-        uint32_t tick = 50'000;
-        platform::SetTickSource([&tick] { return tick; });
+        test::FakeTime time(test::FakeTime::TickOnly{}, 50'000);
         auto port = std::make_shared<test::FakePort>();
         PortHandle.Set(port);
         std::shared_ptr<TNewThread> thread = TNewThread::CreateManual();
@@ -393,7 +381,7 @@ private slots:
             // Sent, then resent three times, then reported on the next pass.
             for (int i = 0; i < 5; ++i) {
                 thread->RunPass();
-                tick += 3000;
+                time.AdvanceTick(3000);
             }
         };
         // OK: the entry is re-armed and a fresh copy queued.

@@ -1,7 +1,8 @@
 // The windows program end to end on a simulated clock line: the windows as
 // the program entry creates them, the connection dialog at the first
-// activation, the time sent and taken by the clock, and the end of the
-// program while a failure report waits. Also the real executable's start.
+// activation, the time sent at the connection and on demand and taken by
+// the clock, and the end of the program while a failure report waits. Also
+// the real executable's start.
 #include "app/host_qt.h"
 #include "app/ini_file_chronavel.h"
 #include "app/main_logic.h"
@@ -14,6 +15,7 @@
 #include "link/reception.h"
 #include "link/request.h"
 #include "platform/tick.h"
+#include "platform/time_source.h"
 #include "port/port.h"
 #include "sim/sim.h"
 #include "support/temp_dir.h"
@@ -116,7 +118,7 @@ private slots:
         ClosePort();
         ResetRequestState();
         ResetSettings();
-        platform::SetTickSource(nullptr);
+        platform::SetTimeSource(nullptr);
         sim_.reset();
         dir_.reset();
         unsetenv("CHRONAVEL_PORTS_DIR");
@@ -134,11 +136,13 @@ private slots:
         test::ModalScript script;
         QVERIFY(ShowAndConnect(script));
         QCOMPARE(int(Connection.TargetAddress), 0xFF);
+        // The connection itself sets the clock, before any period ends.
+        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 1, 10000));
 
         // "Синхронизация времени": the clock takes the PC's time and weekday.
         const std::time_t sent = std::time(nullptr);
         Form1->N9->trigger();
-        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 1, 10000));
+        QVERIFY(sim_->WaitForFrames(kCmdSetTime, 2, 10000));
         const LocalTime now = CurrentLocalTime();
         const sim::ClockTime clock = sim_->Time(1);
         QCOMPARE(clock.day_of_week, int(DayOfWeekByte(now.Year, now.Month, now.Day)));
@@ -155,12 +159,19 @@ private slots:
         sim::Faults silent;
         silent.silent = true;
         sim_->SetFaults(0xFF, silent);
-        const auto start = std::chrono::steady_clock::now();
-        platform::SetTickSource([start] {
-            const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start);
-            return static_cast<uint32_t>(1'000'000 + ms.count() * 10);
-        });
+        class FastTick : public platform::SystemTimeSource {
+        public:
+            uint32_t Tick() override
+            {
+                const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - start_);
+                return static_cast<uint32_t>(1'000'000 + ms.count() * 10);
+            }
+
+        private:
+            std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+        };
+        platform::SetTimeSource(std::make_shared<FastTick>());
         // The window closes while the report waits for its answer.
         QElapsedTimer since_close;
         CloseAtBox(script, QString::fromUtf8(kRetryReadText), since_close);

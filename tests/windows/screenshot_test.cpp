@@ -11,7 +11,9 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
+#include "support/screenshot.h"
 #include "support/temp_dir.h"
+#include "testkit/fake_time.h"
 
 #include <QComboBox>
 #include <QImage>
@@ -22,37 +24,15 @@
 
 using namespace chronavel;
 
-namespace {
-
-void Save(const QImage& image, const char* name)
-{
-    const char* dir = std::getenv("CHRONAVEL_SCREENSHOT_DIR");
-    if (dir && *dir)
-        QVERIFY(image.save(QString::fromUtf8(dir) + QLatin1Char('/') + QString::fromLatin1(name)));
-}
-
-// How many pixels of the rectangle have the colour (within a small margin).
-int Count(const QImage& image, const QRect& r, QColor colour)
-{
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) < 40 &&
-                std::abs(c.green() - colour.green()) < 40 &&
-                std::abs(c.blue() - colour.blue()) < 40)
-                ++n;
-        }
-    return n;
-}
-
-} // namespace
+using test::CountColour;
+using test::SaveShot;
 
 class ScreenshotTest : public QObject {
     Q_OBJECT
 
 private:
     std::unique_ptr<test::TempDir> dir_;
+    std::unique_ptr<test::FakeTime> time_;
 
 private slots:
     void init()
@@ -62,18 +42,11 @@ private slots:
         SetSettingsPath((dir_->path() / "chronavel.ini").string());
         setenv("CHRONAVEL_PORTS_DIR", (dir_->path() / "ports").c_str(), 1);
         setenv("CHRONAVEL_TTY_CLASS_DIR", (dir_->path() / "no-sys").c_str(), 1);
-        LocalTime t;
-        t.Year = 2026;
-        t.Month = 12;
-        t.Day = 7;
-        t.Hour = 14;
-        t.Minute = 5;
-        t.Second = 9;
-        SetTimeSource([t] { return t; });
+        time_ = std::make_unique<test::FakeTime>(test::LocalWall(2026, 12, 7, 14, 5, 9));
     }
     void cleanup()
     {
-        SetTimeSource(nullptr);
+        time_.reset();
         ResetSettings();
         dir_.reset();
         unsetenv("CHRONAVEL_PORTS_DIR");
@@ -88,17 +61,17 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QImage shot = form.grab().toImage();
-        Save(shot, "main-window.png");
+        SaveShot(shot, "main-window.png");
         const int top = form.MainMenu1->height();
         QCOMPARE(shot.width(), 484);
         QCOMPARE(shot.height(), top + 280);
         // Black client area; white headings; red digits, inside the window.
         QCOMPARE(shot.pixelColor(470, top + 120), QColor(Qt::black));
-        QVERIFY(Count(shot, QRect(16, top + 8, 120, 30), Qt::white) > 50);
-        QVERIFY(Count(shot, QRect(24, top + 134, 120, 30), Qt::white) > 50);
-        QVERIFY(Count(shot, QRect(16, top + 39, 460, 90), QColor(255, 0, 0)) > 1000);
-        QVERIFY(Count(shot, QRect(16, top + 167, 460, 90), QColor(255, 0, 0)) > 1000);
-        QCOMPARE(Count(shot, QRect(480, top, 4, 261), QColor(255, 0, 0)), 0);
+        QVERIFY(CountColour(shot, QRect(16, top + 8, 120, 30), Qt::white) > 50);
+        QVERIFY(CountColour(shot, QRect(24, top + 134, 120, 30), Qt::white) > 50);
+        QVERIFY(CountColour(shot, QRect(16, top + 39, 460, 90), QColor(255, 0, 0)) > 1000);
+        QVERIFY(CountColour(shot, QRect(16, top + 167, 460, 90), QColor(255, 0, 0)) > 1000);
+        QCOMPARE(CountColour(shot, QRect(480, top, 4, 261), QColor(255, 0, 0)), 0);
         form.hide();
     }
 
@@ -115,7 +88,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         QCOMPARE(dialog.ComboBox10->currentText(), QStringLiteral("sim0 (virtual port)"));
         const QImage shot = dialog.grab().toImage();
-        Save(shot, "connection-dialog.png");
+        SaveShot(shot, "connection-dialog.png");
         QCOMPARE(shot.size(), QSize(423, 204));
         dialog.hide();
         ResetExchangeState();

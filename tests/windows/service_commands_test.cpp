@@ -9,10 +9,12 @@
 #include "app/main_window.h"
 #include "app/service_commands.h"
 #include "config/parameters_window.h"
+#include "config/register_values.h"
 #include "config/registers.h"
 #include "config/settings_form.h"
 #include "config/settings_window.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/connection_dialog.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/request.h"
@@ -33,6 +35,7 @@
 #include <QTimer>
 #include <array>
 #include <memory>
+#include <set>
 
 using namespace chronavel;
 
@@ -246,7 +249,7 @@ private slots:
             auto* box = qobject_cast<QMessageBox*>(modal);
             if (!box || box->text() != QString::fromUtf8(kSettingsReceivedMessage))
                 return false;
-            last_register_seen = ClockSettings.TextLen[31].load();
+            last_register_seen = AnsweredBy(1).At(0xFF);
             idle_at_message = QueuesIdle();
             box->button(QMessageBox::Ok)->click();
             return true;
@@ -298,7 +301,8 @@ private slots:
         QCOMPARE(minute_writes, 3);
 
         // The clock falls silent: the save stops at the first unanswered
-        // write with the message, and the window closes all the same.
+        // write with the message, says where, and the window stays open with
+        // the operator's values.
         sim::Faults silent;
         silent.silent = true;
         sim.SetFaults(0xFF, silent);
@@ -311,15 +315,164 @@ private slots:
             return true;
         });
         script.AnswerBox(true);
+        bool stopped_told = false;
+        script.Then([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box)
+                return false;
+            stopped_told = box->text().contains("0x3E");
+            box->button(QMessageBox::Ok)->click();
+            QTimer::singleShot(0, &settings, [&] {
+                QCOMPARE(settings.DateTimePicker3->time(), QTime(7, 0));
+                settings.reject();
+            });
+            return true;
+        });
         settings.exec();
         QVERIFY(script.Done());
         QCOMPARE(script.Boxes(), QStringList{Box(NoAnswerMessage(1).c_str())});
-        QCOMPARE(settings.result(), int(QDialog::Accepted));
+        QVERIFY(stopped_told);
+        QCOMPARE(settings.result(), int(QDialog::Rejected));
         QCOMPARE(NoAnswer.load(), uint8_t(1));
         const auto later = WritesInLog(log);
         QVERIFY(later.size() > logged);
         for (size_t i = logged; i < later.size(); ++i)
             QCOMPARE(later[i].Reg, later[logged].Reg); // only the first register was tried
+    }
+
+    // The field as it is: a master streaming status and text blocks beside
+    // the clock being set, every register the batch reads non-zero on both.
+    // Each clock's registers are compared before and after: an unchanged
+    // save, a read with 0x4C unanswered (Cancel, Cancel), an address change.
+    void settingsOfOneClockBesideAStreamingMaster()
+    {
+        const std::string log = (dir_->path() / "sim2.log").string();
+        sim::Options o;
+        o.name = "service2";
+        o.publish_link = false;
+        o.clocks = {1, 2};
+        o.master = 1;
+        o.status_interval_ms = 200;
+        o.text_interval_ms = 400;
+        o.seed = 12;
+        o.log_path = log;
+        sim::Simulator sim(o);
+        std::string error;
+        QVERIFY2(sim.Start(&error), error.c_str());
+        const auto setting = [](int clock, int reg) {
+            if (reg == 0x4D)
+                return clock == 1 ? 0x80 : 0x3E;
+            if (reg >= 0xE0)
+                return reg < 0xE2 ? 3 + clock + (reg - 0xE0) : 0;
+            if (reg >= 0xD8)
+                return clock == 1 ? 2 : 4 + (reg & 1);
+            return clock * 3 + (reg & 7) + 1;
+        };
+        for (int clock : {1, 2})
+            for (uint8_t reg : ReadBatchRegisters())
+                if (reg != 0x4C)
+                    sim.SetRegister(clock, reg, static_cast<uint8_t>(setting(clock, reg)));
+        const auto regs = [&](int clock) {
+            std::array<uint8_t, 256> r{};
+            for (int n = 0; n < 256; ++n)
+                r[n] = sim.Register(static_cast<uint8_t>(clock), static_cast<uint8_t>(n));
+            return r;
+        };
+        const auto master_before = regs(1);
+        const auto target_before = regs(2);
+
+        PortHandle.Set(OpenPort(sim.DevicePath(), 9600));
+        QVERIFY(PortHandle.Get());
+        StartExchangeThread();
+        Connection.TargetAddress = 2;
+        TForm5 connection;
+        TForm6 settings;
+        QVERIFY(test::WaitUntil([&] { return sim.TextBlocksSent() > 0; }, 10000));
+
+        // 1. Read, nothing changed, save.
+        test::ModalScript script;
+        script.AnswerBox(true); // "Параметры получены!"
+        QString address_shown;
+        script.Then([&](QWidget* modal) {
+            if (modal != &settings)
+                return false;
+            address_shown = settings.ComboBox50->currentText();
+            QTimer::singleShot(0, settings.Button1, &QPushButton::click);
+            return true;
+        });
+        form_->N8->trigger();
+        QVERIFY(test::WaitUntil([&] { return script.Done() && !settings.isVisible(); }, 90000));
+        QCOMPARE(settings.result(), int(QDialog::Accepted));
+        QCOMPARE(address_shown, QString("$02/2"));
+        QVERIFY(regs(1) == master_before);
+        QVERIFY(regs(2) == target_before);
+        auto writes = WritesInLog(log);
+        // Formats, 3 lengths, 0x51, 0x52, 0x4D, 0x4C; a write is sent again
+        // at once when one of the master's blocks comes in its place.
+        std::set<int> written;
+        for (const LoggedWrite& w : writes)
+            written.insert(w.Reg);
+        QCOMPARE(written, (std::set<int>{0xD8, 0xD9, 0xDA, 0xDB, 0xDC, 0xDD, 0xDE, 0xDF, 0xE0, 0xE1,
+                                         0xE2, 0x51, 0x52, 0x4D, 0x4C}));
+        for (const LoggedWrite& w : writes)
+            QVERIFY2(w.Value == target_before[w.Reg],
+                     qPrintable(QString("0x%1 := %2").arg(w.Reg, 2, 16).arg(w.Value)));
+
+        // 2. 0x4C goes unanswered, Cancel, Cancel: the save is refused and
+        // nothing is sent.
+        sim.SetSilentRegister(2, 0x4C, true);
+        script.AnswerBox(false); // "Значение не прочитано! Повторить чтение?"
+        script.AnswerBox(false); // "Устройство не отвечает! Повторить подключение?"
+        script.AnswerBox(true); // "Параметры получены!"
+        int address_index = 0;
+        script.Then([&](QWidget* modal) {
+            if (modal != &settings)
+                return false;
+            address_index = settings.ComboBox50->currentIndex();
+            QTimer::singleShot(0, settings.Button1, &QPushButton::click);
+            return true;
+        });
+        QString refusal;
+        script.Then([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            if (!box)
+                return false;
+            refusal = box->text();
+            box->button(QMessageBox::Ok)->click();
+            QTimer::singleShot(0, &settings, &QDialog::reject);
+            return true;
+        });
+        form_->N8->trigger();
+        QVERIFY(test::WaitUntil([&] { return script.Done() && !settings.isVisible(); }, 120000));
+        QCOMPARE(address_index, -1);
+        QVERIFY2(refusal.contains("0x4C"), qPrintable(refusal));
+        QCOMPARE(WritesInLog(log).size(), writes.size());
+        QVERIFY(regs(2) == target_before);
+        sim.SetSilentRegister(2, 0x4C, false);
+
+        // 3. A new address: every write answered, the program follows it.
+        script.AnswerBox(true); // "Параметры получены!"
+        script.Then([&](QWidget* modal) {
+            if (modal != &settings)
+                return false;
+            settings.ComboBox50->setCurrentIndex(9);
+            QTimer::singleShot(0, settings.Button1, &QPushButton::click);
+            return true;
+        });
+        form_->N8->trigger();
+        QVERIFY(test::WaitUntil([&] { return script.Done() && !settings.isVisible(); }, 90000));
+        QCOMPARE(settings.result(), int(QDialog::Accepted));
+        QCOMPARE(int(Connection.TargetAddress), 9);
+        QCOMPARE(connection.ComboBox50->currentIndex(), 9);
+        QCOMPARE(connection.RadioGroup1->ItemIndex(), 1);
+        auto moved = regs(9);
+        QCOMPARE(int(moved[0x4C]), 9);
+        moved[0x4C] = 2;
+        QVERIFY(moved == target_before);
+        QVERIFY(regs(1) == master_before);
+        writes = WritesInLog(log);
+        QCOMPARE(writes.back().Reg, 0x4C);
+        QCOMPARE(writes.back().Value, 9);
     }
 };
 

@@ -10,6 +10,7 @@
 #include "dialogs/sent_log_window.h"
 #include "link/frame_trace.h"
 #include "support/temp_dir.h"
+#include "testkit/fake_time.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -96,6 +97,9 @@ private slots:
                 visible.push_back(name);
         QCOMPARE(visible, (std::vector<QString>{"N1", "N13", "N14", "N15", "N16", "N17", "N18",
                                                 "N19", "N2", "N20", "N3", "N4", "N9"}));
+        // Far to the right, so the grown window would reach past the screen.
+        form.move(form.screen()->availableGeometry().right() - form.width() - 10, 20);
+        const QPoint form_pos = form.pos();
         const QSize form_size = form.size();
         const QSize client_size = form.centralWidget()->size();
         const QRect button6 = form.Button6->geometry();
@@ -113,15 +117,25 @@ private slots:
         QCOMPARE(form.N4->menu()->actions().last(), form.ServiceMode->LogItem);
         QCOMPARE(form.ServiceMode->LogItem->text(), QStringLiteral("Отправленные данные...."));
         QCOMPARE(form.size(), form_size + QSize(484, 231));
+        // Inside the screen's available area, moved back from where it stood.
+        const QRect area = form.screen()->availableGeometry();
+        QVERIFY2(area.contains(form.frameGeometry()) || form.x() == area.x(),
+                 qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                .arg(form.x())
+                                .arg(form.y())
+                                .arg(form.width())
+                                .arg(form.height())));
         QCOMPARE(form.centralWidget()->size(), QSize(968, 492));
         // The emulated display in the new right half, the buttons in a row.
         QCOMPARE(form.DrawGrid1->pos(), QPoint(484, 164));
         // The PC clock's state beside the display, refreshed with it.
         const platform::ClockSync lost{platform::ClockSyncState::kUnsynchronised, 16000000};
-        platform::SetClockSyncSource([lost] { return lost; });
-        form.Timer1Timer();
-        QCOMPARE(form.LabelTimeSource->text(), QString::fromStdString(TimeSourceText(lost)));
-        platform::SetClockSyncSource({});
+        {
+            test::FakeTime time;
+            time.SetSync(lost);
+            form.Timer1Timer();
+            QCOMPARE(form.LabelTimeSource->text(), QString::fromStdString(TimeSourceText(lost)));
+        }
         QVERIFY(form.centralWidget()->rect().contains(form.Button6->geometry()));
         QVERIFY(!dialog.GroupBox2->isHidden());
         QVERIFY(dialog.rect().contains(dialog.GroupBox2->geometry()));
@@ -137,6 +151,7 @@ private slots:
         QCOMPARE(Seen(form), standard);
         QVERIFY(!form.ServiceMode->LogItem);
         QCOMPARE(form.size(), form_size);
+        QCOMPARE(form.pos(), form_pos);
         QCOMPARE(form.centralWidget()->size(), client_size);
         QCOMPARE(form.Button6->geometry(), button6);
         QVERIFY(dialog.GroupBox2->isHidden());

@@ -16,6 +16,7 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "sim/sim.h"
+#include "support/screenshot.h"
 #include "support/temp_dir.h"
 #include "windows/support/modal_script.h"
 
@@ -30,30 +31,8 @@
 
 using namespace chronavel;
 
-namespace {
-
-void Save(const QImage& image, const char* name)
-{
-    const char* dir = std::getenv("CHRONAVEL_SCREENSHOT_DIR");
-    if (dir && *dir)
-        QVERIFY(image.save(QString::fromUtf8(dir) + QLatin1Char('/') + QString::fromLatin1(name)));
-}
-
-int CountColour(const QImage& image, const QRect& r, QColor colour)
-{
-    int n = 0;
-    for (int y = r.top(); y <= r.bottom(); ++y)
-        for (int x = r.left(); x <= r.right(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (std::abs(c.red() - colour.red()) < 40 &&
-                std::abs(c.green() - colour.green()) < 40 &&
-                std::abs(c.blue() - colour.blue()) < 40)
-                ++n;
-        }
-    return n;
-}
-
-} // namespace
+using test::CountColour;
+using test::SaveShot;
 
 class ServiceScreenshotTest : public QObject {
     Q_OBJECT
@@ -117,7 +96,7 @@ private slots:
         form.Button1Click();
         QVERIFY(test::WaitUntil([&] { return !form.isVisible(); }, 30000));
         QVERIFY(!shot.isNull());
-        Save(shot, "master-search.png");
+        SaveShot(shot, "master-search.png");
         QCOMPARE(shot.size(), QSize(347, 92));
         // The bar is about half full: its chunk colour covers its left part
         // and not its right end.
@@ -144,7 +123,7 @@ private slots:
         QVERIFY(test::WaitUntil([&] { return log.Lines().size() >= 6; }, 10000));
         QTest::qWait(50);
         const QImage shot = log.grab().toImage();
-        Save(shot, "sent-data-log.png");
+        SaveShot(shot, "sent-data-log.png");
         QCOMPARE(shot.size(), QSize(1010, 181));
         // Dark text on a light background in the upper left.
         QVERIFY(CountColour(shot, QRect(4, 4, 300, 90), Qt::black) > 200);
@@ -167,7 +146,7 @@ private slots:
             15000));
         QTest::qWait(1200);
         const QImage shot = form.grab().toImage();
-        Save(shot, "main-window-service-mode.png");
+        SaveShot(shot, "main-window-service-mode.png");
         const int top = form.MainMenu1->height();
         QCOMPARE(shot.width(), 968);
         // Red digits of the emulated main field in the right half, white

@@ -1,6 +1,7 @@
 // The remote settings window on the offscreen platform: its layout, what it
 // shows for the settings variables, and its save.
 #include "app/ini_file_chronavel.h"
+#include "config/register_values.h"
 #include "config/registers.h"
 #include "config/settings_form.h"
 #include "config/settings_window.h"
@@ -53,6 +54,16 @@ class SettingsWindowTest : public QObject {
     std::unique_ptr<TForm6> form;
     std::unique_ptr<test::RecorderHost> host;
 
+    // The clock at 0x05 answered reg with value in its last read batch.
+    static void Answer(uint8_t reg, uint8_t value) { RecordRegisterAnswer(0x05, reg, value); }
+    // It answered every register of the batch: 0, its address 5.
+    static void AnswerAllZero()
+    {
+        for (uint8_t reg : ReadBatchRegisters())
+            Answer(reg, 0);
+        Answer(0x4C, 0x05);
+    }
+
     void Show()
     {
         form->show();
@@ -63,7 +74,8 @@ private slots:
     void init()
     {
         ResetClockSettings();
-        ResetSavedInRun();
+        ResetAnswered();
+        BeginReadBatch(0x05);
         NoAnswer = 0;
         Connection.TargetAddress = 0x05;
         host = std::make_unique<test::RecorderHost>();
@@ -75,7 +87,7 @@ private slots:
         host.reset();
         PortHandle.Set(nullptr);
         ResetClockSettings();
-        ResetSavedInRun();
+        ResetAnswered();
         NoAnswer = 0;
     }
 
@@ -181,6 +193,7 @@ private slots:
 
     void allZeroSettingsShowTheZeroEntries()
     {
+        AnswerAllZero();
         Show();
         for (QComboBox* c :
              {form->ComboBox1, form->ComboBox2, form->ComboBox3, form->ComboBox4, form->ComboBox5,
@@ -195,30 +208,29 @@ private slots:
             QCOMPARE(c->currentText(), QString("0 нет"));
         QCOMPARE(form->ComboBox51->currentIndex(), 24);
         QCOMPARE(form->ComboBox52->currentText(), QString("100%"));
-        for (QComboBox* c : {form->ComboBox50, form->ComboBox58, form->ComboBox60})
+        QCOMPARE(form->ComboBox50->currentText(), QString("$05/5"));
+        for (QComboBox* c : {form->ComboBox58, form->ComboBox60})
             QCOMPARE(c->currentText(), QString("$00/0"));
         for (QTimeEdit* p : {form->DateTimePicker1, form->DateTimePicker2, form->DateTimePicker3,
                              form->DateTimePicker4})
             QCOMPARE(p->time(), QTime(0, 0));
         for (QCheckBox* b : {form->CheckBox1, form->CheckBox2, form->CheckBox12, form->CheckBox3})
             QVERIFY(b->isChecked());
-        // Before any save the levels and the correction are the clock's own.
+        // The levels and the correction are the clock's own.
         QCOMPARE(form->ComboBox55->currentText(), QString("-99"));
         QCOMPARE(form->ComboBox57->currentText(), QString("0"));
     }
 
     void valuesReadAreShownAndComeBackUnchanged()
     {
-        auto& s = ClockSettings;
-        s.Expo[3] = 37;
-        s.TimeZone = 0x85;
-        s.Volume = 10;
-        s.FieldFormat[0] = 5;
-        s.FieldFormat[6] = 5;
-        s.MasterFlags = 0x81;
-        s.OptionFlags = 0x04;
-        s.UpperLevel = 124;
-        s.DayCorrection = -3;
+        test::ClockPort clock;
+        PortHandle.Set(clock.port);
+        AnswerAllZero();
+        const std::pair<uint8_t, uint8_t> read[] = {
+            {0x2B, 37},   {0x37, 0x85}, {0x43, 10},  {0xD8, 5},    {0xDE, 5},
+            {0x4D, 0x81}, {0x42, 0x04}, {0x38, 124}, {0x51, 0xFF}, {0x52, 0xFD}};
+        for (auto [reg, value] : read)
+            Answer(reg, value);
         Show();
         QCOMPARE(form->ComboBox4->currentText(), QString("7"));
         QCOMPARE(form->ComboBox61->currentText(), QString("3"));
@@ -232,37 +244,46 @@ private slots:
         QCOMPARE(form->ComboBox55->currentText(), QString("25"));
         QCOMPARE(form->ComboBox57->currentText(), QString("-3"));
 
-        form->MakeRegistrs();
-        QCOMPARE(int(s.Expo[3].load()), 37);
-        QCOMPARE(int(s.TimeZone.load()), 0x85);
-        QCOMPARE(int(s.DayCorrection.load()), -3);
-        QCOMPARE(int(Registers.RegEdited[16]), 37);
-        QCOMPARE(int(Registers.RegEdited[28]), 124);
+        // Saved unchanged: no image register, the fixed ones with these values.
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QCOMPARE(form->result(), int(QDialog::Accepted));
+        const auto writes = clock.RegisterWrites();
+        QVERIFY(std::none_of(writes.begin(), writes.end(), [](auto w) { return w.first < 0x4C; }));
+        QVERIFY(std::count(writes.begin(), writes.end(),
+                           std::make_pair(uint8_t(0x52), uint8_t(0xFD))) == 1);
+        QVERIFY(writes.back() == std::make_pair(uint8_t(0x4C), uint8_t(0x05)));
     }
 
-    void timePairsThatAreNoTimeDisableThePickerForGood()
+    void aPickerComesBackWhenItsPairIsValidOrItsBoxIsTicked()
     {
-        ClockSettings.DimOnTime = 0x2230;
+        AnswerAllZero();
+        Answer(0x39, 0x22);
+        Answer(0x3A, 0x30);
         Show();
         QCOMPARE(form->DateTimePicker1->time(), QTime(22, 30));
         QVERIFY(form->CheckBox1->isChecked());
         form->hide();
 
-        ClockSettings.DimOnTime = 0x2560;
+        Answer(0x39, 0x25);
+        Answer(0x3A, 0x60);
         Show();
         QVERIFY(!form->DateTimePicker1->isEnabled());
         QVERIFY(!form->CheckBox1->isChecked());
         QCOMPARE(form->DateTimePicker1->time(), QTime(22, 30));
+        form->CheckBox1->setChecked(true); // the operator wants to set it
+        QVERIFY(form->DateTimePicker1->isEnabled());
         form->hide();
 
-        ClockSettings.DimOnTime = 0x0715;
+        Answer(0x39, 0x07);
+        Answer(0x3A, 0x15);
         Show();
-        QVERIFY(!form->DateTimePicker1->isEnabled());
+        QVERIFY(form->DateTimePicker1->isEnabled());
         QCOMPARE(form->DateTimePicker1->time(), QTime(7, 15));
     }
 
     void unboundControlsAndTheTabKeepTheirStateBetweenShowings()
     {
+        AnswerAllZero();
         Show();
         form->ComboBox11->setEditText("57600");
         form->ComboBox13->setCurrentIndex(1);
@@ -290,8 +311,8 @@ private slots:
     {
         test::ClockPort clock(25);
         PortHandle.Set(clock.port);
-        ClockSettings.Expo[0] = 4;
-        Registers.RegImage[10] = 4; // the status block agrees with the register
+        AnswerAllZero();
+        Answer(0x25, 4);
         Show();
         form->ComboBox1->setCurrentIndex(9);
 
@@ -313,19 +334,23 @@ private slots:
             std::count(writes.begin(), writes.end(), std::make_pair(uint8_t(0x25), uint8_t(9)));
         QCOMPARE(int(changed), 3);
         QVERIFY(std::none_of(writes.begin(), writes.end(), [](auto w) { return w.first == 0x27; }));
-        QCOMPARE(int(writes.back().first), 0x4D);
+        QCOMPARE(int(writes.back().first), 0x4C);
         QVERIFY(host->Messages().empty());
     }
 
-    void saveToASilentClockStopsAndStillCloses()
+    void saveToASilentClockStopsSaysWhereAndStaysOpen()
     {
         test::ClockPort clock;
         clock.silent = true;
         PortHandle.Set(clock.port);
+        AnswerAllZero();
+        NoAnswer = 1; // left by an earlier exchange: the operator's save clears it
         Show();
         QTest::mouseClick(form->Button1, Qt::LeftButton);
-        QCOMPARE(form->result(), int(QDialog::Accepted));
-        QCOMPARE(host->Messages(), std::vector<std::string>{NoAnswerMessage(0x05)});
+        QVERIFY(form->isVisible());
+        QCOMPARE(host->Messages().size(), size_t(2));
+        QCOMPARE(host->Messages()[0], NoAnswerMessage(0x05));
+        QVERIFY(host->Messages()[1].find("0xD8") != std::string::npos);
         QCOMPARE(NoAnswer.load(), uint8_t(1));
         QVERIFY(clock.port->WriteCount() > 0);
         const auto first = clock.port->Writes().front();
@@ -338,7 +363,6 @@ private slots:
         test::ClockPort clock;
         PortHandle.Set(clock.port);
         Connection.TargetAddress = 0xFF;
-        ClockSettings.Expo[0] = 4;
         Show();
         form->ComboBox1->setCurrentIndex(9);
         QTest::mouseClick(form->Button1, Qt::LeftButton);
@@ -346,7 +370,6 @@ private slots:
         QCOMPARE(host->Messages().size(), size_t(1));
         QVERIFY(host->Messages()[0].find("одни часы") != std::string::npos);
         QCOMPARE(clock.port->WriteCount(), size_t(0));
-        QCOMPARE(int(ClockSettings.Expo[0].load()), 4);
         QCOMPARE(form->ComboBox1->currentIndex(), 9);
     }
 
@@ -359,22 +382,45 @@ private slots:
         QTest::mouseClick(form->Button2, Qt::LeftButton);
         QCOMPARE(form->result(), int(QDialog::Rejected));
         QCOMPARE(clock.port->WriteCount(), size_t(0));
-        QCOMPARE(int(ClockSettings.Expo[0].load()), 0);
     }
 
-    void savedLevelsAreShownAtTheNextShowing()
+    void eachShowingHasTheTargetClocksOwnLevelsAndCorrection()
     {
         test::ClockPort clock;
         PortHandle.Set(clock.port);
+        AnswerAllZero();
         Show();
         form->ComboBox55->setCurrentIndex(150);
         form->ComboBox57->setCurrentIndex(10);
         QTest::mouseClick(form->Button1, Qt::LeftButton);
-        ClockSettings.UpperLevel = 5;
-        ClockSettings.DayCorrection = 7;
+        // Another clock read afterwards shows its own values, not that save's.
+        Connection.TargetAddress = 0x06;
+        BeginReadBatch(0x06);
+        for (uint8_t reg : ReadBatchRegisters())
+            RecordRegisterAnswer(0x06, reg, 0);
+        RecordRegisterAnswer(0x06, 0x38, 5);
+        RecordRegisterAnswer(0x06, 0x52, 7);
         Show();
-        QCOMPARE(form->ComboBox55->currentIndex(), 150);
-        QCOMPARE(form->ComboBox57->currentIndex(), 10);
+        QCOMPARE(form->ComboBox55->currentIndex(), 5);
+        QCOMPARE(form->ComboBox57->currentIndex(), 66);
+    }
+
+    void unansweredRegistersRefuseTheSaveAndSendNothing()
+    {
+        test::ClockPort clock;
+        PortHandle.Set(clock.port);
+        AnswerAllZero();
+        BeginReadBatch(0x05); // a new batch in which only some registers answered
+        for (uint8_t reg : ReadBatchRegisters())
+            if (reg != 0x4C)
+                Answer(reg, 0);
+        Show();
+        QCOMPARE(form->ComboBox50->currentIndex(), -1);
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QVERIFY(form->isVisible());
+        QCOMPARE(clock.port->WriteCount(), size_t(0));
+        QCOMPARE(host->Messages().size(), size_t(1));
+        QVERIFY(host->Messages()[0].find("0x4C") != std::string::npos);
     }
 
     // Every tab rendered at the window's size, with the values the
@@ -388,25 +434,19 @@ private slots:
         QSKIP("rendering on Qt's thread pool is not followed by ThreadSanitizer");
 #endif
         const QByteArray dir = qgetenv("CHRONAVEL_SCREENSHOT_DIR");
-        auto& s = ClockSettings;
+        AnswerAllZero();
         const uint8_t expo[] = {10, 5, 3, 34, 4, 3, 3, 3, 0};
         for (int i = 0; i < kExpoCount; ++i)
-            s.Expo[i] = expo[i];
-        s.TimeZone = 0x03;
-        s.UpperLevel = 124;
-        s.LowerLevel = 109;
-        s.DimOnTime = 0x2200;
-        s.DimOffTime = 0x0700;
-        s.Alarm1Time = 0x0630;
-        s.Alarm2Time = 0x1200;
-        s.OptionFlags = 0x84;
-        s.Volume = 5;
-        s.DimLevel = 3;
-        s.ClockAddr = 1;
-        s.MasterFlags = 0x01;
+            Answer(static_cast<uint8_t>(0x25 + 2 * i), expo[i]);
+        const std::pair<uint8_t, uint8_t> read[] = {
+            {0x37, 0x03}, {0x38, 124},  {0x4E, 109},  {0x39, 0x22}, {0x3A, 0x00}, {0x3B, 0x07},
+            {0x3C, 0x00}, {0x3E, 0x06}, {0x3F, 0x30}, {0x40, 0x12}, {0x41, 0x00}, {0x42, 0x84},
+            {0x43, 5},    {0x44, 3},    {0x4C, 1},    {0x4D, 0x01}};
+        for (auto [reg, value] : read)
+            Answer(reg, value);
         const uint8_t formats[] = {5, 5, 0, 0, 4, 4, 0, 3};
         for (int f = 0; f < kFieldFormatCount; ++f)
-            s.FieldFormat[f] = formats[f];
+            Answer(static_cast<uint8_t>(0xD8 + f), formats[f]);
         Show();
         for (int t = 0; t < form->PageControl1->count(); ++t) {
             form->PageControl1->setCurrentIndex(t);

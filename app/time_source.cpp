@@ -19,8 +19,9 @@ std::string ErrorBoundText(int64_t us, bool russian)
         std::snprintf(buf, sizeof buf, "%lld %s", static_cast<long long>((us + 500) / 1000),
                       unit_ms);
     else if (us < 10000000)
-        std::snprintf(buf, sizeof buf, "%lld.%lld %s", static_cast<long long>(us / 1000000),
-                      static_cast<long long>(us % 1000000 / 100000), unit_s);
+        // A decimal comma in Russian: a point there reads as a thousands mark.
+        std::snprintf(buf, sizeof buf, "%lld%c%lld %s", static_cast<long long>(us / 1000000),
+                      russian ? ',' : '.', static_cast<long long>(us % 1000000 / 100000), unit_s);
     else
         std::snprintf(buf, sizeof buf, "%lld %s", static_cast<long long>((us + 500000) / 1000000),
                       unit_s);

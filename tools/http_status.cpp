@@ -1,5 +1,6 @@
 #include "tools/http_status.h"
 
+#include "app/time_source.h"
 #include "platform/local_time.h"
 #include "tools/args.h"
 
@@ -152,10 +153,9 @@ std::string SourceText(const platform::ClockSync& s)
         break;
     }
     if (s.MaxErrorUs && s.State != platform::ClockSyncState::kUnknown) {
-        char buf[48];
-        std::snprintf(buf, sizeof buf, ", погрешность до %.3f с",
-                      static_cast<double>(*s.MaxErrorUs) / 1e6);
-        text += buf;
+        // The windows program's wording: "16 с", "12 мс", never a decimal
+        // point a Russian reader takes for thousands.
+        text += ", погрешность до " + ErrorBoundText(*s.MaxErrorUs, true);
     }
     return text;
 }

@@ -44,7 +44,8 @@ TEST(TimeSource, ErrorBoundsReadAsAPersonWould)
     EXPECT_EQ(ErrorBoundText(800, false), "800 us");
     EXPECT_EQ(ErrorBoundText(1499, false), "1 ms");
     EXPECT_EQ(ErrorBoundText(999499, false), "999 ms");
-    EXPECT_EQ(ErrorBoundText(1560000, true), "1.5 с");
+    EXPECT_EQ(ErrorBoundText(1560000, true), "1,5 с");
+    EXPECT_EQ(ErrorBoundText(1560000, false), "1.5 s");
     EXPECT_EQ(ErrorBoundText(16000000, false), "16 s");
 }
 

@@ -293,17 +293,21 @@ std::optional<WallTime> TNewThread::AwaitFrameEnd(LineDuration wire,
         const MonoTime mono = clocks->Mono();
         // Until the write must start.
         const LineDuration left = (target - wire) - wall;
-        if (held && port && left < -kLateTolerance && missed < kMissedSecondsLimit) {
-            // The port came too late for this second: the frame takes the
-            // next one rather than leave late with an old second. Waiting for
-            // the port is not the clock's doing, so the wait may run on; the
-            // port is let go of meanwhile.
+        // The port came too late for this second, or the thread lost its
+        // core during the spin: the frame takes the next second rather than
+        // leave late with an old one. Waiting for the port or the core is
+        // not the clock's doing, so the wait may run on; the port is let go
+        // of meanwhile.
+        const auto take_next_second = [&] {
             ++missed;
             port(false);
             held = false;
             spin = std::min<LineDuration>(spin * 4, kLongestSpin);
-            target = FrameEndSecond(wall, wire);
-            give_up = mono + kAlignLimit;
+            target = FrameEndSecond(clocks->Wall(), wire);
+            give_up = clocks->Mono() + kAlignLimit;
+        };
+        if (held && port && left < -kLateTolerance && missed < kMissedSecondsLimit) {
+            take_next_second();
             continue;
         }
         const bool moved = left < LineDuration::zero()
@@ -339,9 +343,17 @@ std::optional<WallTime> TNewThread::AwaitFrameEnd(LineDuration wire,
         if (now_left <= LineDuration::zero())
             return target;
         const MonoTime start = mono + now_left;
-        while (clocks->Mono() < start) {
+        MonoTime spun = clocks->Mono();
+        while (spun < start) {
             if (stop_.load())
                 return std::nullopt;
+            spun = clocks->Mono();
+        }
+        // Preempted in the spin (a scheduler tick on a busy machine costs a
+        // few milliseconds): the moment is gone.
+        if (port && spun - start > kLateTolerance && missed < kMissedSecondsLimit) {
+            take_next_second();
+            continue;
         }
         return target;
     }

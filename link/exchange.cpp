@@ -274,9 +274,11 @@ bool TNewThread::RunPass()
     return !stop_.load() && !quit_;
 }
 
-std::optional<WallTime> TNewThread::AwaitFrameEnd(LineDuration wire,
-                                                  const std::function<void(bool)>& port)
+std::optional<WallTime>
+TNewThread::AwaitFrameEnd(LineDuration wire, const std::function<void(bool)>& port, bool* aligned)
 {
+    if (aligned)
+        *aligned = true;
     const std::shared_ptr<platform::TimeSource> clocks = platform::Time();
     MonoTime give_up = clocks->Mono() + kAlignLimit;
     WallTime target = FrameEndSecond(clocks->Wall(), wire);
@@ -319,6 +321,8 @@ std::optional<WallTime> TNewThread::AwaitFrameEnd(LineDuration wire,
         if (mono + std::max(now_left, LineDuration::zero()) > give_up) {
             if (!held)
                 port(true);
+            if (aligned)
+                *aligned = false;
             return NearestSecond(clocks->Wall() +
                                  std::chrono::duration_cast<WallTime::duration>(wire));
         }

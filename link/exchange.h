@@ -105,9 +105,11 @@ public:
     // the moment to write, or lets it go (false). When the port came too late
     // for that moment, it is let go and the frame takes the next second, so
     // nothing waited for stands between the chosen second and the write. On
-    // a return other than nullopt the port is held.
+    // a return other than nullopt the port is held. aligned, when given, is
+    // false for the nearest second given after a clock change.
     std::optional<WallTime> AwaitFrameEnd(LineDuration wire,
-                                          const std::function<void(bool)>& port = {});
+                                          const std::function<void(bool)>& port = {},
+                                          bool* aligned = nullptr);
 
     // Marks a host call of this thread (link/host_call.h); calls may nest.
     void EnterHostCall() { in_host_call_.fetch_add(1); }

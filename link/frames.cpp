@@ -72,12 +72,13 @@ bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, ui
 }
 
 bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t len_hi,
-                    uint8_t len_lo, const uint8_t* data)
+                    uint8_t len_lo, const uint8_t* data, bool purge)
 {
     const auto f = BuildDataFrame(addr, cmd, len_hi, len_lo, data);
     if (f.empty())
         return false;
-    port.Purge();
+    if (purge)
+        port.Purge();
     NoteWrittenFrame(f.data(), f.size(), port.LineSpeed());
     const bool ok = port.Write(f.data(), f.size()) && port.Drain();
     TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);

@@ -65,7 +65,9 @@ std::vector<uint8_t> BuildDataFrame(uint8_t addr, uint8_t cmd, uint8_t len_hi, u
 // lost frame only by the missing reply.
 bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t p1,
                      uint8_t p2);
+// purged = false: the caller purged the port already (a timed frame, which
+// makes no system call between its last look at the clock and the write).
 bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uint8_t len_hi,
-                    uint8_t len_lo, const uint8_t* data);
+                    uint8_t len_lo, const uint8_t* data, bool purge = true);
 
 } // namespace chronavel

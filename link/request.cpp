@@ -19,6 +19,11 @@ std::atomic<uint8_t> MasterActive{0};
 
 namespace {
 
+// A timed frame later than this at its write takes the next second, at most
+// this many times in a row.
+constexpr auto kLateWrite = std::chrono::milliseconds(1);
+constexpr int kLateWriteRetries = 3;
+
 std::mutex handler_lock;
 RequestFailedHandler failed_handler; // guarded by handler_lock
 
@@ -92,6 +97,7 @@ void SendRequest(const TRequestRec& req)
     const size_t n = static_cast<size_t>(req.Param1) * 256 + req.Param2;
     std::vector<uint8_t> bytes = req.Data->Bytes;
     std::optional<PortIoHold> hold;
+    bool purged = false;
     if (req.Data->StampAt) {
         platform::SerialPtr port = LinePort();
         if (!port)
@@ -102,24 +108,43 @@ void SendRequest(const TRequestRec& req)
             // Waited for without the port (the window thread's transactions
             // go on meanwhile); the port is taken just before the moment to
             // write, and the second is kept only if it came in time.
-            bool taken = false;
-            second = t->AwaitFrameEnd(wire, [&taken](bool take) {
-                if (take)
-                    PortIoLock().lock();
-                else
-                    PortIoLock().unlock();
-                taken = take;
-            });
-            if (taken)
-                hold.emplace(std::adopt_lock);
+            for (int attempt = 0;; ++attempt) {
+                bool taken = false;
+                bool aligned = true;
+                second = t->AwaitFrameEnd(
+                    wire,
+                    [&taken](bool take) {
+                        if (take)
+                            PortIoLock().lock();
+                        else
+                            PortIoLock().unlock();
+                        taken = take;
+                    },
+                    &aligned);
+                if (taken)
+                    hold.emplace(std::adopt_lock);
+                if (!second)
+                    return;
+                bytes = req.Data->StampAt(*second);
+                // Purged before the last look at the clock: a system call is
+                // where a busy machine takes the core away for a scheduler
+                // tick, and a frame that would now end late takes the next
+                // second rather than carry an old one.
+                port->Purge();
+                const WallTime start =
+                    *second - std::chrono::duration_cast<WallTime::duration>(wire);
+                if (!taken || !aligned || attempt >= kLateWriteRetries ||
+                    platform::Time()->Wall() - start <= kLateWrite)
+                    break;
+                hold.reset();
+            }
+            purged = true;
         } else {
             hold.emplace();
             second = NearestSecond(platform::Time()->Wall() +
                                    std::chrono::duration_cast<WallTime::duration>(wire));
+            bytes = req.Data->StampAt(*second);
         }
-        if (!second)
-            return;
-        bytes = req.Data->StampAt(*second);
     }
     if (!hold)
         hold.emplace();
@@ -130,7 +155,7 @@ void SendRequest(const TRequestRec& req)
     // padded with zeros rather than read past its end.
     if (bytes.size() < n)
         bytes.resize(n, 0);
-    WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data());
+    WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data(), !purged);
 }
 
 void SetRequestFailedHandler(RequestFailedHandler handler)

@@ -22,6 +22,9 @@ public:
 
     // Called after each write with the bytes written; may Feed() a reply.
     std::function<void(const std::vector<uint8_t>&)> on_write;
+    // Runs at every purge (a test moves time here, as a busy machine that
+    // takes the core away at the system call).
+    std::function<void()> on_purge;
 
     bool fail_reads = false;
     bool fail_status = false;
@@ -99,8 +102,12 @@ public:
     }
     bool Purge() override
     {
-        std::lock_guard<std::mutex> hold(lock_);
-        ++purges_;
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            ++purges_;
+        }
+        if (on_purge)
+            on_purge();
         return true;
     }
     bool ClearErrors(uint32_t& word) override

@@ -157,6 +157,30 @@ TEST_F(TimedWriteTest, WallClockMovedDuringTheWait)
     }
 }
 
+// A thread that loses its core just before the write (a scheduler tick on
+// a busy machine) finds the moment gone: the frame takes the next second
+// instead of leaving late with the old one.
+TEST_F(TimedWriteTest, LateAtTheWriteTakesTheNextSecond)
+{
+    const WallTime s = LocalWall(2026, 12, 7, 12, 0, 5);
+    Start(s + 400ms, 9600);
+    int purges = 0;
+    port->on_purge = [&] {
+        if (++purges == 1)
+            tick.FakeTime::Advance(4ms);
+    };
+    ASSERT_TRUE(PutRequest(TimeRequest()));
+    loop->RunPass();
+    port->on_purge = nullptr;
+    ASSERT_EQ(stamps.size(), 2u);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(stamps[0], s + 1s);
+    EXPECT_EQ(stamps[1], s + 2s);
+    const LineDuration off = written[0] + Wire() - stamps[1];
+    EXPECT_GE(off, 0ns);
+    EXPECT_LE(off, 5 * FakeTime::kReadStep);
+}
+
 // The 10 ms pause follows a pass only when nothing waits: not while a reply
 // is coming in or a request can be taken at once.
 TEST_F(TimedWriteTest, PauseSkippedOnlyWhileWorkWaits)

@@ -288,6 +288,10 @@ void TForm1::BuildHidden(QWidget* client)
     LabelTimeSource = MakeLabel(client, QString(), 16, kHiddenTop, font(), Qt::white);
     LabelTimeSource->setObjectName(QStringLiteral("LabelTimeSource"));
     LabelTimeSource->resize(kClientWidth - 24, QFontMetrics(font()).height() + 4);
+    // The PC clock's state and the last extra synchronisation together run
+    // past one line: wrapped rather than cut off.
+    LabelTimeSource->setWordWrap(true);
+    LabelTimeSource->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     Memo1 = new QPlainTextEdit(client);
     Memo1->setObjectName(QStringLiteral("Memo1"));

@@ -79,8 +79,9 @@ std::vector<ServiceItem> MainWindowServiceItems()
     items.push_back(ServiceItem{"Label8", true, Box{kHalf + 16, 40}});
     items.push_back(ServiceItem{"Label5", true, Box{kHalf + 16, 128}});
     items.push_back(ServiceItem{"DrawGrid1", true, Box{kHalf, 164}});
-    // Below the date, where the standard layout ends: the PC clock as a source.
-    items.push_back(ServiceItem{"LabelTimeSource", true, Box{16, 300, 452, 20}});
+    // Below the date, where the standard layout ends: the PC clock as a source,
+    // three lines for its state and the last extra synchronisation.
+    items.push_back(ServiceItem{"LabelTimeSource", true, Box{16, 300, 452, 60}});
     const struct {
         const char* name;
         int x, w;

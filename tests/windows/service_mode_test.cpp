@@ -135,6 +135,17 @@ private slots:
             time.SetSync(lost);
             form.Timer1Timer();
             QCOMPARE(form.LabelTimeSource->text(), QString::fromStdString(TimeSourceText(lost)));
+            // With the last extra synchronisation beside it, the line wraps
+            // inside the label rather than being cut off.
+            form.LabelTimeSource->setText(
+                QString::fromStdString(TimeSourceText(lost)) +
+                QStringLiteral(". Внеочередная синхронизация в 03:00:01: переход на летнее время"));
+            QLabel* const label = form.LabelTimeSource;
+            const QRect needed = label->fontMetrics().boundingRect(
+                QRect(0, 0, label->width(), 1000), Qt::TextWordWrap, label->text());
+            QVERIFY(label->wordWrap());
+            QVERIFY(needed.height() <= label->height());
+            QVERIFY(label->geometry().bottom() < form.Button1->geometry().top());
         }
         QVERIFY(form.centralWidget()->rect().contains(form.Button6->geometry()));
         QVERIFY(!dialog.GroupBox2->isHidden());

@@ -41,6 +41,16 @@ PortErrorKind ReadFailureKind(const platform::SerialPtr& port)
     return !port || !port->Lost() ? PortErrorKind::kReadFailed : PortErrorKind::kDeviceGone;
 }
 
+// A read in flight fails when the port is closed or replaced on purpose
+// ("stop and close", a reconnect); that is no fault of the line to show.
+bool ClosedOnPurpose(const platform::SerialPtr& port)
+{
+    if (port)
+        return PortHandle.Get() != port;
+    // An exchange pass reads only while it has a line: none now means closed.
+    return CurrentPassThread() != nullptr;
+}
+
 void ReportReadError(PortErrorKind kind)
 {
     if (read_error_shown.exchange(true))
@@ -172,7 +182,7 @@ uint32_t ReadByte()
     if (got <= 0) {
         StoreReceived(&byte, 0);
         Reception.EmptyReads.fetch_add(1);
-        if (got < 0)
+        if (got < 0 && !ClosedOnPurpose(port))
             ReportReadError(ReadFailureKind(port));
         else
             read_error_shown.store(false);
@@ -197,6 +207,8 @@ uint32_t ReadBlock(uint32_t n)
     const int got = port ? port->Read(bytes.data(), n) : -1;
     if (got < 0) {
         StoreReceived(bytes.data(), 0);
+        if (ClosedOnPurpose(port))
+            return 0;
         throw PortError(ReadFailureKind(port), "Error reading port");
     }
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(got), n);

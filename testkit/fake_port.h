@@ -25,6 +25,8 @@ public:
     // Runs at every purge (a test moves time here, as a busy machine that
     // takes the core away at the system call).
     std::function<void()> on_purge;
+    // Runs as each read begins (a test closes the port under the read here).
+    std::function<void()> on_read;
 
     bool fail_reads = false;
     bool fail_status = false;
@@ -72,6 +74,8 @@ public:
 
     int Read(uint8_t* buf, size_t n) override
     {
+        if (on_read)
+            on_read();
         std::lock_guard<std::mutex> hold(lock_);
         ++reads_;
         if (fail_reads)

@@ -165,6 +165,29 @@ TEST_F(HuntTest, RunOfFailedReadsShowsOneMessageUntilAReadWorks)
     EXPECT_EQ(host.Messages().size(), 2u);
 }
 
+// "Stop and close" or a reconnect closes the port under a read in flight:
+// the failed read is no fault of the line, and nothing is shown or thrown.
+TEST_F(HuntTest, ReadFailingBecauseThePortWasClosedIsQuiet)
+{
+    const auto close_under_the_read = [this] {
+        port->on_read = [this] {
+            port->on_read = nullptr;
+            ClosePort();
+            port->fail_reads = true;
+        };
+    };
+    close_under_the_read();
+    EXPECT_EQ(ReadByte(), 0u);
+    PortHandle.Set(port);
+    close_under_the_read();
+    EXPECT_EQ(ReadBlock(4), 0u);
+    EXPECT_TRUE(host.Messages().empty());
+    // A read failing on the port still open is the line's fault.
+    PortHandle.Set(port);
+    EXPECT_EQ(ReadByte(), 0u);
+    EXPECT_EQ(host.Messages().size(), 1u);
+}
+
 TEST_F(HuntTest, ReadByteKeepsWhatCameForTheDisplay)
 {
     port->Feed({0x42});

@@ -71,8 +71,12 @@ void StandFields(SettingsView& v, const RegisterValues& clock)
     v.ClockAddr = shown(kRegClockAddr, byte);
     v.RegS6 = shown(kRegS6, byte);
     v.RegSE = shown(kRegSE, byte);
-    v.MasterFlags = clock.At(kRegMasterFlags);
-    v.OptionFlags = clock.At(kRegOptionFlags);
+    // An unread flag register shows its boxes clear and disabled, so none of
+    // its bits can be set from a guess.
+    v.MasterEnabled = clock.Has(kRegMasterFlags);
+    v.OptionEnabled = clock.Has(kRegOptionFlags);
+    v.MasterFlags = v.MasterEnabled ? clock.At(kRegMasterFlags) : 0;
+    v.OptionFlags = v.OptionEnabled ? clock.At(kRegOptionFlags) : 0;
 
     for (int f = 0; f < kFieldFormatCount; ++f)
         v.FieldFormat[f] = shown(static_cast<uint8_t>(kRegFieldFormat0 + f),
@@ -152,9 +156,11 @@ RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& no
     take(kRegClockAddr, shown.ClockAddr, now.ClockAddr, byte);
     take(kRegS6, shown.RegS6, now.RegS6, byte);
     take(kRegSE, shown.RegSE, now.RegSE, byte);
-    if (now.MasterFlags != shown.MasterFlags)
+    // The boxes stand for single bits: without the byte read, the other
+    // bits would be made up.
+    if (clock.Has(kRegMasterFlags) && now.MasterEnabled && now.MasterFlags != shown.MasterFlags)
         out.Set(kRegMasterFlags, now.MasterFlags);
-    if (now.OptionFlags != shown.OptionFlags)
+    if (clock.Has(kRegOptionFlags) && now.OptionEnabled && now.OptionFlags != shown.OptionFlags)
         out.Set(kRegOptionFlags, now.OptionFlags);
 
     for (int f = 0; f < kFieldFormatCount; ++f)
@@ -196,6 +202,35 @@ RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& no
         out.Set(static_cast<uint8_t>(kPickerRegister[t] + 1), static_cast<uint8_t>(w & 0xFF));
     }
     return out;
+}
+
+std::vector<uint8_t> WindowRegisters()
+{
+    std::vector<uint8_t> regs;
+    for (uint8_t reg : ReadBatchRegisters())
+        if (reg != kRegUnused4F && reg < kRegTextLen0)
+            regs.push_back(reg);
+    return regs;
+}
+
+std::string UnreadText(const RegisterValues& clock)
+{
+    std::vector<uint8_t> unread;
+    for (uint8_t reg : WindowRegisters())
+        if (!clock.Has(reg))
+            unread.push_back(reg);
+    if (unread.empty())
+        return {};
+    // The line has two rows at the foot of the window: a long list is cut.
+    constexpr size_t kListed = 4;
+    std::string text = "Не прочитаны: ";
+    if (unread.size() <= kListed) {
+        text += RegisterList(unread);
+    } else {
+        text += RegisterList({unread.begin(), unread.begin() + kListed - 1}) + " и ещё " +
+                std::to_string(unread.size() - (kListed - 1));
+    }
+    return text + " — их значения не записываются.";
 }
 
 std::string AddressItem(int value)

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace chronavel {
 
@@ -28,7 +29,8 @@ struct TimePicker {
 enum TimePickerIndex : int { kPickDimOn = 0, kPickDimOff = 1, kPickAlarm1 = 2, kPickAlarm2 = 3 };
 
 // The bound controls of the window. Lists hold positions, kNoSelection when
-// nothing is chosen; the flag registers one bit per check box.
+// nothing is chosen; the flag registers one bit per check box, their eight
+// boxes enabled only while the clock's value is known.
 struct SettingsView {
     std::array<int, kExpoCount> Expo{}; // exposure lists, "-", "1".. (temperatures: units)
     std::array<int, kTemperatureLists> TempFormat{}; // format digit of temperatures 1..3
@@ -37,6 +39,8 @@ struct SettingsView {
     int RegSE = 0;
     uint8_t MasterFlags = 0;
     uint8_t OptionFlags = 0;
+    bool MasterEnabled = true;
+    bool OptionEnabled = true;
     std::array<int, kFieldFormatCount> FieldFormat{}; // by field number
     int TimeZone = 0;                                 // entry, (p - 24) / 2 hours
     int Volume = 0;                                   // "10%" .. "100%"
@@ -59,17 +63,28 @@ constexpr int kDefaultTimeZoneEntry = 30;
 
 // Sets every bound control of v from what the clock answered in its last
 // read batch. A register it did not answer leaves its list without a
-// selection (its check boxes clear, its picker disabled with the box
-// cleared); a picker whose pair is a valid time takes it, is enabled and
-// gets its box set; any other pair disables it, box cleared, time kept.
+// selection (its check boxes clear and disabled, its picker disabled with
+// the box cleared); a picker whose pair is a valid time takes it, is
+// enabled and gets its box set; any other pair disables it, box cleared,
+// time kept.
 void StandFields(SettingsView& v, const RegisterValues& clock);
 
 // The register values a save would carry: what the clock answered, with
 // every control the operator changed since it was shown (shown -> now) put
 // over it. A control left without a selection, or a disabled picker, keeps
-// the clock's value; a register neither answered nor set stays unknown.
+// the clock's value; a register neither answered nor set stays unknown. A
+// flag register the clock did not answer is never taken: one ticked box
+// would carry seven bits nobody read.
 RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& now,
                                const RegisterValues& clock);
+
+// The registers the window's controls show, ascending: the read batch but
+// 0x4F and the text lengths, which no control shows.
+std::vector<uint8_t> WindowRegisters();
+
+// The line telling the operator which of the window's registers the clock
+// did not answer, or "" when it answered them all.
+std::string UnreadText(const RegisterValues& clock);
 
 // The lists built in code.
 std::string AddressItem(int value);                                    // "$0A/10"

@@ -447,6 +447,15 @@ void TForm6::BuildPanel()
     Image1 = panel.Image1;
     Button1 = panel.Button1;
     Button2 = panel.Button2;
+    // Between the picture and the buttons, taking the room the stretch had;
+    // the stretch keeps the buttons right while the line is hidden.
+    LabelUnread = new QLabel(Panel1);
+    LabelUnread->setObjectName("LabelUnread");
+    LabelUnread->setWordWrap(true);
+    LabelUnread->hide();
+    auto* row = static_cast<QHBoxLayout*>(Panel1->layout());
+    row->insertWidget(1, LabelUnread, 1);
+    row->setStretch(2, 0);
     connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm6::reject);
 }
@@ -521,6 +530,9 @@ void TForm6::Stand_fields()
     StandFields(v, clock_);
     WriteView(v);
     shown_ = ReadView();
+    const std::string unread = UnreadText(clock_);
+    LabelUnread->setText(Q(unread));
+    LabelUnread->setVisible(!unread.empty());
 }
 
 void TForm6::MakeRegistrs()
@@ -547,6 +559,8 @@ SettingsView TForm6::ReadView() const
     v.RegSE = Position(ComboBox60);
     const auto master = MasterBoxes();
     const auto option = OptionBoxes();
+    v.MasterEnabled = master[0]->isEnabled();
+    v.OptionEnabled = option[0]->isEnabled();
     for (int b = 0; b < 8; ++b) {
         v.MasterFlags = WithFlag(v.MasterFlags, MasterFlagBits()[b].Mask, master[b]->isChecked());
         v.OptionFlags = WithFlag(v.OptionFlags, OptionFlagBits()[b].Mask, option[b]->isChecked());
@@ -585,7 +599,9 @@ void TForm6::WriteView(const SettingsView& v)
     const auto option = OptionBoxes();
     for (int b = 0; b < 8; ++b) {
         master[b]->setChecked(HasFlag(v.MasterFlags, MasterFlagBits()[b].Mask));
+        master[b]->setEnabled(v.MasterEnabled);
         option[b]->setChecked(HasFlag(v.OptionFlags, OptionFlagBits()[b].Mask));
+        option[b]->setEnabled(v.OptionEnabled);
     }
     const auto formats = FormatLists();
     for (int f = 0; f < kFieldFormatCount; ++f)

@@ -37,6 +37,7 @@ public:
     MultiLineTabs* PageControl1;
     QWidget* Panel1;
     QLabel* Image1;
+    QLabel* LabelUnread;  // which settings the clock did not answer; hidden when none
     QPushButton* Button1; // "Сохранить"
     QPushButton* Button2; // "Отмена"
     QPushButton* Button3; // "Мастер..."

@@ -14,6 +14,14 @@ namespace {
 constexpr int kImageWrites = 3;
 constexpr int kImageLimit = 3;
 constexpr int kExplicitLimit = 5;
+constexpr int kSilent = 2; // a transaction's report argument: no message box
+
+// Whether any clock answers a link check at addr, asked with a save's usual
+// patience. Leaves NoAnswer set when none did.
+bool Present(uint8_t addr)
+{
+    return SyncTransaction(addr, kCmdLinkCheck, 0, 0, kExplicitLimit, kSilent);
+}
 
 // The registers of the image the window edits.
 std::vector<uint8_t> ImageRegisters()
@@ -119,6 +127,22 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         out.Result = WriteResult::kNoAnswer;
         return out;
     }
+    // A move is judged against the address the clock was reached at.
+    std::optional<uint8_t> move;
+    for (const RegisterWrite& w : plan.Writes)
+        if (w.Reg == kRegClockAddr && w.Value != target)
+            move = w.Value;
+    if (move) {
+        out.NewAddress = *move;
+        // Two clocks on one address would answer each other's frames for
+        // good: the new address must be free before anything is written.
+        const bool taken = Present(*move);
+        NoAnswer.store(0);
+        if (taken) {
+            out.Result = WriteResult::kAddressTaken;
+            return out;
+        }
+    }
     for (const RegisterWrite& w : plan.Writes) {
         for (int n = 0; n < w.Times; ++n) {
             if (!SyncTransaction(target, kCmdWriteRegister, w.Reg, w.Value, w.Limit, 0)) {
@@ -129,37 +153,45 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         }
         RecordRegisterAnswer(target, w.Reg, w.Value);
     }
-    if (plan.NewAddress) {
-        // The clock answered the write from its old address; it must now
-        // answer at the new one before the program follows it there.
-        const uint8_t moved = *plan.NewAddress;
-        constexpr int kSilent = 2;
-        const bool stayed = SyncTransaction(target, kCmdReadRegister, kRegClockAddr, 0, 1, kSilent);
+    if (move) {
+        // The clock answered the write from its old address; it must now be
+        // gone from there and answer at the new one before the program
+        // follows it.
+        const bool stayed = Present(target);
         NoAnswer.store(0);
         if (stayed) {
             out.Result = WriteResult::kNotMoved;
             out.Unanswered = kRegClockAddr;
             return out;
         }
-        if (!SyncTransaction(moved, kCmdReadRegister, kRegClockAddr, 0, kExplicitLimit, 0)) {
-            out.Result = WriteResult::kNoAnswer;
+        bool there = false;
+        if (SyncTransaction(*move, kCmdReadRegister, kRegClockAddr, 0, kExplicitLimit, kSilent)) {
+            there = Reception.ReplyParam2.load() == *move;
+        } else {
+            // A clock that leaves reads of 0x4C unanswered: the new address,
+            // free before the write, answering now is the proof.
+            NoAnswer.store(0);
+            there = Present(*move);
+        }
+        if (!there) {
+            NoAnswer.store(1);
+            out.Result = WriteResult::kMoveUnconfirmed;
             out.Unanswered = kRegClockAddr;
             return out;
         }
-        MoveAnswered(target, moved);
-        out.Address = moved;
+        NoAnswer.store(0);
+        MoveAnswered(target, *move);
+        out.Address = *move;
     }
     return out;
 }
 
 RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit)
 {
-    constexpr int kSilent = 2;
     RegisterValues out;
     for (uint8_t reg : regs) {
         NoAnswer.store(0);
-        if (SyncTransaction(target, kCmdReadRegister, reg, 0, limit, kSilent) &&
-            Reception.ReplyParam1.load() == reg)
+        if (SyncTransaction(target, kCmdReadRegister, reg, 0, limit, kSilent))
             out.Set(reg, Reception.ReplyParam2.load());
     }
     NoAnswer.store(0);
@@ -177,6 +209,14 @@ std::vector<uint8_t> NotTaken(const RegisterValues& wanted, const RegisterValues
 
 std::string OutcomeText(uint8_t target, const WriteOutcome& outcome)
 {
+    const auto hex = [](uint8_t a) { return RegisterList({a}).replace(0, 2, "$"); };
+    if (outcome.Result == WriteResult::kAddressTaken)
+        return "Адрес " + hex(outcome.NewAddress) +
+               " занят: по нему отвечают другие часы. Два табло с одним адресом мешают друг "
+               "другу, поэтому ничего не записано. Выберите в «Адрес Табло :» другой адрес.";
+    if (outcome.Result == WriteResult::kMoveUnconfirmed)
+        return "Настройки записаны, но часы не отвечают ни по прежнему адресу " + hex(target) +
+               ", ни по новому " + hex(outcome.NewAddress) + ". Проверьте связь с часами.";
     if (outcome.Result == WriteResult::kNotMoved)
         return "Настройки записаны, но часы " + RegisterList({target}).replace(0, 2, "$") +
                " остались на прежнем адресе: новый адрес не принят (возможно, он занят "

@@ -17,6 +17,8 @@ enum class WriteResult {
     kAllClocksRefused, // the target is 0xFF: nothing was sent
     kRefused,          // the plan is refused (unknown registers, address 0xFF)
     kNotMoved,         // every write answered, but the clock stays at its old address
+    kAddressTaken,     // another clock answers at the new address: nothing was sent
+    kMoveUnconfirmed,  // every write answered, but the clock answers at neither address
 };
 
 struct RegisterWrite {
@@ -61,17 +63,21 @@ struct WriteOutcome {
     WriteResult Result = WriteResult::kWritten;
     std::optional<uint8_t> Unanswered; // the write that went unanswered
     uint8_t Address = 0;               // where the clock answers now
+    uint8_t NewAddress = 0;            // the address asked for (kAddressTaken, kMoveUnconfirmed)
 };
 
 // Runs the plan against the clock at target, stopping at the first write
 // that goes unanswered; nothing is sent while NoAnswer is set, to all
 // clocks (0xFF: no answer ever carries it, and every clock would get the
 // same address) or for a refused plan. Each answered write goes into the
-// clock's record. After a new address is written the clock is asked at its
-// old address (still answering there: it refused the move, kNotMoved; a
-// clock already at the new address cannot then be taken for it), then at
-// the new one; once it answers there its record moves with it and Address
-// is the new one.
+// clock's record. A write of 0x4C other than target is a move, whether or
+// not 0x4C was ever read: before anything is sent the new address is asked
+// (anything answering there: kAddressTaken, nothing written); after the
+// writes the old address must stay silent (else kNotMoved) and the new one
+// answer, its 0x4C with the new address where the clock answers that read
+// (else kMoveUnconfirmed). Only then does the record move with the clock
+// and Address become the new one. Each of these asks has a save's usual
+// patience.
 WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan);
 
 // Reads each register of the clock at target with a synchronous transaction

@@ -5,6 +5,7 @@
 #include "link/reception.h"
 #include "platform/serial.h"
 #include "platform/thread.h"
+#include "platform/tick.h"
 #include "port/decode.h"
 #include "port/port.h"
 
@@ -70,7 +71,7 @@ void MinimalDecodeReply()
     if (!HuntFrame())
         return;
     const ReplyHeader h = CurrentReplyHeader();
-    RemovePending(FindPending(h.Addr2, h.Cmd));
+    RemovePending(FindAnswered(h));
     // Read only to take the block off the line.
     if (HasDataBlock(h.Cmd))
         ReadDataBlock(h.Param2);
@@ -237,6 +238,9 @@ bool TNewThread::RunPass()
         } taken{q};
         TRequestRec req = GetRequest();
         SendRequest(req);
+        // Resends count from the write: a request that waited in the ring
+        // behind a long batch is not due the moment it first goes out.
+        req.NextDue = platform::GetTickCount() + static_cast<uint32_t>(req.Interval);
         if (req.Retries > 0)
             AddPending(req);
     }

@@ -35,6 +35,27 @@ bool HasDataBlock(uint8_t command)
            command == kReply81;
 }
 
+bool IsOwnFrameHeader(const ReplyHeader& h)
+{
+    return h.Addr == 0 && h.Addr2 != 0;
+}
+
+bool AnswersRequest(const ReplyHeader& h, uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2)
+{
+    if (IsOwnFrameHeader(h) || h.Cmd != cmd)
+        return false;
+    if (addr == kBroadcast ? h.Addr == 0 : h.Addr != addr)
+        return false;
+    switch (cmd) {
+    case kCmdReadRegister:
+        return h.Param1 == p1;
+    case kCmdWriteRegister:
+        return h.Param1 == p1 && h.Param2 == p2;
+    default:
+        return true;
+    }
+}
+
 std::vector<uint8_t> BuildShortFrame(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2)
 {
     std::vector<uint8_t> f{0x00, kSync, 0x00, addr, cmd, p1, p2, 0x00, 0x00};
@@ -63,7 +84,7 @@ bool WriteShortFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, ui
 {
     const auto f = BuildShortFrame(addr, cmd, p1, p2);
     port.Purge();
-    NoteWrittenFrame(f.data(), f.size(), port.LineSpeed());
+    NoteWrittenFrame(f.data(), f.size());
     // A finished write means a sent frame: the next frame's purge must not
     // cut this one off.
     const bool ok = port.Write(f.data(), f.size()) && port.Drain();
@@ -79,7 +100,7 @@ bool WriteDataFrame(platform::SerialDevice& port, uint8_t addr, uint8_t cmd, uin
         return false;
     if (purge)
         port.Purge();
-    NoteWrittenFrame(f.data(), f.size(), port.LineSpeed());
+    NoteWrittenFrame(f.data(), f.size());
     const bool ok = port.Write(f.data(), f.size()) && port.Drain();
     TraceFrame(FrameDirection::Sent, addr, cmd, f.data(), f.size(), ok);
     return ok;

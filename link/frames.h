@@ -53,6 +53,27 @@ inline uint8_t CheckByte2(uint16_t sum)
 // True for the reply commands that are followed by a data block.
 bool HasDataBlock(uint8_t command);
 
+// The five header bytes of one reply, positions +1 .. +5.
+struct ReplyHeader {
+    uint8_t Addr = 0;
+    uint8_t Addr2 = 0;
+    uint8_t Cmd = 0;
+    uint8_t Param1 = 0;
+    uint8_t Param2 = 0;
+};
+
+// A header shaped like one of the PC's own frames: 0 as its source and a
+// clock as its target. An adapter that hears its own transmission hands
+// such frames back, at any delay; a clock never sends one.
+bool IsOwnFrameHeader(const ReplyHeader& h);
+
+// Whether h is the answer of the clock(s) at addr to the frame (cmd, p1,
+// p2): the same clock (any clock for 0xFF) and command, for a register
+// read the same register, for a register write the same register and
+// value. Anything else on the line (another clock, a master's blocks, a
+// duplicate of an earlier answer) is not.
+bool AnswersRequest(const ReplyHeader& h, uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2);
+
 // The frames as bytes.
 std::vector<uint8_t> BuildShortFrame(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2);
 // n = len_hi * 256 + len_lo bytes are taken from data (which may be null

@@ -26,6 +26,17 @@ TPendingNode* FindPending(uint8_t addr, uint8_t cmd)
     return node;
 }
 
+TPendingNode* FindAnswered(const ReplyHeader& reply)
+{
+    PendingList& p = ActiveQueues().Pending;
+    TPendingNode* node = p.Head.Next;
+    while (node && !AnswersRequest(reply, node->Rec.Addr, node->Rec.Cmd, node->Rec.Param1,
+                                   node->Rec.Param2))
+        node = node->Next;
+    p.Cursor = node;
+    return node;
+}
+
 void RemovePending(TPendingNode* node)
 {
     PendingList& p = ActiveQueues().Pending;

@@ -58,30 +58,14 @@ void ReportReadError(PortErrorKind kind)
     HostPortError(kind, "Error reading port");
 }
 
-// The frame written last, for telling its echo from an answer.
+// The frame written last, so its echo is dropped with the bytes behind it.
 struct WrittenFrame {
     std::array<uint8_t, 8> Header{}; // from the sync byte to the check bytes
     uint32_t Rest = 0;               // bytes behind the header
-    platform::MonoTime Start{};
-    LineDuration Wire{};
-    // When the program first listened after the write: bytes read at once
-    // then had been waiting, so a thread held up elsewhere (a busy machine)
-    // does not turn its own echo into an answer.
-    std::optional<platform::MonoTime> ListenFrom;
     bool Valid = false;
 };
 std::mutex written_lock;
 WrittenFrame written; // guarded by written_lock
-std::atomic<bool> listen_unnoted{false};
-
-void NoteListening()
-{
-    if (!listen_unnoted.exchange(false))
-        return;
-    std::lock_guard<std::mutex> hold(written_lock);
-    if (written.Valid && !written.ListenFrom)
-        written.ListenFrom = platform::Time()->Mono();
-}
 
 std::atomic<bool (*)()> stop_hook{nullptr};
 
@@ -89,17 +73,13 @@ std::atomic<bool (*)()> stop_hook{nullptr};
 // line ends a piece within 0.32 s, so a stop request is seen in time.
 constexpr uint32_t kBlockPiece = 4;
 
-// When the header in the window is the echo of the frame written last (its
-// wire time and the allowance not yet over), the count of the frame's bytes
-// behind it; the record is used up.
+// When the header in the window is the echo of the frame written last,
+// the count of the frame's bytes behind it; the record is used up. Its age
+// does not matter: an adapter or a held-up reader may hand it back late.
 std::optional<uint32_t> EchoOf(const uint8_t* window)
 {
     std::lock_guard<std::mutex> hold(written_lock);
     if (!written.Valid || !std::equal(written.Header.begin(), written.Header.end(), window))
-        return std::nullopt;
-    const platform::MonoTime sent = written.Start + written.Wire;
-    const auto late = std::max(sent, written.ListenFrom.value_or(sent)) + kEchoAllowance;
-    if (platform::Time()->Mono() > late)
         return std::nullopt;
     written.Valid = false;
     return written.Rest;
@@ -116,7 +96,7 @@ void SetHeader(const ReplyHeader& h)
 
 } // namespace
 
-void NoteWrittenFrame(const uint8_t* frame, size_t size, int speed)
+void NoteWrittenFrame(const uint8_t* frame, size_t size)
 {
     // The sync byte follows one preamble byte (short frame) or two (data frame).
     size_t at = size;
@@ -133,11 +113,7 @@ void NoteWrittenFrame(const uint8_t* frame, size_t size, int speed)
     }
     std::copy(frame + at, frame + at + 8, written.Header.begin());
     written.Rest = static_cast<uint32_t>(size - at - 8);
-    written.Start = platform::Time()->Mono();
-    written.Wire = WireTime(size, speed);
-    written.ListenFrom.reset();
     written.Valid = true;
-    listen_unnoted.store(true);
 }
 
 void ForgetWrittenFrame()
@@ -177,7 +153,6 @@ uint32_t ReadByte()
         return 0;
     }
     platform::SerialPtr port = LinePort();
-    NoteListening();
     const int got = port ? port->Read(&byte, 1) : -1;
     if (got <= 0) {
         StoreReceived(&byte, 0);
@@ -203,7 +178,6 @@ uint32_t ReadBlock(uint32_t n)
         return 0;
     }
     platform::SerialPtr port = LinePort();
-    NoteListening();
     const int got = port ? port->Read(bytes.data(), n) : -1;
     if (got < 0) {
         StoreReceived(bytes.data(), 0);
@@ -261,6 +235,7 @@ bool HuntFrame(const HuntOptions& options)
         if (i == 7 && window[0] == kSync) {
             const uint16_t sum = SumBytes(window, 6);
             if (CheckByte1(sum) == window[6] && CheckByte2(sum) == window[7]) {
+                const ReplyHeader h{window[1], window[2], window[3], window[4], window[5]};
                 if (const std::optional<uint32_t> rest = EchoOf(window)) {
                     // Our own frame heard back: it and the bytes behind it
                     // are no answer.
@@ -273,7 +248,15 @@ bool HuntFrame(const HuntOptions& options)
                     without_header = 0;
                     continue;
                 }
-                SetHeader(ReplyHeader{window[1], window[2], window[3], window[4], window[5]});
+                if (IsOwnFrameHeader(h)) {
+                    // An earlier frame of ours, heard back after a newer one
+                    // was written: never anyone's answer.
+                    Reception.EchoesDropped.fetch_add(1);
+                    i = 0;
+                    without_header = 0;
+                    continue;
+                }
+                SetHeader(h);
                 TraceFrame(FrameDirection::Header, window[1], window[3], window, 8);
                 return true;
             }

@@ -2,6 +2,8 @@
 // stream, reading and checking data blocks.
 #pragma once
 
+#include "link/frames.h"
+
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -44,14 +46,6 @@ struct ReceptionState {
 };
 extern ReceptionState Reception;
 
-// The five header bytes of one reply, positions +1 .. +5.
-struct ReplyHeader {
-    uint8_t Addr = 0;
-    uint8_t Addr2 = 0;
-    uint8_t Cmd = 0;
-    uint8_t Param1 = 0;
-    uint8_t Param2 = 0;
-};
 ReplyHeader CurrentReplyHeader();
 
 using ReplyDataRef = std::shared_ptr<std::vector<uint8_t>>;
@@ -72,15 +66,11 @@ uint32_t ReadBlock(uint32_t n);
 constexpr uint32_t kLongestReply = 1 + 8 + 255 + 1;
 constexpr uint32_t kHuntByteLimit = 2 * kLongestReply;
 
-// How long after a frame's own wire time its echo may still come: the
-// turnaround allowance of a clock's answer and a USB adapter's latency timer.
-constexpr std::chrono::milliseconds kEchoAllowance{36};
-
-// Every frame written is noted (header, the bytes behind it, when and how
-// long), so its echo can be told from a clock's answer: an adapter that hears
-// its own transmission hands the frame back, and a request header is also a
-// valid reply header.
-void NoteWrittenFrame(const uint8_t* frame, size_t size, int speed);
+// Every frame written is noted (header and the bytes behind it), so its
+// echo can be told from a clock's answer: an adapter that hears its own
+// transmission hands the frame back, and a request header is also a valid
+// reply header.
+void NoteWrittenFrame(const uint8_t* frame, size_t size);
 // Forgets the frame written last (a new port).
 void ForgetWrittenFrame();
 
@@ -102,7 +92,8 @@ struct HuntOptions {
 // places (zero when none was found). Ends after ten empty reads over the
 // whole search, after kHuntByteLimit bytes without a header (counted as an
 // empty read), at the deadline, or on a stop request. The echo of the frame
-// written last is dropped, with the rest of that frame.
+// written last is dropped, with the rest of that frame, and so is any other
+// header shaped like one of the PC's own frames.
 bool HuntFrame();
 bool HuntFrame(const HuntOptions& options);
 

@@ -158,6 +158,17 @@ void SendRequest(const TRequestRec& req)
     WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data(), !purged);
 }
 
+namespace {
+
+bool ReplyComingIn()
+{
+    PortIoHold hold;
+    const platform::SerialPtr port = LinePort();
+    return port && port->InputWaiting() > 0;
+}
+
+} // namespace
+
 void SetRequestFailedHandler(RequestFailedHandler handler)
 {
     std::lock_guard<std::mutex> hold(handler_lock);
@@ -183,8 +194,15 @@ void CheckPending()
                 return;
             continue;
         }
-        if (!platform::TickReached(platform::GetTickCount(), rec.NextDue))
+        const uint32_t now = platform::GetTickCount();
+        if (!platform::TickReached(now, rec.NextDue))
             continue;
+        // A reply coming in (perhaps this one's) would be thrown away by the
+        // resend's purge: the next pass reads it first. A line that never
+        // falls quiet holds the resend back by one interval at most.
+        if (ReplyComingIn() &&
+            !platform::TickReached(now, rec.NextDue + static_cast<uint32_t>(rec.Interval)))
+            return;
         rec.Retries -= 1;
         rec.NextDue = platform::GetTickCount() + static_cast<uint32_t>(rec.Interval);
         SendRequest(rec);

@@ -3,6 +3,7 @@
 // and the two messages between the exchange thread and the main window.
 #pragma once
 
+#include "link/frames.h"
 #include "link/line_clock.h"
 
 #include <atomic>
@@ -93,6 +94,11 @@ void AddPending(const TRequestRec& req);
 // The oldest entry whose Addr equals addr or whose Cmd equals cmd (either
 // suffices); PendCursor is left on it. Nullptr when none.
 TPendingNode* FindPending(uint8_t addr, uint8_t cmd);
+// The oldest entry that the reply answers (AnswersRequest: its clock, its
+// command, its register and value); PendCursor is left on it. Nullptr when
+// none: a master's blocks, another clock's reply or a duplicate of an
+// earlier answer removes nothing.
+TPendingNode* FindAnswered(const ReplyHeader& reply);
 // Unlinks and frees the entry; nullptr and the sentinel are ignored.
 void RemovePending(TPendingNode* node);
 bool PendingEmpty();

@@ -46,6 +46,10 @@ public:
     // Discards pending input and output. False on failure (callers ignore it).
     virtual bool Purge() = 0;
 
+    // How many received bytes wait to be read: a reply may be coming in, and
+    // a purge now would throw it away. 0 when none or when it cannot be told.
+    virtual int InputWaiting() { return 0; }
+
     // Reads and clears the line-status error word (errors since the last
     // call). False when the call itself failed.
     virtual bool ClearErrors(uint32_t& error_word) = 0;

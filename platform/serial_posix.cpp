@@ -295,6 +295,14 @@ bool PosixSerial::Purge()
     return ::tcflush(fd_, TCIOFLUSH) == 0;
 }
 
+int PosixSerial::InputWaiting()
+{
+    if (!Usable())
+        return 0;
+    int n = 0;
+    return ::ioctl(fd_, FIONREAD, &n) == 0 ? std::max(n, 0) : 0;
+}
+
 bool PosixSerial::ClearErrors(uint32_t& error_word)
 {
     error_word = 0;

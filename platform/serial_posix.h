@@ -48,6 +48,7 @@ public:
     bool Write(const uint8_t* buf, size_t n) override;
     bool Drain() override;
     bool Purge() override;
+    int InputWaiting() override;
     bool ClearErrors(uint32_t& error_word) override;
     bool SetSpeed(int baud) override;
     int LineSpeed() const override;

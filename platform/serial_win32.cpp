@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -96,6 +97,7 @@ public:
     bool Write(const uint8_t* buf, size_t n) override;
     bool Drain() override;
     bool Purge() override;
+    int InputWaiting() override;
     bool ClearErrors(uint32_t& error_word) override;
     bool SetSpeed(int baud) override;
     void SetReadTimeoutPerByte(int ms) override;
@@ -152,6 +154,9 @@ private:
     DCB dcb_; // guarded by dcb_lock_
     std::atomic<int> timeout_per_byte_{80};
     std::atomic<bool> lost_{false};
+    // Line errors seen by InputWaiting, whose call also clears them, kept
+    // for the next ClearErrors.
+    std::atomic<uint32_t> held_errors_{0};
     std::atomic<bool> closed_{false};
 
     std::mutex use_lock_;
@@ -267,6 +272,19 @@ bool Win32Serial::Purge()
     return PurgeComm(handle_, PURGE_TXCLEAR | PURGE_RXCLEAR) != 0;
 }
 
+int Win32Serial::InputWaiting()
+{
+    Use use(*this);
+    if (!use)
+        return 0;
+    DWORD errors = 0;
+    COMSTAT stat{};
+    if (!ClearCommError(handle_, &errors, &stat))
+        return 0;
+    held_errors_.fetch_or(static_cast<uint32_t>(errors));
+    return static_cast<int>(std::min<DWORD>(stat.cbInQue, INT_MAX));
+}
+
 bool Win32Serial::ClearErrors(uint32_t& error_word)
 {
     error_word = 0;
@@ -279,7 +297,7 @@ bool Win32Serial::ClearErrors(uint32_t& error_word)
         return false;
     }
     // The driver's CE_* flags are the values of LineError.
-    error_word = static_cast<uint32_t>(errors);
+    error_word = static_cast<uint32_t>(errors) | held_errors_.exchange(0);
     return true;
 }
 

@@ -146,7 +146,7 @@ void DecodeReply()
             return;
         h = CurrentReplyHeader();
         try {
-            if (TPendingNode* node = FindPending(h.Addr2, h.Cmd)) {
+            if (TPendingNode* node = FindAnswered(h)) {
                 data = node->Rec.ReplyBuf;
                 RemovePending(node);
             }

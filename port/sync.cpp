@@ -2,6 +2,7 @@
 
 #include "link/frames.h"
 #include "link/host_call.h"
+#include "link/line_clock.h"
 #include "link/reception.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
@@ -67,6 +68,57 @@ bool PortIoHeldUntil(uint32_t deadline, bool& stopped)
     }
 }
 
+struct Expected {
+    uint8_t Addr, Cmd, Param1, Param2;
+};
+
+// Hunts for the answer to the frame just written until it comes, the line
+// has been silent for empty_limit reads, or the attempt's time is over.
+// Anything else on the line (a master's blocks, another clock, a duplicate
+// of an earlier answer) is read past, data block and all, and the hunt goes
+// on: resending at once would make the clock answer twice. A reply still
+// coming in when the time is over is waited for a little longer (not past
+// the deadline), since the resend's purge would throw it away.
+bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, int empty_limit,
+                 uint32_t attempt_end, uint32_t deadline)
+{
+    int silent = 0;
+    bool extended = false;
+    for (;;) {
+        HuntOptions hunt;
+        hunt.EmptyReadLimit = empty_limit - silent;
+        hunt.FreshErrorNotice = false; // one read-error message per transaction
+        hunt.HasDeadline = true;
+        hunt.Deadline = attempt_end;
+        const bool found = HuntFrame(hunt);
+        silent += Reception.EmptyReads.load();
+        if (found) {
+            const ReplyHeader h = CurrentReplyHeader();
+            if (AnswersRequest(h, e.Addr, e.Cmd, e.Param1, e.Param2))
+                return true;
+            if (HasDataBlock(h.Cmd))
+                ReadDataBlock(h.Param2);
+        }
+        if (LineStopRequested() || silent >= empty_limit)
+            return false;
+        const uint32_t now = platform::GetTickCount();
+        if (!platform::TickReached(now, attempt_end))
+            continue;
+        if (extended || port.InputWaiting() == 0 || platform::TickReached(now, deadline))
+            return false;
+        extended = true;
+        // The longest reply's wire time (a speed that cannot be told: a
+        // tenth of a second).
+        const auto longest = std::max<std::chrono::milliseconds>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(
+                WireTime(kLongestReply, port.LineSpeed())),
+            std::chrono::milliseconds(100));
+        attempt_end = now + static_cast<uint32_t>(longest.count()) + 1;
+        if (platform::TickReached(attempt_end, deadline))
+            attempt_end = deadline;
+    }
+}
+
 } // namespace
 
 std::string NoAnswerMessage(uint8_t addr)
@@ -95,16 +147,14 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
     const int empty_limit = std::max(1, patience.EmptyReadLimit);
     const int per_byte = std::max(1, patience.ReadTimeoutMs > 0 ? patience.ReadTimeoutMs
                                                                 : port->ReadTimeoutPerByte());
-    // A header that does not match is resent at once without counting a
-    // wait, so a line busy with other clocks' frames would keep the
-    // transaction going for good: it gets, all in all, the time its silent
-    // waits would take, counted from the call, so a wait for the port held
-    // by the other thread is part of it.
+    // Each attempt waits as long as its silent waits would take on a quiet
+    // line; the transaction as a whole gets `limit` of them, counted from the
+    // call, so a wait for the port held by the other thread is part of it.
     // (Kept below 2^31 ms, the reach of the wrap-safe tick comparison.)
-    const uint32_t bound = static_cast<uint32_t>(
-        std::min<uint64_t>(static_cast<uint64_t>(limit) * static_cast<uint64_t>(empty_limit) *
-                               static_cast<uint64_t>(per_byte),
-                           0x7FFFFFFFu));
+    const uint64_t span = std::min<uint64_t>(
+        static_cast<uint64_t>(empty_limit) * static_cast<uint64_t>(per_byte), 0x7FFFFFFFu);
+    const auto bound =
+        static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(limit) * span, 0x7FFFFFFFu));
     const uint32_t deadline = platform::GetTickCount() + bound;
     bool stopped = false;
     if (PortIoHeldUntil(deadline, stopped)) {
@@ -113,24 +163,20 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
         PortIoHold hold(std::adopt_lock);
         ReadTimeoutScope timeout(*port, patience.ReadTimeoutMs);
         ResetReadErrorNotice();
-        HuntOptions hunt;
-        hunt.EmptyReadLimit = empty_limit;
-        hunt.FreshErrorNotice = false; // one read-error message per transaction
-        hunt.HasDeadline = true;
-        hunt.Deadline = deadline;
-        int waits = 0;
-        for (;;) {
+        const Expected expected{addr, cmd, p1, p2};
+        for (int attempt = 1;; ++attempt) {
             WriteShortFrame(*port, addr, cmd, p1, p2);
-            const bool found = HuntFrame(hunt);
-            if (!found)
-                ++waits;
-            if (found && Reception.ReplyAddr.load() == addr && Reception.ReplyCmd.load() == cmd)
+            const uint32_t now = platform::GetTickCount();
+            uint32_t attempt_end = now + static_cast<uint32_t>(span);
+            if (platform::TickReached(attempt_end, deadline))
+                attempt_end = deadline;
+            if (AwaitAnswer(*port, expected, empty_limit, attempt_end, deadline))
                 return true;
             if (LineStopRequested()) {
                 stopped = true;
                 break;
             }
-            if (waits >= limit || platform::TickReached(platform::GetTickCount(), hunt.Deadline))
+            if (attempt >= limit || platform::TickReached(platform::GetTickCount(), deadline))
                 break;
         }
     }

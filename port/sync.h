@@ -22,14 +22,16 @@ struct SyncPatience {
     int EmptyReadLimit = 10;
 };
 
-// Writes the short frame (addr, cmd, p1, p2) and waits for a reply header
-// from addr with command cmd. A header that does not match makes it write
-// again at once; a wait without any header counts. After `limit` such
-// waits, or once the time they would take on a silent line has passed
-// (limit x empty-read limit x read time-out, so foreign traffic cannot keep
-// it going for good), NoAnswer is set, the message "Информация от устройства $XX не
-// поступает!" is shown when report is 0, and the line status is checked
-// and the port purged. True when answered.
+// Writes the short frame (addr, cmd, p1, p2) and waits for its answer: a
+// reply from addr with command cmd and, for a register read or write, the
+// same register (and the written value). Anything else on the line is read
+// past and the wait goes on; a wait that hears the line fall silent, or
+// that outlasts the time its silent reads would take, ends the attempt, and
+// the frame is written again. After `limit` attempts, or once the time they
+// would take on a silent line has passed, NoAnswer is set, the message
+// "Информация от устройства $XX не поступает!" is shown when report is 0,
+// and the line status is checked and the port purged. True when answered;
+// the reception's header places then hold the answer.
 bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report);
 bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report,
                      const SyncPatience& patience);

@@ -176,6 +176,9 @@ int main(int argc, char** argv)
                  "frames sent at another speed than --speed are heard as garbage");
     app.add_flag("--echo", opt.echo,
                  "the line hands every byte the program sends back to it (an echoing adapter)");
+    app.add_option("--echo-delay", opt.echo_delay_ms,
+                   "with --echo: the echo comes back this many ms after the byte was sent")
+        ->check(CLI::Range(0, 10000));
     app.add_flag("--babble", opt.babble,
                  "something on the line sends random bytes with no valid header, without end");
     app.add_flag("--silent", f.silent, "fault: the clocks act but never answer");

@@ -54,6 +54,9 @@ struct Options {
     // The line hands every byte the program writes back to it, as a two-wire
     // adapter that hears its own transmission does.
     bool echo = false;
+    // How much later than its own wire time the echo comes back (an adapter
+    // that holds it, or a reader held up elsewhere).
+    int echo_delay_ms = 0;
     // Something on the line never stops sending: random bytes with no valid
     // header (no 0xE0 among them), back to back at the line speed.
     bool babble = false;

@@ -319,7 +319,7 @@ struct Simulator::Impl {
         for (size_t i = 0; i < n; ++i) {
             rx_free = std::max(rx_free, now) + byte_time;
             if (opt.echo)
-                echo_q.emplace_back(buf[i], rx_free);
+                echo_q.emplace_back(buf[i], rx_free + milliseconds(opt.echo_delay_ms));
             out.clear();
             parser.Feed(buf[i], out);
             for (const auto& f : out)

@@ -66,6 +66,20 @@ public:
         std::lock_guard<std::mutex> hold(lock_);
         return reads_;
     }
+    // When set, InputWaiting tells the bytes queued before the next pause
+    // (a reply coming in); otherwise it reports none, as a port that cannot
+    // tell does.
+    bool tell_input_waiting = false;
+    int InputWaiting() override
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        int n = 0;
+        for (auto it = input_.begin(); tell_input_waiting && it != input_.end() && *it != kPause;
+             ++it)
+            ++n;
+        return n;
+    }
+
     size_t Pending() const
     {
         std::lock_guard<std::mutex> hold(lock_);

@@ -65,7 +65,22 @@ int ApplyRegisters(const LineOptions& options, const RegisterValues& wanted)
     const WriteOutcome outcome = WriteSettings(options.Addr, plan);
     if (line.Lost())
         return PortVanished(options);
-    if (outcome.Result != WriteResult::kWritten && outcome.Result != WriteResult::kNotMoved) {
+    switch (outcome.Result) {
+    case WriteResult::kWritten:
+    case WriteResult::kNotMoved:
+        break;
+    case WriteResult::kAddressTaken:
+        Say("register 0x4C: address " + Hex2(outcome.NewAddress) +
+            " is taken, a clock answers there; two clocks on one address would disturb each "
+            "other, so nothing was written");
+        return kExitNoAnswer;
+    case WriteResult::kMoveUnconfirmed:
+        for (const RegisterWrite& w : plan.Writes)
+            Print(Hex2(w.Reg) + "=" + Hex2(w.Value));
+        Say("register 0x4C written, but the clock answers neither at its old address " +
+            AddrText(options.Addr) + " nor at the new one " + AddrText(outcome.NewAddress));
+        return kExitNoAnswer;
+    default:
         Say("register " + (outcome.Unanswered ? Hex2(*outcome.Unanswered) : std::string("?")) +
             " not written; stopped there");
         return kExitNoAnswer;
@@ -74,7 +89,11 @@ int ApplyRegisters(const LineOptions& options, const RegisterValues& wanted)
         Print(Hex2(w.Reg) + "=" + Hex2(w.Value));
     if (outcome.Address != options.Addr)
         Say("the clock answers at its new address " + AddrText(outcome.Address));
-    const RegisterValues back = ReadRegistersNow(outcome.Address, regs, kReadLimit);
+    RegisterValues back = ReadRegistersNow(outcome.Address, regs, kReadLimit);
+    // A move confirmed at the new address holds even where the clock leaves
+    // reads of 0x4C unanswered.
+    if (outcome.Address != options.Addr && !back.Has(kRegClockAddr))
+        back.Set(kRegClockAddr, outcome.Address);
     const std::vector<uint8_t> missed = NotTaken(wanted, back);
     for (uint8_t reg : missed)
         Say("register " + Hex2(reg) + " did not take: wanted " + Hex2(wanted.At(reg)) +

@@ -54,7 +54,9 @@ void TrackingDecoder()
         s.text_blocks.fetch_add(1);
     if (h.Cmd == kReplyRegister) {
         const uint8_t want = s.addr.load();
-        if (want == kBroadcast || h.Addr == want || h.Addr2 == want) {
+        // Only the addressed clock's own answers (a clock puts its address
+        // at +1; +2 carries the target of our own frames heard back).
+        if (want == kBroadcast ? h.Addr != 0 : h.Addr == want) {
             std::lock_guard<std::mutex> hold(s.lock);
             s.answers[h.Param1] = h.Param2;
             changed = true;

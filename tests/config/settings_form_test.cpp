@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace chronavel {
 namespace {
@@ -205,17 +206,84 @@ TEST_F(SettingsFormTest, ChoicesBecomeTheirCodes)
 TEST_F(SettingsFormTest, AnUnreadRegisterCountsOnlyOnceTheOperatorSetsIt)
 {
     clock.Forget(0x43); // the volume went unanswered
-    clock.Forget(0x42); // so did the option flags
     const SettingsView shown = Shown();
     EXPECT_EQ(shown.Volume, kNoSelection);
     SettingsView v = shown;
     EXPECT_FALSE(ChosenRegisters(shown, v, clock).Has(0x43));
-    EXPECT_FALSE(ChosenRegisters(shown, v, clock).Has(0x42));
     v.Volume = 4;
-    v.OptionFlags = 0x04;
     const RegisterValues chosen = ChosenRegisters(shown, v, clock);
     EXPECT_EQ(chosen.Get(0x43), std::optional<uint8_t>(5));
-    EXPECT_EQ(chosen.Get(0x42), std::optional<uint8_t>(0x04));
+}
+
+// The boxes of a flag register are single bits: unread, the register is
+// shown cleared and disabled and never saved, whatever the boxes say.
+TEST_F(SettingsFormTest, AFlagRegisterIsSavedOnlyWhenItWasRead)
+{
+    const struct {
+        const char* Name;
+        uint8_t Reg;
+        std::optional<uint8_t> Read;
+        uint8_t Toggled; // the bits the operator flips
+        std::optional<uint8_t> Saved;
+    } cases[] = {
+        {"master unread, master bit ticked", 0x4D, std::nullopt, 0x80, std::nullopt},
+        {"options unread, summer time ticked", 0x42, std::nullopt, 0x04, std::nullopt},
+        {"options unread, untouched", 0x42, std::nullopt, 0x00, std::nullopt},
+        {"master read, untouched", 0x4D, 0x81, 0x00, 0x81},
+        {"master read, a source cleared", 0x4D, 0x81, 0x01, 0x80},
+        {"options read, summer time set", 0x42, 0xA1, 0x04, 0xA5},
+    };
+    for (const auto& c : cases) {
+        const auto flags = [&](SettingsView& v) -> std::pair<uint8_t&, bool&> {
+            if (c.Reg == 0x4D)
+                return {v.MasterFlags, v.MasterEnabled};
+            return {v.OptionFlags, v.OptionEnabled};
+        };
+        clock = AllZero();
+        // The showing before had the register the other way round.
+        if (c.Read)
+            clock.Forget(c.Reg);
+        else
+            clock.Set(c.Reg, 0xFF);
+        SettingsView shown = Shown();
+        if (c.Read)
+            clock.Set(c.Reg, *c.Read);
+        else
+            clock.Forget(c.Reg);
+        StandFields(shown, clock);
+        EXPECT_EQ(flags(shown).first, c.Read.value_or(0)) << c.Name;
+        EXPECT_EQ(flags(shown).second, c.Read.has_value()) << c.Name;
+
+        SettingsView now = shown;
+        flags(now).first ^= c.Toggled;
+        flags(now).second = true; // even boxes left enabled do not count
+        RegisterValues want = clock;
+        if (c.Saved)
+            want.Set(c.Reg, *c.Saved);
+        EXPECT_EQ(ChosenRegisters(shown, now, clock), want) << c.Name;
+    }
+}
+
+TEST_F(SettingsFormTest, TheWindowNamesTheRegistersItCouldNotRead)
+{
+    const struct {
+        std::vector<uint8_t> Unread;
+        std::string Text;
+    } cases[] = {
+        {{}, ""},
+        {{0xE0, 0x4F, 0xFF}, ""}, // no control shows them
+        {{0x4D, 0x42}, "Не прочитаны: 0x42, 0x4D — их значения не записываются."},
+        {{0x52, 0xDF, 0x25, 0x3A},
+         "Не прочитаны: 0x25, 0x3A, 0x52, 0xDF — их значения не записываются."},
+        {std::vector<uint8_t>(ReadBatchRegisters().begin(), ReadBatchRegisters().end()),
+         "Не прочитаны: 0x25, 0x27, 0x29 и ещё 35 — их значения не записываются."},
+    };
+    for (const auto& c : cases) {
+        clock = AllZero();
+        for (uint8_t reg : c.Unread)
+            clock.Forget(reg);
+        EXPECT_EQ(UnreadText(clock), c.Text) << c.Unread.size();
+    }
 }
 
 TEST_F(SettingsFormTest, ListTextsAndTheRefusalToWriteToAllClocks)

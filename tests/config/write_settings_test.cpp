@@ -231,40 +231,127 @@ TEST_F(WriteSettingsTest, UnknownFixedRegistersRefuseTheSave)
     EXPECT_NE(RefusalText(PlanSave(clock, to_all)).find("$FF"), std::string::npos);
 }
 
-TEST_F(WriteSettingsTest, AddressChangeGoesLastAndTheClockIsFollowed)
-{
-    ClockOnTheLine line(*port);
-    line.AnswerOnlyAt(kTarget);
-    BeginReadBatch(kTarget);
-    for (uint8_t reg : clock.Known())
-        RecordRegisterAnswer(kTarget, reg, clock.At(reg));
-    chosen = clock;
-    chosen.Set(0x4C, 0x21);
-    chosen.Set(0x51, 0xFF);
-    chosen.Set(0x52, 0xC5); // -59
-    const WriteOutcome out = Save();
-    EXPECT_EQ(out.Result, WriteResult::kWritten);
-    EXPECT_EQ(out.Address, 0x21);
-    auto sent = Sent();
-    std::vector<RegWrite> last(sent.end() - 4, sent.end());
-    EXPECT_EQ(last, (std::vector<RegWrite>{{0x51, 0xFF}, {0x52, 0xC5}, {0x4D, 0}, {0x4C, 0x21}}));
-    // Then the clock is asked at its new address.
-    const auto frames = port->Writes();
-    const auto& f = frames.back();
-    EXPECT_EQ(f[3], 0x21);
-    EXPECT_EQ(f[4], kCmdReadRegister);
-    EXPECT_EQ(AnsweredBy(0x21).Get(0x52), std::optional<uint8_t>(0xC5));
-    EXPECT_TRUE(AnsweredBy(kTarget).Known().empty());
+// Clocks at their addresses as a moving clock sees the line: each answers
+// its own frames (reads with its value), the one being set moves when 0x4C
+// is written unless told otherwise.
+class MovingLine {
+public:
+    struct Setup {
+        bool refuses_move = false;    // answers the write but stays
+        bool silent_4c_reads = false; // leaves reads of 0x4C unanswered
+        bool gone_after_move = false; // answers nowhere after the write
+        int other_clock = -1;         // another clock already on the line
+    };
+    MovingLine(FakePort& port, uint8_t addr, Setup setup) : addr_(addr), setup_(setup)
+    {
+        port.on_write = [this, &port](const std::vector<uint8_t>& f) {
+            if (f.size() != kShortFrameSize)
+                return;
+            const uint8_t to = f[3], cmd = f[4], p1 = f[5], p2 = f[6];
+            int here = -1;
+            if (addr_ >= 0 && to == addr_)
+                here = addr_;
+            else if (setup_.other_clock >= 0 && to == setup_.other_clock)
+                here = setup_.other_clock;
+            if (here < 0)
+                return;
+            uint8_t value = p2;
+            if (cmd == kCmdReadRegister) {
+                if (p1 == kRegClockAddr && here == addr_ && setup_.silent_4c_reads)
+                    return;
+                value = p1 == kRegClockAddr ? static_cast<uint8_t>(here) : 0;
+            }
+            port.Feed(ReplyBytes(static_cast<uint8_t>(here), cmd, p1, value));
+            if (here == addr_ && cmd == kCmdWriteRegister && p1 == kRegClockAddr &&
+                !setup_.refuses_move)
+                addr_ = setup_.gone_after_move ? -1 : p2;
+        };
+    }
 
-    // A clock that keeps answering at its old address refused the move (a
-    // clock already at the new address is never taken for it).
-    port = std::make_shared<FakePort>();
-    PortHandle.Set(port);
-    ClockOnTheLine stays(*port);
-    const WriteOutcome kept = Save();
-    EXPECT_EQ(kept.Result, WriteResult::kNotMoved);
-    EXPECT_EQ(kept.Address, kTarget);
-    EXPECT_NE(OutcomeText(kTarget, kept).find("прежнем адресе"), std::string::npos);
+private:
+    static std::vector<uint8_t> ReplyBytes(uint8_t from, uint8_t cmd, uint8_t p1, uint8_t p2)
+    {
+        std::vector<uint8_t> h{0x00, kSync, from, 0x00, cmd, p1, p2};
+        const uint16_t sum = SumBytes(h.data() + 1, 6);
+        h.push_back(CheckByte1(sum));
+        h.push_back(CheckByte2(sum));
+        return h;
+    }
+    int addr_;
+    Setup setup_;
+};
+
+// A move is written only to a free address, and followed only once the old
+// address is silent and the new one answers; a 0x4C that was never read is
+// judged against the address the clock was reached at.
+TEST_F(WriteSettingsTest, AddressChangeIsFollowedOnlyWhenTheClockIsFoundThere)
+{
+    constexpr uint8_t kNew = 0x21;
+    struct Case {
+        const char* what;
+        MovingLine::Setup setup;
+        bool read_4c; // the read batch had 0x4C
+        WriteResult result;
+        uint8_t address;
+        bool writes; // any register write went out
+        const char* text;
+    } cases[] = {
+        {"moves", {}, true, WriteResult::kWritten, kNew, true, ""},
+        {"0x4C never read, still moves",
+         {.silent_4c_reads = true},
+         false,
+         WriteResult::kWritten,
+         kNew,
+         true,
+         ""},
+        {"new address taken",
+         {.other_clock = kNew},
+         true,
+         WriteResult::kAddressTaken,
+         kTarget,
+         false,
+         "занят"},
+        {"refuses the move",
+         {.refuses_move = true},
+         true,
+         WriteResult::kNotMoved,
+         kTarget,
+         true,
+         "прежнем адресе"},
+        {"gone after the write",
+         {.gone_after_move = true},
+         true,
+         WriteResult::kMoveUnconfirmed,
+         kTarget,
+         true,
+         "ни по новому"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ResetCoreState();
+        port = std::make_shared<FakePort>();
+        PortHandle.Set(port);
+        MovingLine line(*port, kTarget, c.setup);
+        RegisterValues read = clock;
+        if (!c.read_4c)
+            read.Forget(kRegClockAddr);
+        BeginReadBatch(kTarget);
+        for (uint8_t reg : read.Known())
+            RecordRegisterAnswer(kTarget, reg, read.At(reg));
+        chosen = read;
+        chosen.Set(0x4C, kNew);
+        chosen.Set(0x52, 0xC5);
+        const WriteOutcome out = WriteSettings(kTarget, PlanSave(read, chosen));
+        EXPECT_EQ(out.Result, c.result);
+        EXPECT_EQ(out.Address, c.address);
+        EXPECT_EQ(!Sent().empty(), c.writes);
+        if (c.writes) {
+            EXPECT_EQ(Sent().back(), (RegWrite{0x4C, kNew}));
+        }
+        EXPECT_NE(OutcomeText(kTarget, out).find(c.text), std::string::npos);
+        // The record follows the clock only when it was found there.
+        EXPECT_EQ(AnsweredBy(kNew).Get(0x52).has_value(), c.address == kNew);
+    }
 }
 
 TEST_F(WriteSettingsTest, NoAnswerAlreadySetSendsNothing)

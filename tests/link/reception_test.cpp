@@ -55,11 +55,10 @@ TEST_F(HuntTest, HeaderInsideARejectedCandidateIsStillFound)
     ExpectHeader(0x01, 0x00, 0x74, 0x4D, 0x5A);
 }
 
-// Our own frame heard back is dropped with the rest of it while its wire
-// time and the allowance last (counted from when the program listened, if
-// that was later); a clock's answer of the same command, or the same header
-// arriving later while the program listened, is an answer. Bytes without a header end the
-// search as an empty read would, after twice the longest reply.
+// Our own frames heard back are dropped, the last one with the rest of it,
+// however late they come; a clock's answer of the same command is an
+// answer. Bytes without a header end the search as an empty read would,
+// after twice the longest reply.
 TEST_F(HuntTest, EchoIsDroppedAndEndlessBytesEndTheSearch)
 {
     const uint8_t time_data[7] = {0x05, 0x00, 0x12, 0x02, 0x07, 0x12, 0x26};
@@ -82,7 +81,13 @@ TEST_F(HuntTest, EchoIsDroppedAndEndlessBytesEndTheSearch)
          0ms,
          true,
          1},
-        {"the same header long after the write", read_frame, {read_frame}, 60ms, true, 0},
+        {"the same header long after the write", read_frame, {read_frame}, 60ms, false, 1},
+        {"an older frame of ours after a newer one",
+         time_frame,
+         {read_frame, time_frame},
+         0ms,
+         false,
+         2},
         {"a line that never falls quiet", read_frame, {Bytes(3000, 0x55)}, 0ms, false, 0},
     };
     for (const Case& c : cases) {
@@ -90,7 +95,7 @@ TEST_F(HuntTest, EchoIsDroppedAndEndlessBytesEndTheSearch)
         ResetReception();
         port = std::make_shared<FakePort>();
         PortHandle.Set(port);
-        NoteWrittenFrame(c.written.data(), c.written.size(), 9600);
+        NoteWrittenFrame(c.written.data(), c.written.size());
         ReadByte(); // listening from the write on
         tick.FakeTime::Advance(std::chrono::nanoseconds(c.later) +
                                WireTime(c.written.size(), 9600));

@@ -423,6 +423,73 @@ private slots:
         QVERIFY(host->Messages()[0].find("0x4C") != std::string::npos);
     }
 
+    void unreadFlagRegistersAreDisabledNamedAndNeverWritten()
+    {
+        test::ClockPort clock;
+        PortHandle.Set(clock.port);
+        const auto answerAllBut = [](std::initializer_list<uint8_t> unread) {
+            BeginReadBatch(0x05);
+            for (uint8_t reg : ReadBatchRegisters())
+                if (std::find(unread.begin(), unread.end(), reg) == unread.end())
+                    Answer(reg, reg == 0x4C ? 0x05 : 0);
+        };
+        const QList<QCheckBox*> master = {form->CheckBox4,  form->CheckBox5, form->CheckBox6,
+                                          form->CheckBox7,  form->CheckBox8, form->CheckBox9,
+                                          form->CheckBox10, form->CheckBox11};
+        const QList<QCheckBox*> option = {form->CheckBox29, form->CheckBox30, form->CheckBox31,
+                                          form->CheckBox32, form->CheckBox33, form->CheckBox34,
+                                          form->CheckBox35, form->CheckBox36};
+        const auto boxesAre = [](const QList<QCheckBox*>& boxes, bool enabled) {
+            return std::all_of(boxes.begin(), boxes.end(), [enabled](QCheckBox* b) {
+                return b->isEnabled() == enabled && (enabled || !b->isChecked());
+            });
+        };
+
+        // Between the picture and the buttons, every row of it inside the panel.
+        const auto lineFits = [this] {
+            const QRect line = form->LabelUnread->geometry();
+            return form->LabelUnread->isVisible() &&
+                   line.left() > form->Image1->geometry().right() &&
+                   line.right() < form->Button1->geometry().left() &&
+                   form->LabelUnread->heightForWidth(line.width()) <= line.height();
+        };
+
+        BeginReadBatch(0x05); // nothing answered: the longest line
+        Show();
+        QVERIFY(boxesAre(master, false) && boxesAre(option, false));
+        QVERIFY(lineFits());
+        form->hide();
+
+        answerAllBut({0x42, 0x4D});
+        Show();
+        QVERIFY(boxesAre(master, false) && boxesAre(option, false));
+        QVERIFY(lineFits());
+        QVERIFY(form->LabelUnread->text().startsWith("Не прочитаны: 0x42, 0x4D "));
+        form->hide();
+
+        // The master flags answer, the option flags still not: summer time
+        // ticked regardless is not written.
+        answerAllBut({0x42});
+        Show();
+        QVERIFY(boxesAre(master, true) && boxesAre(option, false));
+        QVERIFY(form->LabelUnread->text().startsWith("Не прочитаны: 0x42 "));
+        form->CheckBox34->setChecked(true);
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QCOMPARE(form->result(), int(QDialog::Accepted));
+        const auto writes = clock.RegisterWrites();
+        QVERIFY(std::none_of(writes.begin(), writes.end(), [](auto w) { return w.first == 0x42; }));
+        QVERIFY(std::count(writes.begin(), writes.end(),
+                           std::make_pair(uint8_t(0x4D), uint8_t(0))) == 1);
+
+        answerAllBut({});
+        Answer(0x42, 0x04);
+        Show();
+        QVERIFY(boxesAre(master, true) && boxesAre(option, true));
+        QVERIFY(form->CheckBox34->isChecked());
+        QVERIFY(!form->LabelUnread->isVisible());
+        QVERIFY(form->Button2->geometry().right() > form->Panel1->width() - 12);
+    }
+
     // Every tab rendered at the window's size, with the values the
     // simulator's clock starts with; saved in CHRONAVEL_SCREENSHOT_DIR when
     // set (docs/screenshots/ comes from this).

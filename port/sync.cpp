@@ -77,9 +77,10 @@ struct Expected {
 // Anything else on the line (a master's blocks, another clock, a duplicate
 // of an earlier answer) is read past, data block and all, and the hunt goes
 // on: resending at once would make the clock answer twice. A reply still
-// coming in when the time is over is waited for a little longer (not past
-// the deadline), since the resend's purge would throw it away.
-bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, int empty_limit,
+// coming in when the time is over is waited for a little longer (the
+// longest reply's wire time, at most another attempt's time, never past the
+// deadline), since the resend's purge would throw it away.
+bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, int empty_limit, uint32_t span,
                  uint32_t attempt_end, uint32_t deadline)
 {
     int silent = 0;
@@ -107,13 +108,12 @@ bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, int empty_limi
         if (extended || port.InputWaiting() == 0 || platform::TickReached(now, deadline))
             return false;
         extended = true;
-        // The longest reply's wire time (a speed that cannot be told: a
-        // tenth of a second).
+        // (A speed that cannot be told: a tenth of a second.)
         const auto longest = std::max<std::chrono::milliseconds>(
             std::chrono::duration_cast<std::chrono::milliseconds>(
                 WireTime(kLongestReply, port.LineSpeed())),
             std::chrono::milliseconds(100));
-        attempt_end = now + static_cast<uint32_t>(longest.count()) + 1;
+        attempt_end = now + std::min(static_cast<uint32_t>(longest.count()) + 1, span);
         if (platform::TickReached(attempt_end, deadline))
             attempt_end = deadline;
     }
@@ -170,7 +170,8 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
             uint32_t attempt_end = now + static_cast<uint32_t>(span);
             if (platform::TickReached(attempt_end, deadline))
                 attempt_end = deadline;
-            if (AwaitAnswer(*port, expected, empty_limit, attempt_end, deadline))
+            if (AwaitAnswer(*port, expected, empty_limit, static_cast<uint32_t>(span), attempt_end,
+                            deadline))
                 return true;
             if (LineStopRequested()) {
                 stopped = true;

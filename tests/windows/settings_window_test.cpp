@@ -358,6 +358,21 @@ private slots:
             QCOMPARE(w, first); // only the first register was tried
     }
 
+    void moveOntoATakenAddressIsRefusedAndNothingIsWritten()
+    {
+        test::ClockPort clock; // answers at every address: 0x07 is taken
+        PortHandle.Set(clock.port);
+        AnswerAllZero();
+        Show();
+        form->ComboBox50->setCurrentIndex(0x07);
+        QTest::mouseClick(form->Button1, Qt::LeftButton);
+        QVERIFY(form->isVisible());
+        QCOMPARE(host->Messages().size(), size_t(1));
+        QVERIFY(host->Messages()[0].find("Адрес $07 занят") != std::string::npos);
+        QVERIFY(clock.RegisterWrites().empty());
+        QCOMPARE(int(Connection.TargetAddress), 0x05);
+    }
+
     void saveToAllClocksIsRefusedAndNothingIsSent()
     {
         test::ClockPort clock;

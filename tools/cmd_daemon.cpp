@@ -33,6 +33,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// How often a web face that could not listen is tried again.
+constexpr std::chrono::seconds kListenRetry{30};
+
 std::string Stamp()
 {
     const std::time_t now = std::time(nullptr);
@@ -160,6 +163,24 @@ public:
     // The web face's snapshots go to this board from now on.
     void ShareOn(std::shared_ptr<StatusBoard> board) { board_ = std::move(board); }
 
+    // The web face could not listen; true when that is news (the first
+    // failure, or another reason than the last).
+    bool HttpFailed(const std::string& error)
+    {
+        ++http_failures_;
+        const bool news = http_error_ != error;
+        http_error_ = error;
+        http_ = {{"listening", false}, {"error", error}, {"failures", http_failures_}};
+        Publish();
+        return news;
+    }
+    void HttpListening(int port)
+    {
+        http_error_.clear();
+        http_ = {{"listening", true}, {"port", port}, {"failures", http_failures_}};
+        Publish();
+    }
+
     // The loop's own state for the web face: whether the port is open, when
     // the next sync is due. Shared when it changes.
     void SetLoop(bool port_open, std::time_t next_sync)
@@ -184,6 +205,8 @@ public:
         state["source"] = {{"state", TimeSourceKey(source_.State)},
                            {"max_error_us", source_.MaxErrorUs ? nlohmann::json(*source_.MaxErrorUs)
                                                                : nlohmann::json(nullptr)}};
+        if (!http_.is_null())
+            state["http"] = http_;
         last_state_ = state;
         Share();
         if (daemon_.StateFile.empty())
@@ -216,6 +239,7 @@ private:
         s->Source = source_;
         s->Clocks = state_.Clocks();
         s->State = last_state_;
+        s->HttpListenFailures = http_failures_;
         board_->Set(std::move(s));
     }
 
@@ -231,6 +255,9 @@ private:
     bool port_open_ = false;
     std::time_t next_sync_ = 0;
     nlohmann::json last_state_ = nlohmann::json::object();
+    nlohmann::json http_;    // the web face, once --http asked for one
+    std::string http_error_; // why it last failed to listen, "" while it listens
+    int http_failures_ = 0;
 };
 
 } // namespace
@@ -254,20 +281,35 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     int syncs = 0;
     Clock::time_point next_sync = Clock::now();
     Supervisor supervisor(options, daemon);
+    // The web face is a side matter: one that cannot listen is said once,
+    // tried again every 30 s, and never keeps the clocks from being set.
     std::unique_ptr<StatusServer> server;
-    if (daemon.Http) {
-        auto board = std::make_shared<StatusBoard>();
-        supervisor.ShareOn(board);
+    std::shared_ptr<StatusBoard> board;
+    Clock::time_point next_listen = Clock::now();
+    const auto listen = [&] {
+        if (!daemon.Http || server || Clock::now() < next_listen)
+            return;
         std::string error;
         server = StatusServer::Start(*daemon.Http, board, HttpLimits{}, &error);
         if (!server) {
-            Say("chronavelctl: " + error);
-            return kExitPort;
+            if (supervisor.HttpFailed(error))
+                Say(Stamp() + " web face: " + error +
+                    "; the clocks are kept in time all the "
+                    "same, trying again every " +
+                    std::to_string(kListenRetry.count()) + " s");
+            next_listen = Clock::now() + kListenRetry;
+            return;
         }
+        supervisor.HttpListening(server->Port());
         const std::string& name = daemon.Http->Host;
         Say(Stamp() + " serving http://" +
             (name.find(':') != std::string::npos ? "[" + name + "]" : name) + ":" +
             std::to_string(server->Port()) + "/ (/metrics, /status.json)");
+    };
+    if (daemon.Http) {
+        board = std::make_shared<StatusBoard>();
+        supervisor.ShareOn(board);
+        listen();
     }
     // The loop's state for the web face, given before each wait.
     const auto share_loop = [&] {
@@ -307,6 +349,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     TimeEventWatch events;
     events.Check();
     while (!StopRequested.load()) {
+        listen();
         if (const platform::ClockSync now = platform::QueryClockSync(); now.State != source.State) {
             Say(Stamp() + " PC clock: " + TimeSourceWords(now) + ", was " +
                 TimeSourceKey(source.State));

@@ -88,6 +88,19 @@ public:
         server_.set_keep_alive_timeout(std::max<time_t>(1, limits.TimeoutMs / 1000));
         server_.set_keep_alive_max_count(20);
         server_.set_payload_max_length(4096);
+        // The address is this daemon's alone: a second daemon (or any other
+        // program) on it must fail to listen, not share the scrapes.
+        server_.set_socket_options([](socket_t sock) {
+            int yes = 1;
+#ifdef _WIN32
+            setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+                       sizeof yes);
+#else
+            // A restart may take the address back from its own closing
+            // connections, never from a listener.
+            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+        });
         // Read-only: any method but GET and HEAD is refused before a body is
         // read.
         server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
@@ -133,7 +146,8 @@ public:
             }
         } else if (!server_.bind_to_port(where.Host, where.Port)) {
             *error = "cannot listen on " + where.Host + ":" + std::to_string(where.Port) +
-                     " (address in use, or not this machine's)";
+                     " (address in use, perhaps by another chronavelctl daemon, or not this "
+                     "machine's)";
             return false;
         } else {
             port_ = where.Port;
@@ -142,7 +156,10 @@ public:
         return true;
     }
 
-    int Port() const override { return port_; }
+    int Port() const override
+    {
+        return port_;
+    }
 
 private:
     template <typename Render> void Serve(httplib::Response& res, const char* type, Render render)

@@ -205,6 +205,10 @@ std::string MetricsText(const StatusSnapshot& s, std::time_t now)
              static_cast<double>(s.Syncs.Skipped));
     e.Family("chronavel_port_open", "gauge", "1 while the serial port is open.");
     e.Sample("chronavel_port_open", port, s.PortOpen ? 1 : 0);
+    e.Family("chronavel_http_listen_failures_total", "counter",
+             "Attempts of this web face to listen on its address that failed (it is tried again "
+             "every 30 s while the clocks are kept in time).");
+    e.Sample("chronavel_http_listen_failures_total", "", s.HttpListenFailures);
     e.Family("chronavel_census_duration_seconds", "gauge", "How long the last census took.");
     if (s.CensusSeconds)
         e.Sample("chronavel_census_duration_seconds", port, *s.CensusSeconds);

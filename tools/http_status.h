@@ -35,7 +35,8 @@ struct StatusSnapshot {
     SyncTally Syncs;
     platform::ClockSync Source;
     std::map<uint8_t, ClockRecord> Clocks;
-    nlohmann::json State; // the state file's object
+    nlohmann::json State;       // the state file's object
+    int HttpListenFailures = 0; // attempts of the web face to listen that failed
 };
 
 // The hand-over between the daemon's loop and the server's threads: the

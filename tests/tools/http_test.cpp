@@ -300,9 +300,14 @@ TEST(CtlHttp, DaemonServesTheLinesStateWhileKeepingItInTime)
     EXPECT_LT(took, std::chrono::seconds(5)) << r.err;
 }
 
-TEST(CtlHttp, TakenAddressIsAPortError)
+// A web face that cannot have its address (another program holds it, even
+// one that would share it) is said, shown in the state file, and never
+// keeps the clocks from being set.
+TEST(CtlHttp, TakenAddressLeavesTheClocksKeptInTime)
 {
     const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    const int yes = 1;
+    setsockopt(holder, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -311,11 +316,29 @@ TEST(CtlHttp, TakenAddressIsAPortError)
     socklen_t len = sizeof sa;
     getsockname(holder, reinterpret_cast<sockaddr*>(&sa), &len);
     const std::string where = "127.0.0.1:" + std::to_string(ntohs(sa.sin_port));
+
+    sim::Options o;
+    o.name = "ctlhttp-taken";
+    o.clocks = {1};
+    o.speed = 115200;
+    o.seed = 7;
+    PortsDir();
+    sim::Simulator sim(o);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    const std::string state_file = PortsDir() + "/http-taken-state.json";
     const CtlResult r =
-        RunCtl({"daemon", "--port", "ctlhttp-none", "--supervise", "--http", where});
+        RunCtl({"daemon", "--port", "ctlhttp-taken", "--speed", "115200", "--addr", "1", "--count",
+                "1", "--supervise", "--state-file", state_file, "--http", where});
     close(holder);
-    EXPECT_EQ(r.code, 3) << r.err;
-    EXPECT_NE(r.err.find("cannot listen on " + where), std::string::npos) << r.err;
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("web face: cannot listen on " + where), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sync 0x01: answered"), std::string::npos) << r.err;
+    EXPECT_EQ(sim.TimeErrors().count, 1u);
+    std::ifstream in(state_file);
+    const auto state = nlohmann::json::parse(in, nullptr, false);
+    ASSERT_TRUE(state.is_object());
+    EXPECT_EQ(state["http"]["listening"], false) << state.dump();
 
     const CtlResult bad = RunCtl({"daemon", "--port", "p", "--supervise", "--http", "nowhere"});
     EXPECT_EQ(bad.code, 2) << bad.err;

@@ -348,6 +348,8 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     // once for each, the period kept (next_sync runs on the monotonic clock).
     TimeEventWatch events;
     events.Check();
+    std::optional<std::string> event_due; // a time event no answered sync has followed yet
+    bool event_tried = false;             // its own sync was made on this connection
     while (!StopRequested.load()) {
         listen();
         if (const platform::ClockSync now = platform::QueryClockSync(); now.State != source.State) {
@@ -381,6 +383,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             if (down)
                 Say(Stamp() + " port " + port + " is back");
             down = false;
+            event_tried = false;
             line.StartExchange();
         }
         if (supervisor.On() && !census_done && !line.Lost() &&
@@ -389,12 +392,22 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
         if (StopRequested.load())
             break;
         if (const std::optional<TimeEvent> event = events.Check()) {
-            const std::string why = TimeEventWords(*event);
-            // A sync that is due now anyway serves the event too.
-            if (Clock::now() >= next_sync || line.Lost()) {
-                Say(Stamp() + " " + why);
-            } else if (!SyncMayProceed(source.State, daemon.RequireSynced)) {
+            // The event stays due until a sync after it has been answered:
+            // one seen while the port is away (a resume, the adapter not
+            // back yet) is made up once it is.
+            event_due = TimeEventWords(*event);
+            event_tried = false;
+            if (Clock::now() >= next_sync && !line.Lost())
+                Say(Stamp() + " " + *event_due); // the sync due now serves it
+            else if (line.Lost() || !line.IsOpen())
+                Say(Stamp() + " " + *event_due + "; the sync follows once the port is back");
+        }
+        if (event_due && !event_tried && line.IsOpen() && !line.Lost() &&
+            Clock::now() < next_sync) {
+            const std::string why = *event_due;
+            if (!SyncMayProceed(source.State, daemon.RequireSynced)) {
                 Say(Stamp() + " " + why + "; no sync, the PC's clock is not synchronised");
+                event_due.reset();
             } else {
                 const SyncResult r = SyncOnce(line, options.Addr);
                 if (r == SyncResult::kStopped)
@@ -407,6 +420,10 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                                                     ? supervisor.Judge(answered)
                                                     : (answered ? "answered" : "no answer");
                     Say(Stamp() + " sync " + AddrText(options.Addr) + " (" + why + "): " + outcome);
+                    // Unanswered, the period's next sync is the next try.
+                    event_tried = true;
+                    if (answered)
+                        event_due.reset();
                 }
             }
         }
@@ -432,6 +449,8 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                 const std::string outcome = supervisor.On() ? supervisor.Judge(answered)
                                                             : (answered ? "answered" : "no answer");
                 Say(Stamp() + " sync " + AddrText(options.Addr) + ": " + outcome);
+                if (answered)
+                    event_due.reset();
                 census_done = false;
                 skipped = false;
                 ++syncs;

@@ -780,6 +780,38 @@ TEST(CtlDaemon, SyncsRepeatedlyAndSurvivesTheLineGoingAway)
     EXPECT_NE(r.err.find("stopped"), std::string::npos) << r.err;
 }
 
+// A time event seen as the port goes away (a resume: the adapter comes back
+// seconds later) stays due: its sync goes out once the port is back, not at
+// the next period.
+TEST(CtlDaemon, TimeEventDuringALostPortIsMadeUpWhenItIsBack)
+{
+    auto sim = StartSim("ctlevent", {1});
+    ASSERT_TRUE(sim);
+    const SourceStateFile source("source-event", "unsynchronised 16000000");
+    CtlProcess d({"daemon", "--port", "ctlevent", "--addr", "1", "--period-seconds", "3600",
+                  "--retry-seconds", "1"});
+    ASSERT_TRUE(WaitUntil([&] { return Count(d.ErrSoFar(), "sync 0x01: answered") >= 1; }, 15000))
+        << d.ErrSoFar();
+    source.Set("synchronised 2000"); // the event
+    sim->CloseLine();                // and the port gone in the same moment
+    ASSERT_TRUE(
+        WaitUntil([&] { return d.ErrSoFar().find("has gone away") != std::string::npos; }, 15000))
+        << d.ErrSoFar();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::string error;
+    ASSERT_TRUE(sim->ReopenLine(&error)) << error;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            const std::string err = d.ErrSoFar();
+            const size_t made = err.find("sync 0x01 (");
+            return made != std::string::npos && err.find("): answered", made) != std::string::npos;
+        },
+        30000))
+        << d.ErrSoFar();
+    d.Signal(SIGTERM);
+    EXPECT_EQ(d.Wait(10000).code, 0);
+}
+
 // The service manager's socket, as systemd offers it to a notify service.
 class NotifySocket {
 public:

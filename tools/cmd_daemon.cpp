@@ -89,7 +89,8 @@ SyncResult SyncOnce(Line& line, uint8_t addr)
 // service manager's status line.
 class Supervisor {
 public:
-    Supervisor(const LineOptions& line, const DaemonOptions& daemon) : line_(line), daemon_(daemon)
+    Supervisor(const LineOptions& line, const DaemonOptions& daemon)
+        : line_(line), daemon_(daemon), shown_port_(ValidUtf8(line.Port))
     {
     }
 
@@ -197,11 +198,11 @@ public:
         const int n = state_.Answering();
         const bool unsynced = source_.State == platform::ClockSyncState::kUnsynchronised;
         platform::NotifyServiceManager("STATUS=" + std::to_string(n) + " clock" +
-                                       (n == 1 ? "" : "s") + " answering on " + line_.Port +
+                                       (n == 1 ? "" : "s") + " answering on " + shown_port_ +
                                        (unsynced ? "; the PC's clock is not synchronised" : ""));
         if (daemon_.StateFile.empty() && !board_)
             return;
-        nlohmann::json state = state_.Json(line_.Port, std::time(nullptr));
+        nlohmann::json state = state_.Json(shown_port_, std::time(nullptr));
         state["source"] = {{"state", TimeSourceKey(source_.State)},
                            {"max_error_us", source_.MaxErrorUs ? nlohmann::json(*source_.MaxErrorUs)
                                                                : nlohmann::json(nullptr)}};
@@ -211,8 +212,9 @@ public:
         Share();
         if (daemon_.StateFile.empty())
             return;
-        const std::string error =
-            platform::WriteFileAtomically(daemon_.StateFile, state.dump(2) + "\n");
+        const std::string error = platform::WriteFileAtomically(
+            daemon_.StateFile,
+            state.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
         // Said once per spell of failures, not at every census.
         if (!error.empty() && !state_error_)
             Say(Stamp() + " state file not written: " + error);
@@ -229,7 +231,7 @@ private:
         if (!board_)
             return;
         auto s = std::make_shared<StatusSnapshot>();
-        s->Port = line_.Port;
+        s->Port = shown_port_;
         s->PeriodSeconds = daemon_.PeriodSeconds;
         if (next_sync_ != 0)
             s->NextSync = next_sync_;
@@ -245,6 +247,7 @@ private:
 
     const LineOptions& line_;
     const DaemonOptions& daemon_;
+    const std::string shown_port_; // valid UTF-8 for the state file, page and metrics
     Supervision state_;
     platform::ClockSync source_;
     Clock::duration last_duration_{};
@@ -276,8 +279,8 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
 
     const auto period = std::chrono::seconds(daemon.PeriodSeconds);
     const auto retry = std::chrono::seconds(daemon.RetrySeconds);
-    const std::string port = options.Port;
-    bool down = false; // said once that the port is away
+    const std::string port = ValidUtf8(options.Port); // as the log shows it
+    bool down = false;                                // said once that the port is away
     int syncs = 0;
     Clock::time_point next_sync = Clock::now();
     Supervisor supervisor(options, daemon);

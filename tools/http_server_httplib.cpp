@@ -116,8 +116,9 @@ public:
                   [](const StatusSnapshot& s) { return MetricsText(s, std::time(nullptr)); });
         });
         server_.Get("/status.json", [this](const httplib::Request&, httplib::Response& res) {
-            Serve(res, "application/json",
-                  [](const StatusSnapshot& s) { return s.State.dump(2) + "\n"; });
+            Serve(res, "application/json", [](const StatusSnapshot& s) {
+                return s.State.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+            });
         });
         server_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
             Serve(res, "text/html; charset=utf-8",

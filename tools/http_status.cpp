@@ -162,6 +162,13 @@ std::string SourceText(const platform::ClockSync& s)
 
 } // namespace
 
+std::string ValidUtf8(const std::string& text)
+{
+    const std::string quoted =
+        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    return nlohmann::json::parse(quoted).get<std::string>();
+}
+
 std::string MetricsText(const StatusSnapshot& s, std::time_t now)
 {
     Exposition e;

@@ -6,6 +6,7 @@
 #include "platform/console.h"
 #include "platform/vports.h"
 #include "port/port.h"
+#include "tools/http_status.h"
 
 #include <chrono>
 
@@ -62,16 +63,17 @@ int Line::Open(bool quiet)
         host_.SetQuiet(false);
         if (!quiet) {
             Say(e.what());
-            Say("chronavelctl: port " + options_.Port + " (" + PortPath(options_.Port) +
-                ") refused the line settings at " + std::to_string(options_.Speed) + " bit/s");
+            Say("chronavelctl: port " + ValidUtf8(options_.Port) + " (" +
+                ValidUtf8(PortPath(options_.Port)) + ") refused the line settings at " +
+                std::to_string(options_.Speed) + " bit/s");
         }
         return kExitPort;
     }
     host_.SetQuiet(false);
     if (!port) {
         if (!quiet) {
-            Say("chronavelctl: cannot open port " + options_.Port + " (" + PortPath(options_.Port) +
-                ")");
+            Say("chronavelctl: cannot open port " + ValidUtf8(options_.Port) + " (" +
+                ValidUtf8(PortPath(options_.Port)) + ")");
             std::string why;
             if (!platform::VirtualPortDirUsable(&why) && !why.empty())
                 Say("chronavelctl: " + why);
@@ -114,7 +116,7 @@ void Line::SayEchoOnce()
     if (echo_said_ || !IsOpen() || Reception.EchoesDropped.load() == echoes_at_open_)
         return;
     echo_said_ = true;
-    Say("chronavelctl: the adapter on " + options_.Port +
+    Say("chronavelctl: the adapter on " + ValidUtf8(options_.Port) +
         " echoes what is sent; the echo is not taken for an answer");
 }
 
@@ -130,7 +132,7 @@ void Line::Close()
 
 int PortVanished(const LineOptions& options)
 {
-    Say("chronavelctl: port " + options.Port + " has gone away");
+    Say("chronavelctl: port " + ValidUtf8(options.Port) + " has gone away");
     return kExitPort;
 }
 

@@ -936,6 +936,22 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
 // unsynchronised, each one skipped logged; once it is synchronised again
 // the clocks get the time at once. The start and every change are logged,
 // and the supervising daemon's state file carries the source's state.
+// A port whose name is not UTF-8 (any bytes make a file name) is shown with
+// replacement characters in the state file and the log; the daemon keeps
+// the clock set.
+TEST(CtlDaemon, PortNameThatIsNotUtf8IsShownWithReplacementCharacters)
+{
+    auto sim = StartSim("ctlbad\xff", {1});
+    ASSERT_TRUE(sim);
+    const std::string state_file = PortsDir() + "/bad-name.json";
+    const CtlResult r = RunCtl({"daemon", "--port", "ctlbad\xff", "--addr", "1", "--count", "1",
+                                "--supervise", "--state-file", state_file});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("on ctlbad\xef\xbf\xbd in time"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sync 0x01: answered"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadJson(state_file)["port"], "ctlbad\xef\xbf\xbd");
+}
+
 TEST(CtlDaemon, RequireSyncedSkipsWhileThePcClockIsNotSynchronised)
 {
     auto sim = StartLine("ctlrequire", {1}, 115200);

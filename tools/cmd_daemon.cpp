@@ -102,16 +102,27 @@ public:
     {
         const auto started = Clock::now();
         std::atomic<bool> stop{false};
+        census_at_ = 0;
+        Share();
         const auto found = TakeCensus(
             line_.Speed,
-            [&](uint8_t) {
+            [&](uint8_t addr) {
                 feed();
                 if (StopRequested.load() || line.Lost())
                     stop.store(true);
+                // The web face shows the progress, a step of 16 at a time.
+                if (addr % 16 == 0) {
+                    census_at_ = addr;
+                    Share();
+                }
             },
             &stop, state_.Known());
-        if (stop.load())
+        census_at_.reset();
+        if (stop.load()) {
+            Share();
             return false;
+        }
+        census_taken_ = true;
         last_duration_ = Clock::now() - started;
         census_seconds_ = std::chrono::duration<double>(last_duration_).count();
         for (const std::string& l : state_.TakeCensus(found, std::time(nullptr)))
@@ -130,6 +141,8 @@ public:
     std::string Judge(bool answered)
     {
         const std::time_t now = std::time(nullptr);
+        if (line_.Addr == 0xFF && !census_taken_)
+            return "sent; the census of the line follows"; // nothing to judge it by yet
         state_.Synced(line_.Addr, answered, now);
         const int n = state_.Answering();
         // A broadcast reached the clocks answering the census, if any.
@@ -242,6 +255,7 @@ private:
         s->Clocks = state_.Clocks();
         s->State = last_state_;
         s->HttpListenFailures = http_failures_;
+        s->CensusAt = census_at_;
         board_->Set(std::move(s));
     }
 
@@ -261,6 +275,8 @@ private:
     nlohmann::json http_;    // the web face, once --http asked for one
     std::string http_error_; // why it last failed to listen, "" while it listens
     int http_failures_ = 0;
+    std::optional<int> census_at_; // while a census runs: the address it has reached
+    bool census_taken_ = false;
 };
 
 } // namespace
@@ -322,6 +338,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
         supervisor.SetLoop(line.IsOpen() && !line.Lost(), wall);
     };
     bool census_done = false; // for the coming sync
+    bool synced_once = false; // a regular sync has been made
     bool ready = false;
     Watchdog watchdog(platform::ServiceWatchdogInterval(),
                       [] { platform::NotifyServiceManager("WATCHDOG=1"); });
@@ -346,6 +363,11 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
              ? UnsynchronisedWarning(source)
              : "PC clock: " + TimeSourceWords(source)));
     supervisor.SetSource(source);
+    // What is known from the first second (the port, the period, the PC's
+    // clock), so the state file and the web face are there before the first
+    // census, and the face never answers "no state yet".
+    if (supervisor.On())
+        supervisor.Publish();
     bool skipped = false; // a sync was skipped for the PC's clock
     // Steps of the PC's clock, summer time, a new zone, a resume: one sync at
     // once for each, the period kept (next_sync runs on the monotonic clock).
@@ -389,7 +411,9 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             event_tried = false;
             line.StartExchange();
         }
-        if (supervisor.On() && !census_done && !line.Lost() &&
+        // The first sync goes out at start; the census follows before the
+        // next one.
+        if (supervisor.On() && synced_once && !census_done && !line.Lost() &&
             Clock::now() + supervisor.Lead() >= next_sync)
             census_done = supervisor.Census(line, feed);
         if (StopRequested.load())
@@ -435,6 +459,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             Say(Stamp() + " sync " + AddrText(options.Addr) +
                 ": skipped, the PC's clock is not synchronised");
             skipped = true;
+            synced_once = true;
             supervisor.Skipped();
             census_done = false;
             ++syncs;
@@ -452,6 +477,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                 const std::string outcome = supervisor.On() ? supervisor.Judge(answered)
                                                             : (answered ? "answered" : "no answer");
                 Say(Stamp() + " sync " + AddrText(options.Addr) + ": " + outcome);
+                synced_once = true;
                 if (answered)
                     event_due.reset();
                 census_done = false;

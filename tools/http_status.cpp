@@ -216,6 +216,8 @@ std::string MetricsText(const StatusSnapshot& s, std::time_t now)
              "Attempts of this web face to listen on its address that failed (it is tried again "
              "every 30 s while the clocks are kept in time).");
     e.Sample("chronavel_http_listen_failures_total", "", s.HttpListenFailures);
+    e.Family("chronavel_census_running", "gauge", "1 while a census of the line is being taken.");
+    e.Sample("chronavel_census_running", port, s.CensusAt ? 1 : 0);
     e.Family("chronavel_census_duration_seconds", "gauge", "How long the last census took.");
     if (s.CensusSeconds)
         e.Sample("chronavel_census_duration_seconds", port, *s.CensusSeconds);
@@ -281,6 +283,10 @@ footer { margin-top: 1em; color: #888; font-size: 0.85em; }
            PeriodText(s.PeriodSeconds) + R"(</dd>
 <dt>Следующая синхронизация</dt><dd>)" +
            TimeOrDash(s.NextSync) + R"(</dd>
+<dt>Опрос линии</dt><dd>)" +
+           (s.CensusAt ? "идёт, адрес " + std::to_string(*s.CensusAt) + " из 254"
+                       : std::string(s.CensusSeconds ? "завершён" : "ещё не проводился")) +
+           R"(</dd>
 <dt>Часы ПК</dt><dd class=")" +
            (source_ok ? "ok-text" : "warn") + "\">" + SourceText(s.Source) + R"(</dd>
 </dl>

@@ -35,8 +35,9 @@ struct StatusSnapshot {
     SyncTally Syncs;
     platform::ClockSync Source;
     std::map<uint8_t, ClockRecord> Clocks;
-    nlohmann::json State;       // the state file's object
-    int HttpListenFailures = 0; // attempts of the web face to listen that failed
+    nlohmann::json State;        // the state file's object
+    int HttpListenFailures = 0;  // attempts of the web face to listen that failed
+    std::optional<int> CensusAt; // the address a census in progress has reached
 };
 
 // The hand-over between the daemon's loop and the server's threads: the

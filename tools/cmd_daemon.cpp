@@ -131,6 +131,8 @@ public:
         return true;
     }
 
+    bool CensusTaken() const { return census_taken_; }
+
     // How long before a sync the census starts: the last one's length and a
     // little more.
     Clock::duration Lead() const { return last_duration_ + std::chrono::seconds(2); }
@@ -484,8 +486,12 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                 skipped = false;
                 ++syncs;
                 next_sync = started + period;
-                if (daemon.Count > 0 && syncs >= daemon.Count)
+                if (daemon.Count > 0 && syncs >= daemon.Count) {
+                    // A counted run still leaves a census behind it.
+                    if (supervisor.On() && !supervisor.CensusTaken() && !line.Lost())
+                        supervisor.Census(line, feed);
                     break;
+                }
             }
         }
         if (line.Lost()) {

@@ -4,7 +4,6 @@
 #include "link/frame_trace.h"
 #include "link/frames.h"
 #include "link/host_call.h"
-#include "link/line_clock.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
@@ -236,22 +235,16 @@ bool HuntFrame(const HuntOptions& options)
             const uint16_t sum = SumBytes(window, 6);
             if (CheckByte1(sum) == window[6] && CheckByte2(sum) == window[7]) {
                 const ReplyHeader h{window[1], window[2], window[3], window[4], window[5]};
-                if (const std::optional<uint32_t> rest = EchoOf(window)) {
-                    // Our own frame heard back: it and the bytes behind it
-                    // are no answer.
+                // Our own frames heard back are no answer: the last one with
+                // the bytes behind it, an earlier one (a newer was written
+                // since) by its shape.
+                const std::optional<uint32_t> rest = EchoOf(window);
+                if (rest || IsOwnFrameHeader(h)) {
                     Reception.EchoesDropped.fetch_add(1);
-                    for (uint32_t k = 0; k < *rest && !LineStopRequested(); ++k) {
+                    for (uint32_t k = 0; k < rest.value_or(0) && !LineStopRequested(); ++k) {
                         if (ReadByte() == 0)
                             break;
                     }
-                    i = 0;
-                    without_header = 0;
-                    continue;
-                }
-                if (IsOwnFrameHeader(h)) {
-                    // An earlier frame of ours, heard back after a newer one
-                    // was written: never anyone's answer.
-                    Reception.EchoesDropped.fetch_add(1);
                     i = 0;
                     without_header = 0;
                     continue;

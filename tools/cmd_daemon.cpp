@@ -315,8 +315,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
         if (!server) {
             if (supervisor.HttpFailed(error))
                 Say(Stamp() + " web face: " + error +
-                    "; the clocks are kept in time all the "
-                    "same, trying again every " +
+                    "; the clocks are kept in time all the same, trying again every " +
                     std::to_string(kListenRetry.count()) + " s");
             next_listen = Clock::now() + kListenRetry;
             return;

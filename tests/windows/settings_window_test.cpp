@@ -540,6 +540,22 @@ private slots:
                                       .arg(QString::fromLocal8Bit(dir))
                                       .arg(t + 1, 2, 10, QChar('0'))));
         }
+        // Flag registers the clock left unanswered: their boxes disabled,
+        // the line at the foot naming them.
+        form->hide();
+        ResetAnswered();
+        BeginReadBatch(0x05);
+        for (uint8_t reg : ReadBatchRegisters())
+            if (reg != 0x42 && reg != 0x4D)
+                Answer(reg, reg == 0x4C ? 0x05 : 0);
+        Show();
+        form->PageControl1->setCurrentIndex(1);
+        QCoreApplication::processEvents();
+        const QImage unread = form->grab().toImage();
+        QCOMPARE(unread.size(), QSize(452, 316));
+        if (!dir.isEmpty())
+            QVERIFY(unread.save(
+                QString("%1/settings-window-unread.png").arg(QString::fromLocal8Bit(dir))));
     }
 };
 

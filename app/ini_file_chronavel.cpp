@@ -5,7 +5,10 @@
 #include <cctype>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 namespace chronavel {
 
@@ -145,18 +148,20 @@ void Load_settings(PeriodMenu& menu)
 
 bool Save_settings(const PeriodMenu& menu)
 {
-    platform::IniFile& ini = OpenSettingsFile();
-    bool ok = ini.WriteString(kSettingsSection, "ComPort", Connection.ComPort);
-    ok = ini.WriteInteger(kSettingsSection, "ComSpeed", Connection.ComSpeed) && ok;
-    ok = ini.WriteInteger(kSettingsSection, "DelayTime", Connection.DelayTime) && ok;
+    std::vector<std::pair<std::string, std::string>> values = {
+        {"ComPort", Connection.ComPort},
+        {"ComSpeed", std::to_string(Connection.ComSpeed)},
+        {"DelayTime", std::to_string(Connection.DelayTime)},
+    };
     int highest = -1;
     for (int i = 0; i < PeriodMenu::kEntries; ++i) {
         if (menu.Checked(i))
             highest = i;
     }
     if (highest >= 0)
-        ok = ini.WriteInteger(kSettingsSection, "Period_sinhr", highest) && ok;
-    return ok;
+        values.emplace_back("Period_sinhr", std::to_string(highest));
+    // One rewrite: a crash between values cannot leave half a save.
+    return OpenSettingsFile().WriteValues(kSettingsSection, values);
 }
 
 } // namespace chronavel

@@ -8,7 +8,7 @@
 namespace chronavel::platform {
 
 // An error text on failure, empty on success. The temporary file does not
-// outlive a failure.
+// outlive a failure. A file replaced keeps its permissions.
 std::string WriteFileAtomically(const std::string& path, const std::string& text);
 
 } // namespace chronavel::platform

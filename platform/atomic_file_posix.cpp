@@ -41,7 +41,10 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
         unlink(tmp.c_str());
         return error;
     };
-    if (fchmod(fd, 0644) != 0)
+    // The file keeps the permissions it had; a new one is readable by all.
+    struct stat was {};
+    const mode_t mode = stat(path.c_str(), &was) == 0 ? (was.st_mode & 07777) : 0644;
+    if (fchmod(fd, mode) != 0)
         return fail(tmp);
     size_t done = 0;
     while (done < text.size()) {

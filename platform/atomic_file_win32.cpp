@@ -2,6 +2,8 @@
 #include "platform/utf16_win32.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <random>
 
 namespace chronavel::platform {
 
@@ -28,12 +30,25 @@ std::string ErrorText(const std::string& what, DWORD code)
 
 std::string WriteFileAtomically(const std::string& path, const std::string& text)
 {
-    const std::string tmp = path + ".tmp";
-    const std::wstring wtmp = WideFromUtf8(tmp);
-    HANDLE h = CreateFileW(wtmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A name of its own, made only if nothing has it yet: two writers of
+    // one file, or a link planted at a fixed name, cannot mix or redirect
+    // the text.
+    static thread_local std::mt19937 gen{std::random_device{}()};
+    std::string tmp;
+    std::wstring wtmp;
+    HANDLE h = INVALID_HANDLE_VALUE;
+    DWORD open_error = ERROR_FILE_EXISTS;
+    for (int attempt = 0; attempt < 8 && h == INVALID_HANDLE_VALUE; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".%08x", static_cast<unsigned>(gen()));
+        tmp = path + suffix;
+        wtmp = WideFromUtf8(tmp);
+        h = CreateFileW(wtmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                        nullptr);
+        open_error = GetLastError();
+    }
     if (h == INVALID_HANDLE_VALUE)
-        return ErrorText(tmp, GetLastError());
+        return ErrorText(tmp, open_error);
     size_t done = 0;
     while (done < text.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 1u << 30));

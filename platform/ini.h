@@ -2,9 +2,9 @@
 // with a default, write a string or an integer straight to the file.
 //
 // There is no cache: every read looks at the file as it is now, and every
-// write reads the file, changes the one line, and puts the whole file back
-// through a temporary file and a rename, so a crash never leaves half a
-// file. Sections and keys match case-insensitively (ASCII). Every other
+// write reads the file, changes its lines, and puts the whole file back
+// through a temporary file on disk and a rename, so a crash or a power cut
+// never leaves half a file. Sections and keys match case-insensitively (ASCII). Every other
 // line (sections, keys, comments, blank lines, lines that are none of
 // these) is kept byte for byte and in its order, as are the line ends
 // (CRLF or LF) and a UTF-8 byte-order mark.
@@ -12,6 +12,8 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace chronavel::platform {
 
@@ -42,6 +44,10 @@ public:
     // ";" or "#" in the key; a "]" in the section; an empty section or key).
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
     bool WriteInteger(std::string_view section, std::string_view key, int value);
+    // Several values of one section in one rewrite of the file, all or
+    // none.
+    bool WriteValues(std::string_view section,
+                     const std::vector<std::pair<std::string, std::string>>& values);
 
 private:
     std::string path_;

@@ -1,10 +1,10 @@
+#include "platform/atomic_file.h"
 #include "platform/ini.h"
 
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <system_error>
 #include <vector>
 
@@ -184,18 +184,8 @@ bool Lookup(const std::string& path, std::string_view section, std::string_view 
     return true;
 }
 
-std::string TempName(const std::string& target)
-{
-    static thread_local std::mt19937 gen{std::random_device{}()};
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string name = target + ".tmp-";
-    for (int i = 0; i < 12; ++i)
-        name += kHex[gen() & 0xF];
-    return name;
-}
-
-// Puts text in place of path in one step: a temporary file beside it, then a
-// rename over it. A symlink is followed so that the link itself survives.
+// Puts text in place of path in one step, on disk (see atomic_file.h). A
+// symlink is followed so that the link itself survives.
 bool StoreFile(const std::string& path, const std::string& text, bool existed)
 {
     std::error_code ec;
@@ -214,29 +204,7 @@ bool StoreFile(const std::string& path, const std::string& text, bool existed)
             return false;
         std::fclose(probe);
     }
-    std::string tmp;
-    std::FILE* out = nullptr;
-    for (int attempt = 0; attempt < 8 && !out; ++attempt) {
-        tmp = TempName(target);
-        out = std::fopen(tmp.c_str(), "wbx");
-    }
-    if (!out)
-        return false;
-    bool ok = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    ok = std::fflush(out) == 0 && ok;
-    ok = std::fclose(out) == 0 && ok;
-    if (ok && existed) {
-        const auto perms = fs::status(target, ec).permissions();
-        if (!ec)
-            fs::permissions(tmp, perms, fs::perm_options::replace, ec);
-    }
-    if (ok) {
-        fs::rename(tmp, target, ec);
-        ok = !ec;
-    }
-    if (!ok)
-        fs::remove(tmp, ec);
-    return ok;
+    return WriteFileAtomically(target, text).empty();
 }
 
 bool HasLineBreak(std::string_view s)
@@ -292,14 +260,12 @@ int IniFile::ReadInteger(std::string_view section, std::string_view key, int def
     return def;
 }
 
-bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
+namespace {
+
+// The text with the key set to value, by the rules WriteString gives.
+std::string WithValue(const std::string& text, std::string_view section, std::string_view key,
+                      std::string_view value)
 {
-    if (!StorableSection(section) || !StorableKey(key) || HasLineBreak(value))
-        return false;
-    std::string text;
-    const Load state = LoadFile(path_, text);
-    if (state == Load::kFailed)
-        return false; // never replace a file we could not read
     const Parsed p = Parse(text);
     const std::string entry = std::string(key) + "=" + std::string(value);
 
@@ -336,7 +302,31 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
         out.append("[").append(section).append("]").append(p.newline);
         out.append(entry).append(p.newline);
     }
-    return StoreFile(path_, out, state == Load::kOk);
+    return out;
+}
+
+} // namespace
+
+bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value)
+{
+    return WriteValues(section, {{std::string(key), std::string(value)}});
+}
+
+bool IniFile::WriteValues(std::string_view section,
+                          const std::vector<std::pair<std::string, std::string>>& values)
+{
+    if (!StorableSection(section))
+        return false;
+    for (const auto& [key, value] : values)
+        if (!StorableKey(key) || HasLineBreak(value))
+            return false;
+    std::string text;
+    const Load state = LoadFile(path_, text);
+    if (state == Load::kFailed)
+        return false; // never replace a file we could not read
+    for (const auto& [key, value] : values)
+        text = WithValue(text, section, key, value);
+    return StoreFile(path_, text, state == Load::kOk);
 }
 
 bool IniFile::WriteInteger(std::string_view section, std::string_view key, int value)

@@ -6,6 +6,7 @@
 #include "app/time_sync.h"
 #include "link/exchange.h"
 #include "platform/atomic_file.h"
+#include "platform/file_lock.h"
 #include "platform/local_time.h"
 #include "platform/service_notify.h"
 #include "tools/commands.h"
@@ -285,6 +286,18 @@ private:
 
 int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
 {
+    // One daemon per state file: a second would overwrite the first's
+    // state with its own, and both would think they keep the line.
+    std::unique_ptr<platform::FileLock> state_lock;
+    if (!daemon.StateFile.empty()) {
+        std::string error;
+        state_lock = platform::FileLock::Take(daemon.StateFile, &error);
+        if (!state_lock) {
+            Say("state file: " + ValidUtf8(error) +
+                "; another chronavelctl daemon keeps that state, not starting a second");
+            return kExitUsage;
+        }
+    }
     ToolHost host;
     InstallSignalHandlers();
     Line line(options, host);

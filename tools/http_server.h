@@ -12,10 +12,10 @@
 
 namespace chronavel::ctl {
 
-// How much the server takes on: connections served at once (each a
-// thread), connections accepted and waiting beyond those (the rest wait in
-// the kernel's backlog), and how long a client may take to send its
-// request or read the answer.
+// How much the server takes on: requests answered at once (each by a
+// worker thread), complete requests waiting for a worker (past that one is
+// answered "503 busy" at once), and how long a client may take to send its
+// whole request head, and then to take the answer.
 struct HttpLimits {
     int Workers = 4;
     int Queued = 16;

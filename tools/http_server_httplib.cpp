@@ -1,109 +1,267 @@
 #include "tools/http_server.h"
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <ctime>
 #include <deque>
+#include <fcntl.h>
 #include <functional>
 #include <future>
 #include <httplib.h>
 #include <mutex>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
+#include <utility>
 #include <vector>
+
+// Connections are accepted, and their request heads read, by one thread
+// that polls them all with a deadline for the whole head: a client that
+// trickles its request a byte at a time is cut off when its time is up,
+// however steadily it sends. Only complete requests reach the workers, so
+// no number of slow clients can hold them. The library routes and writes
+// the answers; its own accepting loop, whose time-out applies to each
+// receive rather than to the request, is not used.
 
 namespace chronavel::ctl {
 
 namespace {
 
-// The library's own pool queues every accepted connection without bound.
-// This one holds at most `queued` waiting; past that the accepting thread
-// waits for a free place, and new connections wait in the kernel's backlog
-// instead of in memory here.
-class BoundedPool : public httplib::TaskQueue {
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// The longest request head taken, as the library's own limit.
+constexpr size_t kHeadMax = 8192;
+// Connections held at once while their heads arrive or their close
+// lingers; past that the oldest is let go.
+constexpr size_t kHeldMax = 128;
+// How long a finished connection is kept to read away what its client
+// still sends (a refused body), so that the close does not reset the
+// connection under the answer.
+constexpr milliseconds kLinger(500);
+
+int MsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+}
+
+// Ready (or failed, which the next call says), or false when the deadline
+// passed first.
+bool WaitFor(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int n = poll(&p, 1, MsLeft(deadline));
+        if (n > 0)
+            return true;
+        if (n == 0 || errno != EINTR)
+            return false;
+    }
+}
+
+void SendNow(int fd, const std::string& text)
+{
+    (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+}
+
+std::string Refusal(int status, const char* reason)
+{
+    const std::string body = std::to_string(status) + " " + reason + "\n";
+    return "HTTP/1.1 " + std::to_string(status) + " " + reason +
+           "\r\nConnection: close\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
+           std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+void NameOf(int (*get)(int, sockaddr*, socklen_t*), int fd, std::string& ip, int& port)
+{
+    sockaddr_storage sa{};
+    socklen_t len = sizeof sa;
+    char text[INET6_ADDRSTRLEN] = "";
+    port = 0;
+    if (get(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+        return;
+    if (sa.ss_family == AF_INET) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(&sa);
+        inet_ntop(AF_INET, &in->sin_addr, text, sizeof text);
+        port = ntohs(in->sin_port);
+    } else if (sa.ss_family == AF_INET6) {
+        const auto* in = reinterpret_cast<const sockaddr_in6*>(&sa);
+        inet_ntop(AF_INET6, &in->sin6_addr, text, sizeof text);
+        port = ntohs(in->sin6_port);
+    }
+    ip = text;
+}
+
+// A connection whose request head has arrived whole, read from that head
+// first; everything it does past the head (a body, the answer) must be
+// done by one deadline.
+class Connection : public httplib::Stream {
 public:
-    BoundedPool(int workers, int queued) : limit_(static_cast<size_t>(queued))
+    Connection(int fd, std::string head, Clock::time_point deadline)
+        : fd_(fd), head_(std::move(head)), deadline_(deadline)
     {
-        for (int i = 0; i < workers; ++i)
+    }
+
+    bool is_readable() const override
+    {
+        return taken_ < head_.size() || WaitFor(fd_, POLLIN, deadline_);
+    }
+    bool is_writable() const override { return WaitFor(fd_, POLLOUT, deadline_); }
+
+    ssize_t read(char* ptr, size_t size) override
+    {
+        if (taken_ < head_.size()) {
+            size = std::min(size, head_.size() - taken_);
+            std::memcpy(ptr, head_.data() + taken_, size);
+            taken_ += size;
+            return static_cast<ssize_t>(size);
+        }
+        while (WaitFor(fd_, POLLIN, deadline_)) {
+            const ssize_t got = recv(fd_, ptr, size, 0);
+            if (got >= 0 || (errno != EAGAIN && errno != EINTR))
+                return got;
+        }
+        return -1;
+    }
+
+    ssize_t write(const char* ptr, size_t size) override
+    {
+        while (WaitFor(fd_, POLLOUT, deadline_)) {
+            const ssize_t put = send(fd_, ptr, size, MSG_NOSIGNAL);
+            if (put >= 0 || (errno != EAGAIN && errno != EINTR))
+                return put;
+        }
+        return -1;
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
+        NameOf(getpeername, fd_, ip, port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
+        NameOf(getsockname, fd_, ip, port);
+    }
+    socket_t socket() const override { return fd_; }
+
+private:
+    const int fd_;
+    const std::string head_;
+    size_t taken_ = 0;
+    const Clock::time_point deadline_;
+};
+
+// The library's routing and answer writing, given a connection whose head
+// is already here. One request per connection: the answer says
+// "Connection: close".
+class Router : public httplib::Server {
+public:
+    void Answer(httplib::Stream& connection)
+    {
+        bool closed = false;
+        process_request(connection, true, closed, nullptr);
+    }
+};
+
+// Workers for complete requests, with a bounded queue in front: a request
+// that finds it full is told so at once rather than waiting in memory.
+class Pool {
+public:
+    Pool(int workers, int queued) : limit_(static_cast<size_t>(std::max(1, queued)))
+    {
+        for (int i = 0; i < std::max(1, workers); ++i)
             threads_.emplace_back([this] { Work(); });
     }
 
-    void enqueue(std::function<void()> fn) override
+    bool TryPost(std::function<void(bool run)> job)
     {
-        std::unique_lock<std::mutex> hold(lock_);
-        room_.wait(hold, [&] { return jobs_.size() < limit_ || shutdown_; });
-        jobs_.push_back(std::move(fn));
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            if (jobs_.size() >= limit_ || shutdown_)
+                return false;
+            jobs_.push_back(std::move(job));
+        }
         work_.notify_one();
+        return true;
     }
 
-    void shutdown() override
+    // Jobs still queued are called with run false, to let their
+    // connections go.
+    void Shutdown()
     {
         {
             std::lock_guard<std::mutex> hold(lock_);
             shutdown_ = true;
         }
         work_.notify_all();
-        room_.notify_all();
         for (std::thread& t : threads_)
             t.join();
+        threads_.clear();
     }
 
 private:
     void Work()
     {
         for (;;) {
-            std::function<void()> fn;
+            std::function<void(bool)> job;
+            bool run = true;
             {
                 std::unique_lock<std::mutex> hold(lock_);
                 work_.wait(hold, [&] { return !jobs_.empty() || shutdown_; });
                 if (jobs_.empty())
                     return;
-                fn = std::move(jobs_.front());
+                job = std::move(jobs_.front());
                 jobs_.pop_front();
-                room_.notify_one();
+                run = !shutdown_;
             }
-            fn();
+            job(run);
         }
     }
 
     const size_t limit_;
     std::mutex lock_;
     std::condition_variable work_;
-    std::condition_variable room_;
-    std::deque<std::function<void()>> jobs_; // guarded by lock_
-    bool shutdown_ = false;                  // guarded by lock_
+    std::deque<std::function<void(bool)>> jobs_; // guarded by lock_
+    bool shutdown_ = false;                      // guarded by lock_
     std::vector<std::thread> threads_;
 };
 
-class HttplibServer : public StatusServer {
+// A connection the accepting thread holds: its head arriving, or its
+// close lingering.
+struct Held {
+    int Fd = -1;
+    std::string Head;
+    Clock::time_point Deadline;
+    bool Closing = false;
+};
+
+std::string ListenError(const HttpAddress& where, int err)
+{
+    const std::string at = "cannot listen on " + where.Host + ":" + std::to_string(where.Port);
+    if (err == EADDRINUSE)
+        return at + " (address in use, perhaps by another chronavelctl daemon)";
+    if (err == EADDRNOTAVAIL)
+        return at + " (not an address of this machine)";
+    return at + " (" + std::strerror(err) + ")";
+}
+
+class GatedServer : public StatusServer {
 public:
-    HttplibServer(std::shared_ptr<const StatusBoard> board, const HttpLimits& limits)
-        : board_(std::move(board))
+    GatedServer(std::shared_ptr<const StatusBoard> board, const HttpLimits& limits)
+        : board_(std::move(board)), timeout_(limits.TimeoutMs), workers_(limits.Workers),
+          queued_(limits.Queued)
     {
-        const auto timeout = std::chrono::milliseconds(limits.TimeoutMs);
-        server_.new_task_queue = [limits] {
-            return new BoundedPool(limits.Workers, limits.Queued);
-        };
-        server_.set_read_timeout(timeout);
-        server_.set_write_timeout(timeout);
-        server_.set_keep_alive_timeout(std::max<time_t>(1, limits.TimeoutMs / 1000));
-        server_.set_keep_alive_max_count(20);
-        server_.set_payload_max_length(4096);
-        // The address is this daemon's alone: a second daemon (or any other
-        // program) on it must fail to listen, not share the scrapes.
-        server_.set_socket_options([](socket_t sock) {
-            int yes = 1;
-#ifdef _WIN32
-            setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
-                       sizeof yes);
-#else
-            // A restart may take the address back from its own closing
-            // connections, never from a listener.
-            setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-#endif
-        });
         // Read-only: any method but GET and HEAD is refused before a body is
         // read.
-        server_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+        router_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
             if (req.method == "GET" || req.method == "HEAD")
                 return httplib::Server::HandlerResponse::Unhandled;
             res.status = 405;
@@ -111,56 +269,91 @@ public:
             res.set_content("405 method not allowed\n", "text/plain; charset=utf-8");
             return httplib::Server::HandlerResponse::Handled;
         });
-        server_.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        router_.set_payload_max_length(4096);
+        router_.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
             Serve(res, "text/plain; version=0.0.4; charset=utf-8",
                   [](const StatusSnapshot& s) { return MetricsText(s, std::time(nullptr)); });
         });
-        server_.Get("/status.json", [this](const httplib::Request&, httplib::Response& res) {
+        router_.Get("/status.json", [this](const httplib::Request&, httplib::Response& res) {
             Serve(res, "application/json", [](const StatusSnapshot& s) {
                 return s.State.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
             });
         });
-        server_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+        router_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
             Serve(res, "text/html; charset=utf-8",
                   [](const StatusSnapshot& s) { return StatusPage(s, std::time(nullptr)); });
         });
-        server_.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        router_.set_error_handler([](const httplib::Request&, httplib::Response& res) {
             if (res.body.empty())
                 res.set_content(std::to_string(res.status) + "\n", "text/plain; charset=utf-8");
         });
     }
 
-    ~HttplibServer() override
+    ~GatedServer() override
     {
-        server_.stop();
-        if (thread_.joinable())
-            thread_.join();
+        stopping_ = true;
+        Wake();
+        if (gate_.joinable())
+            gate_.join();
+        if (pool_)
+            pool_->Shutdown();
+        for (int fd : TakeReturned())
+            close(fd);
+        for (int fd : {listener_, wake_[0], wake_[1]})
+            if (fd >= 0)
+                close(fd);
     }
 
     bool Listen(const HttpAddress& where, std::string* error)
     {
-        if (where.Port == 0) {
-            port_ = server_.bind_to_any_port(where.Host);
-            if (port_ <= 0) {
-                *error = "cannot listen on " + where.Host + ":0";
-                return false;
-            }
-        } else if (!server_.bind_to_port(where.Host, where.Port)) {
-            *error = "cannot listen on " + where.Host + ":" + std::to_string(where.Port) +
-                     " (address in use, perhaps by another chronavelctl daemon, or not this "
-                     "machine's)";
+        if (pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) {
+            *error = std::string("cannot listen: ") + std::strerror(errno);
             return false;
-        } else {
-            port_ = where.Port;
         }
-        thread_ = std::thread([this] { server_.listen_after_bind(); });
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(where.Host.c_str(), std::to_string(where.Port).c_str(), &hints, &found) !=
+            0) {
+            *error = "cannot listen on " + where.Host + ":" + std::to_string(where.Port) +
+                     " (no such address)";
+            return false;
+        }
+        int err = EADDRNOTAVAIL;
+        for (const addrinfo* a = found; a && listener_ < 0; a = a->ai_next) {
+            const int fd = socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            if (fd < 0) {
+                err = errno;
+                continue;
+            }
+            // A restart may take the address back from its own closing
+            // connections, never from a listener: no SO_REUSEPORT, so a
+            // second daemon (or any other program) on it fails to listen
+            // instead of sharing the scrapes.
+            const int yes = 1;
+            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, 64) == 0) {
+                listener_ = fd;
+            } else {
+                err = errno;
+                close(fd);
+            }
+        }
+        freeaddrinfo(found);
+        if (listener_ < 0) {
+            *error = ListenError(where, err);
+            return false;
+        }
+        std::string ip;
+        NameOf(getsockname, listener_, ip, port_);
+        pool_ = std::make_unique<Pool>(workers_, queued_);
+        gate_ = std::thread([this] { Gate(); });
         return true;
     }
 
-    int Port() const override
-    {
-        return port_;
-    }
+    int Port() const override { return port_; }
 
 private:
     template <typename Render> void Serve(httplib::Response& res, const char* type, Render render)
@@ -175,10 +368,170 @@ private:
         res.set_content(render(*snapshot), type);
     }
 
+    void Wake()
+    {
+        if (wake_[1] >= 0)
+            (void)!::write(wake_[1], "", 1);
+    }
+
+    std::vector<int> TakeReturned()
+    {
+        std::lock_guard<std::mutex> hold(returned_lock_);
+        return std::exchange(returned_, {});
+    }
+
+    // A worker's finished connection, back for its lingering close.
+    void Return(int fd)
+    {
+        shutdown(fd, SHUT_WR);
+        {
+            std::lock_guard<std::mutex> hold(returned_lock_);
+            returned_.push_back(fd);
+        }
+        Wake();
+    }
+
+    void Hand(Held& h)
+    {
+        const int fd = h.Fd;
+        auto head = std::make_shared<std::string>(std::move(h.Head));
+        const bool taken = pool_->TryPost([this, fd, head](bool run) {
+            if (run) {
+                Connection c(fd, std::move(*head), Clock::now() + timeout_);
+                router_.Answer(c);
+            }
+            Return(fd);
+        });
+        if (taken) {
+            h.Fd = -1;
+        } else {
+            SendNow(fd, Refusal(503, "busy"));
+            Linger(h);
+        }
+    }
+
+    void Linger(Held& h)
+    {
+        shutdown(h.Fd, SHUT_WR);
+        h.Head.clear();
+        h.Closing = true;
+        h.Deadline = Clock::now() + kLinger;
+    }
+
+    // Reads what the connection has; false when it is to be let go.
+    bool Take(Held& h)
+    {
+        char buf[4096];
+        for (;;) {
+            const ssize_t got = recv(h.Fd, buf, sizeof buf, 0);
+            if (got == 0)
+                return false;
+            if (got < 0)
+                return errno == EAGAIN || errno == EINTR;
+            if (h.Closing)
+                continue;
+            h.Head.append(buf, static_cast<size_t>(got));
+            if (h.Head.find("\r\n\r\n") != std::string::npos) {
+                Hand(h);
+                return h.Fd >= 0;
+            }
+            if (h.Head.size() > kHeadMax) {
+                SendNow(h.Fd, Refusal(431, "Request Header Fields Too Large"));
+                Linger(h);
+            }
+        }
+    }
+
+    void Accept(std::vector<Held>& held)
+    {
+        for (;;) {
+            const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                // Out of descriptors: the backlog waits a moment rather
+                // than the loop spinning on it.
+                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                    accept_pause_ = Clock::now() + milliseconds(100);
+                return;
+            }
+            if (held.size() >= kHeldMax) {
+                auto oldest =
+                    std::min_element(held.begin(), held.end(), [](const Held& a, const Held& b) {
+                        return a.Deadline < b.Deadline;
+                    });
+                close(oldest->Fd);
+                held.erase(oldest);
+            }
+            held.push_back({fd, {}, Clock::now() + timeout_, false});
+        }
+    }
+
+    void Gate()
+    {
+        std::vector<Held> held;
+        std::vector<pollfd> polled;
+        while (!stopping_) {
+            for (int fd : TakeReturned()) {
+                held.push_back({fd, {}, {}, false});
+                Linger(held.back());
+            }
+            const auto now = Clock::now();
+            // Heads not whole in time are refused; lingering closes end.
+            std::erase_if(held, [&](Held& h) {
+                if (h.Deadline > now)
+                    return false;
+                if (!h.Closing)
+                    SendNow(h.Fd, Refusal(408, "Request Timeout"));
+                close(h.Fd);
+                return true;
+            });
+            auto next = now + milliseconds(1000);
+            polled.clear();
+            polled.push_back({wake_[0], POLLIN, 0});
+            const bool accepting = now >= accept_pause_;
+            polled.push_back({accepting ? listener_ : -1, POLLIN, 0});
+            if (!accepting)
+                next = std::min(next, accept_pause_);
+            for (const Held& h : held) {
+                polled.push_back({h.Fd, POLLIN, 0});
+                next = std::min(next, h.Deadline);
+            }
+            if (poll(polled.data(), polled.size(), MsLeft(next)) < 0 && errno != EINTR)
+                break;
+            char drain[64];
+            while (::read(wake_[0], drain, sizeof drain) > 0) {
+            }
+            // The held ones first: the indexes match only before the
+            // listener adds to them.
+            for (size_t i = held.size(); i-- > 0;) {
+                if (polled[i + 2].revents == 0)
+                    continue;
+                if (!Take(held[i])) {
+                    if (held[i].Fd >= 0)
+                        close(held[i].Fd);
+                    held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
+                }
+            }
+            if (polled[1].revents != 0)
+                Accept(held);
+        }
+        for (const Held& h : held)
+            close(h.Fd);
+    }
+
     std::shared_ptr<const StatusBoard> board_;
-    httplib::Server server_;
-    std::thread thread_;
+    const milliseconds timeout_;
+    const int workers_;
+    const int queued_;
+    Router router_;
+    int listener_ = -1;
+    int wake_[2] = {-1, -1};
     int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    Clock::time_point accept_pause_{}; // the gate's own
+    std::mutex returned_lock_;
+    std::vector<int> returned_; // guarded by returned_lock_
+    std::unique_ptr<Pool> pool_;
+    std::thread gate_;
 };
 
 } // namespace
@@ -187,15 +540,11 @@ std::unique_ptr<StatusServer> StatusServer::Start(const HttpAddress& where,
                                                   std::shared_ptr<const StatusBoard> board,
                                                   const HttpLimits& limits, std::string* error)
 {
-    auto server = std::make_unique<HttplibServer>(std::move(board), limits);
+    auto server = std::make_unique<GatedServer>(std::move(board), limits);
     if (!server->Listen(where, error))
         return nullptr;
     return server;
 }
-
-} // namespace chronavel::ctl
-
-namespace chronavel::ctl {
 
 void StatusServer::Stop(std::unique_ptr<StatusServer> server, std::chrono::milliseconds limit)
 {

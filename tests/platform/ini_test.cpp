@@ -250,7 +250,11 @@ TEST_F(IniWrite, WhatCannotBeStoredOnOneLineIsRefusedAndChangesNothing)
     EXPECT_FALSE(ini.WriteString("S]", "k", "1"));
     EXPECT_FALSE(ini.WriteString("", "k", "1"));
     EXPECT_FALSE(ini.WriteString("S\n[T", "k", "1"));
+    // Several values go in together or not at all.
+    EXPECT_FALSE(ini.WriteValues("S", {{"k", "2"}, {"j", "a\nb"}}));
     EXPECT_EQ(Get(), "[S]\nk=1\n");
+    EXPECT_TRUE(ini.WriteValues("S", {{"k", "2"}, {"j", "3"}, {"k", "4"}}));
+    EXPECT_EQ(Get(), "[S]\nk=4\nj=3\n");
 }
 
 TEST_F(IniWrite, LeavesNoTemporaryFilesAndKeepsPermissions)

@@ -7,6 +7,7 @@
 #include "tools/run_ctl.h"
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <csignal>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <regex>
 #include <sstream>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 namespace chronavel::test {
@@ -147,8 +149,8 @@ int HttpPortFrom(const std::string& log)
     return std::regex_search(log, m, serving) ? std::stoi(m[1]) : 0;
 }
 
-// A client that connects and sends half a request, then nothing.
-int SlowClient(int port)
+// A client that connects and sends the start of a request, then nothing.
+int SlowClient(int port, const std::string& start = "GET /metrics HTTP/1.1\r\nHo")
 {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
@@ -156,9 +158,48 @@ int SlowClient(int port)
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0)
-        (void)!write(fd, "GET /metrics HTTP/1.1\r\nHo", 25);
+        (void)!write(fd, start.data(), start.size());
     return fd;
 }
+
+// Clients that each send their request a byte every 0.8 s, over and over:
+// every byte within any per-receive time-out, the whole never.
+class Tricklers {
+public:
+    Tricklers(int port, int count)
+        : thread_([this, port, count] {
+              const std::string request = "GET /metrics HTTP/1.1\r\nHost: x\r\n\r\n";
+              std::vector<std::pair<int, size_t>> fds(static_cast<size_t>(count), {-1, 0});
+              while (!stop_) {
+                  for (auto& [fd, sent] : fds) {
+                      if (fd < 0 || sent == request.size()) {
+                          if (fd >= 0)
+                              close(fd);
+                          fd = SlowClient(port, "");
+                          sent = 0;
+                      }
+                      if (send(fd, &request[sent], 1, MSG_NOSIGNAL) == 1)
+                          ++sent;
+                      else
+                          sent = request.size();
+                  }
+                  std::this_thread::sleep_for(milliseconds(800));
+              }
+              for (auto& [fd, sent] : fds)
+                  close(fd);
+          })
+    {
+    }
+    ~Tricklers()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // Two clocks answering and a third that stops: the three paths follow the
 // line while the daemon keeps it in time, other methods and paths are
@@ -186,6 +227,13 @@ TEST(CtlHttp, DaemonServesTheLinesStateWhileKeepingItInTime)
     ASSERT_TRUE(logged("serving http://127.0.0.1:")) << d.ErrSoFar();
     const int port = HttpPortFrom(d.ErrSoFar());
     ASSERT_GT(port, 0) << d.ErrSoFar();
+    // A second daemon on the same state file refuses to start, saying why.
+    const CtlResult second = RunCtl({"daemon", "--port", "ctlhttp", "--addr", "all", "--count", "1",
+                                     "--supervise", "--state-file", state_file});
+    EXPECT_EQ(second.code, 2) << second.err;
+    EXPECT_NE(second.err.find(state_file + " is in use by another process (pid "),
+              std::string::npos)
+        << second.err;
     httplib::Client http("127.0.0.1", port);
     http.set_read_timeout(10, 0);
     // From the first second: what is known, never "no state yet"; the first
@@ -287,10 +335,25 @@ TEST(CtlHttp, DaemonServesTheLinesStateWhileKeepingItInTime)
         }
     }
 
+    // Sixteen clients trickling their requests hold no worker: each scrape
+    // beside them is answered.
+    {
+        Tricklers crowd(port, 16);
+        std::this_thread::sleep_for(std::chrono::seconds(2));
+        for (int i = 0; i < 4; ++i) {
+            httplib::Client scraper("127.0.0.1", port);
+            scraper.set_connection_timeout(5, 0);
+            scraper.set_read_timeout(5, 0);
+            const auto res = scraper.Get("/metrics");
+            ASSERT_TRUE(res) << "scrape " << i << " beside the slow clients";
+            EXPECT_EQ(res->status, 200);
+        }
+    }
+
     // Still keeping the clocks in time.
     const size_t sets = sim.FramesReceived(0x70);
     EXPECT_TRUE(
-        WaitUntil([&] { return sim.FramesReceived(0x70) > sets; }, std::chrono::seconds(20)));
+        WaitUntil([&] { return sim.FramesReceived(0x70) > sets; }, std::chrono::seconds(90)));
 
     // A stop with clients hanging on the server.
     std::vector<int> slow;

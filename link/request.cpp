@@ -19,6 +19,30 @@ std::atomic<uint8_t> MasterActive{0};
 
 namespace {
 
+std::mutex frame_ends_lock;
+FrameEndStats frame_ends; // guarded by frame_ends_lock
+
+void RecordFrameEnd(double seconds)
+{
+    std::lock_guard<std::mutex> hold(frame_ends_lock);
+    for (size_t i = 0; i < FrameEndStats::kBounds.size(); ++i)
+        if (seconds <= FrameEndStats::kBounds[i])
+            ++frame_ends.Below[i];
+    ++frame_ends.Count;
+    frame_ends.SumSeconds += seconds;
+    frame_ends.LastSeconds = seconds;
+}
+
+} // namespace
+
+FrameEndStats FrameEnds()
+{
+    std::lock_guard<std::mutex> hold(frame_ends_lock);
+    return frame_ends;
+}
+
+namespace {
+
 // A timed frame later than this at its write takes the next second, at most
 // this many times in a row.
 constexpr auto kLateWrite = std::chrono::milliseconds(1);
@@ -98,12 +122,12 @@ void SendRequest(const TRequestRec& req)
     std::vector<uint8_t> bytes = req.Data->Bytes;
     std::optional<PortIoHold> hold;
     bool purged = false;
+    std::optional<WallTime> second; // the one a time frame carries
     if (req.Data->StampAt) {
         platform::SerialPtr port = LinePort();
         if (!port)
             return;
         const LineDuration wire = WireTime(n + kDataFrameOverhead, port->LineSpeed());
-        std::optional<WallTime> second;
         if (TNewThread* t = CurrentPassThread()) {
             // Waited for without the port (the window thread's transactions
             // go on meanwhile); the port is taken just before the moment to
@@ -155,7 +179,12 @@ void SendRequest(const TRequestRec& req)
     // padded with zeros rather than read past its end.
     if (bytes.size() < n)
         bytes.resize(n, 0);
-    WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data(), !purged);
+    const bool sent =
+        WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data(), !purged);
+    // The write returns once the port has drained: the frame's end as the
+    // PC can know it.
+    if (sent && second)
+        RecordFrameEnd(std::chrono::duration<double>(platform::Time()->Wall() - *second).count());
 }
 
 namespace {
@@ -227,6 +256,8 @@ void ResetRequestState()
     PublishQueues(MakeQueues(0));
     SetRequestFailedHandler(nullptr);
     MasterActive.store(0);
+    std::lock_guard<std::mutex> hold(frame_ends_lock);
+    frame_ends = {};
 }
 
 } // namespace chronavel

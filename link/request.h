@@ -6,10 +6,12 @@
 #include "link/frames.h"
 #include "link/line_clock.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -137,7 +139,19 @@ TRequestRec RearmCursorEntry();
 // --- MasterActive: 1 while a master clock is taken to be active.
 extern std::atomic<uint8_t> MasterActive;
 
-// Drops ring, pending list, handler and MasterActive (tests).
+// How far after the second it carries each time frame's last byte left the
+// port (the port reports it drained), as a Prometheus-style histogram.
+struct FrameEndStats {
+    static constexpr std::array<double, 8> kBounds = {0.0001, 0.0002, 0.0005, 0.001,
+                                                      0.002,  0.005,  0.01,   0.05};
+    std::array<uint64_t, kBounds.size()> Below{}; // per bound, cumulative
+    uint64_t Count = 0;
+    double SumSeconds = 0;
+    std::optional<double> LastSeconds; // the latest frame's offset
+};
+FrameEndStats FrameEnds();
+
+// Drops ring, pending list, handler, MasterActive and the frame ends (tests).
 void ResetRequestState();
 
 } // namespace chronavel

@@ -9,11 +9,21 @@ CHRONAVEL_RUN_PACKAGES=(
 )
 
 # Only the tests: GoogleTest, Google Benchmark, clang (the fuzzers) with its
-# sanitizer runtimes, and clang-format for the style check.
+# sanitizer runtimes, clang-format for the style check, and what
+# scripts/check-prometheus needs (below).
 CHRONAVEL_TEST_PACKAGES=(
   libgtest-dev libbenchmark-dev
   clang clang-format
 )
+
+# scripts/check-prometheus: promtool and the Prometheus server (the check
+# runs one of its own on a free port; the package's system service plays
+# no part), jq for the dashboard, curl for the web APIs.
+CHRONAVEL_PROMETHEUS_PACKAGES=(prometheus jq curl)
+
+chronavel_install_prometheus_deps() {
+  chronavel_install_missing "${CHRONAVEL_PROMETHEUS_PACKAGES[@]}"
+}
 
 # The major version of the clang the release offers (or the one installed).
 chronavel_clang_major() {
@@ -78,7 +88,8 @@ chronavel_install_test_deps() {
     chronavel_apt_update
   fi
   rt=$(chronavel_clang_runtime_package)
-  chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_TEST_PACKAGES[@]}" $rt
+  chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_TEST_PACKAGES[@]}" \
+    "${CHRONAVEL_PROMETHEUS_PACKAGES[@]}" $rt
 }
 
 # The Windows stage: MinGW-w64 (POSIX threads) for the cross build, the

@@ -152,6 +152,7 @@ int main(int argc, char** argv)
     bool supervise = false;
     bool require_synced = false;
     std::string state_file;
+    std::vector<std::string> on_alarm;
     std::string http;
     auto* daemon = app.add_subcommand("daemon", "Keep the clocks in time until stopped");
     AddPort(*daemon, daemon_args);
@@ -169,6 +170,13 @@ int main(int argc, char** argv)
                      "With --supervise: keep the clocks' state in this JSON file")
         ->needs("--supervise");
     daemon
+        ->add_option("--on-alarm", on_alarm,
+                     "With --supervise: run PROGRAM [ARGS...] (no shell) for every alarm raised "
+                     "or cleared, with CHRONAVEL_ALARM, CHRONAVEL_STATE, CHRONAVEL_PORT, "
+                     "CHRONAVEL_ADDR, CHRONAVEL_TEXT and CHRONAVEL_TIME set; give it last: "
+                     "everything after it is the program's")
+        ->expected(1, -1);
+    daemon
         ->add_option("--http", http,
                      "With --supervise: serve /metrics (Prometheus), /status.json and a status "
                      "page on ADDR:PORT, e.g. 127.0.0.1:8470")
@@ -177,6 +185,8 @@ int main(int argc, char** argv)
     daemon->add_option("--period-seconds", period_seconds)->group("");
     daemon->add_option("--retry-seconds", retry_seconds)->group("");
     daemon->add_option("--count", daemon_count)->group("");
+    std::string alarm_spacing = "60";
+    daemon->add_option("--on-alarm-spacing-seconds", alarm_spacing)->group("");
 
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
@@ -189,8 +199,26 @@ int main(int argc, char** argv)
         }
     }
 
+    // Everything after the daemon's --on-alarm belongs to the program, its
+    // own options included, so the parser never sees it.
+    bool on_alarm_given = false;
+    if (argc > 1 && std::string(argv[1]) == "daemon") {
+        for (int i = 2; i < argc; ++i) {
+            if (std::string(argv[i]) == "--on-alarm") {
+                on_alarm.assign(argv + i + 1, argv + argc);
+                on_alarm_given = true;
+                argc = i;
+                break;
+            }
+        }
+    }
+
     try {
         app.parse(argc, argv);
+        if (on_alarm_given && on_alarm.empty())
+            throw CLI::ValidationError("--on-alarm", "no program given");
+        if (on_alarm_given && !supervise)
+            throw CLI::ValidationError("--on-alarm", "needs --supervise");
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
@@ -269,6 +297,8 @@ int main(int argc, char** argv)
             d.ShowDisplay = show_display;
             d.Supervise = supervise;
             d.StateFile = state_file;
+            d.OnAlarm = on_alarm;
+            d.AlarmSpacingSeconds = PositiveCount(alarm_spacing, "--on-alarm-spacing-seconds");
             d.RequireSynced = require_synced;
             if (!http.empty()) {
                 d.Http = ParseHttpAddress(http);

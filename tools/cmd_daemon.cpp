@@ -9,6 +9,8 @@
 #include "platform/file_lock.h"
 #include "platform/local_time.h"
 #include "platform/service_notify.h"
+#include "tools/alarm_runner.h"
+#include "tools/alarms.h"
 #include "tools/commands.h"
 #include "tools/display_output.h"
 #include "tools/http_server.h"
@@ -91,8 +93,21 @@ SyncResult SyncOnce(Line& line, uint8_t addr)
 class Supervisor {
 public:
     Supervisor(const LineOptions& line, const DaemonOptions& daemon)
-        : line_(line), daemon_(daemon), shown_port_(ValidUtf8(line.Port))
+        : line_(line), daemon_(daemon), shown_port_(ValidUtf8(line.Port)), alarms_(shown_port_),
+          last_answered_(std::time(nullptr))
     {
+        if (!daemon.Supervise)
+            return;
+        // The history beside the state file outlives a restart; alarms it
+        // left open stay raised until judged again.
+        if (!daemon.StateFile.empty()) {
+            alarm_log_.emplace(daemon.StateFile + ".alarms.jsonl");
+            alarms_.Restore(alarm_log_->Load(kAlarmHistory));
+        }
+        if (!daemon.OnAlarm.empty())
+            runner_ = std::make_unique<AlarmRunner>(
+                daemon.OnAlarm, shown_port_, [](const std::string& l) { Say(Stamp() + " " + l); },
+                std::chrono::seconds(daemon.AlarmSpacingSeconds));
     }
 
     bool On() const { return daemon_.Supervise; }
@@ -128,11 +143,20 @@ public:
         census_seconds_ = std::chrono::duration<double>(last_duration_).count();
         for (const std::string& l : state_.TakeCensus(found, std::time(nullptr)))
             Say(Stamp() + " " + l);
+        JudgeAlarms();
         Publish();
         return true;
     }
 
     bool CensusTaken() const { return census_taken_; }
+
+    // Reaps, and kills what overran, among the --on-alarm programs; called
+    // wherever the loop waits.
+    void Tend()
+    {
+        if (runner_)
+            runner_->Poll(Clock::now());
+    }
 
     // How long before a sync the census starts: the last one's length and a
     // little more.
@@ -149,7 +173,11 @@ public:
         state_.Synced(line_.Addr, answered, now);
         const int n = state_.Answering();
         // A broadcast reached the clocks answering the census, if any.
-        ++((line_.Addr != 0xFF ? answered : n > 0) ? tally_.Answered : tally_.Unanswered);
+        const bool reached = line_.Addr != 0xFF ? answered : n > 0;
+        ++(reached ? tally_.Answered : tally_.Unanswered);
+        if (reached)
+            last_answered_ = now;
+        JudgeAlarms();
         Publish();
         if (line_.Addr != 0xFF)
             return answered ? "answered" : "no answer";
@@ -199,14 +227,16 @@ public:
     }
 
     // The loop's own state for the web face: whether the port is open, when
-    // the next sync is due. Shared when it changes.
+    // the next sync is due. Shared when it changes. Given at each pass of
+    // the loop, so the alarms that follow time are judged here too.
     void SetLoop(bool port_open, std::time_t next_sync)
     {
-        if (port_open == port_open_ && next_sync == next_sync_)
-            return;
+        const bool changed = !port_seen_ || port_open != port_open_ || next_sync != next_sync_;
+        port_seen_ = true;
         port_open_ = port_open;
         next_sync_ = next_sync;
-        Share();
+        if (!JudgeAlarms() && changed)
+            Share();
     }
 
     void Publish()
@@ -224,6 +254,7 @@ public:
                                                                : nlohmann::json(nullptr)}};
         if (!http_.is_null())
             state["http"] = http_;
+        state["alarms"] = alarms_.Json()["active"];
         last_state_ = state;
         Share();
         if (daemon_.StateFile.empty())
@@ -237,6 +268,41 @@ public:
         else if (error.empty() && state_error_)
             Say(Stamp() + " state file written again");
         state_error_ = !error.empty();
+    }
+
+    // The alarms judged on what is known now; each change said, kept in
+    // the history and handed to --on-alarm. True when something changed
+    // (and was published).
+    bool JudgeAlarms()
+    {
+        if (!On())
+            return false;
+        const std::time_t now = std::time(nullptr);
+        LineFacts facts;
+        facts.PortOpen = !port_seen_ || port_open_; // unknown until the loop says
+        facts.Clocks = census_taken_ ? &state_.Clocks() : nullptr;
+        facts.LastAnsweredSync = last_answered_;
+        facts.CycleSeconds = std::max<std::time_t>(
+            daemon_.PeriodSeconds, static_cast<std::time_t>(census_seconds_.value_or(0)) + 5);
+        facts.Source = source_.State;
+        const auto events = alarms_.Judge(facts, now);
+        for (const AlarmEvent& e : events) {
+            Say(Stamp() + " " + AlarmLogText(e));
+            if (alarm_log_) {
+                const std::string error = alarm_log_->Append(shown_port_, e);
+                if (!error.empty() && !alarm_log_error_)
+                    Say(Stamp() + " alarm history not written: " + error);
+                alarm_log_error_ = !error.empty();
+            }
+            if (runner_)
+                runner_->Event(e, Clock::now());
+        }
+        if (runner_)
+            runner_->Poll(Clock::now());
+        if (events.empty())
+            return false;
+        Publish();
+        return true;
     }
 
 private:
@@ -259,6 +325,9 @@ private:
         s->State = last_state_;
         s->HttpListenFailures = http_failures_;
         s->CensusAt = census_at_;
+        s->ActiveAlarms = alarms_.Active();
+        s->Alarms = alarms_.Json();
+        s->FrameEnds = FrameEnds();
         board_->Set(std::move(s));
     }
 
@@ -280,6 +349,12 @@ private:
     int http_failures_ = 0;
     std::optional<int> census_at_; // while a census runs: the address it has reached
     bool census_taken_ = false;
+    Alarms alarms_;
+    std::time_t last_answered_; // the last sync that reached a clock, or the start
+    std::optional<AlarmLog> alarm_log_;
+    bool alarm_log_error_ = false;
+    std::unique_ptr<AlarmRunner> runner_;
+    bool port_seen_ = false; // the loop has said whether the port is open
 };
 
 } // namespace
@@ -356,7 +431,10 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     bool ready = false;
     Watchdog watchdog(platform::ServiceWatchdogInterval(),
                       [] { platform::NotifyServiceManager("WATCHDOG=1"); });
-    const Feed feed = [&] { watchdog.Feed(Clock::now(), ExchangePasses(line)); };
+    const Feed feed = [&] {
+        watchdog.Feed(Clock::now(), ExchangePasses(line));
+        supervisor.Tend();
+    };
     // Ready once the first round is done (the port opened or found missing,
     // the first census and sync made).
     auto mark_ready = [&] {
@@ -402,7 +480,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             }
             source = now;
             supervisor.SetSource(source);
-            if (supervisor.On())
+            if (supervisor.On() && !supervisor.JudgeAlarms())
                 supervisor.Publish();
         } else {
             source = now;
@@ -424,6 +502,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             down = false;
             event_tried = false;
             line.StartExchange();
+            share_loop(); // the port's alarm clears now, not after the census
         }
         // The first sync goes out at start; the census follows before the
         // next one.

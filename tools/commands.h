@@ -40,10 +40,12 @@ struct DaemonOptions {
     int PeriodSeconds = 3600;
     int RetrySeconds = 10;
     bool ShowDisplay = false;
-    int Count = 0;              // stop after this many syncs (0: never); for tests
-    bool Supervise = false;     // census of the line before each sync
-    std::string StateFile;      // JSON state written here when supervising
-    bool RequireSynced = false; // no sync while the PC's clock is unsynchronised
+    int Count = 0;                    // stop after this many syncs (0: never); for tests
+    bool Supervise = false;           // census of the line before each sync
+    std::string StateFile;            // JSON state written here when supervising
+    std::vector<std::string> OnAlarm; // a program and its arguments run for each alarm change
+    int AlarmSpacingSeconds = 60;     // at most one run of it per alarm in this time
+    bool RequireSynced = false;       // no sync while the PC's clock is unsynchronised
     // The web face for the building's monitoring (with Supervise).
     std::optional<HttpAddress> Http;
 };

@@ -279,6 +279,12 @@ public:
                 return s.State.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
             });
         });
+        router_.Get("/alarms.json", [this](const httplib::Request&, httplib::Response& res) {
+            Serve(res, "application/json", [](const StatusSnapshot& s) {
+                return s.Alarms.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) +
+                       "\n";
+            });
+        });
         router_.Get("/", [this](const httplib::Request&, httplib::Response& res) {
             Serve(res, "text/html; charset=utf-8",
                   [](const StatusSnapshot& s) { return StatusPage(s, std::time(nullptr)); });

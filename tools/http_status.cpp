@@ -3,6 +3,7 @@
 #include "app/time_source.h"
 #include "platform/local_time.h"
 #include "tools/args.h"
+#include "version.h"
 
 #include <cstdio>
 #include <utility>
@@ -160,6 +161,20 @@ std::string SourceText(const platform::ClockSync& s)
     return text;
 }
 
+// "конец кадра +0,2 мс от начала секунды": the decimal comma a Russian
+// reader expects.
+std::string FrameEndText(const std::optional<double>& seconds)
+{
+    if (!seconds)
+        return "—";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%+.1f", *seconds * 1000);
+    std::string ms = buf;
+    if (const size_t dot = ms.find('.'); dot != std::string::npos)
+        ms[dot] = ',';
+    return "конец кадра " + ms + " мс от начала секунды";
+}
+
 } // namespace
 
 std::string ValidUtf8(const std::string& text)
@@ -233,6 +248,35 @@ std::string MetricsText(const StatusSnapshot& s, std::time_t now)
     if (s.Source.MaxErrorUs && s.Source.State != platform::ClockSyncState::kUnknown)
         e.Sample("chronavel_pc_clock_max_error_seconds", "",
                  static_cast<double>(*s.Source.MaxErrorUs) / 1e6);
+
+    const auto alarm_labels = [&](const AlarmId& id) {
+        return port + ",alarm=\"" + AlarmName(id.Kind) + "\",address=\"" +
+               (id.Addr ? Hex2(*id.Addr) : "") + "\"";
+    };
+    e.Family("chronavel_alarm_active", "gauge",
+             "1 for each alarm raised and not yet cleared (address empty where none applies).");
+    for (const auto& [id, raised] : s.ActiveAlarms)
+        e.Sample("chronavel_alarm_active", alarm_labels(id), 1);
+    e.Family("chronavel_alarm_last_change_timestamp_seconds", "gauge",
+             "When an active alarm was raised, as a Unix time.");
+    for (const auto& [id, raised] : s.ActiveAlarms)
+        e.Sample("chronavel_alarm_last_change_timestamp_seconds", alarm_labels(id),
+                 static_cast<double>(raised.At));
+    e.Family("chronavel_time_frame_end_offset_seconds", "histogram",
+             "How far after the second it carries each time frame's last byte left the port.");
+    const FrameEndStats& f = s.FrameEnds;
+    for (size_t i = 0; i < f.kBounds.size(); ++i) {
+        char le[16];
+        std::snprintf(le, sizeof le, "%g", f.kBounds[i]);
+        e.Sample("chronavel_time_frame_end_offset_seconds_bucket", port + ",le=\"" + le + "\"",
+                 static_cast<double>(f.Below[i]));
+    }
+    e.Sample("chronavel_time_frame_end_offset_seconds_bucket", port + ",le=\"+Inf\"",
+             static_cast<double>(f.Count));
+    e.Sample("chronavel_time_frame_end_offset_seconds_sum", port, f.SumSeconds);
+    e.Sample("chronavel_time_frame_end_offset_seconds_count", port, static_cast<double>(f.Count));
+    e.Family("chronavel_build_info", "gauge", "The daemon's version, as a label; always 1.");
+    e.Sample("chronavel_build_info", "version=\"" CHRONAVEL_VERSION "\"", 1);
     return e.Take();
 }
 
@@ -249,6 +293,12 @@ std::string StatusPage(const StatusSnapshot& s, std::time_t now)
     }
     if (rows.empty())
         rows = "<tr><td colspan=\"6\">Часы ещё не отвечали</td></tr>\n";
+    // Active alarms first, in red, where an operator looks.
+    std::string alarms;
+    for (const auto& [id, raised] : s.ActiveAlarms)
+        alarms += "<li>" + Html(raised.Text) + " (с " + LocalText(raised.At) + ")</li>\n";
+    if (!alarms.empty())
+        alarms = "<div class=\"alarms\"><h2>Тревоги</h2>\n<ul>\n" + alarms + "</ul>\n</div>\n";
     const bool source_ok = s.Source.State == platform::ClockSyncState::kSynchronised;
     return R"(<!DOCTYPE html>
 <html lang="ru">
@@ -270,13 +320,14 @@ th { background: #eee; }
 tr.bad td { background: #fbe3e3; }
 .warn { color: #b00; }
 .ok-text { color: #070; }
+.alarms { background: #fbe3e3; border: 2px solid #b00; color: #b00; padding: 0.3em 1em; margin: 0 0 1.2em; }
+.alarms h2 { font-size: 1.1em; margin: 0.4em 0; }
 footer { margin-top: 1em; color: #888; font-size: 0.85em; }
 </style>
 </head>
 <body>
 <h1>Синхронизация часов на порту )" +
-           Html(s.Port) + R"(</h1>
-<dl>
+           Html(s.Port) + "</h1>\n" + alarms + R"(<dl>
 <dt>Порт</dt><dd>)" +
            Html(s.Port) + (s.PortOpen ? " (открыт)" : " (закрыт)") + R"(</dd>
 <dt>Период синхронизации</dt><dd>)" +
@@ -287,6 +338,8 @@ footer { margin-top: 1em; color: #888; font-size: 0.85em; }
            (s.CensusAt ? "идёт, адрес " + std::to_string(*s.CensusAt) + " из 254"
                        : std::string(s.CensusSeconds ? "завершён" : "ещё не проводился")) +
            R"(</dd>
+<dt>Последняя синхронизация</dt><dd>)" +
+           FrameEndText(s.FrameEnds.LastSeconds) + R"(</dd>
 <dt>Часы ПК</dt><dd class=")" +
            (source_ok ? "ok-text" : "warn") + "\">" + SourceText(s.Source) + R"(</dd>
 </dl>

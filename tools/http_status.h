@@ -5,7 +5,9 @@
 // (tools/http_server.h) only serves what these functions make.
 #pragma once
 
+#include "link/request.h"
 #include "platform/clock_sync.h"
+#include "tools/alarms.h"
 #include "tools/http_address.h"
 #include "tools/supervision.h"
 
@@ -38,6 +40,9 @@ struct StatusSnapshot {
     nlohmann::json State;        // the state file's object
     int HttpListenFailures = 0;  // attempts of the web face to listen that failed
     std::optional<int> CensusAt; // the address a census in progress has reached
+    std::map<AlarmId, AlarmEvent> ActiveAlarms;
+    nlohmann::json Alarms = nlohmann::json::object(); // {"active": […], "history": […]}
+    FrameEndStats FrameEnds;                          // the time frames' ends against their seconds
 };
 
 // The hand-over between the daemon's loop and the server's threads: the

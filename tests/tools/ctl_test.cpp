@@ -13,6 +13,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <pty.h>
+#include <regex>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -934,6 +935,92 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
         if (e.path() != state_file + ".lock") {
             EXPECT_NE(e.path().string().rfind(state_file + ".", 0), 0u) << e.path();
         }
+}
+
+// Alarms on a line with a master: the master switched off, the port pulled
+// out and put back. Each alarm is raised and cleared once, in the log, the
+// history beside the state file and the administrator's program, which gets
+// its environment and, when it hangs, is killed while the clocks go on
+// being set.
+TEST(CtlDaemon, AlarmsAreRaisedAndClearedOnceAndHandedToAProgram)
+{
+    auto sim = StartLine("ctlalarm", {1, 2}, 115200, {}, 1);
+    ASSERT_TRUE(sim);
+    const std::string state_file = PortsDir() + "/alarm-state.json";
+    const std::string record = PortsDir() + "/alarm-record";
+    const std::string program = PortsDir() + "/on-alarm";
+    // Records what it is given; the master's loss makes it hang.
+    PutFile(program, "#!/bin/sh\n"
+                     "echo \"$CHRONAVEL_STATE $CHRONAVEL_ALARM $CHRONAVEL_ADDR|$CHRONAVEL_PORT|"
+                     "$CHRONAVEL_TIME|$CHRONAVEL_TEXT\" >> \"$1\"\n"
+                     "[ \"$CHRONAVEL_STATE $CHRONAVEL_ALARM\" = \"raised master_lost\" ] && "
+                     "exec sleep 60\n"
+                     "exit 0\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    const SourceStateFile source("alarm-source", "synchronised 2000");
+    CtlProcess d({"daemon", "--port", "ctlalarm", "--speed", "115200", "--addr", "all",
+                  "--period-seconds", "1", "--retry-seconds", "1", "--supervise", "--state-file",
+                  state_file, "--on-alarm-spacing-seconds", "2", "--on-alarm", program, record});
+    const auto logged = [&](const std::string& what) {
+        return WaitUntil([&] { return d.ErrSoFar().find(what) != std::string::npos; }, 90000);
+    };
+    ASSERT_TRUE(logged("census: 2 clocks answering: 0x01 (master), 0x02")) << d.ErrSoFar();
+
+    sim->SetFaults(1, sim::Faults{.silent = true});
+    ASSERT_TRUE(logged("alarm raised master_lost 0x01: Ведущие часы $01/1 на линии ctlalarm "
+                       "пропали: на линии нет ведущих часов"))
+        << d.ErrSoFar();
+    ASSERT_TRUE(logged("took over 10 s and was killed (for raised master_lost 0x01)"))
+        << d.ErrSoFar();
+    sim->SetFaults(1, sim::Faults{});
+    ASSERT_TRUE(logged("alarm cleared master_lost 0x01")) << d.ErrSoFar();
+    ASSERT_TRUE(logged("alarm cleared clock_silent 0x01")) << d.ErrSoFar();
+
+    sim->CloseLine();
+    ASSERT_TRUE(logged("alarm raised port_lost: Порт ctlalarm недоступен")) << d.ErrSoFar();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::string error;
+    ASSERT_TRUE(sim->ReopenLine(&error)) << error;
+    ASSERT_TRUE(logged("alarm cleared port_lost")) << d.ErrSoFar();
+    EXPECT_LT(d.ErrSoFar().find("alarm cleared port_lost"),
+              d.ErrSoFar().find("census", d.ErrSoFar().find("is back")))
+        << "cleared as the port is back, before the census: " << d.ErrSoFar();
+
+    source.Set("unsynchronised 16000000");
+    ASSERT_TRUE(logged("alarm raised pc_clock_unsynchronised")) << d.ErrSoFar();
+    source.Set("synchronised 2000");
+    ASSERT_TRUE(logged("alarm cleared pc_clock_unsynchronised")) << d.ErrSoFar();
+    // The program's last run (the clear, spaced from the raise) is done.
+    EXPECT_TRUE(WaitUntil([&] { return Count(GetFile(record), "\n") >= 8; }, 30000))
+        << GetFile(record);
+    d.Signal(SIGTERM);
+    const CtlResult r = d.Wait(600000); // counted from the start
+    EXPECT_EQ(r.code, 0) << r.err;
+
+    const std::string rec = GetFile(record);
+    // As the log and the program name them (the program's address is empty
+    // where none applies).
+    const std::vector<std::pair<std::string, std::string>> alarms = {
+        {"master_lost 0x01:", "master_lost 0x01|"},
+        {"clock_silent 0x01:", "clock_silent 0x01|"},
+        {"port_lost:", "port_lost |"},
+        {"pc_clock_unsynchronised:", "pc_clock_unsynchronised |"}};
+    for (const auto& [logged_as, given_as] : alarms) {
+        EXPECT_EQ(Count(r.err, "alarm raised " + logged_as), 1u) << logged_as << "\n" << r.err;
+        EXPECT_EQ(Count(r.err, "alarm cleared " + logged_as), 1u) << logged_as << "\n" << r.err;
+        EXPECT_EQ(Count(rec, "raised " + given_as + "ctlalarm|"), 1u) << rec;
+        EXPECT_EQ(Count(rec, "cleared " + given_as + "ctlalarm|"), 1u) << rec;
+    }
+    EXPECT_EQ(Count(r.err, "alarm raised"), 4u) << r.err;
+    // The hanging program held nothing up: the clocks were set after it.
+    EXPECT_NE(r.err.find("sync all: sent to", r.err.find("was killed")), std::string::npos)
+        << r.err;
+    static const std::regex line(
+        R"(raised clock_silent 0x01\|ctlalarm\|\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\|Часы \$01/1 на линии ctlalarm не отвечают\n)");
+    EXPECT_TRUE(std::regex_search(rec, line)) << rec;
+    // The history survives the daemon: eight events, none active.
+    EXPECT_EQ(Count(GetFile(state_file + ".alarms.jsonl"), "\n"), 8u);
+    EXPECT_EQ(ReadJson(state_file)["alarms"], nlohmann::json::array());
 }
 
 // With --require-synced the syncs wait while the PC's clock is known to be

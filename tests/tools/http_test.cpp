@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <csignal>
+#include <cstring>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -61,7 +62,8 @@ struct Exposition {
 Exposition ParseExposition(const std::string& text)
 {
     Exposition e;
-    static const std::regex type_line(R"(# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge))");
+    static const std::regex type_line(
+        R"(# TYPE ([a-zA-Z_:][a-zA-Z0-9_:]*) (counter|gauge|histogram))");
     static const std::regex sample_line(
         R"(([a-zA-Z_:][a-zA-Z0-9_:]*)(\{((?:[a-zA-Z_][a-zA-Z0-9_]*="(?:[^"\\\n]|\\.)*",?)*)\})? (\S+))");
     std::istringstream in(text);
@@ -77,7 +79,12 @@ Exposition ParseExposition(const std::string& text)
             e.errors.push_back("malformed: " + line);
             continue;
         }
-        const std::string name = m[1];
+        std::string name = m[1];
+        // A histogram's samples carry its name with a suffix.
+        for (const char* suffix : {"_bucket", "_sum", "_count"})
+            if (name.ends_with(suffix) &&
+                e.types[name.substr(0, name.size() - std::strlen(suffix))] == "histogram")
+                name.resize(name.size() - std::strlen(suffix));
         if (!e.types.contains(name))
             e.errors.push_back("no TYPE before: " + line);
         if (e.types[name] == "counter" && !name.ends_with("_total"))
@@ -89,7 +96,7 @@ Exposition ParseExposition(const std::string& text)
         const double v = std::strtod(value.c_str(), &end);
         if (*end != '\0')
             e.errors.push_back("not a number: " + line);
-        e.samples[name + (m[2].matched ? std::string(m[2]) : "")] = v;
+        e.samples[std::string(m[1]) + (m[2].matched ? std::string(m[2]) : "")] = v;
     }
     if (!text.empty() && text.back() != '\n')
         e.errors.push_back("no final line feed");
@@ -271,6 +278,8 @@ TEST(CtlHttp, DaemonServesTheLinesStateWhileKeepingItInTime)
     EXPECT_GT(before.samples["chronavel_census_duration_seconds{port=\"ctlhttp\"}"], 0);
     EXPECT_TRUE(before.samples.contains(
         "chronavel_clock_last_sync_timestamp_seconds{port=\"ctlhttp\",address=\"0x02\"}"));
+    // Each time frame's end is measured.
+    EXPECT_GE(before.samples["chronavel_time_frame_end_offset_seconds_count{port=\"ctlhttp\"}"], 1);
 
     // The change shows once the census that noticed it is logged.
     sim.SetFaults(3, sim::Faults{.silent = true});
@@ -302,7 +311,7 @@ TEST(CtlHttp, DaemonServesTheLinesStateWhileKeepingItInTime)
     EXPECT_TRUE(ValidUtf8(page->body));
     for (const char* text :
          {"<!DOCTYPE html>", "<meta charset=\"utf-8\">", "http-equiv=\"refresh\"", "ctlhttp",
-          "0x01", "0x02", "0x03", "Часы ПК", "</html>"})
+          "0x01", "0x02", "0x03", "Часы ПК", " мс от начала секунды", "</html>"})
         EXPECT_NE(page->body.find(text), std::string::npos) << text;
     EXPECT_EQ(page->body.find("<script"), std::string::npos);
     EXPECT_EQ(page->body.find("http://"), std::string::npos); // nothing fetched from elsewhere

@@ -190,6 +190,36 @@ std::string SetNamedTime(RegisterValues& out, const std::string& name, const std
     return "unknown setting \"" + name + "\"";
 }
 
+const std::vector<SettingInfo>& Settings()
+{
+    static const std::vector<SettingInfo> table = [] {
+        std::vector<SettingInfo> t;
+        for (const NamedList& l : kNamedLists) {
+            SettingInfo s{l.Name, SettingKind::kList, {}};
+            for (int i = 0; i < l.Count; ++i)
+                s.Regs.push_back(static_cast<uint8_t>(l.First + l.Step * i));
+            t.push_back(std::move(s));
+        }
+        for (const NamedByte& b : kNamedBytes)
+            t.push_back({b.Name, SettingKind::kByte, {b.Reg}});
+        for (const NamedByte& b : kNamedTimes)
+            t.push_back({b.Name, SettingKind::kTime, {b.Reg, static_cast<uint8_t>(b.Reg + 1)}});
+        t.push_back(
+            {"DayCorrection", SettingKind::kCorrection, {kRegCorrectionHigh, kRegCorrectionLow}});
+        return t;
+    }();
+    return table;
+}
+
+const SettingInfo* SettingOf(uint8_t reg)
+{
+    for (const SettingInfo& s : Settings())
+        for (uint8_t r : s.Regs)
+            if (r == reg)
+                return &s;
+    return nullptr;
+}
+
 std::string SetRegisterLine(RegisterValues& out, const std::string& line)
 {
     const size_t eq = line.find('=');

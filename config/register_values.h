@@ -65,6 +65,23 @@ std::string SetNamedList(RegisterValues& out, const std::string& name,
                          const std::vector<long long>& values);
 std::string SetNamedTime(RegisterValues& out, const std::string& name, const std::string& hhmm);
 
+// The settings by those names, each with its registers, in the order the
+// read-all listing shows them.
+enum class SettingKind {
+    kByte,       // one register, 0..255
+    kList,       // several registers, a number each
+    kTime,       // two registers, "HH:MM" of their hexadecimal digits
+    kCorrection, // 0x51 and 0x52, a signed 16-bit number
+};
+struct SettingInfo {
+    std::string Name;
+    SettingKind Kind = SettingKind::kByte;
+    std::vector<uint8_t> Regs;
+};
+const std::vector<SettingInfo>& Settings();
+// The setting a register belongs to, or nullptr.
+const SettingInfo* SettingOf(uint8_t reg);
+
 // A register=value line ("4C=5", "0x4C=0x05", blanks allowed). "" when taken.
 std::string SetRegisterLine(RegisterValues& out, const std::string& line);
 

@@ -126,6 +126,41 @@ int main(int argc, char** argv)
     restore->add_option("FILE", restore_file, "read-all --json output, or REG=VALUE lines")
         ->required();
 
+    // Settings kept in files. Its exit codes are for deployment tools: 0
+    // nothing to do, 2 changed (or, for diff, different), 1 anything failed,
+    // bad arguments included, so that 2 never means an error here.
+    auto* config =
+        app.add_subcommand("config", "Clock settings kept in a file: export, diff, apply");
+    config->require_subcommand(1);
+    LineArgs export_args;
+    std::string export_out;
+    auto* config_export = config->add_subcommand(
+        "export", "Read the settings of one clock, or of every clock the census finds, into JSON");
+    AddPort(*config_export, export_args);
+    AddAddr(*config_export, export_args, true, "");
+    config_export->add_option("-o,--output", export_out, "Write to this file instead of stdout");
+    LineArgs diff_args;
+    std::string diff_file;
+    auto* config_diff = config->add_subcommand(
+        "diff", "Compare the clocks with a settings file: exit 0 all match, 2 differs, 1 failed");
+    AddPort(*config_diff, diff_args);
+    config_diff->add_option("FILE", diff_file, "A file of config export")->required();
+    LineArgs apply_args;
+    std::string apply_file;
+    ApplyOptions apply_options;
+    auto* config_apply = config->add_subcommand(
+        "apply", "Write what differs from a settings file: exit 0 nothing to change, 2 changed, "
+                 "1 failed");
+    AddPort(*config_apply, apply_args);
+    config_apply->add_option("FILE", apply_file, "A file of config export")->required();
+    config_apply->add_flag("--check", apply_options.Check,
+                           "Write nothing; answer as if the writes had been made");
+    config_apply->add_flag("--json", apply_options.Json,
+                           "Print {\"changed\": …, \"clocks\": {ADDR: {\"changed\": [...], "
+                           "\"failed\": [...]}}}");
+    config_apply->add_flag("--move", apply_options.Move,
+                           "Move a clock whose ClockAddr in the file differs from its key");
+
     LineArgs scan_args;
     ScanOptions scan_options;
     auto* scan = app.add_subcommand("scan", "Search addresses 1..254 for the master clock");
@@ -228,7 +263,7 @@ int main(int argc, char** argv)
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "chronavelctl: %s\n", e.what());
         std::fprintf(stderr, "Run with --help for more information.\n");
-        return kExitUsage;
+        return *config ? kExitNoAnswer : kExitUsage;
     }
 
     // One line per frame, written whole so lines of two threads never mix.
@@ -270,6 +305,18 @@ int main(int argc, char** argv)
             for (const auto& w : write_items)
                 writes.push_back(ParseAssignment(w));
             return RunWrite(line, writes);
+        }
+        if (*config) {
+            int rc = kExitNoAnswer;
+            if (*config_export)
+                rc = RunConfigExport(MakeLine(export_args), export_out);
+            else if (*config_diff)
+                rc = RunConfigDiff(MakeLine(diff_args), diff_file);
+            else if (*config_apply)
+                rc = RunConfigApply(MakeLine(apply_args), apply_file, apply_options);
+            // Every failure is 1 here (a port that will not open too); its
+            // message has said which.
+            return rc == kExitOk || rc == kExitDiffers ? rc : kExitNoAnswer;
         }
         if (*restore) {
             const LineOptions line = MakeLine(restore_args);
@@ -320,10 +367,10 @@ int main(int argc, char** argv)
         return rc;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "chronavelctl: %s\n", e.what());
-        return kExitUsage;
+        return *config ? kExitNoAnswer : kExitUsage;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "chronavelctl: unexpected error: %s\n", e.what());
-        return kExitInternal;
+        return *config ? kExitNoAnswer : kExitInternal;
     } catch (...) {
         std::fprintf(stderr, "chronavelctl: unexpected error\n");
         return kExitInternal;

@@ -5,6 +5,7 @@
 #include "config/write_settings.h"
 #include "link/frames.h"
 #include "port/sync.h"
+#include "tools/apply.h"
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/settings_file.h"
@@ -44,27 +45,34 @@ namespace {
 
 constexpr int kReadLimit = 3;
 
-// Writes what differs from what the clock answers now, 0x4C last, then
-// reads it all back: exit 1 naming any register that did not take.
-int ApplyRegisters(const LineOptions& options, const RegisterValues& wanted)
+} // namespace
+
+ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t addr,
+                          const RegisterValues& wanted, bool check)
 {
-    ToolHost host;
-    Line line(options, host);
-    if (const int rc = line.Open(); rc != kExitOk)
-        return rc;
+    ApplyResult r;
+    r.Address = addr;
     const std::vector<uint8_t> regs = wanted.Known();
-    const RegisterValues now = ReadRegistersNow(options.Addr, regs, kReadLimit);
-    if (line.Lost())
-        return PortVanished(options);
+    const RegisterValues now = ReadRegistersNow(addr, regs, kReadLimit);
+    if (line.Lost()) {
+        r.Code = PortVanished(options);
+        return r;
+    }
     const SavePlan plan = PlanChanges(now, wanted);
     if (plan.AddressRefused) {
         Say("register 0x4C: 0xFF stands for all clocks and cannot be a clock's address");
-        return kExitUsage;
+        r.Code = kExitUsage;
+        return r;
     }
+    r.Writes = plan.Writes;
+    if (check || plan.Writes.empty())
+        return r;
     NoAnswer.store(0);
-    const WriteOutcome outcome = WriteSettings(options.Addr, plan);
-    if (line.Lost())
-        return PortVanished(options);
+    const WriteOutcome outcome = WriteSettings(addr, plan);
+    if (line.Lost()) {
+        r.Code = PortVanished(options);
+        return r;
+    }
     switch (outcome.Result) {
     case WriteResult::kWritten:
     case WriteResult::kNotMoved:
@@ -73,32 +81,55 @@ int ApplyRegisters(const LineOptions& options, const RegisterValues& wanted)
         Say("register 0x4C: address " + Hex2(outcome.NewAddress) +
             " is taken, a clock answers there; two clocks on one address would disturb each "
             "other, so nothing was written");
-        return kExitNoAnswer;
+        r.Writes.clear();
+        r.Code = kExitNoAnswer;
+        return r;
     case WriteResult::kMoveUnconfirmed:
-        for (const RegisterWrite& w : plan.Writes)
-            Print(Hex2(w.Reg) + "=" + Hex2(w.Value));
+        r.Written = true;
         Say("register 0x4C written, but the clock answers neither at its old address " +
-            AddrText(options.Addr) + " nor at the new one " + AddrText(outcome.NewAddress));
-        return kExitNoAnswer;
+            AddrText(addr) + " nor at the new one " + AddrText(outcome.NewAddress));
+        r.Code = kExitNoAnswer;
+        return r;
     default:
         Say("register " + (outcome.Unanswered ? Hex2(*outcome.Unanswered) : std::string("?")) +
             " not written; stopped there");
-        return kExitNoAnswer;
+        r.Writes.clear();
+        r.Code = kExitNoAnswer;
+        return r;
     }
-    for (const RegisterWrite& w : plan.Writes)
-        Print(Hex2(w.Reg) + "=" + Hex2(w.Value));
-    if (outcome.Address != options.Addr)
+    r.Written = true;
+    r.Address = outcome.Address;
+    if (outcome.Address != addr)
         Say("the clock answers at its new address " + AddrText(outcome.Address));
     RegisterValues back = ReadRegistersNow(outcome.Address, regs, kReadLimit);
     // A move confirmed at the new address holds even where the clock leaves
     // reads of 0x4C unanswered.
-    if (outcome.Address != options.Addr && !back.Has(kRegClockAddr))
+    if (outcome.Address != addr && !back.Has(kRegClockAddr))
         back.Set(kRegClockAddr, outcome.Address);
-    const std::vector<uint8_t> missed = NotTaken(wanted, back);
-    for (uint8_t reg : missed)
+    r.Missed = NotTaken(wanted, back);
+    for (uint8_t reg : r.Missed)
         Say("register " + Hex2(reg) + " did not take: wanted " + Hex2(wanted.At(reg)) +
             (back.Has(reg) ? ", the clock holds " + Hex2(back.At(reg)) : ", no answer"));
-    return missed.empty() ? kExitOk : kExitNoAnswer;
+    if (!r.Missed.empty())
+        r.Code = kExitNoAnswer;
+    return r;
+}
+
+namespace {
+
+// Writes what differs from what the clock answers now, 0x4C last, then
+// reads it all back: exit 1 naming any register that did not take.
+int ApplyRegisters(const LineOptions& options, const RegisterValues& wanted)
+{
+    ToolHost host;
+    Line line(options, host);
+    if (const int rc = line.Open(); rc != kExitOk)
+        return rc;
+    const ApplyResult r = ApplySettings(options, line, options.Addr, wanted, false);
+    if (r.Written)
+        for (const RegisterWrite& w : r.Writes)
+            Print(Hex2(w.Reg) + "=" + Hex2(w.Value));
+    return r.Code;
 }
 
 } // namespace

@@ -17,6 +17,7 @@ constexpr int kExitNoAnswer = 1; // a clock did not answer, nothing found
 constexpr int kExitUsage = 2;
 constexpr int kExitPort = 3;     // cannot open, settings refused, vanished
 constexpr int kExitInternal = 4; // an error no subcommand handles; a message says which
+constexpr int kExitDiffers = 2;  // config: something differs or was changed (never an error)
 // Stopped by a signal: 128 + its number (130 for Ctrl+C, 143 for SIGTERM);
 // the daemon, whose normal stop is SIGTERM, then ends with kExitOk.
 
@@ -61,6 +62,16 @@ int RunWrite(const LineOptions& line, const std::vector<RegisterValue>& writes);
 // The settings of a file (read-all --json output, or register=value lines)
 // into the clock at line.Addr, keeping its address.
 int RunRestore(const LineOptions& line, const std::string& path);
+struct ApplyOptions {
+    bool Check = false; // write nothing, answer as if written
+    bool Json = false;
+    bool Move = false; // a clock may move to the file's ClockAddr
+};
+// Settings files; exit 0 nothing to do, kExitDiffers changed or different,
+// 1 anything failed (a clock that does not answer, a bad file).
+int RunConfigExport(const LineOptions& line, const std::string& out_path);
+int RunConfigDiff(const LineOptions& line, const std::string& path);
+int RunConfigApply(const LineOptions& line, const std::string& path, const ApplyOptions& apply);
 int RunScan(const LineOptions& line, const ScanOptions& scan);
 int RunWatch(const LineOptions& line, const WatchOptions& watch);
 int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);

@@ -7,9 +7,7 @@
 
 namespace chronavel::ctl {
 
-namespace {
-
-std::string FromJson(const nlohmann::json& j, RegisterValues& out)
+std::string SettingsFromJson(const nlohmann::json& j, RegisterValues& out)
 {
     if (!j.is_object())
         return "not a JSON object";
@@ -33,8 +31,6 @@ std::string FromJson(const nlohmann::json& j, RegisterValues& out)
     return {};
 }
 
-} // namespace
-
 std::string LoadSettingsFile(const std::string& path, RegisterValues& out)
 {
     std::ifstream in(path);
@@ -48,7 +44,7 @@ std::string LoadSettingsFile(const std::string& path, RegisterValues& out)
         const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
         if (j.is_discarded())
             return path + ": not valid JSON";
-        const std::string why = FromJson(j, out);
+        const std::string why = SettingsFromJson(j, out);
         return why.empty() ? why : path + ": " + why;
     }
     std::istringstream lines(text);

@@ -4,9 +4,14 @@
 
 #include "config/register_values.h"
 
+#include <nlohmann/json.hpp>
 #include <string>
 
 namespace chronavel::ctl {
+
+// The settings of a JSON object by read-all's names into out; "" when
+// taken, else what is wrong.
+std::string SettingsFromJson(const nlohmann::json& j, RegisterValues& out);
 
 // "" when the file was read into out, else what is wrong with it.
 std::string LoadSettingsFile(const std::string& path, RegisterValues& out);

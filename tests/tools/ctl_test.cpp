@@ -937,6 +937,72 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
         }
 }
 
+// Settings kept in a file on a line with a streaming master: exported,
+// compared, applied with and without --check, each step answering with the
+// exit code a deployment tool acts on and writing only what differs.
+TEST(CtlConfig, ExportDiffApplyAnswerAsADeploymentToolExpects)
+{
+    auto sim = StartLine("ctlconfig", {1, 2, 5}, 115200, {}, 1);
+    ASSERT_TRUE(sim);
+    // Settings of the field, not the simulator's defaults.
+    sim->SetRegister(5, 0x43, 6); // Volume
+    sim->SetRegister(5, 0x51, 0xFF);
+    sim->SetRegister(5, 0x52, 0xF6);
+    const std::string dir = PortsDir();
+    const std::string exported = dir + "/config-all.json";
+    const std::string changed = dir + "/config-changed.json";
+    const std::string silent = dir + "/config-silent.json";
+    const std::vector<std::string> line = {"--port", "ctlconfig", "--speed", "115200"};
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin() + 2, line.begin(), line.end());
+        return RunCtl(args, 180000);
+    };
+    const CtlResult exp = run({"config", "export", "--addr", "all", "-o", exported});
+    ASSERT_EQ(exp.code, 0) << exp.err;
+    auto file = nlohmann::json::parse(GetFile(exported));
+    EXPECT_EQ(file["format"], "chronavel-clock-settings");
+    ASSERT_EQ(file["clocks"].size(), 3u) << file.dump();
+    EXPECT_EQ(file["clocks"]["0x05"]["Volume"], 6);
+    EXPECT_EQ(file["clocks"]["0x05"]["DayCorrection"], -10);
+    file["clocks"]["0x05"]["Volume"] = 7;
+    PutFile(changed, file.dump());
+    file["clocks"]["0x09"] = file["clocks"]["0x05"]; // no such clock on the line
+    PutFile(silent, file.dump());
+
+    struct Step {
+        std::vector<std::string> args;
+        int code;
+        size_t writes; // register writes the line saw
+        std::string out;
+    };
+    const std::vector<Step> steps = {
+        {{"config", "diff", exported}, 0, 0, ""},
+        {{"config", "diff", changed}, 2, 0, "0x05 Volume: clock 6, file 7"},
+        {{"config", "apply", changed, "--check"}, 2, 0, "0x05 Volume: would be written"},
+        {{"config", "apply", changed, "--json"},
+         2,
+         1,
+         R"("0x05":{"changed":["Volume"],"failed":[]})"},
+        {{"config", "apply", changed}, 0, 0, ""},
+        {{"config", "diff", changed}, 0, 0, ""},
+        {{"config", "diff", silent}, 1, 0, ""},
+        {{"config", "apply", silent, "--json"}, 1, 0, R"("0x09":{"changed":[],"failed":[)"},
+        {{"config", "apply", dir + "/nothing.json"}, 1, 0, ""},
+        {{"config", "apply"}, 1, 0, ""},
+    };
+    for (const Step& step : steps) {
+        const size_t before = sim->FramesReceived(0x72);
+        const CtlResult r = run(step.args);
+        std::string what;
+        for (const std::string& a : step.args)
+            what += a + " ";
+        EXPECT_EQ(r.code, step.code) << what << "\n" << r.out << r.err;
+        EXPECT_EQ(sim->FramesReceived(0x72) - before, step.writes) << what;
+        EXPECT_NE(r.out.find(step.out), std::string::npos) << what << "\n" << r.out;
+    }
+    EXPECT_EQ(sim->Register(5, 0x43), 7);
+}
+
 // Alarms on a line with a master: the master switched off, the port pulled
 // out and put back. Each alarm is raised and cleared once, in the log, the
 // history beside the state file and the administrator's program, which gets

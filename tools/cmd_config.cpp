@@ -1,0 +1,212 @@
+// chronavelctl config export|diff|apply: a building's clock settings kept in
+// a file, compared with the clocks, and put back where they differ, with
+// exit codes a deployment tool can act on (0 nothing to do, 2 changed or
+// different, 1 failed).
+#include "app/master_search.h"
+#include "config/registers.h"
+#include "platform/atomic_file.h"
+#include "port/sync.h"
+#include "tools/apply.h"
+#include "tools/commands.h"
+#include "tools/config_file.h"
+#include "tools/http_status.h"
+#include "tools/line.h"
+#include "tools/tool_host.h"
+
+#include <algorithm>
+#include <atomic>
+#include <ctime>
+
+namespace chronavel::ctl {
+
+namespace {
+
+constexpr int kReadLimit = 3;
+
+// A clock that does not answer its first register is not asked the rest:
+// seventy unanswered reads would take minutes.
+bool Answers(uint8_t addr, const std::vector<uint8_t>& regs)
+{
+    return !regs.empty() && ReadRegistersNow(addr, {regs.front()}, kReadLimit).Has(regs.front());
+}
+
+} // namespace
+
+int RunConfigExport(const LineOptions& options, const std::string& out_path)
+{
+    ToolHost host;
+    InstallSignalHandlers();
+    Line line(options, host);
+    if (const int rc = line.Open(); rc != kExitOk)
+        return rc;
+    std::vector<uint8_t> addrs;
+    if (options.Addr == 0xFF) {
+        std::atomic<bool> stop{false};
+        const auto found = TakeCensus(
+            options.Speed,
+            [&](uint8_t) {
+                if (StopRequested.load() || line.Lost())
+                    stop.store(true);
+            },
+            &stop);
+        if (line.Lost())
+            return PortVanished(options);
+        if (StopRequested.load())
+            return kExitNoAnswer;
+        for (const CensusEntry& c : found)
+            addrs.push_back(c.Addr);
+        if (addrs.empty()) {
+            Say("no clock answered the census");
+            return kExitNoAnswer;
+        }
+    } else {
+        addrs.push_back(options.Addr);
+    }
+    const auto& batch = ReadBatchRegisters();
+    const std::vector<uint8_t> regs(batch.begin(), batch.end());
+    ConfigFile file;
+    file.Port = ValidUtf8(options.Port);
+    file.ReadAt = std::time(nullptr);
+    bool failed = false;
+    for (uint8_t addr : addrs) {
+        if (StopRequested.load())
+            return kExitNoAnswer;
+        const RegisterValues values =
+            Answers(addr, regs) ? ReadRegistersNow(addr, regs, kReadLimit) : RegisterValues{};
+        if (line.Lost())
+            return PortVanished(options);
+        std::vector<uint8_t> unanswered;
+        for (uint8_t r : regs)
+            if (!values.Has(r))
+                unanswered.push_back(r);
+        if (unanswered.size() == regs.size()) {
+            Say("clock " + AddrText(addr) + ": no answer");
+            failed = true;
+            continue;
+        }
+        if (!unanswered.empty())
+            Say("clock " + AddrText(addr) + ": no answer to " + RegisterList(unanswered) +
+                "; left out of the file");
+        file.Clocks[addr] = values;
+    }
+    if (file.Clocks.empty())
+        return kExitNoAnswer;
+    const std::string text = ConfigJson(file).dump(2) + "\n";
+    if (out_path.empty()) {
+        Print(text.substr(0, text.size() - 1));
+    } else if (const std::string error = platform::WriteFileAtomically(out_path, text);
+               !error.empty()) {
+        Say("chronavelctl: " + error);
+        return kExitInternal;
+    } else {
+        Say("settings of " + std::to_string(file.Clocks.size()) + " clock" +
+            (file.Clocks.size() == 1 ? "" : "s") + " written to " + out_path);
+    }
+    return failed ? kExitNoAnswer : kExitOk;
+}
+
+int RunConfigDiff(const LineOptions& options, const std::string& path)
+{
+    ConfigFile file;
+    if (const std::string why = LoadConfigFile(path, file); !why.empty()) {
+        Say("chronavelctl: " + why);
+        return kExitNoAnswer; // a failure, never "differs"
+    }
+    ToolHost host;
+    InstallSignalHandlers();
+    Line line(options, host);
+    if (const int rc = line.Open(); rc != kExitOk)
+        return rc;
+    bool failed = false, differs = false;
+    for (const auto& [addr, wanted] : file.Clocks) {
+        if (StopRequested.load())
+            return kExitNoAnswer;
+        const std::vector<uint8_t> regs = wanted.Known();
+        const RegisterValues now =
+            Answers(addr, regs) ? ReadRegistersNow(addr, regs, kReadLimit) : RegisterValues{};
+        if (line.Lost())
+            return PortVanished(options);
+        if (now.Known().empty()) {
+            Say("clock " + AddrText(addr) + ": no answer");
+            failed = true;
+            continue;
+        }
+        for (const SettingDifference& d : CompareSettings(now, wanted)) {
+            if (d.Clock.empty()) {
+                Say("clock " + AddrText(addr) + " " + d.Name + ": no answer, file " + d.File);
+                failed = true;
+            } else {
+                Print(AddrText(addr) + " " + d.Name + ": clock " + d.Clock + ", file " + d.File);
+                differs = true;
+            }
+        }
+    }
+    return failed ? kExitNoAnswer : differs ? kExitDiffers : kExitOk;
+}
+
+int RunConfigApply(const LineOptions& options, const std::string& path, const ApplyOptions& apply)
+{
+    ConfigFile file;
+    if (const std::string why = LoadConfigFile(path, file); !why.empty()) {
+        Say("chronavelctl: " + why);
+        return kExitNoAnswer; // a failure, never "differs"
+    }
+    ToolHost host;
+    InstallSignalHandlers();
+    Line line(options, host);
+    if (const int rc = line.Open(); rc != kExitOk)
+        return rc;
+    bool failed = false, changed = false;
+    nlohmann::json clocks = nlohmann::json::object();
+    for (auto [addr, wanted] : file.Clocks) {
+        if (StopRequested.load())
+            return kExitNoAnswer;
+        // The file's address is the one the clock was read at: a clock is
+        // moved only when asked to.
+        if (!apply.Move || (wanted.Has(kRegClockAddr) && wanted.At(kRegClockAddr) == addr))
+            wanted.Forget(kRegClockAddr);
+        nlohmann::json report = {{"changed", nlohmann::json::array()},
+                                 {"failed", nlohmann::json::array()}};
+        const std::vector<uint8_t> regs = wanted.Known();
+        if (regs.empty()) {
+            clocks[Hex2(addr)] = report;
+            continue;
+        }
+        if (!Answers(addr, regs)) {
+            if (line.Lost())
+                return PortVanished(options);
+            Say("clock " + AddrText(addr) + ": no answer");
+            for (const std::string& name : SettingNames(regs))
+                report["failed"].push_back(name);
+            clocks[Hex2(addr)] = report;
+            failed = true;
+            continue;
+        }
+        const ApplyResult r = ApplySettings(options, line, addr, wanted, apply.Check);
+        if (r.Code == kExitPort)
+            return r.Code;
+        std::vector<uint8_t> written;
+        for (const RegisterWrite& w : r.Writes)
+            if (std::find(r.Missed.begin(), r.Missed.end(), w.Reg) == r.Missed.end())
+                written.push_back(w.Reg);
+        const auto names = SettingNames(written);
+        for (const std::string& name : names) {
+            report["changed"].push_back(name);
+            if (!apply.Json)
+                Print(AddrText(addr) + " " + name +
+                      (apply.Check ? ": would be written" : ": written"));
+        }
+        changed = changed || !names.empty();
+        if (r.Code != kExitOk) {
+            failed = true;
+            for (const std::string& name : SettingNames(r.Missed.empty() ? regs : r.Missed))
+                report["failed"].push_back(name);
+        }
+        clocks[Hex2(r.Address)] = report;
+    }
+    if (apply.Json)
+        Print(nlohmann::json{{"changed", changed}, {"clocks", clocks}}.dump());
+    return failed ? kExitNoAnswer : changed ? kExitDiffers : kExitOk;
+}
+
+} // namespace chronavel::ctl

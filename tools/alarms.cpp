@@ -14,7 +14,8 @@ namespace {
 
 constexpr AlarmKind kKinds[] = {AlarmKind::kClockSilent,   AlarmKind::kMasterLost,
                                 AlarmKind::kMasterChanged, AlarmKind::kPortLost,
-                                AlarmKind::kSyncFailing,   AlarmKind::kPcClockUnsynchronised};
+                                AlarmKind::kSyncFailing,   AlarmKind::kPcClockUnsynchronised,
+                                AlarmKind::kSettingsDrift};
 
 // "$05/5", as the windows program names a clock.
 std::string ClockName(uint8_t addr)
@@ -41,6 +42,8 @@ const char* AlarmName(AlarmKind kind)
         return "sync_failing";
     case AlarmKind::kPcClockUnsynchronised:
         return "pc_clock_unsynchronised";
+    case AlarmKind::kSettingsDrift:
+        return "settings_drift";
     }
     return "unknown";
 }
@@ -124,6 +127,20 @@ std::vector<AlarmEvent> Alarms::Judge(const LineFacts& f, std::time_t now)
             "Ведущие часы " + ClockName(*master_) + on + " пропали: на линии нет ведущих часов",
             now, events);
     }
+    return events;
+}
+
+std::vector<AlarmEvent> Alarms::Drift(uint8_t addr, const std::vector<std::string>& differing,
+                                      std::time_t now)
+{
+    std::string names;
+    for (const std::string& n : differing)
+        names += (names.empty() ? "" : ", ") + n;
+    std::vector<AlarmEvent> events;
+    Set({AlarmKind::kSettingsDrift, addr}, !differing.empty(),
+        "Настройки часов " + ClockName(addr) + " на линии " + port_ +
+            " отличаются от файла настроек: " + names,
+        now, events);
     return events;
 }
 

@@ -26,6 +26,7 @@ enum class AlarmKind {
     kPortLost,
     kSyncFailing,
     kPcClockUnsynchronised,
+    kSettingsDrift,
 };
 
 // "clock_silent", …: the name in JSON, metrics, the environment of
@@ -70,6 +71,11 @@ public:
 
     // Judges the facts at now; returns the raises and clears it made.
     std::vector<AlarmEvent> Judge(const LineFacts& facts, std::time_t now);
+
+    // A clock's settings read and compared with the settings file: the
+    // names that differ (none: in line with the file).
+    std::vector<AlarmEvent> Drift(uint8_t addr, const std::vector<std::string>& differing,
+                                  std::time_t now);
 
     // The alarms a history left open, raised again as they were (with their
     // times), and the events themselves as the start of the history. A clock

@@ -211,6 +211,13 @@ int main(int argc, char** argv)
                      "CHRONAVEL_ADDR, CHRONAVEL_TEXT and CHRONAVEL_TIME set; give it last: "
                      "everything after it is the program's")
         ->expected(1, -1);
+    std::string daemon_settings;
+    daemon
+        ->add_option("--settings", daemon_settings,
+                     "With --supervise: compare the settings of the clocks in this file (of "
+                     "config export) with the clocks between syncs; a clock that differs raises "
+                     "the alarm settings_drift. Nothing is written")
+        ->needs("--supervise");
     daemon
         ->add_option("--http", http,
                      "With --supervise: serve /metrics (Prometheus), /status.json and a status "
@@ -345,6 +352,7 @@ int main(int argc, char** argv)
             d.Supervise = supervise;
             d.StateFile = state_file;
             d.OnAlarm = on_alarm;
+            d.SettingsFile = daemon_settings;
             d.AlarmSpacingSeconds = PositiveCount(alarm_spacing, "--on-alarm-spacing-seconds");
             d.RequireSynced = require_synced;
             if (!http.empty()) {

@@ -4,6 +4,8 @@
 #include "app/time_events.h"
 #include "app/time_source.h"
 #include "app/time_sync.h"
+#include "config/registers.h"
+#include "config/write_settings.h"
 #include "link/exchange.h"
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
@@ -12,6 +14,7 @@
 #include "tools/alarm_runner.h"
 #include "tools/alarms.h"
 #include "tools/commands.h"
+#include "tools/config_file.h"
 #include "tools/display_output.h"
 #include "tools/http_server.h"
 #include "tools/http_status.h"
@@ -150,6 +153,63 @@ public:
 
     bool CensusTaken() const { return census_taken_; }
 
+    // --settings: the listed clocks' settings are read between syncs, one
+    // clock a slot (the period, or shorter so that a round takes an hour at
+    // most), and compared with the file; a clock that differs raises
+    // settings_drift. Nothing is ever written.
+    void UseSettings(ConfigFile file)
+    {
+        for (auto& [addr, values] : file.Clocks) {
+            values.Forget(kRegClockAddr); // the key is where the clock is reached
+            if (!values.Known().empty())
+                drift_wanted_[addr] = values;
+        }
+        const auto clocks = static_cast<long>(std::max<size_t>(1, drift_wanted_.size()));
+        drift_slot_ = std::min<Clock::duration>(std::chrono::seconds(daemon_.PeriodSeconds),
+                                                std::chrono::seconds(3600 / clocks));
+    }
+
+    // Reads on while there is room before deadline (the next census or time
+    // frame): register by register, so a read never runs into it; a clock
+    // half read goes on in the next gap.
+    void CheckDrift(const Line& line, Clock::time_point deadline, const Feed& feed)
+    {
+        if (drift_wanted_.empty())
+            return;
+        if (drift_regs_.empty()) {
+            if (Clock::now() < drift_next_)
+                return;
+            auto it = drift_wanted_.upper_bound(drift_addr_);
+            if (it == drift_wanted_.end())
+                it = drift_wanted_.begin();
+            drift_addr_ = it->first;
+            drift_regs_ = it->second.Known();
+            drift_read_ = {};
+            drift_next_ = Clock::now() + drift_slot_;
+        }
+        while (!drift_regs_.empty()) {
+            if (Clock::now() + kDriftReadRoom > deadline || StopRequested.load() || line.Lost())
+                return;
+            feed();
+            const uint8_t reg = drift_regs_.back();
+            const RegisterValues got = ReadRegistersNow(drift_addr_, {reg}, kDriftReadLimit);
+            if (!got.Has(reg)) {
+                // Silent or busy: nothing is concluded; its turn comes again.
+                drift_regs_.clear();
+                return;
+            }
+            drift_read_.Set(reg, got.At(reg));
+            drift_regs_.pop_back();
+        }
+        std::vector<std::string> differing;
+        for (const SettingDifference& d : CompareSettings(drift_read_, drift_wanted_[drift_addr_]))
+            differing.push_back(d.Name + " " + d.Clock + ", в файле " + d.File);
+        drift_[drift_addr_] = differing;
+        const auto events = alarms_.Drift(drift_addr_, differing, std::time(nullptr));
+        Handle(events);
+        Publish();
+    }
+
     // Reaps, and kills what overran, among the --on-alarm programs; called
     // wherever the loop waits.
     void Tend()
@@ -286,6 +346,19 @@ public:
             daemon_.PeriodSeconds, static_cast<std::time_t>(census_seconds_.value_or(0)) + 5);
         facts.Source = source_.State;
         const auto events = alarms_.Judge(facts, now);
+        Handle(events);
+        if (runner_)
+            runner_->Poll(Clock::now());
+        if (events.empty())
+            return false;
+        Publish();
+        return true;
+    }
+
+private:
+    // Each raise and clear said, kept in the history, handed to --on-alarm.
+    void Handle(const std::vector<AlarmEvent>& events)
+    {
         for (const AlarmEvent& e : events) {
             Say(Stamp() + " " + AlarmLogText(e));
             if (alarm_log_) {
@@ -297,15 +370,8 @@ public:
             if (runner_)
                 runner_->Event(e, Clock::now());
         }
-        if (runner_)
-            runner_->Poll(Clock::now());
-        if (events.empty())
-            return false;
-        Publish();
-        return true;
     }
 
-private:
     // A new snapshot for the web face; the board's lock is held only to swap
     // a pointer.
     void Share()
@@ -328,6 +394,8 @@ private:
         s->ActiveAlarms = alarms_.Active();
         s->Alarms = alarms_.Json();
         s->FrameEnds = FrameEnds();
+        s->DriftWatched = !drift_wanted_.empty();
+        s->Drift = drift_;
         board_->Set(std::move(s));
     }
 
@@ -355,6 +423,16 @@ private:
     bool alarm_log_error_ = false;
     std::unique_ptr<AlarmRunner> runner_;
     bool port_seen_ = false; // the loop has said whether the port is open
+    // --settings
+    static constexpr auto kDriftReadRoom = std::chrono::seconds(3);
+    static constexpr int kDriftReadLimit = 3;
+    std::map<uint8_t, RegisterValues> drift_wanted_;
+    Clock::duration drift_slot_{};
+    Clock::time_point drift_next_{};
+    uint8_t drift_addr_ = 0;                            // the clock being read, or last read
+    std::vector<uint8_t> drift_regs_;                   // its registers still to read
+    RegisterValues drift_read_;                         // and those read
+    std::map<uint8_t, std::vector<std::string>> drift_; // per clock checked: what differs
 };
 
 } // namespace
@@ -370,6 +448,14 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
         if (!state_lock) {
             Say("state file: " + ValidUtf8(error) +
                 "; another chronavelctl daemon keeps that state, not starting a second");
+            return kExitUsage;
+        }
+    }
+    std::optional<ConfigFile> settings;
+    if (!daemon.SettingsFile.empty()) {
+        settings.emplace();
+        if (const std::string why = LoadConfigFile(daemon.SettingsFile, *settings); !why.empty()) {
+            Say("chronavelctl: --settings: " + ValidUtf8(why));
             return kExitUsage;
         }
     }
@@ -390,6 +476,8 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     int syncs = 0;
     Clock::time_point next_sync = Clock::now();
     Supervisor supervisor(options, daemon);
+    if (settings)
+        supervisor.UseSettings(std::move(*settings));
     // The web face is a side matter: one that cannot listen is said once,
     // tried again every 30 s, and never keeps the clocks from being set.
     std::unique_ptr<StatusServer> server;
@@ -598,6 +686,9 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             SleepUntil(Clock::now() + retry, feed);
             continue;
         }
+        // Between time frames, never into one: up to the next census's start.
+        if (supervisor.On() && !line.Lost())
+            supervisor.CheckDrift(line, next_sync - supervisor.Lead(), feed);
         mark_ready();
         share_loop();
         line.SayEchoOnce();

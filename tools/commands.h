@@ -46,6 +46,7 @@ struct DaemonOptions {
     std::string StateFile;            // JSON state written here when supervising
     std::vector<std::string> OnAlarm; // a program and its arguments run for each alarm change
     int AlarmSpacingSeconds = 60;     // at most one run of it per alarm in this time
+    std::string SettingsFile;         // a config export the listed clocks are watched against
     bool RequireSynced = false;       // no sync while the PC's clock is unsynchronised
     // The web face for the building's monitoring (with Supervise).
     std::optional<HttpAddress> Http;

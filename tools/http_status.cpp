@@ -175,6 +175,27 @@ std::string FrameEndText(const std::optional<double>& seconds)
     return "конец кадра " + ms + " мс от начала секунды";
 }
 
+// The settings file line of the page, when the clocks are compared with one.
+std::string DriftText(const StatusSnapshot& s)
+{
+    if (!s.DriftWatched)
+        return "";
+    std::string differing;
+    for (const auto& [addr, names] : s.Drift) {
+        if (names.empty())
+            continue;
+        std::string list;
+        for (const std::string& n : names)
+            list += (list.empty() ? "" : "; ") + n;
+        differing += std::string(differing.empty() ? "" : ", ") + Hex2(addr) + " (" + list + ")";
+    }
+    const std::string text = !differing.empty() ? "отличаются от файла: " + Html(differing)
+                             : s.Drift.empty() ? "ещё не сверялись с файлом"
+                                               : "совпадают с файлом";
+    return "<dt>Настройки часов</dt><dd class=\"" +
+           std::string(differing.empty() ? "ok-text" : "warn") + "\">" + text + "</dd>\n";
+}
+
 } // namespace
 
 std::string ValidUtf8(const std::string& text)
@@ -262,6 +283,11 @@ std::string MetricsText(const StatusSnapshot& s, std::time_t now)
     for (const auto& [id, raised] : s.ActiveAlarms)
         e.Sample("chronavel_alarm_last_change_timestamp_seconds", alarm_labels(id),
                  static_cast<double>(raised.At));
+    e.Family("chronavel_clock_settings_drift", "gauge",
+             "1 when the clock's settings differ from the settings file, 0 when they match; "
+             "absent until compared.");
+    for (const auto& [addr, differing] : s.Drift)
+        e.Sample("chronavel_clock_settings_drift", clock_labels(addr), differing.empty() ? 0 : 1);
     e.Family("chronavel_time_frame_end_offset_seconds", "histogram",
              "How far after the second it carries each time frame's last byte left the port.");
     const FrameEndStats& f = s.FrameEnds;
@@ -340,8 +366,9 @@ footer { margin-top: 1em; color: #888; font-size: 0.85em; }
            R"(</dd>
 <dt>Последняя синхронизация</dt><dd>)" +
            FrameEndText(s.FrameEnds.LastSeconds) + R"(</dd>
-<dt>Часы ПК</dt><dd class=")" +
-           (source_ok ? "ok-text" : "warn") + "\">" + SourceText(s.Source) + R"(</dd>
+)" + DriftText(s) +
+           R"(<dt>Часы ПК</dt><dd class=")" + (source_ok ? "ok-text" : "warn") + "\">" +
+           SourceText(s.Source) + R"(</dd>
 </dl>
 <table>
 <tr><th>Адрес</th><th>Ведущие</th><th>Отвечают</th><th>Последний ответ</th><th>Последняя синхронизация</th><th>Молчат с</th></tr>

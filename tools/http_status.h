@@ -19,6 +19,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace chronavel::ctl {
 
@@ -43,6 +44,8 @@ struct StatusSnapshot {
     std::map<AlarmId, AlarmEvent> ActiveAlarms;
     nlohmann::json Alarms = nlohmann::json::object(); // {"active": […], "history": […]}
     FrameEndStats FrameEnds;                          // the time frames' ends against their seconds
+    bool DriftWatched = false; // the clocks' settings are compared with a file
+    std::map<uint8_t, std::vector<std::string>> Drift; // per clock checked: what differs
 };
 
 // The hand-over between the daemon's loop and the server's threads: the

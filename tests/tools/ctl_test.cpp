@@ -930,9 +930,10 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
     EXPECT_LT(std::chrono::steady_clock::now() - stop_at,
               std::chrono::seconds(10)); // mid-census too
     EXPECT_EQ(Count(r.err, "has stopped answering"), 1u) << r.err;
-    // No temporary left beside it; the lock stays, let go.
+    // No temporary left beside it; the lock stays, let go, and the alarms'
+    // history.
     for (const auto& e : std::filesystem::directory_iterator(PortsDir()))
-        if (e.path() != state_file + ".lock") {
+        if (e.path() != state_file + ".lock" && e.path() != state_file + ".alarms.jsonl") {
             EXPECT_NE(e.path().string().rfind(state_file + ".", 0), 0u) << e.path();
         }
 }
@@ -1001,6 +1002,29 @@ TEST(CtlConfig, ExportDiffApplyAnswerAsADeploymentToolExpects)
         EXPECT_NE(r.out.find(step.out), std::string::npos) << what << "\n" << r.out;
     }
     EXPECT_EQ(sim->Register(5, 0x43), 7);
+
+    // The daemon watching clock 5 against the file: a volume changed at the
+    // clock's own keys raises settings_drift naming it, and putting it back
+    // clears it; the daemon writes nothing.
+    file = nlohmann::json::parse(GetFile(changed));
+    file["clocks"] = {{"0x05", file["clocks"]["0x05"]}};
+    const std::string watched = dir + "/config-watched.json";
+    PutFile(watched, file.dump());
+    sim->SetRegister(5, 0x43, 3);
+    const size_t writes = sim->FramesReceived(0x72);
+    CtlProcess d({"daemon", "--port", "ctlconfig", "--speed", "115200", "--addr", "all",
+                  "--period-seconds", "60", "--supervise", "--settings", watched});
+    const auto logged = [&](const std::string& what) {
+        return WaitUntil([&] { return d.ErrSoFar().find(what) != std::string::npos; }, 240000);
+    };
+    ASSERT_TRUE(logged("alarm raised settings_drift 0x05: Настройки часов $05/5 на линии "
+                       "ctlconfig отличаются от файла настроек: Volume 3, в файле 7"))
+        << d.ErrSoFar();
+    sim->SetRegister(5, 0x43, 7);
+    ASSERT_TRUE(logged("alarm cleared settings_drift 0x05")) << d.ErrSoFar();
+    d.Signal(SIGTERM);
+    EXPECT_EQ(d.Wait(600000).code, 0);
+    EXPECT_EQ(sim->FramesReceived(0x72), writes);
 }
 
 // Alarms on a line with a master: the master switched off, the port pulled

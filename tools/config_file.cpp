@@ -101,7 +101,8 @@ std::string LoadConfigFile(const std::string& path, ConfigFile& out)
     const nlohmann::json j = nlohmann::json::parse(whole.str(), nullptr, false);
     if (j.is_discarded() || !j.is_object())
         return path + ": not a JSON object";
-    if (j.value("format", "") != kFormat)
+    const auto format = j.find("format");
+    if (format == j.end() || !format->is_string() || format->get<std::string>() != kFormat)
         return path + ": not a settings file of chronavelctl config export (\"format\": \"" +
                kFormat + "\")";
     if (!j.contains("version") || !j["version"].is_number_integer() ||

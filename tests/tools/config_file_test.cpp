@@ -17,6 +17,7 @@ TEST(ConfigFile, BadFilesAreRefusedByName)
         {"not json", "not a JSON object"},
         {"[1, 2]", "not a JSON object"},
         {R"({"clocks": {"0x05": {"Volume": 6}}})", "not a settings file"},
+        {R"({"format": 5, "clocks": {"0x05": {"Volume": 6}}})", "not a settings file"},
         {R"({"format": "chronavel-clock-settings", "version": 2, "clocks": {}})", "later version"},
         {head + R"("clocks": {}})", "no clocks"},
         {head + R"("clocks": {"0xFF": {"Volume": 6}}})", "\"0xFF\" is not a clock's address"},

@@ -30,6 +30,21 @@ bool Answers(uint8_t addr, const std::vector<uint8_t>& regs)
     return !regs.empty() && ReadRegistersNow(addr, {regs.front()}, kReadLimit).Has(regs.front());
 }
 
+// The clock's registers; none when it is silent.
+RegisterValues ReadClock(uint8_t addr, const std::vector<uint8_t>& regs)
+{
+    return Answers(addr, regs) ? ReadRegistersNow(addr, regs, kReadLimit) : RegisterValues{};
+}
+
+// The file, or false with the reason said.
+bool LoadOrSay(const std::string& path, ConfigFile& file)
+{
+    const std::string why = LoadConfigFile(path, file);
+    if (!why.empty())
+        Say("chronavelctl: " + why);
+    return why.empty();
+}
+
 } // namespace
 
 int RunConfigExport(const LineOptions& options, const std::string& out_path)
@@ -71,8 +86,7 @@ int RunConfigExport(const LineOptions& options, const std::string& out_path)
     for (uint8_t addr : addrs) {
         if (StopRequested.load())
             return kExitNoAnswer;
-        const RegisterValues values =
-            Answers(addr, regs) ? ReadRegistersNow(addr, regs, kReadLimit) : RegisterValues{};
+        const RegisterValues values = ReadClock(addr, regs);
         if (line.Lost())
             return PortVanished(options);
         std::vector<uint8_t> unanswered;
@@ -108,10 +122,8 @@ int RunConfigExport(const LineOptions& options, const std::string& out_path)
 int RunConfigDiff(const LineOptions& options, const std::string& path)
 {
     ConfigFile file;
-    if (const std::string why = LoadConfigFile(path, file); !why.empty()) {
-        Say("chronavelctl: " + why);
+    if (!LoadOrSay(path, file))
         return kExitNoAnswer; // a failure, never "differs"
-    }
     ToolHost host;
     InstallSignalHandlers();
     Line line(options, host);
@@ -122,8 +134,7 @@ int RunConfigDiff(const LineOptions& options, const std::string& path)
         if (StopRequested.load())
             return kExitNoAnswer;
         const std::vector<uint8_t> regs = wanted.Known();
-        const RegisterValues now =
-            Answers(addr, regs) ? ReadRegistersNow(addr, regs, kReadLimit) : RegisterValues{};
+        const RegisterValues now = ReadClock(addr, regs);
         if (line.Lost())
             return PortVanished(options);
         if (now.Known().empty()) {
@@ -147,10 +158,8 @@ int RunConfigDiff(const LineOptions& options, const std::string& path)
 int RunConfigApply(const LineOptions& options, const std::string& path, const ApplyOptions& apply)
 {
     ConfigFile file;
-    if (const std::string why = LoadConfigFile(path, file); !why.empty()) {
-        Say("chronavelctl: " + why);
+    if (!LoadOrSay(path, file))
         return kExitNoAnswer; // a failure, never "differs"
-    }
     ToolHost host;
     InstallSignalHandlers();
     Line line(options, host);

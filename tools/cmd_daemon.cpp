@@ -347,8 +347,6 @@ public:
         facts.Source = source_.State;
         const auto events = alarms_.Judge(facts, now);
         Handle(events);
-        if (runner_)
-            runner_->Poll(Clock::now());
         if (events.empty())
             return false;
         Publish();

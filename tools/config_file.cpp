@@ -8,8 +8,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace chronavel::ctl {
 
@@ -93,12 +91,10 @@ nlohmann::ordered_json ConfigJson(const ConfigFile& file)
 
 std::string LoadConfigFile(const std::string& path, ConfigFile& out)
 {
-    std::ifstream in(path);
-    if (!in)
-        return path + ": cannot be read";
-    std::stringstream whole;
-    whole << in.rdbuf();
-    const nlohmann::json j = nlohmann::json::parse(whole.str(), nullptr, false);
+    std::string text;
+    if (std::string why = ReadWholeFile(path, text); !why.empty())
+        return why;
+    const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
     if (j.is_discarded() || !j.is_object())
         return path + ": not a JSON object";
     const auto format = j.find("format");

@@ -31,14 +31,22 @@ std::string SettingsFromJson(const nlohmann::json& j, RegisterValues& out)
     return {};
 }
 
-std::string LoadSettingsFile(const std::string& path, RegisterValues& out)
+std::string ReadWholeFile(const std::string& path, std::string& text)
 {
     std::ifstream in(path);
     if (!in)
         return path + ": cannot be read";
     std::stringstream whole;
     whole << in.rdbuf();
-    const std::string text = whole.str();
+    text = whole.str();
+    return {};
+}
+
+std::string LoadSettingsFile(const std::string& path, RegisterValues& out)
+{
+    std::string text;
+    if (std::string why = ReadWholeFile(path, text); !why.empty())
+        return why;
     const size_t first = text.find_first_not_of(" \t\r\n");
     if (first != std::string::npos && text[first] == '{') {
         const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);

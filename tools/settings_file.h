@@ -13,6 +13,9 @@ namespace chronavel::ctl {
 // taken, else what is wrong.
 std::string SettingsFromJson(const nlohmann::json& j, RegisterValues& out);
 
+// The whole text of a file; "" when read, else what is wrong.
+std::string ReadWholeFile(const std::string& path, std::string& text);
+
 // "" when the file was read into out, else what is wrong with it.
 std::string LoadSettingsFile(const std::string& path, RegisterValues& out);
 

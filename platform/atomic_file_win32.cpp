@@ -7,27 +7,6 @@
 
 namespace chronavel::platform {
 
-namespace {
-
-std::string ErrorText(const std::string& what, DWORD code)
-{
-    wchar_t* buf = nullptr;
-    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
-    std::wstring message = n > 0 && buf ? std::wstring(buf, n) : std::wstring();
-    if (buf)
-        LocalFree(buf);
-    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
-                                message.back() == L' ' || message.back() == L'.'))
-        message.pop_back();
-    if (message.empty())
-        return what + ": error " + std::to_string(code);
-    return what + ": " + Utf8FromWide(message);
-}
-
-} // namespace
-
 std::string WriteFileAtomically(const std::string& path, const std::string& text)
 {
     // A name of its own, made only if nothing has it yet: two writers of

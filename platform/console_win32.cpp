@@ -40,7 +40,10 @@ void OnStopSignals(void (*handler)(int))
 
 bool StderrIsTerminal()
 {
-    return _isatty(_fileno(stderr)) != 0;
+    // A service or a windows program has no standard error at all (-2),
+    // and the runtime ends the process on _isatty of that.
+    const int fd = _fileno(stderr);
+    return fd >= 0 && _isatty(fd) != 0;
 }
 
 void UseUtf8Console()

@@ -1,5 +1,6 @@
-// UTF-8 (the core's text) to and from UTF-16 (the Win32 API's), for the
-// *_win32.cpp files only. Invalid input turns into replacement characters.
+// UTF-8 (the core's text) to and from UTF-16 (the Win32 API's), and the
+// system's words for an error code, for the *_win32.cpp files only. Invalid
+// input turns into replacement characters.
 #pragma once
 
 #include <string>
@@ -36,6 +37,24 @@ inline std::string Utf8FromWide(const std::wstring& w)
         WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr,
                             nullptr);
     return s;
+}
+
+// "what: the system's message" for an error code (GetLastError()).
+inline std::string ErrorText(const std::string& what, DWORD code)
+{
+    wchar_t* buf = nullptr;
+    const DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, code, 0, reinterpret_cast<wchar_t*>(&buf), 0, nullptr);
+    std::wstring message = n > 0 && buf ? std::wstring(buf, n) : std::wstring();
+    if (buf)
+        LocalFree(buf);
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
+                                message.back() == L' ' || message.back() == L'.'))
+        message.pop_back();
+    if (message.empty())
+        return what + ": error " + std::to_string(code);
+    return what + ": " + Utf8FromWide(message);
 }
 
 } // namespace chronavel::platform

@@ -6,6 +6,7 @@
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/source_state.h"
+#include "tools/tool_host.h"
 #include "version.h"
 
 #include <CLI/CLI.hpp>
@@ -65,11 +66,10 @@ int PositiveCount(const std::string& text, const std::string& what)
     return static_cast<int>(*v);
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The whole tool but `service`; mode says what the daemon subcommand does
+// (the service's install checks its options with it, and runs it).
+int Main(int argc, char** argv, DaemonMode mode)
 {
-    chronavel::platform::UseUtf8Console();
     CLI::App app{"Keeps Chronavel clocks in time and reads, writes and watches them."};
     app.require_subcommand(1);
     app.set_help_all_flag("--help-all", "Help for every subcommand");
@@ -230,6 +230,11 @@ int main(int argc, char** argv)
     std::string alarm_spacing = "60";
     daemon->add_option("--on-alarm-spacing-seconds", alarm_spacing)->group("");
 
+    // Listed for --help; main() takes it before this parser, since install
+    // passes everything after --port on to the daemon's options.
+    app.add_subcommand("service", "Windows: the daemon as a service, one per port (install, "
+                                  "start, stop, status, uninstall; 'service --help')");
+
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
         for (const auto* sub : app.get_subcommands({}))
@@ -262,9 +267,12 @@ int main(int argc, char** argv)
         if (on_alarm_given && !supervise)
             throw CLI::ValidationError("--on-alarm", "needs --supervise");
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
+        // Help is not a set of options a service could be installed with.
+        const int rc = app.exit(e);
+        return mode == DaemonMode::kCheckOnly ? kExitUsage : rc;
     } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+        const int rc = app.exit(e);
+        return mode == DaemonMode::kCheckOnly ? kExitUsage : rc;
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
@@ -275,10 +283,8 @@ int main(int argc, char** argv)
 
     // One line per frame, written whole so lines of two threads never mix.
     if (trace)
-        chronavel::AddFrameObserver([](const chronavel::FrameEvent& e) {
-            const std::string line = chronavel::FormatFrameLine(e) + "\n";
-            std::fwrite(line.data(), 1, line.size(), stderr);
-        });
+        chronavel::AddFrameObserver(
+            [](const chronavel::FrameEvent& e) { Say(chronavel::FormatFrameLine(e)); });
 
     InstallClockSyncOverride();
 
@@ -360,7 +366,12 @@ int main(int argc, char** argv)
                 if (!d.Http)
                     throw UsageError("--http: '" + http + "' is not ADDR:PORT");
             }
-            return RunDaemon(MakeLine(daemon_args), d);
+            const LineOptions line = MakeLine(daemon_args);
+            if (mode == DaemonMode::kCheckOnly)
+                return kExitOk;
+            if (mode == DaemonMode::kService)
+                return RunDaemonAsService(daemon_args.port, [&] { return RunDaemon(line, d); });
+            return RunDaemon(line, d);
         }
         return kExitUsage;
     };
@@ -383,4 +394,25 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "chronavelctl: unexpected error\n");
         return kExitInternal;
     }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    chronavel::platform::UseUtf8Console();
+    if (argc > 1 && std::string(argv[1]) == "service") {
+        const std::vector<std::string> args(argv + 2, argv + argc);
+        return RunServiceCommand(
+            args, [&](const std::vector<std::string>& daemon_args, DaemonMode mode) {
+                std::vector<std::string> words{argv[0], "daemon"};
+                words.insert(words.end(), daemon_args.begin(), daemon_args.end());
+                std::vector<char*> word_ptrs;
+                for (auto& w : words)
+                    word_ptrs.push_back(w.data());
+                word_ptrs.push_back(nullptr);
+                return Main(static_cast<int>(words.size()), word_ptrs.data(), mode);
+            });
+    }
+    return Main(argc, argv, DaemonMode::kNormal);
 }

@@ -5,6 +5,7 @@
 #include "tools/http_address.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,5 +77,17 @@ int RunConfigApply(const LineOptions& line, const std::string& path, const Apply
 int RunScan(const LineOptions& line, const ScanOptions& scan);
 int RunWatch(const LineOptions& line, const WatchOptions& watch);
 int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);
+
+// The daemon's own parser and loop, for the service: kCheckOnly parses
+// "daemon ARGS" and stops there, kService runs it under the Windows service
+// control manager.
+enum class DaemonMode { kNormal, kCheckOnly, kService };
+using DaemonEntry = std::function<int(const std::vector<std::string>& args, DaemonMode mode)>;
+// chronavelctl service ACTION ...: install, uninstall, start, stop, status,
+// and run (the manager's way in).
+int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& daemon);
+// daemon() under the manager, its output in the service's log; a message
+// and kExitUsage when this process was not started by the manager.
+int RunDaemonAsService(const std::string& port, const std::function<int()>& daemon);
 
 } // namespace chronavel::ctl

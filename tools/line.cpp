@@ -19,8 +19,7 @@ namespace {
 
 extern "C" void OnStopSignal(int sig)
 {
-    StopSignal.store(sig);
-    StopRequested.store(true);
+    RequestStop(sig);
 }
 
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
@@ -31,6 +30,12 @@ bool StopHook()
 }
 
 } // namespace
+
+void RequestStop(int sig)
+{
+    StopSignal.store(sig);
+    StopRequested.store(true);
+}
 
 void InstallSignalHandlers()
 {

@@ -16,6 +16,9 @@ namespace chronavel::ctl {
 extern std::atomic<bool> StopRequested;
 extern std::atomic<int> StopSignal;
 void InstallSignalHandlers();
+// What a stop signal does, for a stop asked for another way (the Windows
+// service control manager's STOP).
+void RequestStop(int sig);
 
 class Line {
 public:

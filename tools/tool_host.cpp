@@ -12,20 +12,33 @@ std::mutex& OutputLock()
     return lock;
 }
 
+// Where Say and Print go instead of the standard streams; under the lock.
+std::FILE* output_file = nullptr;
+
+void Write(std::FILE* stream, const std::string& line)
+{
+    std::lock_guard<std::mutex> hold(OutputLock());
+    std::FILE* out = output_file ? output_file : stream;
+    std::fprintf(out, "%s\n", line.c_str());
+    std::fflush(out);
+}
+
 } // namespace
 
 void Say(const std::string& line)
 {
-    std::lock_guard<std::mutex> hold(OutputLock());
-    std::fprintf(stderr, "%s\n", line.c_str());
-    std::fflush(stderr);
+    Write(stderr, line);
 }
 
 void Print(const std::string& line)
 {
+    Write(stdout, line);
+}
+
+void SendOutputTo(std::FILE* file)
+{
     std::lock_guard<std::mutex> hold(OutputLock());
-    std::fprintf(stdout, "%s\n", line.c_str());
-    std::fflush(stdout);
+    output_file = file;
 }
 
 ToolHost::ToolHost()

@@ -7,6 +7,7 @@
 #include "link/host.h"
 
 #include <atomic>
+#include <cstdio>
 #include <mutex>
 #include <string>
 
@@ -43,5 +44,8 @@ private:
 void Say(const std::string& line);
 // One line on standard output, flushed.
 void Print(const std::string& line);
+// Both into this file from now on (a Windows service has no standard
+// streams to write to); nullptr: the standard streams again.
+void SendOutputTo(std::FILE* file);
 
 } // namespace chronavel::ctl

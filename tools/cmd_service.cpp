@@ -1,0 +1,246 @@
+// chronavelctl service: the daemon as a Windows service, one per port,
+// registered with the service control manager and run under it.
+#include "platform/app_paths.h"
+#include "platform/win_service.h"
+#include "tools/commands.h"
+#include "tools/line.h"
+#include "tools/service_args.h"
+#include "tools/tool_host.h"
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace chronavel::ctl {
+
+namespace {
+
+// How long start, stop and uninstall wait for the service to get there.
+constexpr int kServiceWaitSeconds = 20;
+
+constexpr const char* kUsage =
+    "usage: chronavelctl service install --port COMn [daemon options]\n"
+    "       chronavelctl service start|stop|status|uninstall --port COMn\n"
+    "       chronavelctl service uninstall --all\n"
+    "The daemon as the Windows service chronavel-sync-COMn: started with Windows,\n"
+    "restarted when it fails, its state file and log in %ProgramData%\\chronavel.\n"
+    "install takes the options of 'chronavelctl daemon' (--period, --http ADDR:PORT,\n"
+    "--on-alarm PROGRAM ...); --supervise and a state file are added when not given.\n"
+    "status exits 0 running, 3 stopped, 4 not installed; the others 0 done, 1 failed.\n";
+
+constexpr int kStatusStopped = 3;
+constexpr int kStatusNotInstalled = 4;
+
+int Usage(const std::string& why)
+{
+    if (!why.empty())
+        Say("chronavelctl service: " + why);
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+}
+
+// The manager's answer, as the tool says it.
+int Failed(const std::string& error)
+{
+    Say("chronavelctl service: " + error);
+    return kExitNoAnswer;
+}
+
+const char* StateText(platform::ServiceState state)
+{
+    switch (state) {
+    case platform::ServiceState::kNotInstalled:
+        return "not installed";
+    case platform::ServiceState::kStopped:
+        return "stopped";
+    case platform::ServiceState::kStarting:
+        return "starting";
+    case platform::ServiceState::kStopping:
+        return "stopping";
+    case platform::ServiceState::kRunning:
+        return "running";
+    case platform::ServiceState::kOther:
+        break;
+    }
+    return "paused";
+}
+
+int Install(const std::string& port, const std::vector<std::string>& options,
+            const DaemonEntry& daemon)
+{
+    const std::string data_dir = platform::ServiceDataDir();
+    if (data_dir.empty())
+        return Failed("cannot make the folder %ProgramData%\\chronavel for the state and the log");
+    std::vector<std::string> args = ServiceDaemonArguments(port, options, data_dir);
+    // The daemon's own parser judges the options now, not the service's
+    // first start, where a mistake would only reach the log.
+    if (const int rc = daemon(args, DaemonMode::kCheckOnly); rc != kExitOk)
+        return rc;
+    const std::string exe = platform::ExecutablePath();
+    if (exe.empty())
+        return Failed("cannot find the path of chronavelctl itself");
+    std::vector<std::string> command{exe, "service", "run"};
+    command.insert(command.end(), args.begin(), args.end());
+    platform::ServiceSpec spec;
+    spec.Name = ServiceName(port);
+    spec.DisplayName = ServiceDisplayName(port);
+    spec.Description = "Отправляет время компьютера часам на линии " + port +
+                       " и следит за ними (chronavelctl daemon).";
+    spec.CommandLine = WindowsCommandLine(command);
+    std::string error;
+    if (!platform::InstallService(spec, &error)) {
+        Say("chronavelctl service: " + error +
+            "; one service per port: remove it first with "
+            "'chronavelctl service uninstall --port " +
+            port + "'");
+        return kExitNoAnswer;
+    }
+    std::printf("installed %s (\"%s\"), started with Windows\n", spec.Name.c_str(),
+                spec.DisplayName.c_str());
+    std::printf("  %s\n", spec.CommandLine.c_str());
+    std::printf("start it now with: chronavelctl service start --port %s\n", port.c_str());
+    std::printf("log: %s\n", ServiceLogPath(data_dir, port).c_str());
+    return kExitOk;
+}
+
+int Uninstall(const std::string& name)
+{
+    std::string error;
+    if (!platform::UninstallService(name, kServiceWaitSeconds, &error))
+        return Failed(error);
+    std::printf("removed %s\n", name.c_str());
+    return kExitOk;
+}
+
+int UninstallAll()
+{
+    std::string error;
+    const auto names = platform::ServicesNamed(kServicePrefix, &error);
+    if (!error.empty())
+        return Failed(error);
+    int rc = kExitOk;
+    for (const auto& name : names)
+        if (Uninstall(name) != kExitOk)
+            rc = kExitNoAnswer;
+    return rc;
+}
+
+// The service's log takes what the daemon would print; the previous one
+// is kept as .1 once it has grown past 1 MiB. Kept open for the process's
+// life, as the tool's output goes there until it ends.
+void LogToFile(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path log = std::filesystem::u8path(path);
+    if (std::filesystem::file_size(log, ec) > (1u << 20) && !ec)
+        std::filesystem::rename(log, std::filesystem::u8path(path + ".1"), ec);
+#ifdef _WIN32
+    std::FILE* file = _wfopen(log.c_str(), L"a");
+#else
+    std::FILE* file = std::fopen(path.c_str(), "a");
+#endif
+    if (file)
+        SendOutputTo(file);
+}
+
+extern "C" void OnServiceStop()
+{
+    RequestStop(SIGTERM);
+}
+
+} // namespace
+
+int RunDaemonAsService(const std::string& port, const std::function<int()>& daemon)
+{
+    const auto service_port = ServicePort(port);
+    const std::string name = ServiceName(service_port.value_or(port));
+    const std::string data_dir = platform::ServiceDataDir();
+    const auto rc = platform::RunAsService(
+        name,
+        [&] {
+            if (!data_dir.empty())
+                LogToFile(ServiceLogPath(data_dir, service_port.value_or(port)));
+            const int result = daemon();
+            // A stop asked for by the manager is the daemon's normal end.
+            return StopSignal.load() == SIGTERM ? kExitOk : result;
+        },
+        &OnServiceStop);
+    if (!rc) {
+        Say("chronavelctl service run: this is how the service control manager starts the "
+            "daemon, not a command to type. Install the service with: chronavelctl service "
+            "install --port " +
+            service_port.value_or("COMn") +
+            " [daemon options]; or run the daemon here with: chronavelctl daemon --port " + port);
+        return kExitUsage;
+    }
+    return *rc;
+}
+
+int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& daemon)
+{
+    if (args.empty() || args[0] == "--help" || args[0] == "-h")
+        return args.empty() ? Usage("which action?") : (std::fputs(kUsage, stdout), kExitOk);
+    const std::string action = args[0];
+    if (!platform::ServiceManagerAvailable()) {
+        Say("chronavelctl service: Windows services exist only on Windows; here the daemon runs "
+            "as the systemd unit chronavel-sync@PORT, e.g. 'systemctl enable --now "
+            "chronavel-sync@ttyUSB0' (see README)");
+        return kExitUsage;
+    }
+    if (action == "run") {
+        std::vector<std::string> rest(args.begin() + 1, args.end());
+        return daemon(rest, DaemonMode::kService);
+    }
+    if (action == "uninstall" && args.size() == 2 && args[1] == "--all")
+        return UninstallAll();
+
+    // --port COMn (or --port=COMn) first; install's daemon options after it.
+    std::string port_text;
+    size_t next = 1;
+    if (args.size() > 1 && args[1].rfind("--port=", 0) == 0) {
+        port_text = args[1].substr(7);
+        next = 2;
+    } else if (args.size() > 2 && args[1] == "--port") {
+        port_text = args[2];
+        next = 3;
+    } else {
+        return Usage(action + ": --port COMn must come first");
+    }
+    const auto port = ServicePort(port_text);
+    if (!port)
+        return Usage("'" + port_text + "' cannot name a service: give a port such as COM7");
+    std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
+    if (action == "install")
+        return Install(*port, rest, daemon);
+    if (!rest.empty())
+        return Usage(action + " takes only --port, not '" + rest.front() + "'");
+    const std::string name = ServiceName(*port);
+    std::string error;
+    if (action == "uninstall")
+        return Uninstall(name);
+    if (action == "start") {
+        if (!platform::StartInstalledService(name, kServiceWaitSeconds, &error))
+            return Failed(error);
+        std::printf("%s running\n", name.c_str());
+        return kExitOk;
+    }
+    if (action == "stop") {
+        if (!platform::StopInstalledService(name, kServiceWaitSeconds, &error))
+            return Failed(error);
+        std::printf("%s stopped\n", name.c_str());
+        return kExitOk;
+    }
+    if (action == "status") {
+        const auto state = platform::QueryService(name, &error);
+        if (!state)
+            return Failed(error);
+        std::printf("%s: %s\n", name.c_str(), StateText(*state));
+        if (*state == platform::ServiceState::kNotInstalled)
+            return kStatusNotInstalled;
+        return *state == platform::ServiceState::kRunning ? kExitOk : kStatusStopped;
+    }
+    return Usage("unknown action '" + action + "'");
+}
+
+} // namespace chronavel::ctl

@@ -1,0 +1,149 @@
+; The Windows installer: both programs, the README and the docs into
+; Program Files, a Start-menu entry for every user, an entry in the
+; system's list of installed programs, and an uninstaller.
+;
+; scripts/windows-release builds it and passes:
+;   /DVERSION=x.y.z       the version (CMakeLists.txt)
+;   /DSTAGE=folder        the files to install, laid out as installed,
+;                         with copyright.txt and chronavel.ico among them
+;   /DMANIFEST=file.nsh   the macros InstallFiles and UninstallFiles it
+;                         wrote from that folder, so the uninstaller
+;                         deletes exactly what was installed
+;   /DWELCOME_BITMAP=file.bmp  the side picture of the first and last
+;                         pages (164 x 314)
+;   /DOUTFILE=setup.exe
+
+Unicode true
+; The programs are 64-bit; so is the installer, which then sees Program
+; Files and the registry as the programs do.
+Target amd64-unicode
+ManifestDPIAware true
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!include MUI2.nsh
+!include LogicLib.nsh
+
+!define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Chronavel"
+
+Name "Chronavel"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Chronavel"
+; An update goes where the last install went.
+InstallDirRegKey HKLM "${UNINST_KEY}" "InstallLocation"
+BrandingText "Chronavel ${VERSION}"
+
+!define MUI_ICON "${STAGE}\chronavel.ico"
+!define MUI_UNICON "${STAGE}\chronavel.ico"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${WELCOME_BITMAP}"
+; Its 164 x 314 fill the place exactly at Windows' usual font; where the
+; place is wider the clock stays round.
+!define MUI_WELCOMEFINISHPAGE_BITMAP_STRETCH AspectFitHeight
+!define MUI_ABORTWARNING
+!define MUI_UNABORTWARNING
+
+; The language asked for before the first page (never in a silent run),
+; kept in the uninstall entry so the uninstaller speaks it too.
+!define MUI_LANGDLL_REGISTRY_ROOT HKLM
+!define MUI_LANGDLL_REGISTRY_KEY "${UNINST_KEY}"
+!define MUI_LANGDLL_REGISTRY_VALUENAME "Installer Language"
+!define MUI_LANGDLL_WINDOWTITLE "Chronavel ${VERSION}"
+!define MUI_LANGDLL_INFO "Выберите язык установки.$\r$\nPlease select a language."
+
+!insertmacro MUI_PAGE_WELCOME
+!insertmacro MUI_PAGE_LICENSE "${STAGE}\copyright.txt"
+!insertmacro MUI_PAGE_DIRECTORY
+; The list of what was done stays until "Далее".
+!define MUI_FINISHPAGE_NOAUTOCLOSE
+!insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_FUNCTION RunAsUser
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+; The first language is the default: Russian.
+!insertmacro MUI_LANGUAGE "Russian"
+!insertmacro MUI_LANGUAGE "English"
+
+VIProductVersion "${VERSION}.0"
+VIFileVersion "${VERSION}.0"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "Chronavel"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "CompanyName" "Chronavel"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileDescription" "Chronavel ${VERSION} setup"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Chronavel"
+
+!include "${MANIFEST}"
+
+Function .onInit
+  SetRegView 64
+  ; Russian unless the user picks English (the system's language plays
+  ; no part); a silent install asks nothing and stays Russian.
+  StrCpy $LANGUAGE ${LANG_RUSSIAN}
+  !insertmacro MUI_LANGDLL_DISPLAY
+FunctionEnd
+
+; The installer runs as administrator and the program should not: it
+; would find Program Files writable and put its settings there. Explorer
+; starts it as the user who is logged on.
+Function RunAsUser
+  Exec '"$WINDIR\explorer.exe" "$INSTDIR\chronavel.exe"'
+FunctionEnd
+
+Section "Chronavel" SecProgram
+  SectionIn RO
+  !insertmacro InstallFiles
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+  SetShellVarContext all
+  ; The shortcut's working folder is the output folder.
+  SetOutPath "$INSTDIR"
+  CreateShortcut "$SMPROGRAMS\Chronavel.lnk" "$INSTDIR\chronavel.exe" "" "$INSTDIR\chronavel.ico"
+SectionEnd
+
+; After the files, so that the size of their section is known here.
+Section "-Uninstall entry"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayName" "Chronavel"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINST_KEY}" "Publisher" "Chronavel"
+  WriteRegStr HKLM "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\chronavel.ico"
+  WriteRegStr HKLM "${UNINST_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
+  SectionGetSize ${SecProgram} $0
+  WriteRegDWORD HKLM "${UNINST_KEY}" "EstimatedSize" $0
+  ; The pages save it only at their end; a silent install has none.
+  WriteRegStr HKLM "${UNINST_KEY}" "Installer Language" $LANGUAGE
+SectionEnd
+
+Function un.onInit
+  SetRegView 64
+  StrCpy $LANGUAGE ${LANG_RUSSIAN}
+  !insertmacro MUI_UNGETLANGUAGE
+FunctionEnd
+
+Section "Uninstall"
+  ; The synchronisation services run chronavelctl.exe from this folder:
+  ; they go first, or it could not be deleted. Whatever it answers (none
+  ; there, or an error), the uninstall goes on; its output goes to the
+  ; details list rather than a console window of its own.
+  ${If} ${FileExists} "$INSTDIR\chronavelctl.exe"
+    nsExec::ExecToLog '"$INSTDIR\chronavelctl.exe" service uninstall --all'
+    Pop $0
+    DetailPrint "chronavelctl service uninstall --all: $0"
+  ${EndIf}
+
+  !insertmacro UninstallFiles
+  Delete "$INSTDIR\uninstall.exe"
+  ; Never /r: chronavel.ini, the user's settings, may lie beside the
+  ; program, and then the folder stays with it.
+  RMDir "$INSTDIR"
+
+  SetShellVarContext all
+  Delete "$SMPROGRAMS\Chronavel.lnk"
+  DeleteRegKey HKLM "${UNINST_KEY}"
+SectionEnd

@@ -22,7 +22,7 @@ constexpr int kServiceWaitSeconds = 20;
 constexpr const char* kUsage =
     "usage: chronavelctl service install --port COMn [daemon options]\n"
     "       chronavelctl service start|stop|status|uninstall --port COMn\n"
-    "       chronavelctl service uninstall --all\n"
+    "       chronavelctl service stop|start|uninstall --all\n"
     "The daemon as the Windows service chronavel-sync-COMn: started with Windows,\n"
     "restarted when it fails, its state file and log in %ProgramData%\\chronavel.\n"
     "install takes the options of 'chronavelctl daemon' (--period, --http ADDR:PORT,\n"
@@ -113,7 +113,27 @@ int Uninstall(const std::string& name)
     return kExitOk;
 }
 
-int UninstallAll()
+int Start(const std::string& name)
+{
+    std::string error;
+    if (!platform::StartInstalledService(name, kServiceWaitSeconds, &error))
+        return Failed(error);
+    std::printf("%s running\n", name.c_str());
+    return kExitOk;
+}
+
+int Stop(const std::string& name)
+{
+    std::string error;
+    if (!platform::StopInstalledService(name, kServiceWaitSeconds, &error))
+        return Failed(error);
+    std::printf("%s stopped\n", name.c_str());
+    return kExitOk;
+}
+
+// Every service of ours (an installer's upgrade, its uninstall): each one
+// tried, 1 when any failed.
+int ForAll(int (*action)(const std::string& name))
 {
     std::string error;
     const auto names = platform::ServicesNamed(kServicePrefix, &error);
@@ -121,7 +141,7 @@ int UninstallAll()
         return Failed(error);
     int rc = kExitOk;
     for (const auto& name : names)
-        if (Uninstall(name) != kExitOk)
+        if (action(name) != kExitOk)
             rc = kExitNoAnswer;
     return rc;
 }
@@ -192,8 +212,14 @@ int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& d
         std::vector<std::string> rest(args.begin() + 1, args.end());
         return daemon(rest, DaemonMode::kService);
     }
-    if (action == "uninstall" && args.size() == 2 && args[1] == "--all")
-        return UninstallAll();
+    if (args.size() == 2 && args[1] == "--all") {
+        if (action == "uninstall")
+            return ForAll(&Uninstall);
+        if (action == "stop")
+            return ForAll(&Stop);
+        if (action == "start")
+            return ForAll(&Start);
+    }
 
     // --port COMn (or --port=COMn) first; install's daemon options after it.
     std::string port_text;
@@ -216,22 +242,14 @@ int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& d
     if (!rest.empty())
         return Usage(action + " takes only --port, not '" + rest.front() + "'");
     const std::string name = ServiceName(*port);
-    std::string error;
     if (action == "uninstall")
         return Uninstall(name);
-    if (action == "start") {
-        if (!platform::StartInstalledService(name, kServiceWaitSeconds, &error))
-            return Failed(error);
-        std::printf("%s running\n", name.c_str());
-        return kExitOk;
-    }
-    if (action == "stop") {
-        if (!platform::StopInstalledService(name, kServiceWaitSeconds, &error))
-            return Failed(error);
-        std::printf("%s stopped\n", name.c_str());
-        return kExitOk;
-    }
+    if (action == "start")
+        return Start(name);
+    if (action == "stop")
+        return Stop(name);
     if (action == "status") {
+        std::string error;
         const auto state = platform::QueryService(name, &error);
         if (!state)
             return Failed(error);

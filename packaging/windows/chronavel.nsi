@@ -95,12 +95,25 @@ FunctionEnd
 
 Section "Chronavel" SecProgram
   SectionIn RO
+  ; An upgrade under a running synchronisation service: its
+  ; chronavelctl.exe is in use and could not be replaced. The services are
+  ; stopped for the copy and started after it, as Windows starts them.
+  StrCpy $1 ""
+  ${If} ${FileExists} "$INSTDIR\chronavelctl.exe"
+    nsExec::ExecToLog '"$INSTDIR\chronavelctl.exe" service stop --all'
+    Pop $0
+    StrCpy $1 "upgrade"
+  ${EndIf}
   !insertmacro InstallFiles
   WriteUninstaller "$INSTDIR\uninstall.exe"
   SetShellVarContext all
   ; The shortcut's working folder is the output folder.
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMPROGRAMS\Chronavel.lnk" "$INSTDIR\chronavel.exe" "" "$INSTDIR\chronavel.ico"
+  ${If} $1 == "upgrade"
+    nsExec::ExecToLog '"$INSTDIR\chronavelctl.exe" service start --all'
+    Pop $0
+  ${EndIf}
 SectionEnd
 
 ; After the files, so that the size of their section is known here.

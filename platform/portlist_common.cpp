@@ -1,9 +1,21 @@
 #include "platform/portlist.h"
 
+#include <algorithm>
 #include <cctype>
 #include <string_view>
 
 namespace chronavel::platform {
+
+const PortInfo* FindByStableName(const std::vector<PortInfo>& ports, const std::string& name)
+{
+    auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (const PortInfo& p : ports)
+        if (!p.stable.empty() && p.stable.size() == name.size() &&
+            std::equal(name.begin(), name.end(), p.stable.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); }))
+            return &p;
+    return nullptr;
+}
 
 bool NaturalLess(const std::string& a, const std::string& b)
 {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <linux/serial.h>
+#include <map>
 #include <string_view>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -91,6 +92,45 @@ template <class Fn> void ForEachEntry(const std::string& dir, Fn fn)
         fn(*it);
 }
 
+// Device name -> link path, from one folder of udev's /dev/serial links:
+// they are relative ("../../ttyUSB0"), so the target's last component names
+// the device, in a fake tree too. Of two links to one device the first in
+// natural order, so the pick never changes from one listing to the next.
+std::map<std::string, std::string> LinksByDevice(const fs::path& dir)
+{
+    std::map<std::string, std::string> links;
+    ForEachEntry(dir.string(), [&](const fs::directory_entry& entry) {
+        const std::string device = LinkTargetName(entry.path());
+        if (device.empty())
+            return;
+        const std::string link = entry.path().string();
+        auto [it, added] = links.emplace(device, link);
+        if (!added && NaturalLess(link, it->second))
+            it->second = link;
+    });
+    return links;
+}
+
+// by-id names the adapter by its serial number and so follows it into any
+// socket; by-path names the socket, still better than the plug order.
+void AddStableNames(std::vector<PortInfo>& ports, const std::string& by_dir)
+{
+    const auto by_id = LinksByDevice(fs::path(by_dir) / "by-id");
+    const auto by_path = LinksByDevice(fs::path(by_dir) / "by-path");
+    for (PortInfo& p : ports) {
+        if (auto it = by_id.find(p.name); it != by_id.end())
+            p.stable = it->second;
+        else if (auto pt = by_path.find(p.name); pt != by_path.end())
+            p.stable = pt->second;
+    }
+}
+
+std::string EnvOr(const char* var, const std::string& fallback)
+{
+    const char* over = std::getenv(var);
+    return over && *over ? over : fallback;
+}
+
 void SortNatural(std::vector<PortInfo>& ports)
 {
     std::sort(ports.begin(), ports.end(),
@@ -110,11 +150,13 @@ std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
     const PlaceholderProbe probe = sources.probe ? sources.probe : Is8250Placeholder;
     // The end-to-end tests point the tool at a fake tree, so they never
     // probe the machine's real serial ports.
+    constexpr const char* kLiveTtyDir = "/sys/class/tty";
     std::string tty_dir = sources.tty_class_dir;
-    if (tty_dir.empty()) {
-        const char* over = std::getenv("CHRONAVEL_TTY_CLASS_DIR");
-        tty_dir = over && *over ? over : "/sys/class/tty";
-    }
+    if (tty_dir.empty())
+        tty_dir = EnvOr("CHRONAVEL_TTY_CLASS_DIR", kLiveTtyDir);
+    std::string by_dir = sources.serial_by_dir;
+    if (by_dir.empty())
+        by_dir = EnvOr("CHRONAVEL_SERIAL_BY_DIR", tty_dir == kLiveTtyDir ? "/dev/serial" : "");
     std::vector<PortInfo> real;
     ForEachEntry(tty_dir, [&](const fs::directory_entry& entry) {
         std::error_code ec;
@@ -132,6 +174,8 @@ std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
         real.push_back(std::move(p));
     });
     SortNatural(real);
+    if (!by_dir.empty())
+        AddStableNames(real, by_dir);
 
     std::vector<PortInfo> virt;
     const std::string vdir = sources.virtual_dir.empty() ? VirtualPortDir() : sources.virtual_dir;
@@ -148,6 +192,11 @@ std::vector<PortInfo> ListSerialPorts(const PortListSources& sources)
 
     real.insert(real.end(), virt.begin(), virt.end());
     return real;
+}
+
+std::string CurrentPortName(const std::string& name)
+{
+    return name;
 }
 
 } // namespace chronavel::platform

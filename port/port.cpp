@@ -1,6 +1,7 @@
 #include "port/port.h"
 
 #include "link/host_call.h"
+#include "platform/portlist.h"
 
 namespace chronavel {
 
@@ -29,7 +30,7 @@ constexpr LineMessage kLineMessages[] = {
 
 std::string PortPath(const std::string& name)
 {
-    return platform::SerialDevicePath(name);
+    return platform::SerialDevicePath(platform::CurrentPortName(name));
 }
 
 platform::SerialPtr OpenPort(const std::string& name, int speed)

@@ -48,10 +48,12 @@ std::recursive_mutex& PortIoLock();
 std::atomic<int>& PortIoWaiters();
 
 // The device path for a port name (platform::SerialDevicePath): on Linux a
-// name containing "/" is a path already; otherwise /dev/NAME when it exists,
-// else the entry of that name in the virtual-port directory when the
-// directory may be trusted (owned by this user, closed to others) and has
-// one, else /dev/NAME. On Windows "\\.\NAME".
+// name containing "/" is a path already (a /dev/serial/by-id link too);
+// otherwise /dev/NAME when it exists, else the entry of that name in the
+// virtual-port directory when the directory may be trusted (owned by this
+// user, closed to others) and has one, else /dev/NAME. On Windows
+// "\\.\NAME", a stable name (platform::PortInfo::stable) first turned into
+// the COM port its adapter has now.
 std::string PortPath(const std::string& name);
 
 // Opens the named device (see PortPath) at the speed: raw 8N1, no flow

@@ -9,35 +9,25 @@
 
 namespace chronavel::ctl {
 
-namespace {
-
-class ListBox final : public PortBox {
-public:
-    void Clear() override { texts.clear(); }
-    void Add(const std::string& text) override { texts.push_back(text); }
-    void Select(int) override {}
-
-    std::vector<std::string> texts;
-};
-
-} // namespace
-
 int RunPorts(bool json)
 {
-    ListBox box;
-    std::string chosen; // no port is preferred
-    EnumPorts(box, chosen);
+    const std::vector<platform::PortInfo> ports = ListedPorts(platform::ListSerialPorts());
     if (json) {
         nlohmann::json out = nlohmann::json::array();
-        for (size_t i = 0; i < box.texts.size(); ++i)
-            out.push_back({{"name", PortNames[i]}, {"text", box.texts[i]}});
+        for (const auto& p : ports) {
+            nlohmann::json stable = nullptr;
+            if (!p.stable.empty())
+                stable = p.stable;
+            out.push_back({{"name", p.name}, {"text", PortEntryText(p)}, {"stable", stable}});
+        }
         // A name that is not valid UTF-8 (a virtual port can be called
         // anything) shows replacement characters instead of failing.
         Print(out.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         return kExitOk;
     }
-    for (const auto& t : box.texts)
-        Print(t);
+    // The whole stable name, as --port and the settings file take it.
+    for (const auto& p : ports)
+        Print(p.stable.empty() ? DeviceEntryText(p) : p.stable + " → " + DeviceEntryText(p));
     return kExitOk;
 }
 

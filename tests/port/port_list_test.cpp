@@ -168,8 +168,19 @@ protected:
             probed_.push_back(fs::path(path).filename().string());
             return placeholders_.count(fs::path(path).filename().string()) > 0;
         };
+        sources_.serial_by_dir = (tmp_.path() / "serial").string();
         fs::create_directories(sources_.tty_class_dir);
         fs::create_directories(sources_.virtual_dir);
+    }
+
+    // A udev link in /dev/serial/by-id or by-path: relative, as udev makes it.
+    std::string SerialLink(const std::string& kind, const std::string& link,
+                           const std::string& device)
+    {
+        const fs::path at = fs::path(sources_.serial_by_dir) / kind / link;
+        fs::remove(at);
+        Link(at, "../../" + device);
+        return at.string();
     }
 
     TempDir tmp_;
@@ -299,6 +310,77 @@ TEST_F(PortListTest, FromSysfsIntoTheBox)
     EXPECT_EQ(PortNames[1], "ttyUSB0");
     EXPECT_EQ(box.selected, 1);
     EXPECT_EQ(com, "ttyUSB0");
+}
+
+// A port is shown and kept by the name that follows its adapter: by-id
+// before by-path; a port without either looks as it always did.
+TEST_F(PortListTest, StableNamesFromTheSerialLinks)
+{
+    sys_.PnpPort("ttyS0", "00:01");
+    sys_.UsbPort("ttyUSB0", "1-1", "FT232R USB UART", "ftdi_sio");
+    sys_.UsbPort("ttyUSB1", "1-2", "", "pl2303");
+    sys_.UsbPort("ttyACM0", "1-3", "Pico", "cdc_acm");
+    const std::string ftdi =
+        SerialLink("by-id", "usb-FTDI_FT232R_USB_UART_A12345-if00-port0", "ttyUSB0");
+    SerialLink("by-path", "pci-0000:00:14.0-usb-0:1:1.0-port0", "ttyUSB0");
+    const std::string pl2303 =
+        SerialLink("by-path", "pci-0000:00:14.0-usb-0:2:1.0-port0", "ttyUSB1");
+    const std::string pico = SerialLink("by-id", "usb-Raspberry_Pi_Pico_E66-if00", "ttyACM0");
+    SerialLink("by-id", "usb-Gone_Adapter-if00-port0", "ttyUSB9"); // no such port
+    WriteFile(fs::path(sources_.serial_by_dir) / "by-id" / "ttyS0", "not a link");
+
+    const struct {
+        std::string Name, Stable, Text;
+    } expected[] = {
+        {"ttyACM0", pico, "usb-Raspberry_Pi_Pico_E66-if00 → ttyACM0 (Pico)"},
+        {"ttyS0", "", "ttyS0 (serial)"},
+        {"ttyUSB0", ftdi, "usb-FTDI_FT232R_USB_UART_A12345-if00-port0 → ttyUSB0 (FT232R USB UART)"},
+        {"ttyUSB1", pl2303, "pci-0000:00:14.0-usb-0:2:1.0-port0 → ttyUSB1 (pl2303)"},
+    };
+    const auto ports = platform::ListSerialPorts(sources_);
+    ASSERT_EQ(ports.size(), std::size(expected));
+    RecordingBox box;
+    std::string com;
+    EnumPorts(box, com, ports);
+    for (size_t i = 0; i < ports.size(); ++i) {
+        SCOPED_TRACE(expected[i].Name);
+        EXPECT_EQ(ports[i].name, expected[i].Name);
+        EXPECT_EQ(ports[i].stable, expected[i].Stable);
+        EXPECT_EQ(box.items[i], expected[i].Text);
+        // What "Подключить" opens and the settings file keeps.
+        EXPECT_EQ(PortNames[i], expected[i].Stable.empty() ? expected[i].Name : expected[i].Stable);
+    }
+}
+
+// The adapter moves to another socket and comes back as ttyUSB1, another
+// one taking ttyUSB0: the stored stable name still picks the first adapter.
+TEST_F(PortListTest, StoredStableNameFollowsItsAdapterToAnotherSocket)
+{
+    sys_.PnpPort("ttyS0", "00:01");
+    sys_.UsbPort("ttyUSB0", "1-1", "FT232R USB UART", "ftdi_sio");
+    const std::string mine =
+        SerialLink("by-id", "usb-FTDI_FT232R_USB_UART_MINE-if00-port0", "ttyUSB0");
+
+    // A settings file from before keeps its device name; the entry is found
+    // by it and the stable name taken in its place.
+    RecordingBox box;
+    std::string com = "ttyUSB0";
+    EnumPorts(box, com, platform::ListSerialPorts(sources_));
+    EXPECT_EQ(box.selected, 1);
+    EXPECT_EQ(com, mine);
+
+    fs::remove_all(fs::path(sys_.TtyClass()) / "ttyUSB0");
+    sys_.UsbPort("ttyUSB0", "1-1", "CP2102 USB to UART Bridge Controller", "cp210x");
+    sys_.UsbPort("ttyUSB1", "1-2", "FT232R USB UART", "ftdi_sio");
+    SerialLink("by-id", "usb-Silicon_Labs_CP2102_OTHER-if00-port0", "ttyUSB0");
+    SerialLink("by-id", "usb-FTDI_FT232R_USB_UART_MINE-if00-port0", "ttyUSB1");
+
+    const auto ports = platform::ListSerialPorts(sources_);
+    EnumPorts(box, com, ports);
+    ASSERT_EQ(box.selected, 2);
+    EXPECT_EQ(box.items[2], "usb-FTDI_FT232R_USB_UART_MINE-if00-port0 → ttyUSB1 (FT232R USB UART)");
+    EXPECT_EQ(com, mine);
+    EXPECT_EQ(PortNames[2], mine);
 }
 
 PortInfo Port(const std::string& name, const std::string& description = "serial")

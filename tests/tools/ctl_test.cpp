@@ -211,6 +211,47 @@ TEST(CtlPorts, NameThatIsNotUtf8IsListedWithReplacementCharacters)
     EXPECT_TRUE(found) << r.out;
 }
 
+// A USB adapter with its by-id link, in a fake device tree: the list shows
+// the stable name beside the device, and --port opens such a link (here one
+// to the simulated line).
+TEST(CtlPorts, StableNameListedAndOpened)
+{
+    auto sim = StartSim("ctlbyid", {1});
+    ASSERT_TRUE(sim);
+    TempDir tree("ctl-serial-by");
+    namespace fs = std::filesystem;
+    const fs::path usb = tree.path() / "devices/usb1/1-1/1-1:1.0/ttyUSB0";
+    fs::create_directories(usb);
+    fs::create_directories(tree.path() / "class/tty/ttyUSB0");
+    fs::create_symlink(usb, tree.path() / "class/tty/ttyUSB0/device");
+    fs::create_directories(tree.path() / "serial/by-id");
+    const fs::path adapter = tree.path() / "serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0";
+    fs::create_symlink("../../ttyUSB0", adapter);
+    const fs::path line = tree.path() / "serial/by-id/usb-Sim_Line_B2-if00";
+    fs::create_symlink(PortsDir() + "/ctlbyid", line);
+
+    const std::string tty_class = std::getenv("CHRONAVEL_TTY_CLASS_DIR");
+    setenv("CHRONAVEL_TTY_CLASS_DIR", (tree.path() / "class/tty").c_str(), 1);
+    setenv("CHRONAVEL_SERIAL_BY_DIR", (tree.path() / "serial").c_str(), 1);
+    const CtlResult json = RunCtl({"ports", "--json"});
+    const CtlResult plain = RunCtl({"ports"});
+    setenv("CHRONAVEL_TTY_CLASS_DIR", tty_class.c_str(), 1);
+    unsetenv("CHRONAVEL_SERIAL_BY_DIR");
+
+    ASSERT_EQ(json.code, 0) << json.err;
+    const auto j = nlohmann::json::parse(json.out);
+    ASSERT_GE(j.size(), 2u) << json.out;
+    EXPECT_EQ(j[0]["name"], "ttyUSB0");
+    EXPECT_EQ(j[0]["stable"], adapter.string());
+    EXPECT_EQ(j[0]["text"], "usb-FTDI_FT232R_USB_UART_A1-if00-port0 → ttyUSB0 (serial port)");
+    EXPECT_TRUE(j[1]["stable"].is_null()) << json.out; // the virtual port has none
+    EXPECT_EQ(plain.out.rfind(adapter.string() + " → ttyUSB0 (serial port)\n", 0), 0u) << plain.out;
+
+    const CtlResult check = RunCtl({"check", "--port", line.string(), "--addr", "1"});
+    EXPECT_EQ(check.code, 0) << check.err;
+    EXPECT_EQ(check.out, "connected\n");
+}
+
 // --- Time synchronisation
 
 TEST(CtlSync, SetsTheClockToTheLocalTime)

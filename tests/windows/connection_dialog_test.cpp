@@ -11,6 +11,7 @@
 #include "support/temp_dir.h"
 #include "windows/support/modal_script.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
@@ -18,6 +19,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 using namespace chronavel;
@@ -75,6 +77,7 @@ private slots:
         ports_.reset();
         unsetenv("CHRONAVEL_PORTS_DIR");
         unsetenv("CHRONAVEL_TTY_CLASS_DIR");
+        unsetenv("CHRONAVEL_SERIAL_BY_DIR");
     }
 
     void controls()
@@ -226,6 +229,44 @@ private slots:
         QVERIFY(!first->Write(&byte, 1));
         ResetExchangeState();
         ClosePort();
+    }
+
+    // A port with a by-id link is listed by it, and "Подключить" opens and
+    // keeps the link, so the settings file finds the adapter in any socket.
+    // The link leads to the simulated line's terminal, whose name the fake
+    // tty class carries.
+    void stableNameListedConnectedAndKept()
+    {
+        namespace fs = std::filesystem;
+        StartLine("line");
+        const fs::path pty = fs::read_symlink(ports_->path() / "line");
+        const fs::path sys = ports_->path() / "sys";
+        fs::create_directories(sys / "devices/usb1/1-1/1-1:1.0");
+        fs::create_directories(sys / "class/tty" / pty.filename());
+        fs::create_directory_symlink(sys / "devices/usb1/1-1/1-1:1.0",
+                                     sys / "class/tty" / pty.filename() / "device");
+        const fs::path link = ports_->path() / "serial/by-id/usb-Sim_Line_A1-if00";
+        fs::create_directories(link.parent_path());
+        fs::create_symlink(pty, link);
+        setenv("CHRONAVEL_TTY_CLASS_DIR", (sys / "class/tty").c_str(), 1);
+        setenv("CHRONAVEL_SERIAL_BY_DIR", (ports_->path() / "serial").c_str(), 1);
+
+        Connection.ComPort = "line";
+        TForm5 d;
+        d.show();
+        QCOMPARE(d.ComboBox10->count(), 2);
+        QCOMPARE(d.ComboBox10->itemText(0), QStringLiteral("usb-Sim_Line_A1-if00 → ") +
+                                                QString::fromStdString(pty.filename().string()) +
+                                                QStringLiteral(" (serial port)"));
+        QCOMPARE(d.ComboBox10->currentIndex(), 1);
+        // The open list is wide enough for the long entry.
+        QVERIFY(d.ComboBox10->view()->minimumWidth() >
+                d.ComboBox10->fontMetrics().horizontalAdvance(d.ComboBox10->itemText(0)));
+        d.ComboBox10->setCurrentIndex(0);
+        d.SpeedButton1->click();
+        QVERIFY(d.isHidden());
+        QVERIFY(PortHandle.Get());
+        QCOMPARE(Connection.ComPort, link.string());
     }
 
     void noPortRefusesToConnect()

@@ -1,6 +1,7 @@
 #include "app/core_state.h"
 
 #include "app/ini_file_chronavel.h"
+#include "app/line_overview.h"
 #include "app/master_search.h"
 #include "app/time_sync.h"
 #include "config/register_values.h"
@@ -33,6 +34,7 @@ void ResetCoreState()
     ResetClockSettings();
     ResetAnswered();
     RememberCensus({});
+    Overview().Clear();
     ResetDecodeState();
     ResetDisplayState();
     ResetSettings();

@@ -135,6 +135,7 @@ public:
     void Button6Click();
     void ReadAllSettings();
     void Timer3Timer();
+    void ShowLineOverview(); // "Обзор линии"
     chronavel::SyncOutcome Sinkhr_date();
     void DrawGrid1DrawCell(QObject* Sender, int ACol, int ARow, const QRect& Rect, int State);
     void Update_memo();

@@ -6,6 +6,7 @@
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/host.h"
+#include "link/line_clock.h"
 #include "link/reception.h"
 #include "platform/tick.h"
 #include "port/decode.h"
@@ -16,7 +17,6 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <optional>
 
 namespace chronavel {
 
@@ -36,38 +36,100 @@ constexpr int kMinReadTimeoutMs = 5;
 constexpr int kProbeLimit = 1;
 constexpr int kSilentReport = 2;
 // A probe that met another clock's bytes is asked again, while the line has
-// been busy for less than the longest frame a clock sends (a wake byte, the
-// header, 255 data bytes and the check byte) with room to spare, and at most
-// this many times.
+// been busy for less than its first wait and the longest frame a clock sends
+// (a wake byte, the header, 255 data bytes and the check byte) with room to
+// spare, and at most this many times.
 constexpr int kBusyRetries = 8;
 constexpr int kLongestFrameBytes = 1 + 8 + 255 + 1;
 constexpr int kBusySpareBytes = 35;
 constexpr int kSearchSpeed = 9600;
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
 
-// A probe whose wait was cut short by other traffic (a master's status or
-// text block streaming past, up to about 270 ms at 9600 Bd) proves nothing
-// about the address, so it is made again, this often at most.
-constexpr int kBusyLineAttempts = 8;
+// Our answer's bytes: a wake byte and the 8-byte header (twice that when an
+// adapter echoes our frame). A probe that read more met other traffic, and
+// its delay says nothing about the clock's.
+constexpr uint32_t kCleanProbeBytes = 2 * kReplyHeaderBytes;
+// The census's wait: half as long again as the delay nine answers in ten
+// kept within, never past three times the fast probe's.
+constexpr double kDelayMargin = 1.5;
+constexpr int kCensusWaitCap = 3;
 
-// Probes one address: nullopt when it did not answer, else the master bit.
-std::optional<bool> Probe(uint8_t candidate, const SyncPatience& patience)
+uint32_t BusyWindowMs(int speed)
 {
-    for (int attempt = 0; attempt < kBusyLineAttempts; ++attempt) {
+    return static_cast<uint32_t>(std::ceil((kLongestFrameBytes + kBusySpareBytes) * kBitsPerByte *
+                                           1000.0 / std::max(speed, 1)));
+}
+
+struct ProbeOutcome {
+    bool Answered = false;
+    bool Master = false;
+    bool Clean = false;   // only our answer came: DelayMs is the clock's
+    uint32_t DelayMs = 0; // from the last write to the answer
+    uint32_t SentAt = 0;  // the tick of the last write
+};
+
+// One read's time-out under a patience (the port's own when it keeps it).
+int ReadTimeoutOf(const SyncPatience& p)
+{
+    if (p.ReadTimeoutMs > 0)
+        return p.ReadTimeoutMs;
+    const platform::SerialPtr port = PortHandle.Get();
+    return port ? std::max(1, port->ReadTimeoutPerByte()) : 1;
+}
+
+// When a probe that went unanswered is made again. A clock answers only
+// once the line is free: a probe that meets another clock's frame (a
+// master's status block takes over 100 ms at 9600 Bd, a text block up to
+// 280 ms) is not heard or answered too late, so it is asked again until the
+// line has had time to clear; on a silent line an address is asked once.
+struct BusyRule {
+    uint32_t WindowMs = 0; // asked again while less has passed since the first
+    // Only when the wait ended amid other bytes (the census); else when any
+    // came (the master search). A wait whose traffic passed and left the
+    // line quiet gave a clock its time to answer.
+    bool BusyAtEnd = false;
+};
+
+// Probes one address.
+ProbeOutcome ProbeAddress(uint8_t candidate, const SyncPatience& patience, const BusyRule& rule)
+{
+    ProbeOutcome out;
+    const uint32_t started = platform::GetTickCount();
+    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
         NoAnswer.store(0);
-        // The answer's header is read before the exchange thread, if one
-        // runs, can hunt over it.
-        PortIoHold hold;
-        if (SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
-                            kSilentReport, patience)) {
-            const ReplyHeader h = CurrentReplyHeader();
-            return h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0;
+        const uint32_t seen_before = Reception.BytesSeen.load();
+        bool answered = false;
+        bool busy_at_end = false;
+        {
+            // The answer's header is read before the exchange thread, if one
+            // runs, can hunt over it.
+            PortIoHold hold;
+            out.SentAt = platform::GetTickCount();
+            answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
+                                       kSilentReport, patience);
+            out.DelayMs = platform::GetTickCount() - out.SentAt;
+            busy_at_end = Reception.HuntBytes.load() != 0;
         }
-        // Nothing at all came: the address is silent.
-        if (Reception.HuntBytes.load() == 0)
+        if (answered) {
+            const ReplyHeader h = CurrentReplyHeader();
+            out.Answered = true;
+            out.Master = h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0;
+            out.Clean = Reception.BytesSeen.load() - seen_before <= kCleanProbeBytes;
+            break;
+        }
+        const platform::SerialPtr port = PortHandle.Get();
+        if (!port || port->Lost() || Reception.BytesSeen.load() == seen_before)
+            break;
+        if ((rule.BusyAtEnd && !busy_at_end) || platform::GetTickCount() - started > rule.WindowMs)
             break;
     }
-    return std::nullopt;
+    return out;
+}
+
+bool PortGone()
+{
+    const platform::SerialPtr port = PortHandle.Get();
+    return !port || port->Lost();
 }
 
 } // namespace
@@ -84,9 +146,7 @@ SyncPatience ProbePatience(int speed)
 }
 
 MasterSearchRun::MasterSearchRun(int speed)
-    : patience_(ProbePatience(speed)),
-      busy_window_ms_(static_cast<uint32_t>(std::ceil((kLongestFrameBytes + kBusySpareBytes) *
-                                                      kBitsPerByte * 1000.0 / std::max(speed, 1)))),
+    : patience_(ProbePatience(speed)), busy_window_ms_(BusyWindowMs(speed)),
       no_answer_before_(NoAnswer.load())
 {
     MasterAddress.store(0);
@@ -107,37 +167,10 @@ bool MasterSearchRun::Step()
     if (done_)
         return true;
     const uint8_t candidate = next_;
-    // A clock answers only once the line is free: a probe that meets another
-    // clock's frame (a master's status block takes over 100 ms at 9600 Bd, a
-    // text block up to 280 ms) is not heard or answered too late. Such a
-    // probe is asked again until the line has had time to clear; on a silent
-    // line every address is asked once.
-    const uint32_t started = platform::GetTickCount();
-    for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
-        NoAnswer.store(0);
-        const uint32_t seen_before = Reception.BytesSeen.load();
-        bool answered = false;
-        {
-            // The answer's header is read before the exchange thread, if one
-            // runs, can hunt over it.
-            PortIoHold hold;
-            answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
-                                       kSilentReport, patience_);
-        }
-        if (answered) {
-            const ReplyHeader h = CurrentReplyHeader();
-            if (h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0)
-                MasterAddress.store(candidate);
-            break;
-        }
-        const platform::SerialPtr port = PortHandle.Get();
-        if (!port || port->Lost() || Reception.BytesSeen.load() == seen_before)
-            break;
-        if (platform::GetTickCount() - started > busy_window_ms_)
-            break;
-    }
-    const platform::SerialPtr port = PortHandle.Get();
-    port_lost_ = !port || port->Lost();
+    const ProbeOutcome o = ProbeAddress(candidate, patience_, {busy_window_ms_, false});
+    if (o.Master)
+        MasterAddress.store(candidate);
+    port_lost_ = PortGone();
     done_ = MasterAddress.load() != 0 || candidate >= kLastSearchAddress || port_lost_;
     if (!done_)
         next_ = static_cast<uint8_t>(candidate + 1);
@@ -207,29 +240,153 @@ std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count)
     }
 }
 
+void ReplyDelays::Add(uint32_t ms)
+{
+    kept_[count_ % kKept] = ms;
+    ++count_;
+}
+
+uint32_t ReplyDelays::High() const
+{
+    const size_t n = Count();
+    if (n == 0)
+        return 0;
+    std::array<uint32_t, kKept> sorted = kept_;
+    std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(n));
+    // The nearest rank of the 90th percentile: below ten kept, the largest.
+    const size_t rank = (9 * n + 9) / 10;
+    return sorted[rank - 1];
+}
+
+SyncPatience CensusPatience(int speed, const ReplyDelays& seen)
+{
+    SyncPatience p = ProbePatience(speed);
+    const int floor_ms = p.ReadTimeoutMs * p.EmptyReadLimit;
+    const double wanted = std::clamp(kDelayMargin * seen.High(), static_cast<double>(floor_ms),
+                                     static_cast<double>(kCensusWaitCap * floor_ms));
+    p.EmptyReadLimit = static_cast<int>(std::ceil(wanted / p.ReadTimeoutMs));
+    return p;
+}
+
+CensusRun::CensusRun(int speed, const std::vector<uint8_t>& expected, const ReplyDelays& delays)
+    : speed_(speed), busy_window_ms_(BusyWindowMs(speed)), delays_(delays)
+{
+    for (const uint8_t a : expected)
+        expected_[a] = true;
+}
+
+uint8_t CensusRun::Next() const
+{
+    if (done_)
+        return 0;
+    return second_round_ ? again_[again_at_] : next_;
+}
+
+std::chrono::milliseconds CensusRun::StepBound() const
+{
+    if (done_)
+        return std::chrono::milliseconds(0);
+    const SyncPatience p = second_round_ ? SyncPatience{} : CensusPatience(speed_, delays_);
+    const int read_ms = ReadTimeoutOf(p);
+    // The last try starts within the busy window and one wait; it waits its
+    // own, may read past the longest foreign frame and end each read on its
+    // time-out.
+    const auto longest =
+        std::chrono::ceil<std::chrono::milliseconds>(WireTime(kLongestReply, std::max(speed_, 1)));
+    return std::chrono::milliseconds(busy_window_ms_) +
+           std::chrono::milliseconds(read_ms) * (2 * p.EmptyReadLimit + 2) + longest;
+}
+
+void CensusRun::Heard(const ReplyHeader& h)
+{
+    if (h.Addr < kFirstSearchAddress || h.Addr > kLastSearchAddress)
+        return;
+    heard_[h.Addr] = true;
+    // An answer to the probe before: it came after that probe gave up.
+    if (h.Addr == late_addr_ && h.Cmd == kReplyRegister && h.Param1 == kRegMasterFlags) {
+        delays_.Add(platform::GetTickCount() - late_sent_);
+        late_addr_ = 0;
+    }
+    // Heard in the second round: asked again too, once.
+    if (second_round_ && !answered_[h.Addr] && !queued_[h.Addr]) {
+        queued_[h.Addr] = true;
+        again_.push_back(h.Addr);
+    }
+}
+
+bool CensusRun::Step()
+{
+    if (done_)
+        return true;
+    const uint8_t candidate = Next();
+    const uint8_t no_answer_before = NoAnswer.load();
+    SyncPatience patience = second_round_ ? SyncPatience{} : CensusPatience(speed_, delays_);
+    patience.Heard = [this](const ReplyHeader& h) { Heard(h); };
+    // The first wait may pass before the line is seen busy at its end.
+    const auto wait_ms = static_cast<uint32_t>(ReadTimeoutOf(patience) * patience.EmptyReadLimit);
+    const ProbeOutcome o = ProbeAddress(candidate, patience, {busy_window_ms_ + wait_ms, true});
+    NoAnswer.store(no_answer_before);
+
+    last_ = {candidate, o.Answered, o.Master, second_round_};
+    late_addr_ = o.Answered ? 0 : candidate;
+    late_sent_ = o.SentAt;
+    if (o.Answered) {
+        if (o.Clean)
+            delays_.Add(o.DelayMs);
+        answered_[candidate] = true;
+        const CensusEntry e{candidate, o.Master};
+        found_.insert(std::lower_bound(found_.begin(), found_.end(), e,
+                                       [](const CensusEntry& x, const CensusEntry& y) {
+                                           return x.Addr < y.Addr;
+                                       }),
+                      e);
+    }
+    port_lost_ = PortGone();
+    if (port_lost_) {
+        done_ = true;
+        return true;
+    }
+    if (second_round_) {
+        ++again_at_;
+    } else if (candidate < kLastSearchAddress) {
+        next_ = static_cast<uint8_t>(candidate + 1);
+    } else {
+        // Every address asked once: those expected or heard that missed
+        // are asked again.
+        second_round_ = true;
+        for (int a = kFirstSearchAddress; a <= kLastSearchAddress; ++a) {
+            if ((expected_[a] || heard_[a]) && !answered_[a]) {
+                queued_[a] = true;
+                again_.push_back(static_cast<uint8_t>(a));
+            }
+        }
+    }
+    if (second_round_ && again_at_ >= again_.size())
+        Ended();
+    return done_;
+}
+
+void CensusRun::Ended()
+{
+    done_ = true;
+    RememberCensus(found_);
+}
+
 std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress,
                                     const std::atomic<bool>* cancel,
-                                    const std::vector<uint8_t>& expected)
+                                    const std::vector<uint8_t>& expected, ReplyDelays* delays)
 {
-    const SyncPatience patience = ProbePatience(speed);
-    const uint8_t no_answer_before = NoAnswer.load();
-    std::vector<CensusEntry> found;
-    for (int a = kFirstSearchAddress; a <= kLastSearchAddress; ++a) {
+    CensusRun run(speed, expected, delays ? *delays : ReplyDelays{});
+    while (!run.Done()) {
         if (cancel && cancel->load())
             break;
-        const auto candidate = static_cast<uint8_t>(a);
         if (progress)
-            progress(candidate);
-        auto master = Probe(candidate, patience);
-        if (!master && std::find(expected.begin(), expected.end(), candidate) != expected.end())
-            master = Probe(candidate, SyncPatience{});
-        if (master)
-            found.push_back({candidate, *master});
+            progress(run.Next());
+        run.Step();
     }
-    NoAnswer.store(no_answer_before);
-    if (!cancel || !cancel->load())
-        RememberCensus(found);
-    return found;
+    if (delays)
+        *delays = run.Delays();
+    return run.Found();
 }
 
 namespace {

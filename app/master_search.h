@@ -5,7 +5,9 @@
 
 #include "port/sync.h"
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -95,6 +97,7 @@ private:
 // reason shown through the host, when there is no port to search on (an
 // empty list, "Error opening port", "Error setting port state").
 std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count);
+
 // One clock that answered the census: its address, and whether it reports
 // itself as master (bit 7 of its master-flags register).
 struct CensusEntry {
@@ -103,16 +106,108 @@ struct CensusEntry {
     bool operator==(const CensusEntry&) const = default;
 };
 
-// Probes every address 1..254 on the open port with the search's fast probe
-// and lists the clocks that answered, in address order. An address in
-// expected (a clock that answered before) that misses the fast probe gets
-// a second, patient one (the transaction's usual ten read time-outs), so a
-// clock answering a little late, or a PC busy for a moment, is not taken
-// for a silent clock. Stops early when cancel is set (the list then holds
-// what answered so far). NoAnswer and MasterAddress are left as they were.
+// The answer delays seen on a line, in ms from the start of a probe's write
+// to its answer's header (the latest 32 kept). A census sizes its waits by
+// them; a caller that takes the census of one line again and again (the
+// daemon) hands them on from one census to the next.
+class ReplyDelays {
+public:
+    void Add(uint32_t ms);
+    size_t Count() const { return count_ < kKept ? count_ : kKept; }
+    // The delay that nine in ten of the kept ones did not exceed; 0 when
+    // none has been seen.
+    uint32_t High() const;
+
+private:
+    static constexpr size_t kKept = 32;
+    std::array<uint32_t, kKept> kept_{};
+    size_t count_ = 0; // all ever added
+};
+
+// The census's fast probe at a line speed after the delays seen: a wait half
+// as long again as their High(), never shorter than ProbePatience (with its
+// allowance for a USB adapter's latency timer), at most three times that.
+SyncPatience CensusPatience(int speed, const ReplyDelays& seen);
+
+// What one census step asked and heard.
+struct CensusStep {
+    uint8_t Addr = 0; // 0 before the first step
+    bool Answered = false;
+    bool Master = false;
+    bool Again = false; // the patient second asking at the census's end
+};
+
+// One census, a probe at a time, for a caller that goes on with other work
+// between probes. Addresses 1..254 get the fast probe, its wait following the
+// line's answers so far (CensusPatience); then each address that missed it
+// but was expected, or was heard on the line during the run (an answer that
+// came too late, a master's block), is asked again with a transaction's usual
+// patience, in address order, before it is called silent. A probe that met
+// other traffic is made again while the line has been busy less than its
+// longest frame. NoAnswer is as the caller left it between steps and after;
+// MasterAddress is not touched. Run to its end (not when the port is lost),
+// the result is remembered (RememberCensus).
+class CensusRun {
+public:
+    explicit CensusRun(int speed, const std::vector<uint8_t>& expected = {},
+                       const ReplyDelays& delays = {});
+    CensusRun(const CensusRun&) = delete;
+    CensusRun& operator=(const CensusRun&) = delete;
+
+    // The address the next Step asks; 0 once the census is over.
+    uint8_t Next() const;
+    // Asks Next() on the open port (PortHandle). True when the census is
+    // over: every address and every second asking made, or the port gone.
+    bool Step();
+    bool Done() const { return done_; }
+    bool PortLost() const { return port_lost_; }
+    // The clocks that answered so far, in address order.
+    const std::vector<CensusEntry>& Found() const { return found_; }
+    // The step made last: its address, whether it answered and as master.
+    const CensusStep& Last() const { return last_; }
+    // The longest the next Step can take, and so hold back a frame the
+    // exchange thread has to send: its waits (asked again on a busy line)
+    // and a foreign frame read past, not counting a wait for the exchange
+    // thread to let go of the port, nor a PC that stalls. 0 once over.
+    std::chrono::milliseconds StepBound() const;
+    // The delays seen, those handed in included.
+    const ReplyDelays& Delays() const { return delays_; }
+
+private:
+    void Heard(const ReplyHeader& h);
+    void Ended();
+
+    int speed_;
+    uint32_t busy_window_ms_;
+    ReplyDelays delays_;
+    std::array<bool, 256> expected_{};
+    std::array<bool, 256> heard_{};
+    std::array<bool, 256> answered_{};
+    std::array<bool, 256> queued_{}; // for the second asking
+    std::vector<uint8_t> again_;     // the second askings, in order
+    size_t again_at_ = 0;
+    uint8_t next_ = kFirstSearchAddress;
+    bool second_round_ = false;
+    // The probe before the current one while it stands unanswered: its
+    // answer heard late gives its delay.
+    uint8_t late_addr_ = 0;
+    uint32_t late_sent_ = 0;
+    std::vector<CensusEntry> found_;
+    CensusStep last_;
+    bool done_ = false;
+    bool port_lost_ = false;
+};
+
+// The whole census at once (a loop over CensusRun): the clocks that answered,
+// in address order. Stops early when cancel is set (the list then holds what
+// answered so far, and is not remembered). expected: clocks that answered
+// before, asked again patiently when they miss. delays: the line's answer
+// delays, taken as a start and given back with this census's added. NoAnswer
+// and MasterAddress are left as they were.
 std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = {},
                                     const std::atomic<bool>* cancel = nullptr,
-                                    const std::vector<uint8_t>& expected = {});
+                                    const std::vector<uint8_t>& expected = {},
+                                    ReplyDelays* delays = nullptr);
 
 // Whether the last census that ran to its end found a clock at addr (false
 // when none ran in this program).

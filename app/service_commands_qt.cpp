@@ -1,12 +1,16 @@
 // The main window's service commands: the menu items and hidden buttons
 // that read and write clock registers, check the link, switch the exchange
-// and open the settings, parameters and About windows.
+// and open the settings, parameters, line overview and About windows.
+#include "app/line_overview.h"
 #include "app/main_window.h"
 #include "app/service_commands.h"
+#include "app/service_mode_qt.h"
 #include "config/busy_qt.h"
 #include "config/parameters_window.h"
+#include "config/register_values.h"
 #include "config/settings_window.h"
 #include "dialogs/about_dialog.h"
+#include "dialogs/line_overview_dialog.h"
 #include "link/exchange.h"
 #include "link/host.h"
 #include "link/switch_master.h"
@@ -47,6 +51,24 @@ void TForm1::ConnectServiceCommands()
     connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
     connect(Button6, &QPushButton::clicked, this, &TForm1::Button6Click);
     connect(Timer3, &QTimer::timeout, this, &TForm1::Timer3Timer);
+    ServiceMode->OnOverview = [this] { ShowLineOverview(); };
+}
+
+void TForm1::ShowLineOverview()
+{
+    if (!FormOverview) {
+        auto* overview = new TLineOverview(this);
+        overview->UntilTick = [this]() -> std::optional<std::chrono::milliseconds> {
+            if (!Timer2->isActive())
+                return std::nullopt;
+            return std::chrono::milliseconds(Timer2->remainingTime());
+        };
+        overview->ReadTargetSettings = [this] { ReadAllSettings(); };
+    }
+    // Beside the main window, not modal: the technician goes on working.
+    FormOverview->show();
+    FormOverview->raise();
+    FormOverview->activateWindow();
 }
 
 void TForm1::N5Click()
@@ -113,6 +135,12 @@ void TForm1::Timer3Timer()
         return;
     }
     Timer3->stop();
+    // Read: the clock answered its registers, not merely asked.
+    if (!AnsweredBy(Connection.TargetAddress).Known().empty()) {
+        Overview().SettingsRead(Connection.TargetAddress);
+        if (FormOverview)
+            FormOverview->Refresh();
+    }
     CurrentHost().ShowMessage(kSettingsReceivedMessage);
     if (Form6 && !Closing())
         Form6->exec();

@@ -73,5 +73,8 @@ std::vector<ServiceItem> ConnectionServiceItems();
 // The log's menu item, which the "Сервис" menu holds only in service mode.
 constexpr const char* kLogItemCaption = "Отправленные данные....";
 constexpr const char* kLogItemName = "N21";
+// The line overview's, before it.
+constexpr const char* kOverviewItemCaption = "Обзор линии";
+constexpr const char* kOverviewItemName = "N22";
 
 } // namespace chronavel

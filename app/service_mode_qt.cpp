@@ -82,12 +82,20 @@ void TServiceMode::Switch(bool on)
     if (on == On())
         return;
     if (on && service_menu_ && service_menu_->menu()) {
+        OverviewItem = service_menu_->menu()->addAction(QString::fromUtf8(kOverviewItemCaption));
+        OverviewItem->setObjectName(QString::fromLatin1(kOverviewItemName));
+        connect(OverviewItem, &QAction::triggered, this, [this] {
+            if (OnOverview)
+                OnOverview();
+        });
         LogItem = service_menu_->menu()->addAction(QString::fromUtf8(kLogItemCaption));
         LogItem->setObjectName(QString::fromLatin1(kLogItemName));
         connect(LogItem, &QAction::triggered, this, &TServiceMode::LogItemClick);
     } else if (!on && LogItem) {
         delete LogItem; // leaves the menu as well
         LogItem = nullptr;
+        delete OverviewItem;
+        OverviewItem = nullptr;
     }
     // The frame a window manager adds, measured before the size changes.
     const QSize frame = main_window_->frameGeometry().size() - main_window_->size();

@@ -1,14 +1,15 @@
 // The service mode of the windows program: Ctrl+Shift+S on the main window
 // switches it. It shows the hidden menu items, the "Мастер..." box of the
 // connection dialog, the emulated clock display and the service buttons,
-// adds "Отправленные данные...." to the "Сервис" menu and lets the log
-// listen; switching it off restores the standard layout exactly.
+// adds "Обзор линии" and "Отправленные данные...." to the "Сервис" menu
+// and lets the log listen; switching it off restores the standard layout exactly.
 #pragma once
 
 #include "app/service_mode.h"
 
 #include <QObject>
 #include <QPoint>
+#include <functional>
 #include <optional>
 
 class QAction;
@@ -47,6 +48,10 @@ public:
     // "Отправленные данные...." (N21), at the end of "Сервис" while the mode
     // is on; null otherwise.
     QAction* LogItem = nullptr;
+    // "Обзор линии" (N22), before the log's item while the mode is on; it
+    // calls OnOverview.
+    QAction* OverviewItem = nullptr;
+    std::function<void()> OnOverview;
     QShortcut* Shortcut = nullptr;
 
 private:

@@ -80,8 +80,8 @@ struct Expected {
 // coming in when the time is over is waited for a little longer (the
 // longest reply's wire time, at most another attempt's time, never past the
 // deadline), since the resend's purge would throw it away.
-bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, int empty_limit, uint32_t span,
-                 uint32_t attempt_end, uint32_t deadline)
+bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, const SyncPatience& patience,
+                 int empty_limit, uint32_t span, uint32_t attempt_end, uint32_t deadline)
 {
     int silent = 0;
     bool extended = false;
@@ -97,6 +97,8 @@ bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, int empty_limi
             const ReplyHeader h = CurrentReplyHeader();
             if (AnswersRequest(h, e.Addr, e.Cmd, e.Param1, e.Param2))
                 return true;
+            if (patience.Heard)
+                patience.Heard(h);
             if (HasDataBlock(h.Cmd))
                 ReadDataBlock(h.Param2);
         }
@@ -170,8 +172,8 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
             uint32_t attempt_end = now + static_cast<uint32_t>(span);
             if (platform::TickReached(attempt_end, deadline))
                 attempt_end = deadline;
-            if (AwaitAnswer(*port, expected, empty_limit, static_cast<uint32_t>(span), attempt_end,
-                            deadline))
+            if (AwaitAnswer(*port, expected, patience, empty_limit, static_cast<uint32_t>(span),
+                            attempt_end, deadline))
                 return true;
             if (LineStopRequested()) {
                 stopped = true;

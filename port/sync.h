@@ -4,8 +4,11 @@
 // the main window clears it.
 #pragma once
 
+#include "link/frames.h"
+
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace chronavel {
@@ -20,6 +23,9 @@ extern std::atomic<uint8_t> NoAnswer;
 struct SyncPatience {
     int ReadTimeoutMs = 0; // per byte; 0 keeps the port's setting
     int EmptyReadLimit = 10;
+    // Told of each other header read past while waiting, on the waiting
+    // thread: the census hears a clock's answer that came too late by it.
+    std::function<void(const ReplyHeader&)> Heard;
 };
 
 // Writes the short frame (addr, cmd, p1, p2) and waits for its answer: a

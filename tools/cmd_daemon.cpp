@@ -129,13 +129,14 @@ public:
                 feed();
                 if (StopRequested.load() || line.Lost())
                     stop.store(true);
-                // The web face shows the progress, a step of 16 at a time.
-                if (addr % 16 == 0) {
+                // The web face shows the progress, a step of 16 at a time
+                // (not back again for the clocks asked twice at the end).
+                if (addr % 16 == 0 && addr > census_at_.value_or(0)) {
                     census_at_ = addr;
                     Share();
                 }
             },
-            &stop, state_.Known());
+            &stop, state_.Known(), &delays_);
         census_at_.reset();
         if (stop.load()) {
             Share();
@@ -415,6 +416,7 @@ private:
     int http_failures_ = 0;
     std::optional<int> census_at_; // while a census runs: the address it has reached
     bool census_taken_ = false;
+    ReplyDelays delays_; // the line's answer delays, from one census to the next
     Alarms alarms_;
     std::time_t last_answered_; // the last sync that reached a clock, or the start
     std::optional<AlarmLog> alarm_log_;

@@ -1,5 +1,6 @@
 #include "app/core_state.h"
 #include "app/master_search.h"
+#include "config/registers.h"
 #include "link/frames.h"
 #include "link/reception.h"
 #include "port/decode.h"
@@ -7,10 +8,15 @@
 #include "port/sync.h"
 #include "support/recorder_host.h"
 #include "testkit/fake_port.h"
+#include "testkit/fake_time.h"
 
 #include <atomic>
+#include <chrono>
 #include <gtest/gtest.h>
+#include <map>
 #include <memory>
+#include <set>
+#include <utility>
 #include <vector>
 
 namespace chronavel {
@@ -235,6 +241,182 @@ TEST_F(MasterSearchTest, CensusProbesAnExpectedClockAgain)
     EXPECT_EQ(port->WriteCount(), 256u); // 4 and the silent 8 twice
     deaf_writes = 0;
     EXPECT_EQ(TakeCensus(9600), (std::vector<CensusEntry>{{6, true}}));
+}
+
+// The census's second round: an address that missed its probe is asked
+// again, patiently, when it was expected or was heard on the line during the
+// run (its answer coming in during a later probe, a frame of its own); a
+// silent address nobody knows of is not. The run remembers what it found
+// only when it ran to its end, and leaves NoAnswer as the caller had it.
+TEST_F(MasterSearchTest, CensusRunAsksAgainWhatItHeardOrExpected)
+{
+    struct Speaks {
+        uint8_t At = 0;    // asking this address
+        uint8_t Who = 0;   // makes this clock talk (another register's answer)
+        int FromWrite = 1; // from this asking of At on
+    };
+    struct Case {
+        std::vector<std::pair<uint8_t, uint8_t>> clocks;
+        std::set<uint8_t> late; // its first answer comes while the next address is asked
+        std::set<uint8_t> deaf; // misses its first probe, unheard
+        std::vector<uint8_t> expected;
+        Speaks speaks;
+        int lose_port_at;           // 0: never
+        std::vector<uint8_t> again; // the steps after the 254 first ones
+        std::vector<CensusEntry> found;
+    };
+    const Case cases[] = {
+        {{{2, 0}, {5, 0x80}, {9, 0}}, {5}, {}, {}, {}, 0, {5}, {{2, false}, {5, true}, {9, false}}},
+        {{{2, 0}, {5, 0}}, {}, {5}, {}, {}, 0, {}, {{2, false}}},
+        {{{2, 0}, {5, 0}}, {}, {5}, {7, 5}, {}, 0, {5, 7}, {{2, false}, {5, false}}},
+        {{{6, 0}, {200, 0x80}}, {}, {200}, {}, {3, 200}, 0, {200}, {{6, false}, {200, true}}},
+        // Heard only while another is asked again: asked again after it.
+        {{{4, 0}}, {}, {4}, {2}, {2, 4, 2}, 0, {2, 4}, {{4, false}}},
+        {{{2, 0}}, {}, {}, {2, 7}, {}, 4, {}, {{2, false}}},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        clocks = c.clocks;
+        std::map<uint8_t, int> writes;
+        uint8_t late_pending = 0;
+        port->on_write = [&](const std::vector<uint8_t>& w) {
+            const uint8_t addr = w[3];
+            const int n = ++writes[addr];
+            if (late_pending != 0)
+                port->Feed(RegisterAnswer(std::exchange(late_pending, 0), kRegMasterFlags, 0));
+            if (c.lose_port_at == addr)
+                port->lost.store(true);
+            if (addr == c.speaks.At && n >= c.speaks.FromWrite)
+                port->Feed(RegisterAnswer(c.speaks.Who, 0x43, 0));
+            if (n == 1 && c.late.contains(addr)) {
+                late_pending = addr;
+                return;
+            }
+            if (n == 1 && c.deaf.contains(addr))
+                return;
+            for (const auto& [a, flags] : clocks)
+                if (a == addr)
+                    port->Feed(RegisterAnswer(addr, kRegMasterFlags, flags));
+        };
+        NoAnswer.store(1);
+        std::vector<uint8_t> again;
+        CensusRun run(9600, c.expected);
+        for (int step = 0; !run.Done(); ++step) {
+            const uint8_t next = run.Next();
+            const bool over = run.Step();
+            EXPECT_EQ(over, run.Done());
+            EXPECT_EQ(NoAnswer.load(), 1);
+            EXPECT_EQ(run.Last().Addr, next);
+            EXPECT_EQ(run.Last().Again, step >= 254);
+            const bool clock = std::any_of(c.clocks.begin(), c.clocks.end(),
+                                           [&](const auto& a) { return a.first == next; });
+            const bool missed = step < 254 && (c.late.contains(next) || c.deaf.contains(next));
+            EXPECT_EQ(run.Last().Answered, clock && !missed) << int(next);
+            if (step >= 254)
+                again.push_back(next);
+        }
+        EXPECT_EQ(run.Next(), 0);
+        EXPECT_EQ(again, c.again);
+        EXPECT_EQ(run.Found(), c.found);
+        EXPECT_EQ(run.PortLost(), c.lose_port_at != 0);
+        // Remembered only when the census ran to its end.
+        EXPECT_EQ(CensusSawClockAt(c.found.front().Addr), c.lose_port_at == 0);
+        EXPECT_EQ(MasterAddress.load(), 0);
+        TearDown();
+    }
+}
+
+// The fast probe waits by the answers this line has given: a clean answer's
+// delay (one that met no other traffic), and one heard only during the next
+// probe, count; the wait never drops below the fast probe's, and is capped.
+TEST_F(MasterSearchTest, CensusWaitFollowsTheAnswersSeen)
+{
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> slow; // answer 35 ms after the write
+        bool crowded;              // each answer behind another clock's frame
+        uint8_t late;              // answers 45 ms late, during the next probe
+        std::vector<uint32_t> handed;
+        uint8_t silent; // the address whose wait is measured
+        int wait_ms;
+    };
+    const Case cases[] = {
+        {"nothing seen", {}, false, 0, {}, 1, 40},
+        {"slow clocks", {1, 2}, false, 0, {}, 3, 55},
+        {"slow clocks behind other frames", {1, 2}, true, 0, {}, 3, 40},
+        {"an answer heard late", {}, false, 1, {}, 3, 70},
+        {"delays handed in, capped", {}, false, 0, {100}, 1, 120},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetUp();
+        test::FakeTime time(test::FakeTime::TickOnly{}, 1000);
+        uint32_t due_at_read = 0, due_at_purge = 0;
+        uint8_t late_pending = 0;
+        bool late_done = false;
+        port->on_read = [&] { time.AdvanceTick(std::exchange(due_at_read, 0)); };
+        port->on_purge = [&] { time.AdvanceTick(std::exchange(due_at_purge, 0)); };
+        port->on_write = [&](const std::vector<uint8_t>& w) {
+            const uint8_t addr = w[3];
+            if (late_pending != 0)
+                port->Feed(RegisterAnswer(std::exchange(late_pending, 0), kRegMasterFlags, 0));
+            if (addr == c.late && !std::exchange(late_done, true)) {
+                late_pending = addr;
+                due_at_purge = 45;
+                return;
+            }
+            if (std::find(c.slow.begin(), c.slow.end(), addr) == c.slow.end())
+                return;
+            if (c.crowded)
+                port->Feed(std::vector<uint8_t>(30, 0x55)); // a block going by
+            port->Feed(RegisterAnswer(addr, kRegMasterFlags, 0));
+            due_at_read = 35;
+        };
+        ReplyDelays handed;
+        for (const uint32_t d : c.handed)
+            handed.Add(d);
+        const auto fresh_bound = CensusRun(115200).StepBound();
+        CensusRun run(115200, {}, handed);
+        while (run.Next() != c.silent)
+            run.Step();
+        // The bound holds the wait twice: a busy line's first try and its last.
+        EXPECT_EQ(run.StepBound() - fresh_bound, std::chrono::milliseconds(2 * (c.wait_ms - 40)));
+        const int reads = port->Reads();
+        run.Step();
+        EXPECT_FALSE(run.Last().Answered);
+        EXPECT_EQ((port->Reads() - reads) * 5, c.wait_ms); // 5 ms reads
+        TearDown();
+    }
+}
+
+TEST(CensusPatience, FollowsTheDelaysSeen)
+{
+    struct Case {
+        int speed;
+        std::vector<uint32_t> delays; // oldest first
+        int wait_ms;
+    };
+    std::vector<uint32_t> one_late(9, 35);
+    one_late.push_back(500);
+    std::vector<uint32_t> rolled_off(8, 500);
+    rolled_off.insert(rolled_off.end(), 32, 10);
+    const Case cases[] = {
+        {115200, {}, 40},         // the fast probe's own wait
+        {115200, {6, 7, 8}, 40},  // never below it
+        {115200, {35}, 55},       // half as long again
+        {115200, {500}, 120},     // three times the fast wait at most
+        {115200, one_late, 55},   // one in ten may be late
+        {115200, rolled_off, 40}, // the latest 32 count
+        {9600, {}, 60},           {9600, {50}, 75}, {9600, {1000}, 180},
+    };
+    for (const auto& c : cases) {
+        ReplyDelays seen;
+        for (const uint32_t d : c.delays)
+            seen.Add(d);
+        const SyncPatience p = CensusPatience(c.speed, seen);
+        EXPECT_EQ(p.ReadTimeoutMs, ProbePatience(c.speed).ReadTimeoutMs);
+        EXPECT_EQ(p.ReadTimeoutMs * p.EmptyReadLimit, c.wait_ms) << c.speed << " " << seen.High();
+    }
 }
 
 TEST(ProbePatience, FitsTheLineSpeed)

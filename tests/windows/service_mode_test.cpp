@@ -112,9 +112,10 @@ private slots:
         const auto service = Seen(form);
         for (const auto& [name, v] : service)
             QVERIFY2(v, qPrintable(name)); // every item and service control
-        QCOMPARE(service.size(), standard.size() + 1);
+        QCOMPARE(service.size(), standard.size() + 2);
         QVERIFY(form.ServiceMode->LogItem);
         QCOMPARE(form.N4->menu()->actions().last(), form.ServiceMode->LogItem);
+        QCOMPARE(form.ServiceMode->OverviewItem->text(), QStringLiteral("Обзор линии"));
         QCOMPARE(form.ServiceMode->LogItem->text(), QStringLiteral("Отправленные данные...."));
         QCOMPARE(form.size(), form_size + QSize(484, 231));
         // Inside the screen's available area, moved back from where it stood.
@@ -160,7 +161,7 @@ private slots:
         QTest::keyClick(&form, Qt::Key_S, Qt::ControlModifier | Qt::ShiftModifier);
         QVERIFY(!form.ServiceMode->On());
         QCOMPARE(Seen(form), standard);
-        QVERIFY(!form.ServiceMode->LogItem);
+        QVERIFY(!form.ServiceMode->LogItem && !form.ServiceMode->OverviewItem);
         QCOMPARE(form.size(), form_size);
         QCOMPARE(form.pos(), form_pos);
         QCOMPARE(form.centralWidget()->size(), client_size);

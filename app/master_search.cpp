@@ -49,8 +49,10 @@ constexpr auto kStopWait = std::chrono::milliseconds(3000);
 // adapter echoes our frame). A probe that read more met other traffic, and
 // its delay says nothing about the clock's.
 constexpr uint32_t kCleanProbeBytes = 2 * kReplyHeaderBytes;
-// The census's wait: half as long again as the delay nine answers in ten
-// kept within, never past three times the fast probe's.
+// The census's wait: half as long again as the middle one of the latest
+// answers' delays, never past three times the fast probe's. (The delay nine
+// answers in ten kept within let a few answers the PC's load had stretched
+// lengthen every silent address's wait: 6 % slower on a loaded machine.)
 constexpr double kDelayMargin = 1.5;
 constexpr int kCensusWaitCap = 3;
 
@@ -246,23 +248,22 @@ void ReplyDelays::Add(uint32_t ms)
     ++count_;
 }
 
-uint32_t ReplyDelays::High() const
+uint32_t ReplyDelays::Typical() const
 {
     const size_t n = Count();
     if (n == 0)
         return 0;
     std::array<uint32_t, kKept> sorted = kept_;
-    std::sort(sorted.begin(), sorted.begin() + static_cast<std::ptrdiff_t>(n));
-    // The nearest rank of the 90th percentile: below ten kept, the largest.
-    const size_t rank = (9 * n + 9) / 10;
-    return sorted[rank - 1];
+    const auto middle = sorted.begin() + static_cast<std::ptrdiff_t>((n - 1) / 2);
+    std::nth_element(sorted.begin(), middle, sorted.begin() + static_cast<std::ptrdiff_t>(n));
+    return *middle;
 }
 
 SyncPatience CensusPatience(int speed, const ReplyDelays& seen)
 {
     SyncPatience p = ProbePatience(speed);
     const int floor_ms = p.ReadTimeoutMs * p.EmptyReadLimit;
-    const double wanted = std::clamp(kDelayMargin * seen.High(), static_cast<double>(floor_ms),
+    const double wanted = std::clamp(kDelayMargin * seen.Typical(), static_cast<double>(floor_ms),
                                      static_cast<double>(kCensusWaitCap * floor_ms));
     p.EmptyReadLimit = static_cast<int>(std::ceil(wanted / p.ReadTimeoutMs));
     return p;
@@ -289,12 +290,13 @@ std::chrono::milliseconds CensusRun::StepBound() const
     const SyncPatience p = second_round_ ? SyncPatience{} : CensusPatience(speed_, delays_);
     const int read_ms = ReadTimeoutOf(p);
     // The last try starts within the busy window and one wait; it waits its
-    // own, may read past the longest foreign frame and end each read on its
-    // time-out.
+    // own, may read past the longest foreign frame, end each read on its
+    // time-out and hear what is still coming in.
     const auto longest =
         std::chrono::ceil<std::chrono::milliseconds>(WireTime(kLongestReply, std::max(speed_, 1)));
     return std::chrono::milliseconds(busy_window_ms_) +
-           std::chrono::milliseconds(read_ms) * (2 * p.EmptyReadLimit + 2) + longest;
+           std::chrono::milliseconds(read_ms) * (2 * p.EmptyReadLimit + 2) + longest +
+           std::chrono::milliseconds(HearingMs(speed_, read_ms));
 }
 
 void CensusRun::Heard(const ReplyHeader& h)

@@ -114,9 +114,10 @@ class ReplyDelays {
 public:
     void Add(uint32_t ms);
     size_t Count() const { return count_ < kKept ? count_ : kKept; }
-    // The delay that nine in ten of the kept ones did not exceed; 0 when
-    // none has been seen.
-    uint32_t High() const;
+    // The middle one of the kept delays (the lower of the two middle ones);
+    // 0 when none has been seen. A delay the PC's own load stretched now and
+    // then does not move it; a line whose clocks answer late does.
+    uint32_t Typical() const;
 
 private:
     static constexpr size_t kKept = 32;
@@ -125,8 +126,10 @@ private:
 };
 
 // The census's fast probe at a line speed after the delays seen: a wait half
-// as long again as their High(), never shorter than ProbePatience (with its
-// allowance for a USB adapter's latency timer), at most three times that.
+// as long again as their Typical(), never shorter than ProbePatience (with
+// its allowance for a USB adapter's latency timer), at most three times that.
+// An answer later than that is heard during a later probe, and its clock
+// asked again at the census's end.
 SyncPatience CensusPatience(int speed, const ReplyDelays& seen);
 
 // What one census step asked and heard.

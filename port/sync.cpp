@@ -121,7 +121,36 @@ bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, const SyncPati
     }
 }
 
+// When a wait someone listens to (Heard) gives up while bytes are still
+// coming in, they are read for a moment longer instead of purged: an answer
+// that began as the time ran out is taken, and anything else is told.
+bool HearTheRest(platform::SerialDevice& port, const Expected& e, const SyncPatience& patience,
+                 int per_byte)
+{
+    if (!patience.Heard || port.InputWaiting() <= 0)
+        return false;
+    HuntOptions hunt;
+    hunt.EmptyReadLimit = 1;
+    hunt.FreshErrorNotice = false;
+    hunt.HasDeadline = true;
+    hunt.Deadline = platform::GetTickCount() + HearingMs(port.LineSpeed(), per_byte);
+    while (!LineStopRequested() && HuntFrame(hunt)) {
+        const ReplyHeader h = CurrentReplyHeader();
+        if (AnswersRequest(h, e.Addr, e.Cmd, e.Param1, e.Param2))
+            return true;
+        patience.Heard(h);
+    }
+    return false;
+}
+
 } // namespace
+
+uint32_t HearingMs(int speed, int per_byte)
+{
+    const auto header =
+        std::chrono::ceil<std::chrono::milliseconds>(WireTime(kShortFrameSize, speed));
+    return static_cast<uint32_t>(2 * header.count() + 2 * std::max(1, per_byte));
+}
 
 std::string NoAnswerMessage(uint8_t addr)
 {
@@ -179,8 +208,11 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
                 stopped = true;
                 break;
             }
-            if (attempt >= limit || platform::TickReached(platform::GetTickCount(), deadline))
+            if (attempt >= limit || platform::TickReached(platform::GetTickCount(), deadline)) {
+                if (HearTheRest(*port, expected, patience, per_byte))
+                    return true;
                 break;
+            }
         }
     }
     if (stopped) {

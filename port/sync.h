@@ -25,8 +25,14 @@ struct SyncPatience {
     int EmptyReadLimit = 10;
     // Told of each other header read past while waiting, on the waiting
     // thread: the census hears a clock's answer that came too late by it.
+    // When set, bytes still coming in as the last wait gives up are read for
+    // up to HearingMs more instead of purged (the answer among them taken).
     std::function<void(const ReplyHeader&)> Heard;
 };
+
+// How long a listened-to transaction hears the bytes still coming in after
+// its last wait: two short frames' wire time and two reads.
+uint32_t HearingMs(int speed, int per_byte);
 
 // Writes the short frame (addr, cmd, p1, p2) and waits for its answer: a
 // reply from addr with command cmd and, for a register read or write, the

@@ -7,6 +7,7 @@
 #include "config/registers.h"
 #include "config/write_settings.h"
 #include "link/exchange.h"
+#include "link/timed_write.h"
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
 #include "platform/local_time.h"

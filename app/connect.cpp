@@ -3,6 +3,7 @@
 #include "app/ini_file_chronavel.h"
 #include "app/main_logic.h"
 #include "link/exchange.h"
+#include "link/hex.h"
 #include "link/host.h"
 #include "port/port.h"
 #include "port/port_list.h"
@@ -16,9 +17,7 @@ namespace chronavel {
 
 std::string AddressEntryText(int n)
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "$%02X/%d", n & 0xFF, n & 0xFF);
-    return buf;
+    return ClockName(static_cast<uint8_t>(n));
 }
 
 std::vector<std::string> AddressEntries()

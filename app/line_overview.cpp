@@ -1,5 +1,6 @@
 #include "app/line_overview.h"
 
+#include "link/hex.h"
 #include "platform/local_time.h"
 
 #include <algorithm>
@@ -61,8 +62,7 @@ LineOverview& Overview()
 
 std::vector<std::string> OverviewRowTexts(const OverviewRow& row)
 {
-    char addr[16];
-    std::snprintf(addr, sizeof addr, "$%02X/%u", row.Addr, row.Addr);
+    const std::string addr = ClockName(row.Addr);
     std::string last;
     if (row.LastAnswer) {
         const std::tm tm =

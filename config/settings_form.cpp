@@ -1,5 +1,7 @@
 #include "config/settings_form.h"
 
+#include "link/hex.h"
+
 #include <cstdio>
 
 namespace chronavel {
@@ -235,9 +237,7 @@ std::string UnreadText(const RegisterValues& clock)
 
 std::string AddressItem(int value)
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "$%02X/%d", value & 0xFF, value & 0xFF);
-    return buf;
+    return ClockName(static_cast<uint8_t>(value));
 }
 
 std::string TimeZoneItem(int entry, const std::string& decimal_point)

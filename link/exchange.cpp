@@ -20,19 +20,6 @@ namespace {
 
 constexpr int kIdlePassesToClearMaster = 21;
 constexpr auto kPassPause = std::chrono::milliseconds(10);
-// The last stretch before a timed write is spun on the monotonic clock,
-// not slept: a sleep may wake later than the goal of a millisecond allows.
-constexpr auto kSpinStretch = std::chrono::milliseconds(2);
-// Later than this at the moment to write means the wall clock was moved
-// (or the thread was held up): the boundary is chosen afresh.
-constexpr auto kLateLimit = std::chrono::milliseconds(100);
-// Later than this once the port is held, a frame takes the next second (at
-// most this many times in a row).
-constexpr auto kLateTolerance = std::chrono::milliseconds(1);
-constexpr int kMissedSecondsLimit = 3;
-constexpr auto kLongestSpin = std::chrono::milliseconds(40);
-// How long a timed write may hold up the requests behind it.
-constexpr auto kAlignLimit = std::chrono::seconds(1) + 2 * kWriteLead;
 // How long a new thread waits for its predecessor's pass to end before it
 // goes on without it (the predecessor then skips the line and ends alone).
 constexpr auto kPredecessorWait = std::chrono::milliseconds(3000);
@@ -276,95 +263,6 @@ bool TNewThread::RunPass()
     passes_.fetch_add(1);
 
     return !stop_.load() && !quit_;
-}
-
-std::optional<WallTime>
-TNewThread::AwaitFrameEnd(LineDuration wire, const std::function<void(bool)>& port, bool* aligned)
-{
-    if (aligned)
-        *aligned = true;
-    const std::shared_ptr<platform::TimeSource> clocks = platform::Time();
-    MonoTime give_up = clocks->Mono() + kAlignLimit;
-    WallTime target = FrameEndSecond(clocks->Wall(), wire);
-    bool held = !port;
-    int missed = 0;
-    // The last stretch is spun. A miss (a late wake on a busy machine, or the
-    // port held by a transaction) makes it longer, for this frame and the
-    // next ones; each frame on time shortens it again a little.
-    LineDuration& spin = spin_;
-    for (;;) {
-        if (stop_.load())
-            return std::nullopt;
-        const WallTime wall = clocks->Wall();
-        const MonoTime mono = clocks->Mono();
-        // Until the write must start.
-        const LineDuration left = (target - wire) - wall;
-        // The port came too late for this second, or the thread lost its
-        // core during the spin: the frame takes the next second rather than
-        // leave late with an old one. Waiting for the port or the core is
-        // not the clock's doing, so the wait may run on; the port is let go
-        // of meanwhile.
-        const auto take_next_second = [&] {
-            ++missed;
-            port(false);
-            held = false;
-            spin = std::min<LineDuration>(spin * 4, kLongestSpin);
-            target = FrameEndSecond(clocks->Wall(), wire);
-            give_up = clocks->Mono() + kAlignLimit;
-        };
-        if (held && port && left < -kLateTolerance && missed < kMissedSecondsLimit) {
-            take_next_second();
-            continue;
-        }
-        const bool moved = left < LineDuration::zero()
-                               ? -left > kLateLimit
-                               : left > std::chrono::seconds(1) + wire + kWriteLead;
-        if (moved)
-            target = FrameEndSecond(wall, wire);
-        const LineDuration now_left = (target - wire) - wall;
-        if (mono + std::max(now_left, LineDuration::zero()) > give_up) {
-            if (!held)
-                port(true);
-            if (aligned)
-                *aligned = false;
-            return NearestSecond(clocks->Wall() +
-                                 std::chrono::duration_cast<WallTime::duration>(wire));
-        }
-        if (now_left > spin) {
-            const LineDuration nap = now_left - spin;
-            if (!clocks->Real()) {
-                clocks->Sleep(nap);
-            } else {
-                std::unique_lock<std::mutex> hold(lock_);
-                changed_.wait_for(hold, nap, [this] { return stop_.load(); });
-            }
-            continue;
-        }
-        if (!held) {
-            // The second is kept only if the port is ours in time: a
-            // transaction of the window thread may hold it.
-            port(true);
-            held = true;
-            continue;
-        }
-        spin = std::max<LineDuration>(kSpinStretch, spin - spin / 8);
-        if (now_left <= LineDuration::zero())
-            return target;
-        const MonoTime start = mono + now_left;
-        MonoTime spun = clocks->Mono();
-        while (spun < start) {
-            if (stop_.load())
-                return std::nullopt;
-            spun = clocks->Mono();
-        }
-        // Preempted in the spin (a scheduler tick on a busy machine costs a
-        // few milliseconds): the moment is gone.
-        if (port && spun - start > kLateTolerance && missed < kMissedSecondsLimit) {
-            take_next_second();
-            continue;
-        }
-        return target;
-    }
 }
 
 void TNewThread::Dispatch(int msg, std::unique_ptr<FailureBlock> block)

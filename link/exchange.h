@@ -106,7 +106,8 @@ public:
     // for that moment, it is let go and the frame takes the next second, so
     // nothing waited for stands between the chosen second and the write. On
     // a return other than nullopt the port is held. aligned, when given, is
-    // false for the nearest second given after a clock change.
+    // false for the nearest second given after a clock change. Defined with
+    // the timed write it serves, in link/timed_write.cpp.
     std::optional<WallTime> AwaitFrameEnd(LineDuration wire,
                                           const std::function<void(bool)>& port = {},
                                           bool* aligned = nullptr);

@@ -1,5 +1,6 @@
 #include "link/frame_trace.h"
 
+#include "link/hex.h"
 #include "platform/local_time.h"
 
 #include <cstdio>
@@ -27,13 +28,6 @@ Observers& TheObservers()
 {
     static Observers* o = new Observers;
     return *o;
-}
-
-void AppendHex(std::string& out, uint8_t v)
-{
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    out.push_back(kDigits[v >> 4]);
-    out.push_back(kDigits[v & 0x0F]);
 }
 
 } // namespace
@@ -112,7 +106,7 @@ std::string FormatFrameLine(const FrameEvent& e)
     line += ':';
     for (size_t i = 0; i < e.Count; ++i) {
         line += ' ';
-        AppendHex(line, e.Bytes[i]);
+        AppendHexDigits(line, e.Bytes[i]);
     }
     return line;
 }

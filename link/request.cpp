@@ -5,6 +5,7 @@
 #include "link/host.h"
 #include "link/host_call.h"
 #include "link/queues.h"
+#include "link/timed_write.h"
 #include "platform/tick.h"
 #include "port/io_hold.h"
 #include "port/port.h"
@@ -18,35 +19,6 @@ namespace chronavel {
 std::atomic<uint8_t> MasterActive{0};
 
 namespace {
-
-std::mutex frame_ends_lock;
-FrameEndStats frame_ends; // guarded by frame_ends_lock
-
-void RecordFrameEnd(double seconds)
-{
-    std::lock_guard<std::mutex> hold(frame_ends_lock);
-    for (size_t i = 0; i < FrameEndStats::kBounds.size(); ++i)
-        if (seconds <= FrameEndStats::kBounds[i])
-            ++frame_ends.Below[i];
-    ++frame_ends.Count;
-    frame_ends.SumSeconds += seconds;
-    frame_ends.LastSeconds = seconds;
-}
-
-} // namespace
-
-FrameEndStats FrameEnds()
-{
-    std::lock_guard<std::mutex> hold(frame_ends_lock);
-    return frame_ends;
-}
-
-namespace {
-
-// A timed frame later than this at its write takes the next second, at most
-// this many times in a row.
-constexpr auto kLateWrite = std::chrono::milliseconds(1);
-constexpr int kLateWriteRetries = 3;
 
 std::mutex handler_lock;
 RequestFailedHandler failed_handler; // guarded by handler_lock
@@ -118,73 +90,7 @@ void SendRequest(const TRequestRec& req)
             WriteShortFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2);
         return;
     }
-    const size_t n = static_cast<size_t>(req.Param1) * 256 + req.Param2;
-    std::vector<uint8_t> bytes = req.Data->Bytes;
-    std::optional<PortIoHold> hold;
-    bool purged = false;
-    std::optional<WallTime> second; // the one a time frame carries
-    if (req.Data->StampAt) {
-        platform::SerialPtr port = LinePort();
-        if (!port)
-            return;
-        const LineDuration wire = WireTime(n + kDataFrameOverhead, port->LineSpeed());
-        if (TNewThread* t = CurrentPassThread()) {
-            // Waited for without the port (the window thread's transactions
-            // go on meanwhile); the port is taken just before the moment to
-            // write, and the second is kept only if it came in time.
-            for (int attempt = 0;; ++attempt) {
-                bool taken = false;
-                bool aligned = true;
-                second = t->AwaitFrameEnd(
-                    wire,
-                    [&taken](bool take) {
-                        if (take)
-                            PortIoLock().lock();
-                        else
-                            PortIoLock().unlock();
-                        taken = take;
-                    },
-                    &aligned);
-                if (taken)
-                    hold.emplace(std::adopt_lock);
-                if (!second)
-                    return;
-                bytes = req.Data->StampAt(*second);
-                // Purged before the last look at the clock: a system call is
-                // where a busy machine takes the core away for a scheduler
-                // tick, and a frame that would now end late takes the next
-                // second rather than carry an old one.
-                port->Purge();
-                const WallTime start =
-                    *second - std::chrono::duration_cast<WallTime::duration>(wire);
-                if (!taken || !aligned || attempt >= kLateWriteRetries ||
-                    platform::Time()->Wall() - start <= kLateWrite)
-                    break;
-                hold.reset();
-            }
-            purged = true;
-        } else {
-            hold.emplace();
-            second = NearestSecond(platform::Time()->Wall() +
-                                   std::chrono::duration_cast<WallTime::duration>(wire));
-            bytes = req.Data->StampAt(*second);
-        }
-    }
-    if (!hold)
-        hold.emplace();
-    platform::SerialPtr port = LinePort();
-    if (!port)
-        return;
-    // The frame carries the length the record declares; a shorter block is
-    // padded with zeros rather than read past its end.
-    if (bytes.size() < n)
-        bytes.resize(n, 0);
-    const bool sent =
-        WriteDataFrame(*port, req.Addr, req.Cmd, req.Param1, req.Param2, bytes.data(), !purged);
-    // The write returns once the port has drained: the frame's end as the
-    // PC can know it.
-    if (sent && second)
-        RecordFrameEnd(std::chrono::duration<double>(platform::Time()->Wall() - *second).count());
+    WriteDataRequest(req);
 }
 
 namespace {
@@ -256,8 +162,7 @@ void ResetRequestState()
     PublishQueues(MakeQueues(0));
     SetRequestFailedHandler(nullptr);
     MasterActive.store(0);
-    std::lock_guard<std::mutex> hold(frame_ends_lock);
-    frame_ends = {};
+    ResetFrameEnds();
 }
 
 } // namespace chronavel

@@ -55,9 +55,8 @@ TRequestRec MakeRequest(uint8_t addr, int32_t interval, int32_t retries, uint32_
 // address, 3 retries 3,000 ms apart, due now + 3,000, ReplyMode 2.
 TRequestRec StandardRequest(uint8_t addr, uint8_t cmd, uint8_t param1, uint8_t param2);
 
-// Writes a request with the frame its Data calls for, on PortHandle. A
-// time-carrying block is first waited for and stamped (RequestData); a stop
-// request during that wait leaves the frame unwritten.
+// Writes a request with the frame its Data calls for, on PortHandle; a data
+// frame through the timed write (link/timed_write.h).
 void SendRequest(const TRequestRec& req);
 
 // --- The ring: one producer (window thread), one consumer (exchange thread).
@@ -138,18 +137,6 @@ TRequestRec RearmCursorEntry();
 
 // --- MasterActive: 1 while a master clock is taken to be active.
 extern std::atomic<uint8_t> MasterActive;
-
-// How far after the second it carries each time frame's last byte left the
-// port (the port reports it drained), as a Prometheus-style histogram.
-struct FrameEndStats {
-    static constexpr std::array<double, 8> kBounds = {0.0001, 0.0002, 0.0005, 0.001,
-                                                      0.002,  0.005,  0.01,   0.05};
-    std::array<uint64_t, kBounds.size()> Below{}; // per bound, cumulative
-    uint64_t Count = 0;
-    double SumSeconds = 0;
-    std::optional<double> LastSeconds; // the latest frame's offset
-};
-FrameEndStats FrameEnds();
 
 // Drops ring, pending list, handler, MasterActive and the frame ends (tests).
 void ResetRequestState();

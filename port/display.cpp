@@ -1,6 +1,7 @@
 #include "port/display.h"
 
 #include "config/registers.h"
+#include "link/hex.h"
 #include "port/segment.h"
 
 #include <cstdio>
@@ -31,13 +32,6 @@ uint8_t Image(int k)
     return Registers.RegImage[k].load();
 }
 
-std::string Hex2(uint8_t b)
-{
-    char buf[3];
-    std::snprintf(buf, sizeof buf, "%02X", b);
-    return buf;
-}
-
 std::string Digits2(int v)
 {
     char buf[16];
@@ -55,12 +49,12 @@ struct Pieces {
 Pieces MakePieces()
 {
     Pieces p;
-    p.SS = Hex2(Image(42));
-    p.MM = Hex2(Image(55));
-    p.HH = Hex2(Image(56));
-    p.DD = Hex2(Image(57));
-    p.MO = Hex2(Image(58));
-    p.YY = Hex2(Image(59));
+    p.SS = HexDigits(Image(42));
+    p.MM = HexDigits(Image(55));
+    p.HH = HexDigits(Image(56));
+    p.DD = HexDigits(Image(57));
+    p.MO = HexDigits(Image(58));
+    p.YY = HexDigits(Image(59));
     for (int t = 1; t <= 3; ++t) {
         int whole = DecodeSigned(Image(42 + t));
         p.T[t] = Digits2(whole);

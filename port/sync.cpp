@@ -1,6 +1,7 @@
 #include "port/sync.h"
 
 #include "link/frames.h"
+#include "link/hex.h"
 #include "link/host_call.h"
 #include "link/line_clock.h"
 #include "link/reception.h"
@@ -154,9 +155,7 @@ uint32_t HearingMs(int speed, int per_byte)
 
 std::string NoAnswerMessage(uint8_t addr)
 {
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", addr);
-    return std::string("Информация от устройства $") + digits + " не поступает!";
+    return "Информация от устройства $" + HexDigits(addr) + " не поступает!";
 }
 
 bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report)

@@ -7,24 +7,6 @@
 
 namespace chronavel::sim {
 
-std::string Hex(const std::vector<uint8_t>& bytes)
-{
-    std::string s;
-    char buf[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(buf, sizeof buf, "%02X", b);
-        s += buf;
-    }
-    return s;
-}
-
-std::string Hex2(uint8_t b)
-{
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", b);
-    return buf;
-}
-
 bool EventLog::Open(const std::string& path, std::string* error)
 {
     out_.open(path, std::ios::out | std::ios::trunc);
@@ -44,7 +26,7 @@ void EventLog::Frame(const LoggedFrame& f)
         {"t", FormatLocal(f.local_us)}, {"dir", f.dir}, {"addr", f.addr}, {"addr2", f.addr2},
         {"cmd", Hex2(f.cmd)},           {"p1", f.p1},   {"p2", f.p2},     {"check_ok", f.check_ok}};
     if (f.has_data)
-        j["data"] = Hex(f.data);
+        j["data"] = HexDigits(f.data);
     if (f.note)
         j["note"] = f.note;
     out_ << j.dump() << '\n';

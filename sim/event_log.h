@@ -2,6 +2,8 @@
 // and for every time-set error.
 #pragma once
 
+#include "link/hex.h"
+
 #include <cstdint>
 #include <fstream>
 #include <string>
@@ -34,8 +36,5 @@ public:
 private:
     std::ofstream out_;
 };
-
-std::string Hex(const std::vector<uint8_t>& bytes);
-std::string Hex2(uint8_t b); // "0x4D"
 
 } // namespace chronavel::sim

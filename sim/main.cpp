@@ -1,6 +1,7 @@
 // chronavel-sim: clocks on a pseudo-terminal for trying the program and for
 // its tests, published as a port in the virtual-port directory.
 #include "config/register_values.h"
+#include "sim/number.h"
 #include "sim/sim.h"
 #include "version.h"
 
@@ -44,15 +45,9 @@ std::set<int> ReadSilenceFile(const std::string& path)
 {
     std::set<int> out;
     std::ifstream in(path);
-    for (std::string word; in >> word;) {
-        try {
-            size_t used = 0;
-            const int a = std::stoi(word, &used, 0);
-            if (used == word.size() && a >= 0 && a <= 254)
-                out.insert(a);
-        } catch (const std::exception&) {
-        }
-    }
+    for (std::string word; in >> word;)
+        if (const auto a = chronavel::sim::ParseNumber(word); a && *a <= 254)
+            out.insert(*a);
     return out;
 }
 
@@ -115,14 +110,10 @@ bool SplitAddr(const std::string& item, int& addr, std::string& rest)
     const size_t colon = item.find(':');
     if (colon == std::string::npos)
         return false;
-    try {
-        size_t used = 0;
-        addr = std::stoi(item.substr(0, colon), &used, 0);
-        if (used != colon || addr < 0 || addr > 254)
-            return false;
-    } catch (const std::exception&) {
+    const auto a = chronavel::sim::ParseNumber(item.substr(0, colon));
+    if (!a || *a > 254)
         return false;
-    }
+    addr = *a;
     rest = item.substr(colon + 1);
     return !rest.empty();
 }
@@ -152,9 +143,17 @@ int main(int argc, char** argv)
     app.add_option("--turnaround", opt.turnaround_ms, "ms from a frame's end to the reply")
         ->capture_default_str()
         ->check(CLI::Range(0, 10000));
+    // Read as decimal or 0x-hex before CLI11 converts it (it takes "010" for
+    // eight).
+    const auto number = [](std::string text) {
+        const auto n = chronavel::sim::ParseNumber(text);
+        return n ? std::to_string(*n) : text;
+    };
     app.add_option("--clock", clocks, "a clock at this address, 0..254 (repeatable; default 1)")
+        ->transform(number)
         ->check(CLI::Range(0, 254));
     app.add_option("--master", master, "this clock starts as master (sends status blocks)")
+        ->transform(number)
         ->check(CLI::Range(0, 254));
     app.add_option("--broadcast-answer", broadcast,
                    "who answers a frame to 0xFF: lowest = the lowest address answers and the "

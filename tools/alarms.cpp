@@ -17,14 +17,6 @@ constexpr AlarmKind kKinds[] = {AlarmKind::kClockSilent,   AlarmKind::kMasterLos
                                 AlarmKind::kSyncFailing,   AlarmKind::kPcClockUnsynchronised,
                                 AlarmKind::kSettingsDrift};
 
-// "$05/5", as the windows program names a clock.
-std::string ClockName(uint8_t addr)
-{
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "$%02X/%u", addr, addr);
-    return buf;
-}
-
 } // namespace
 
 const char* AlarmName(AlarmKind kind)

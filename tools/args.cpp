@@ -110,11 +110,4 @@ int ParsePeriod(const std::string& text)
     throw UsageError("invalid period '" + text + "' (--period): expected minute, hour, 3h or day");
 }
 
-std::string Hex2(uint8_t v)
-{
-    char buf[8];
-    std::snprintf(buf, sizeof buf, "0x%02X", v);
-    return buf;
-}
-
 } // namespace chronavel::ctl

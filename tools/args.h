@@ -3,6 +3,8 @@
 // failure carries a one-line message that names the bad argument.
 #pragma once
 
+#include "link/hex.h"
+
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
@@ -39,8 +41,5 @@ RegisterValue ParseAssignment(const std::string& text);
 
 // minute, hour, 3h, day -> seconds.
 int ParsePeriod(const std::string& text);
-
-// "0x4D": upper-case, two hex digits.
-std::string Hex2(uint8_t v);
 
 } // namespace chronavel::ctl

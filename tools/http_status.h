@@ -6,6 +6,7 @@
 #pragma once
 
 #include "link/request.h"
+#include "link/timed_write.h"
 #include "platform/clock_sync.h"
 #include "tools/alarms.h"
 #include "tools/http_address.h"

@@ -5,6 +5,7 @@
 #include "link/exchange.h"
 #include "link/hex.h"
 #include "link/host.h"
+#include "link/host_call.h"
 #include "port/port.h"
 #include "port/port_list.h"
 #include "port/sync.h"
@@ -81,6 +82,18 @@ std::string SpeedRefusedText(int32_t speed)
            "например 9600 или 115200.";
 }
 
+PortOpening OpenPortForOperator(const std::string& name, int speed)
+{
+    PortOpening opened = TryOpenPort(name, speed);
+    if (opened.port)
+        ShowLineErrors(opened.port.get());
+    else if (opened.error == PortErrorKind::kCannotOpen)
+        HostPortError(opened.error, opened.text);
+    else
+        CurrentHost().ShowMessage(opened.text);
+    return opened;
+}
+
 ConnectResult Connect(const ConnectChoice& choice)
 {
     Host& host = CurrentHost();
@@ -105,11 +118,17 @@ ConnectResult Connect(const ConnectChoice& choice)
             ClosePort();
         if (platform::SerialPtr port = PortHandle.Get(); port && *speed != Connection.ComSpeed)
             SetPortSpeed(*port, *speed);
-        if (!PortHandle.Get())
-            PortHandle.Set(OpenPort(name, *speed));
     } catch (const PortError& e) {
         host.ShowMessage(e.what());
         return ConnectResult::kStayOpen;
+    }
+    if (!PortHandle.Get()) {
+        PortOpening opened = OpenPortForOperator(name, *speed);
+        // A port that did not open at all closes the dialog; one that
+        // refused the speed keeps it for another choice.
+        if (!opened.port && opened.error == PortErrorKind::kSettingsRefused)
+            return ConnectResult::kStayOpen;
+        PortHandle.Set(opened.port);
     }
     // Only a port that opened (or stays open) makes the choice the
     // connection's: a refused port or speed is never stored, nor saved.

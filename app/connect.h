@@ -3,6 +3,8 @@
 // exchange thread).
 #pragma once
 
+#include "port/port.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,6 +44,13 @@ struct ConnectChoice {
     bool ToAll = true;  // "Всем" selected
     int AddressIndex = -1;
 };
+
+// Opens a port for the windows (TryOpenPort) and tells the operator what
+// it came to through the host: "Error opening port" as a port error,
+// "Error setting port state" as a message, the line's state of a port that
+// opened (ShowLineErrors). The caller stores the port, or goes on by the
+// failure's kind.
+PortOpening OpenPortForOperator(const std::string& name, int speed);
 
 enum class ConnectResult {
     kClose,    // done (connected, or the port could not be opened): close the dialog

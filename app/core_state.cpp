@@ -3,41 +3,27 @@
 #include "app/ini_file_chronavel.h"
 #include "app/line_overview.h"
 #include "app/master_search.h"
-#include "app/time_sync.h"
-#include "config/register_values.h"
-#include "config/registers.h"
-#include "link/exchange.h"
-#include "link/master_flags.h"
-#include "link/reception.h"
-#include "link/request.h"
-#include "link/switch_master.h"
-#include "port/decode.h"
-#include "port/display.h"
-#include "port/port.h"
-#include "port/port_list.h"
-#include "port/sync.h"
+#include "config/config_state.h"
+#include "link/link_state.h"
+#include "port/port_state.h"
 
 namespace chronavel {
 
-void ResetCoreState()
+void ResetAppState()
 {
-    // The thread first: nothing may write the state below while it is reset.
-    ResetExchangeState();
-    ResetRequestState();
-    ResetReception();
-    SetLineStopHook(nullptr);
-    ResetMasterFlags();
-    SetSwitchMasterSleep(nullptr);
-    NoAnswer.store(0);
-    PortHandle.Set(nullptr);
-    PortNames.fill(std::string());
-    ResetClockSettings();
-    ResetAnswered();
+    ResetSettings();
     RememberCensus({});
     Overview().Clear();
-    ResetDecodeState();
-    ResetDisplayState();
-    ResetSettings();
+}
+
+void ResetCoreState()
+{
+    // The link first: it stops the exchange thread, so nothing writes the
+    // state below while it is reset.
+    ResetLinkState();
+    ResetPortState();
+    ResetConfigState();
+    ResetAppState();
 }
 
 } // namespace chronavel

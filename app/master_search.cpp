@@ -207,9 +207,9 @@ MasterSearchPort::MasterSearchPort(const std::string& chosen)
     speed_ = kSearchSpeed;
     Connection.ComSpeed = kSearchSpeed;
     Connection.ComPort = chosen;
-    platform::SerialPtr port = OpenPort(chosen, kSearchSpeed);
-    PortHandle.Set(port);
-    opened_ = port != nullptr;
+    PortOpening opening = OpenPortForOperator(chosen, kSearchSpeed);
+    PortHandle.Set(opening.port);
+    opened_ = opening.port != nullptr;
 }
 
 MasterSearchPort::~MasterSearchPort()
@@ -231,15 +231,10 @@ std::unique_ptr<MasterSearchPort> OpenSearchPort(int port_index, int port_count)
         host.ShowMessage(kNoPortText);
         return nullptr;
     }
-    try {
-        auto port = std::make_unique<MasterSearchPort>(PortNames[static_cast<size_t>(port_index)]);
-        if (!port->Ready())
-            return nullptr; // "Error opening port" has been shown
-        return port;
-    } catch (const PortError& e) {
-        host.ShowMessage(e.what());
-        return nullptr;
-    }
+    auto port = std::make_unique<MasterSearchPort>(PortNames[static_cast<size_t>(port_index)]);
+    if (!port->Ready())
+        return nullptr; // why has been shown
+    return port;
 }
 
 void ReplyDelays::Add(uint32_t ms)

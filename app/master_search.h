@@ -72,9 +72,9 @@ uint8_t SearchMaster(int speed, const SearchProgress& progress = {},
 // thread: every probe holds the port, so no answer is taken from under it).
 // Otherwise a connection to another port is ended (exchange thread stopped,
 // port closed), ComSpeed := 9600, ComPort := the chosen port, and the port is
-// opened at 9600 Bd, and closed again when the scope ends. Opening may show
-// "Error opening port" (then Ready() is false) or throw PortError("Error
-// setting port state").
+// opened at 9600 Bd, and closed again when the scope ends. A port that does
+// not open is told to the operator (OpenPortForOperator) and leaves Ready()
+// false.
 class MasterSearchPort {
 public:
     explicit MasterSearchPort(const std::string& chosen);

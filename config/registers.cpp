@@ -283,12 +283,12 @@ uint8_t PercentCode(int position)
     return PercentCodes[position];
 }
 
-int PercentPosition(uint8_t code)
+std::optional<int> PercentPosition(uint8_t code)
 {
     for (int p = 0; p < kPercentEntries; ++p)
         if (PercentCodes[p] == code)
             return p;
-    return -1;
+    return std::nullopt;
 }
 
 std::string PercentText(int position)

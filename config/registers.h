@@ -162,17 +162,18 @@ int TimeZoneEntry(uint8_t code);
 void BuildTimeZoneCodes();
 
 // --- Percent codes: "10%" .. "100%" at positions 0..9.
-// Throws std::out_of_range outside 0..9.
+// Throws std::out_of_range outside 0..9 (a caller's fault: positions come
+// from the program's own lists).
 uint8_t PercentCode(int position);
-// The position carrying the code, or -1.
-int PercentPosition(uint8_t code);
+// The position carrying a clock's code; none when no position carries it.
+std::optional<int> PercentPosition(uint8_t code);
 // "10%" .. "100%".
 std::string PercentText(int position);
 
 // --- Switching levels: register value = level + 99 = list position.
-// level -99..99; throws std::out_of_range otherwise.
+// level -99..99; throws std::out_of_range otherwise (a caller's fault).
 uint8_t LevelRegister(int level);
-// The level of a register value; none above 198.
+// The level of a clock's register value; none above 198.
 std::optional<int> LevelOfRegister(uint8_t value);
 
 // --- Daily correction: -59..59 as 16-bit two's complement, list position

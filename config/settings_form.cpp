@@ -88,14 +88,13 @@ void StandFields(SettingsView& v, const RegisterValues& clock)
         const int p = TimeZoneEntry(b);
         return p >= 0 ? p : kDefaultTimeZoneEntry;
     });
-    v.Volume = shown(kRegVolume, [](uint8_t b) {
-        const int p = PercentPosition(b);
-        return p >= 0 ? p : 0;
-    });
+    v.Volume = shown(kRegVolume, [](uint8_t b) { return PercentPosition(b).value_or(0); });
     // The brightness levels: a code no entry carries leaves the list without
     // a selection, so a save keeps it.
-    v.DimLevel = shown(kRegDimLevel, [](uint8_t b) { return PercentPosition(b); });
-    v.NormLevel = shown(kRegNormLevel, [](uint8_t b) { return PercentPosition(b); });
+    v.DimLevel =
+        shown(kRegDimLevel, [](uint8_t b) { return PercentPosition(b).value_or(kNoSelection); });
+    v.NormLevel =
+        shown(kRegNormLevel, [](uint8_t b) { return PercentPosition(b).value_or(kNoSelection); });
 
     for (int t = 0; t < kTimePickers; ++t) {
         TimePicker& p = v.Times[t];

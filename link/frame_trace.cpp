@@ -50,6 +50,14 @@ void RemoveFrameObserver(int id)
     detail::frame_observer_count.store(static_cast<int>(o.List.size()));
 }
 
+void RemoveAllFrameObservers()
+{
+    Observers& o = TheObservers();
+    std::lock_guard<std::mutex> hold(o.Lock);
+    o.List.clear();
+    detail::frame_observer_count.store(0);
+}
+
 namespace detail {
 
 void NotifyFrame(FrameDirection direction, uint8_t addr, uint8_t cmd, const uint8_t* bytes,

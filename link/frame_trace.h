@@ -45,6 +45,9 @@ using FrameObserver = std::function<void(const FrameEvent&)>;
 int AddFrameObserver(FrameObserver observer);
 // Once it returns the listener is not running and is never called again.
 void RemoveFrameObserver(int id);
+// Every listener, as RemoveFrameObserver each (tests). Ids are not given out
+// again, so a late RemoveFrameObserver of an old one removes nothing.
+void RemoveAllFrameObservers();
 
 namespace detail {
 extern std::atomic<int> frame_observer_count;

@@ -33,20 +33,22 @@ std::string PortPath(const std::string& name)
     return platform::SerialDevicePath(platform::CurrentPortName(name));
 }
 
-platform::SerialPtr OpenPort(const std::string& name, int speed)
+PortOpening TryOpenPort(const std::string& name, int speed)
 {
     platform::OpenStatus status = platform::OpenStatus::kOpenFailed;
     platform::SerialPtr port = platform::OpenSerial(PortPath(name), speed, status);
     if (status == platform::OpenStatus::kConfigFailed)
-        throw PortError(PortErrorKind::kSettingsRefused, "Error setting port state");
-    if (!port) {
-        HostPortError(PortErrorKind::kCannotOpen, "Error opening port");
-        return nullptr;
-    }
+        return {nullptr, PortErrorKind::kSettingsRefused, "Error setting port state"};
+    if (!port)
+        return {nullptr, PortErrorKind::kCannotOpen, "Error opening port"};
     port->SetReadTimeoutPerByte(kReadTimeoutPerByte);
     PurgePort(port.get());
-    ShowLineErrors(port.get());
-    return port;
+    return {std::move(port), PortErrorKind::kCannotOpen, {}};
+}
+
+platform::SerialPtr OpenPort(const std::string& name, int speed)
+{
+    return TryOpenPort(name, speed).port;
 }
 
 void SetPortSpeed(platform::SerialDevice& port, int speed)

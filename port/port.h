@@ -56,11 +56,23 @@ std::atomic<int>& PortIoWaiters();
 // the COM port its adapter has now.
 std::string PortPath(const std::string& name);
 
+// What opening a port came to: the open port, or why it did not open.
+struct PortOpening {
+    platform::SerialPtr port;                         // null when it did not open
+    PortErrorKind error = PortErrorKind::kCannotOpen; // why, when port is null
+    std::string text;                                 // the operator's text, when port is null
+};
+
 // Opens the named device (see PortPath) at the speed: raw 8N1, no flow
-// control, 80 ms read time-out per byte. Returns the port, or nullptr after
-// the message "Error opening port". Throws PortError("Error setting port
-// state") when the device opened but cannot be configured (it is closed
-// again first). Does not store the result in PortHandle.
+// control, 80 ms read time-out per byte, input and output purged. A device
+// that does not open gives kCannotOpen, "Error opening port"; one that opens
+// but cannot be configured is closed again and gives kSettingsRefused,
+// "Error setting port state". Shows nothing and does not store the result
+// in PortHandle; the caller tells the operator and checks the line
+// (ShowLineErrors) as it needs.
+PortOpening TryOpenPort(const std::string& name, int speed);
+
+// The port, or nullptr: for callers that need no reason (tests, benchmarks).
 platform::SerialPtr OpenPort(const std::string& name, int speed);
 
 // Changes only the speed of the open port; throws PortError("Error setting

@@ -9,6 +9,7 @@
 #include "tools/http_status.h"
 
 #include <chrono>
+#include <utility>
 
 namespace chronavel::ctl {
 
@@ -56,36 +57,35 @@ Line::~Line()
     Close();
 }
 
+void Line::SayNotOpened(const PortOpening& opened) const
+{
+    const std::string where =
+        ValidUtf8(options_.Port) + " (" + ValidUtf8(PortPath(options_.Port)) + ")";
+    Say(opened.text);
+    if (opened.error == PortErrorKind::kSettingsRefused) {
+        Say("chronavelctl: port " + where + " refused the line settings at " +
+            std::to_string(options_.Speed) + " bit/s");
+        return;
+    }
+    Say("chronavelctl: cannot open port " + where);
+    std::string why;
+    if (!platform::VirtualPortDirUsable(&why) && !why.empty())
+        Say("chronavelctl: " + why);
+}
+
 int Line::Open(bool quiet)
 {
     host_.ClearPortLost();
     ResetReadErrorNotice();
-    host_.SetQuiet(quiet);
-    platform::SerialPtr port;
-    try {
-        port = OpenPort(options_.Port, options_.Speed);
-    } catch (const PortError& e) {
-        host_.SetQuiet(false);
-        if (!quiet) {
-            Say(e.what());
-            Say("chronavelctl: port " + ValidUtf8(options_.Port) + " (" +
-                ValidUtf8(PortPath(options_.Port)) + ") refused the line settings at " +
-                std::to_string(options_.Speed) + " bit/s");
-        }
+    PortOpening opened = TryOpenPort(options_.Port, options_.Speed);
+    if (!opened.port) {
+        if (!quiet)
+            SayNotOpened(opened);
         return kExitPort;
     }
-    host_.SetQuiet(false);
-    if (!port) {
-        if (!quiet) {
-            Say("chronavelctl: cannot open port " + ValidUtf8(options_.Port) + " (" +
-                ValidUtf8(PortPath(options_.Port)) + ")");
-            std::string why;
-            if (!platform::VirtualPortDirUsable(&why) && !why.empty())
-                Say("chronavelctl: " + why);
-        }
-        return kExitPort;
-    }
-    PortHandle.Set(port);
+    if (!quiet)
+        ShowLineErrors(opened.port.get());
+    PortHandle.Set(std::move(opened.port));
     ForgetWrittenFrame();
     echoes_at_open_ = Reception.EchoesDropped.load();
     echo_said_ = false;

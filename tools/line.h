@@ -3,6 +3,7 @@
 // everything go again.
 #pragma once
 
+#include "port/port.h"
 #include "tools/commands.h"
 #include "tools/tool_host.h"
 
@@ -28,8 +29,8 @@ public:
     Line& operator=(const Line&) = delete;
 
     // Opens the port and makes it PortHandle. kExitOk, or kExitPort after a
-    // message (the core's own text first, then which port). quiet: only the
-    // core's text is kept back (the daemon reports in its own words).
+    // message (the core's own text first, then which port). quiet: nothing
+    // is said (the daemon reports its reconnect attempts in its own words).
     int Open(bool quiet = false);
     bool IsOpen() const;
 
@@ -50,6 +51,8 @@ public:
     const LineOptions& Options() const { return options_; }
 
 private:
+    void SayNotOpened(const PortOpening& opened) const;
+
     LineOptions options_;
     ToolHost& host_;
     bool exchange_ = false;

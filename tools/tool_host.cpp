@@ -61,8 +61,7 @@ void ToolHost::Synchronize(const std::function<void()>& fn)
 
 void ToolHost::ShowMessage(const std::string& text)
 {
-    if (!quiet_.load())
-        Say(text);
+    Say(text);
 }
 
 void ToolHost::ShowPortError(PortErrorKind kind, const std::string& text)

@@ -30,14 +30,9 @@ public:
     bool PortLost() const { return port_lost_.load(); }
     void ClearPortLost() { port_lost_.store(false); }
 
-    // Keeps the core's messages back for a while (the daemon's reconnect
-    // attempts, which it reports in its own words, once).
-    void SetQuiet(bool quiet) { quiet_.store(quiet); }
-
 private:
     std::recursive_mutex sync_lock_;
     std::atomic<bool> port_lost_{false};
-    std::atomic<bool> quiet_{false};
 };
 
 // One line on standard error, whole even when threads print at once.

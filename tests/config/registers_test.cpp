@@ -90,7 +90,7 @@ TEST_F(RegistersTest, PercentCodesAndLevels)
     EXPECT_EQ(PercentCode(8), 9); // "90%"
     EXPECT_EQ(PercentText(9), "100%");
     EXPECT_EQ(PercentPosition(0), 9);
-    EXPECT_EQ(PercentPosition(10), -1);
+    EXPECT_FALSE(PercentPosition(10).has_value());
     EXPECT_THROW(PercentCode(10), std::out_of_range);
 
     EXPECT_EQ(LevelRegister(-99), 0);

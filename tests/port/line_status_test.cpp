@@ -241,11 +241,16 @@ TEST(PortErrorKinds, EachFailureCarriesItsKindAndItsText)
             CurrentHost().ShowPortError(e.Kind(), e.what());
         }
     };
+    auto returned = [](const std::string& name) {
+        const PortOpening opened = TryOpenPort(name, 9600);
+        EXPECT_EQ(opened.port, nullptr);
+        CurrentHost().ShowPortError(opened.error, opened.text);
+    };
     const Case cases[] = {
-        {"missing device", [] { EXPECT_EQ(OpenPort("/nonexistent/ttyX", 9600), nullptr); },
-         PortErrorKind::kCannotOpen, "Error opening port"},
-        {"not a terminal", [&] { thrown([] { OpenPort("/dev/null", 9600); }); },
-         PortErrorKind::kSettingsRefused, "Error setting port state"},
+        {"missing device", [&] { returned("/nonexistent/ttyX"); }, PortErrorKind::kCannotOpen,
+         "Error opening port"},
+        {"not a terminal", [&] { returned("/dev/null"); }, PortErrorKind::kSettingsRefused,
+         "Error setting port state"},
         {"read fails",
          [&] {
              PortHandle.Set(failing);

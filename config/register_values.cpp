@@ -116,15 +116,15 @@ void ResetAnswered()
 
 std::string SetNamedNumber(RegisterValues& out, const std::string& name, long long value)
 {
-    if (name == "DayCorrection") {
-        if (value < -32768 || value > 32767)
-            return "DayCorrection: " + std::to_string(value) + " is not a 16-bit number";
-        const auto c = static_cast<int16_t>(value);
-        out.Set(kRegCorrectionHigh, CorrectionHigh(c));
-        out.Set(kRegCorrectionLow, CorrectionLow(c));
-        return {};
-    }
     for (const RegisterRow& b : RegisterTable()) {
+        if (b.Name && b.Kind == RegisterKind::kCorrection && name == b.Name) {
+            if (value < -32768 || value > 32767)
+                return name + ": " + std::to_string(value) + " is not a 16-bit number";
+            const auto c = static_cast<int16_t>(value);
+            out.Set(b.Reg(0), CorrectionHigh(c));
+            out.Set(b.Reg(1), CorrectionLow(c));
+            return {};
+        }
         if (!IsNamedByte(b) || name != b.Name)
             continue;
         if (value < 0 || value > 255)

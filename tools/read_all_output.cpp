@@ -3,6 +3,7 @@
 #include "config/register_table.h"
 #include "config/registers.h"
 #include "tools/args.h"
+#include "tools/config_file.h"
 
 #include <cstdio>
 
@@ -34,27 +35,8 @@ std::string PairText(uint8_t high, uint8_t low)
 
 nlohmann::json SettingsJson()
 {
-    const RegisterValues v = SettingsVariables();
-    nlohmann::json j;
-    for (const SettingInfo& s : Settings()) {
-        switch (s.Kind) {
-        case SettingKind::kByte:
-            j[s.Name] = v.At(s.Regs[0]);
-            break;
-        case SettingKind::kList:
-            j[s.Name] = nlohmann::json::array();
-            for (uint8_t r : s.Regs)
-                j[s.Name].push_back(static_cast<int>(v.At(r)));
-            break;
-        case SettingKind::kTime:
-            j[s.Name] = PairText(v.At(s.Regs[0]), v.At(s.Regs[1]));
-            break;
-        case SettingKind::kCorrection:
-            j[s.Name] = CorrectionFromBytes(v.At(s.Regs[0]), v.At(s.Regs[1]));
-            break;
-        }
-    }
-    return j;
+    // As a settings file carries them, so the output restores as it is.
+    return NamedSettings(SettingsVariables());
 }
 
 std::vector<std::string> SettingsTable()

@@ -1,5 +1,6 @@
 #include "config/register_values.h"
 
+#include "config/register_table.h"
 #include "config/registers.h"
 
 #include <cctype>
@@ -24,41 +25,22 @@ namespace {
 std::mutex answered_lock;
 std::map<uint8_t, RegisterValues> answered;
 
-struct NamedByte {
-    const char* Name;
-    uint8_t Reg;
-};
-constexpr NamedByte kNamedBytes[] = {
-    {"ClockAddr", kRegClockAddr},
-    {"MasterFlags", kRegMasterFlags},
-    {"TimeZone", kRegTimeZone},
-    {"Volume", kRegVolume},
-    {"RegS6", kRegS6},
-    {"OptionFlags", kRegOptionFlags},
-    {"DimLevel", kRegDimLevel},
-    {"NormLevel", kRegNormLevel},
-    {"RegSE", kRegSE},
-    {"UpperLevel", kRegUpperLevel},
-    {"LowerLevel", kRegLowerLevel},
-};
-constexpr NamedByte kNamedTimes[] = {
-    {"DimOnTime", kRegDimOnHour},
-    {"DimOffTime", kRegDimOffHour},
-    {"Alarm1Time", kRegAlarm1Hour},
-    {"Alarm2Time", kRegAlarm2Hour},
-};
+// The named rows of one shape, in table order.
+bool IsNamedByte(const RegisterRow& r)
+{
+    return r.Name && r.Count == 1;
+}
 
-struct NamedList {
-    const char* Name;
-    uint8_t First;
-    int Step;
-    int Count;
-};
-constexpr NamedList kNamedLists[] = {
-    {"Expo", kRegExpo0, 2, kExpoCount},
-    {"FieldFormat", kRegFieldFormat0, 1, kFieldFormatCount},
-    {"TextLen", kRegTextLen0, 1, kTextLenCount},
-};
+bool IsNamedList(const RegisterRow& r)
+{
+    return r.Name && r.Count > 1 && r.Kind != RegisterKind::kTimePair &&
+           r.Kind != RegisterKind::kCorrection;
+}
+
+bool IsNamedTime(const RegisterRow& r)
+{
+    return r.Name && r.Kind == RegisterKind::kTimePair;
+}
 
 std::string Hex(uint8_t v)
 {
@@ -134,20 +116,20 @@ void ResetAnswered()
 
 std::string SetNamedNumber(RegisterValues& out, const std::string& name, long long value)
 {
-    if (name == "DayCorrection") {
-        if (value < -32768 || value > 32767)
-            return "DayCorrection: " + std::to_string(value) + " is not a 16-bit number";
-        const auto c = static_cast<int16_t>(value);
-        out.Set(kRegCorrectionHigh, CorrectionHigh(c));
-        out.Set(kRegCorrectionLow, CorrectionLow(c));
-        return {};
-    }
-    for (const NamedByte& b : kNamedBytes) {
-        if (name != b.Name)
+    for (const RegisterRow& b : RegisterTable()) {
+        if (b.Name && b.Kind == RegisterKind::kCorrection && name == b.Name) {
+            if (value < -32768 || value > 32767)
+                return name + ": " + std::to_string(value) + " is not a 16-bit number";
+            const auto c = static_cast<int16_t>(value);
+            out.Set(b.Reg(0), CorrectionHigh(c));
+            out.Set(b.Reg(1), CorrectionLow(c));
+            return {};
+        }
+        if (!IsNamedByte(b) || name != b.Name)
             continue;
         if (value < 0 || value > 255)
             return name + ": " + std::to_string(value) + " is not a byte (0..255)";
-        out.Set(b.Reg, static_cast<uint8_t>(value));
+        out.Set(b.First, static_cast<uint8_t>(value));
         return {};
     }
     return "unknown setting \"" + name + "\"";
@@ -156,15 +138,15 @@ std::string SetNamedNumber(RegisterValues& out, const std::string& name, long lo
 std::string SetNamedList(RegisterValues& out, const std::string& name,
                          const std::vector<long long>& values)
 {
-    for (const NamedList& l : kNamedLists) {
-        if (name != l.Name)
+    for (const RegisterRow& l : RegisterTable()) {
+        if (!IsNamedList(l) || name != l.Name)
             continue;
         if (values.size() != static_cast<size_t>(l.Count))
             return name + ": " + std::to_string(l.Count) + " numbers expected";
         for (int i = 0; i < l.Count; ++i) {
             if (values[i] < 0 || values[i] > 255)
                 return name + "[" + std::to_string(i) + "]: not a byte (0..255)";
-            out.Set(static_cast<uint8_t>(l.First + l.Step * i), static_cast<uint8_t>(values[i]));
+            out.Set(l.Reg(i), static_cast<uint8_t>(values[i]));
         }
         return {};
     }
@@ -173,8 +155,8 @@ std::string SetNamedList(RegisterValues& out, const std::string& name,
 
 std::string SetNamedTime(RegisterValues& out, const std::string& name, const std::string& hhmm)
 {
-    for (const NamedByte& t : kNamedTimes) {
-        if (name != t.Name)
+    for (const RegisterRow& t : RegisterTable()) {
+        if (!IsNamedTime(t) || name != t.Name)
             continue;
         // The digits are the registers' bytes in hexadecimal ("25:60" too).
         const auto hi =
@@ -183,8 +165,8 @@ std::string SetNamedTime(RegisterValues& out, const std::string& name, const std
             hhmm.size() == 5 && hhmm[2] == ':' ? Number("0x" + hhmm.substr(3, 2)) : std::nullopt;
         if (!hi || !lo)
             return name + ": \"" + hhmm + "\" is not HH:MM";
-        out.Set(t.Reg, static_cast<uint8_t>(*hi));
-        out.Set(static_cast<uint8_t>(t.Reg + 1), static_cast<uint8_t>(*lo));
+        out.Set(t.Reg(0), static_cast<uint8_t>(*hi));
+        out.Set(t.Reg(1), static_cast<uint8_t>(*lo));
         return {};
     }
     return "unknown setting \"" + name + "\"";
@@ -194,18 +176,20 @@ const std::vector<SettingInfo>& Settings()
 {
     static const std::vector<SettingInfo> table = [] {
         std::vector<SettingInfo> t;
-        for (const NamedList& l : kNamedLists) {
-            SettingInfo s{l.Name, SettingKind::kList, {}};
-            for (int i = 0; i < l.Count; ++i)
-                s.Regs.push_back(static_cast<uint8_t>(l.First + l.Step * i));
+        for (const RegisterRow& r : RegisterTable()) {
+            if (!r.Name)
+                continue;
+            SettingInfo s{r.Name, SettingKind::kByte, {}};
+            if (IsNamedList(r))
+                s.Kind = SettingKind::kList;
+            else if (r.Kind == RegisterKind::kTimePair)
+                s.Kind = SettingKind::kTime;
+            else if (r.Kind == RegisterKind::kCorrection)
+                s.Kind = SettingKind::kCorrection;
+            for (int i = 0; i < r.Count; ++i)
+                s.Regs.push_back(r.Reg(i));
             t.push_back(std::move(s));
         }
-        for (const NamedByte& b : kNamedBytes)
-            t.push_back({b.Name, SettingKind::kByte, {b.Reg}});
-        for (const NamedByte& b : kNamedTimes)
-            t.push_back({b.Name, SettingKind::kTime, {b.Reg, static_cast<uint8_t>(b.Reg + 1)}});
-        t.push_back(
-            {"DayCorrection", SettingKind::kCorrection, {kRegCorrectionHigh, kRegCorrectionLow}});
         return t;
     }();
     return table;

@@ -65,8 +65,8 @@ std::string SetNamedList(RegisterValues& out, const std::string& name,
                          const std::vector<long long>& values);
 std::string SetNamedTime(RegisterValues& out, const std::string& name, const std::string& hhmm);
 
-// The settings by those names, each with its registers, in the order the
-// read-all listing shows them.
+// The settings by those names (the named rows of config/register_table.h),
+// each with its registers, in the order the read-all listing shows them.
 enum class SettingKind {
     kByte,       // one register, 0..255
     kList,       // several registers, a number each

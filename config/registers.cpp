@@ -1,7 +1,9 @@
 #include "config/registers.h"
 
+#include "config/register_table.h"
 #include "port/display_lock.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <stdexcept>
@@ -33,96 +35,22 @@ template <typename Word> void SetByte(std::atomic<Word>& word, bool high, uint8_
     }
 }
 
-// Index i of the exposure register 0x25 + 2i, or -1.
-int ExpoIndexOf(uint8_t reg)
-{
-    if (reg < kRegExpo0 || reg > kRegExpo0 + 2 * (kExpoCount - 1) || (reg - kRegExpo0) % 2 != 0)
-        return -1;
-    return (reg - kRegExpo0) / 2;
-}
-
-std::atomic<uint16_t>* PairOf(uint8_t reg, bool& high)
-{
-    struct Pair {
-        uint8_t HighReg;
-        std::atomic<uint16_t>* Word;
-    };
-    const Pair pairs[] = {{kRegDimOnHour, &ClockSettings.DimOnTime},
-                          {kRegDimOffHour, &ClockSettings.DimOffTime},
-                          {kRegAlarm1Hour, &ClockSettings.Alarm1Time},
-                          {kRegAlarm2Hour, &ClockSettings.Alarm2Time}};
-    for (const auto& p : pairs) {
-        if (reg == p.HighReg || reg == p.HighReg + 1) {
-            high = reg == p.HighReg;
-            return p.Word;
-        }
-    }
-    return nullptr;
-}
-
-std::atomic<uint8_t>* ByteVariableOf(uint8_t reg)
-{
-    switch (reg) {
-    case kRegTimeZone:
-        return &ClockSettings.TimeZone;
-    case kRegUpperLevel:
-        return &ClockSettings.UpperLevel;
-    case kRegS6:
-        return &ClockSettings.RegS6;
-    case kRegOptionFlags:
-        return &ClockSettings.OptionFlags;
-    case kRegVolume:
-        return &ClockSettings.Volume;
-    case kRegDimLevel:
-        return &ClockSettings.DimLevel;
-    case kRegNormLevel:
-        return &ClockSettings.NormLevel;
-    case kRegClockAddr:
-        return &ClockSettings.ClockAddr;
-    case kRegMasterFlags:
-        return &ClockSettings.MasterFlags;
-    case kRegLowerLevel:
-        return &ClockSettings.LowerLevel;
-    case kRegSE:
-        return &ClockSettings.RegSE;
-    default:
-        break;
-    }
-    if (const int i = ExpoIndexOf(reg); i >= 0)
-        return &ClockSettings.Expo[i];
-    if (reg >= kRegFieldFormat0 && reg < kRegFieldFormat0 + kFieldFormatCount)
-        return &ClockSettings.FieldFormat[reg - kRegFieldFormat0];
-    if (reg >= kRegTextLen0)
-        return &ClockSettings.TextLen[reg - kRegTextLen0];
-    return nullptr;
-}
-
 } // namespace
 
 void ResetClockSettings()
 {
-    auto& s = ClockSettings;
-    ZeroAll(s.Expo);
-    ZeroAll(s.ExpoUnits);
-    ZeroAll(s.FieldFormat);
-    ZeroAll(s.TextLen);
-    for (auto* b : {&s.ClockAddr, &s.MasterFlags, &s.TimeZone, &s.Volume, &s.RegS6, &s.OptionFlags,
-                    &s.DimLevel, &s.NormLevel, &s.RegSE, &s.UpperLevel, &s.LowerLevel})
-        b->store(0);
-    for (auto* w : {&s.DimOnTime, &s.DimOffTime, &s.Alarm1Time, &s.Alarm2Time})
-        w->store(0);
-    s.DayCorrection.store(0);
-    s.UpperLevelIdx.store(0);
-    s.LowerLevelIdx.store(0);
-    s.CorrectionIdx.store(0);
+    for (const RegisterRow& r : RegisterTable()) {
+        if (r.Byte)
+            for (int i = 0; i < r.Count; ++i)
+                r.Byte(i)->store(0);
+        if (r.Word)
+            r.Word()->store(0);
+    }
+    ZeroAll(ClockSettings.ExpoUnits);
+    ClockSettings.DayCorrection.store(0);
 
     std::lock_guard<std::mutex> hold(DisplayTickLock);
     ZeroAll(Registers.RegImage);
-    Registers.RegSnapshot.fill(0);
-    Registers.RegEdited.fill(0);
-    Registers.RegAddr.fill(0);
-    Registers.TimeZoneCodes.fill(0);
-    Registers.SideSnapshot = {};
 }
 
 std::array<uint8_t, kImageSize> CopyRegImage()
@@ -134,46 +62,22 @@ std::array<uint8_t, kImageSize> CopyRegImage()
     return copy;
 }
 
-void TakeImageSnapshot()
-{
-    auto image = CopyRegImage();
-    Registers.RegSnapshot = image;
-    Registers.RegEdited = image;
-    Registers.SideSnapshot = {ClockSettings.DimLevel.load(), ClockSettings.NormLevel.load(),
-                              ClockSettings.LowerLevel.load(), ClockSettings.RegSE.load()};
-}
-
-void FillRegAddr()
-{
-    Registers.RegAddr.fill(0);
-    for (int i = 0; i < kExpoCount; ++i)
-        Registers.RegAddr[10 + 2 * i] = static_cast<uint8_t>(kRegExpo0 + 2 * i);
-    for (int j = 0; j <= 14; ++j)
-        Registers.RegAddr[27 + j] = static_cast<uint8_t>(kRegTimeZone + j);
-}
-
-int ImageIndexOf(uint8_t reg)
-{
-    if (const int i = ExpoIndexOf(reg); i >= 0)
-        return 10 + 2 * i;
-    if (reg >= kRegTimeZone && reg <= kRegNormLevel)
-        return 27 + (reg - kRegTimeZone);
-    return -1;
-}
-
 bool StoreRegisterValue(uint8_t reg, uint8_t value)
 {
-    if (reg == kRegCorrectionHigh || reg == kRegCorrectionLow) {
-        SetByte(ClockSettings.DayCorrection, reg == kRegCorrectionHigh, value);
+    const RegisterRow* row = RowOf(reg);
+    if (!row)
+        return false;
+    const int i = (reg - row->First) / row->Step;
+    if (row->Byte) {
+        row->Byte(i)->store(value);
         return true;
     }
-    bool high = false;
-    if (auto* word = PairOf(reg, high)) {
-        SetByte(*word, high, value);
+    if (row->Word) {
+        SetByte(*row->Word(), i == 0, value);
         return true;
     }
-    if (auto* b = ByteVariableOf(reg)) {
-        b->store(value);
+    if (row->Kind == RegisterKind::kCorrection) {
+        SetByte(ClockSettings.DayCorrection, i == 0, value);
         return true;
     }
     return false;
@@ -181,17 +85,15 @@ bool StoreRegisterValue(uint8_t reg, uint8_t value)
 
 const std::array<uint8_t, kReadBatchSize>& ReadBatchRegisters()
 {
+    // Every register of the table, ascending.
     static const std::array<uint8_t, kReadBatchSize> batch = [] {
+        std::vector<uint8_t> regs;
+        for (const RegisterRow& r : RegisterTable())
+            for (int i = 0; i < r.Count; ++i)
+                regs.push_back(r.Reg(i));
+        std::sort(regs.begin(), regs.end());
         std::array<uint8_t, kReadBatchSize> b{};
-        size_t n = 0;
-        for (int r = kRegExpo0; r <= 0x35; r += 2)
-            b[n++] = static_cast<uint8_t>(r);
-        for (int r = kRegTimeZone; r <= kRegNormLevel; ++r)
-            b[n++] = static_cast<uint8_t>(r);
-        for (int r = kRegClockAddr; r <= kRegCorrectionLow; ++r)
-            b[n++] = static_cast<uint8_t>(r);
-        for (int r = kRegFieldFormat0; r <= 0xFF; ++r)
-            b[n++] = static_cast<uint8_t>(r);
+        std::copy_n(regs.begin(), std::min(regs.size(), b.size()), b.begin());
         return b;
     }();
     return batch;
@@ -266,12 +168,6 @@ int TimeZoneEntry(uint8_t code)
         if (TimeZoneCode(p) == code)
             return p;
     return -1;
-}
-
-void BuildTimeZoneCodes()
-{
-    for (int p = 0; p < kTimeZoneEntries; ++p)
-        Registers.TimeZoneCodes[p] = TimeZoneCode(p);
 }
 
 // --- Percent codes.

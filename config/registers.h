@@ -69,34 +69,12 @@ struct ClockSettingsVars {
     std::atomic<uint16_t> Alarm1Time{0};
     std::atomic<uint16_t> Alarm2Time{0};
     std::atomic<int16_t> DayCorrection{0};
-    // List positions chosen at the last save in this run (0 until then).
-    std::atomic<int32_t> UpperLevelIdx{0};
-    std::atomic<int32_t> LowerLevelIdx{0};
-    std::atomic<int32_t> CorrectionIdx{0};
 };
 extern ClockSettingsVars ClockSettings;
-
-// The four settings that travel outside the register image, as they stood
-// when the image was copied. (A save judges changes against what the clock
-// itself answered: config/register_values.h.)
-struct SideSettings {
-    uint8_t DimLevel = 0;
-    uint8_t NormLevel = 0;
-    uint8_t LowerLevel = 0;
-    uint8_t RegSE = 0;
-};
 
 struct RegisterImages {
     // The last status block; written by the exchange thread.
     std::array<std::atomic<uint8_t>, kImageSize> RegImage{};
-    // Taken together by TakeImageSnapshot; window thread only.
-    std::array<uint8_t, kImageSize> RegSnapshot{};
-    std::array<uint8_t, kImageSize> RegEdited{};
-    SideSettings SideSnapshot{};
-    // Image index to register number; filled before each save.
-    std::array<uint8_t, kImageSize> RegAddr{};
-    // Time-zone code by list entry; built by BuildTimeZoneCodes.
-    std::array<uint8_t, kTimeZoneEntries> TimeZoneCodes{};
 };
 extern RegisterImages Registers;
 
@@ -109,24 +87,15 @@ void ResetClockSettings();
 // arriving meanwhile cannot tear it.
 std::array<uint8_t, kImageSize> CopyRegImage();
 
-// The window's showing: RegImage into RegSnapshot and RegEdited under
-// DisplayTickLock, and the four side settings into SideSnapshot.
-void TakeImageSnapshot();
-
-// RegAddr: 10 + 2i -> 0x25 + 2i, 27 + j -> 0x37 + j, all else 0.
-void FillRegAddr();
-
-// The image index of a register, or -1 for registers outside the image.
-int ImageIndexOf(uint8_t reg);
-
 // Stores a single-register answer into its variable: a byte variable takes
 // the whole byte, the first register of a 16-bit pair the high byte and the
 // second the low byte. False (nothing changed) for registers with no
-// variable, 0x4F among them.
+// variable, 0x4F among them. The variable is the register table's
+// (config/register_table.h).
 bool StoreRegisterValue(uint8_t reg, uint8_t value);
 
-// The read batch, 71 registers: 0x25..0x35 (every second), 0x37..0x45,
-// 0x4C..0x52, 0xD8..0xDF, 0xE0..0xFF.
+// The read batch, every register of the register table ascending, 71:
+// 0x25..0x35 (every second), 0x37..0x45, 0x4C..0x52, 0xD8..0xDF, 0xE0..0xFF.
 const std::array<uint8_t, kReadBatchSize>& ReadBatchRegisters();
 
 // --- Packed BCD.
@@ -158,8 +127,6 @@ uint8_t TimeZoneCode(int entry);
 double TimeZoneHours(int entry);
 // The entry carrying the code, or -1.
 int TimeZoneEntry(uint8_t code);
-// Fills Registers.TimeZoneCodes with the 51 codes.
-void BuildTimeZoneCodes();
 
 // --- Percent codes: "10%" .. "100%" at positions 0..9.
 // Throws std::out_of_range outside 0..9 (a caller's fault: positions come

@@ -1,7 +1,9 @@
 #include "config/settings_form.h"
 
+#include "config/register_table.h"
 #include "link/hex.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace chronavel {
@@ -32,6 +34,16 @@ constexpr std::array<uint8_t, kTimePickers> kPickerRegister = {kRegDimOnHour, kR
 
 } // namespace
 
+std::vector<uint8_t> ByteListRegisters()
+{
+    std::vector<uint8_t> regs;
+    for (const RegisterRow& r : RegisterTable())
+        if (r.Kind == RegisterKind::kPlain && r.Controls)
+            regs.push_back(r.First);
+    std::sort(regs.begin(), regs.end());
+    return regs;
+}
+
 SettingsView InitialSettingsView()
 {
     SettingsView v;
@@ -39,7 +51,8 @@ SettingsView InitialSettingsView()
     v.TempFormat.fill(0);
     v.FieldFormat.fill(0);
     v.TimeZone = kNoSelection;
-    v.ClockAddr = v.RegS6 = v.RegSE = kNoSelection;
+    for (uint8_t reg : ByteListRegisters())
+        v.Bytes[reg] = kNoSelection;
     v.Volume = 9;
     v.DimLevel = 0;
     v.NormLevel = 9;
@@ -70,9 +83,8 @@ void StandFields(SettingsView& v, const RegisterValues& clock)
     }
 
     const auto byte = [](uint8_t b) { return int(b); };
-    v.ClockAddr = shown(kRegClockAddr, byte);
-    v.RegS6 = shown(kRegS6, byte);
-    v.RegSE = shown(kRegSE, byte);
+    for (uint8_t reg : ByteListRegisters())
+        v.Bytes[reg] = shown(reg, byte);
     // An unread flag register shows its boxes clear and disabled, so none of
     // its bits can be set from a guess.
     v.MasterEnabled = clock.Has(kRegMasterFlags);
@@ -154,9 +166,11 @@ RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& no
     }
 
     const auto byte = [](int p) { return InRange(p, 256); };
-    take(kRegClockAddr, shown.ClockAddr, now.ClockAddr, byte);
-    take(kRegS6, shown.RegS6, now.RegS6, byte);
-    take(kRegSE, shown.RegSE, now.RegSE, byte);
+    for (uint8_t reg : ByteListRegisters()) {
+        const auto was = shown.Bytes.find(reg), is = now.Bytes.find(reg);
+        if (was != shown.Bytes.end() && is != now.Bytes.end())
+            take(reg, was->second, is->second, byte);
+    }
     // The boxes stand for single bits: without the byte read, the other
     // bits would be made up.
     if (clock.Has(kRegMasterFlags) && now.MasterEnabled && now.MasterFlags != shown.MasterFlags)
@@ -207,11 +221,7 @@ RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& no
 
 std::vector<uint8_t> WindowRegisters()
 {
-    std::vector<uint8_t> regs;
-    for (uint8_t reg : ReadBatchRegisters())
-        if (reg != kRegUnused4F && reg < kRegTextLen0)
-            regs.push_back(reg);
-    return regs;
+    return ShownRegisters();
 }
 
 std::string UnreadText(const RegisterValues& clock)

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,9 @@ enum TimePickerIndex : int { kPickDimOn = 0, kPickDimOff = 1, kPickAlarm1 = 2, k
 struct SettingsView {
     std::array<int, kExpoCount> Expo{}; // exposure lists, "-", "1".. (temperatures: units)
     std::array<int, kTemperatureLists> TempFormat{}; // format digit of temperatures 1..3
-    int ClockAddr = 0;
-    int RegS6 = 0;
-    int RegSE = 0;
+    // The byte lists ("$00/0" .. "$FF/255") by register: the register
+    // table's plain rows the window shows (the address, S6, SE).
+    std::map<uint8_t, int> Bytes;
     uint8_t MasterFlags = 0;
     uint8_t OptionFlags = 0;
     bool MasterEnabled = true;
@@ -51,6 +52,9 @@ struct SettingsView {
     int LowerLevel = 0; // level + 99
     int Correction = 0; // correction + 59
 };
+
+// The registers of the byte lists, ascending.
+std::vector<uint8_t> ByteListRegisters();
 
 // The controls as the window is created: the format lists on "0 нет", the
 // format digits on "0", "100%" for the volume and the normal level, "10%"
@@ -78,8 +82,8 @@ void StandFields(SettingsView& v, const RegisterValues& clock);
 RegisterValues ChosenRegisters(const SettingsView& shown, const SettingsView& now,
                                const RegisterValues& clock);
 
-// The registers the window's controls show, ascending: the read batch but
-// 0x4F and the text lengths, which no control shows.
+// The registers the window's controls show, ascending: the register table's
+// rows with a control (the read batch but 0x4F and the text lengths).
 std::vector<uint8_t> WindowRegisters();
 
 // The line telling the operator which of the window's registers the clock

@@ -4,6 +4,7 @@
 #include "app/look_qt.h"
 #include "app/master_search.h"
 #include "config/busy_qt.h"
+#include "config/register_table.h"
 #include "config/registers.h"
 #include "config/settings_dialog_qt.h"
 #include "config/write_settings.h"
@@ -128,45 +129,43 @@ enum class ListKind {
     kCoefficient, // 0..3
 };
 
-constexpr int kNoRegister = -1;
-
 // The pages' caption + list rows, one line each: the list's caption in
-// column 0 and the list in column 1 of its page's grid row. Register is
-// the clock register the list shows; Chosen the entry chosen at build (-1:
-// none, the showing chooses).
+// column 0 and the list in column 1 of its page's grid row; List the
+// member that keeps it, if any (a list found by name needs none). The
+// register a list shows is in config/register_table.cpp; Chosen the entry
+// chosen at build (-1: none, the showing chooses).
 struct ListRow {
     Page Tab;
     int Row;
     const char* Caption;
     QComboBox* TForm6::*List;
     const char* Name;
-    int Register;
     ListKind Kind;
     int Chosen;
 };
 
 // clang-format off
 const ListRow kListRows[] = {
-    {kMainPage, 0, "Адрес Табло :", &TForm6::ComboBox50, "ComboBox50", kRegClockAddr, ListKind::kAddress, -1},
-    {kMainPage, 1, "Скорость:", &TForm6::ComboBox11, "ComboBox11", kNoRegister, ListKind::kSpeed, 0},
-    {kSignalsPage, 0, "Громкость звучания :", &TForm6::ComboBox52, "ComboBox52", kRegVolume, ListKind::kPercent, 9},
-    {kCorrectionPage, 0, "Калибровочный коэффициент датчика давления: ", &TForm6::ComboBox13, "ComboBox13", kNoRegister, ListKind::kCoefficient, 3},
-    {kCorrectionPage, 1, "Калибровочный коэффициент датчика радиации: ", &TForm6::ComboBox14, "ComboBox14", kNoRegister, ListKind::kCoefficient, 3},
-    {kCorrectionPage, 2, "Суточная коррекция времени: ", &TForm6::ComboBox57, "ComboBox57", kRegCorrectionHigh, ListKind::kFilledLater, -1},
-    {kDevicesPage, 1, "Нижний уровень:", &TForm6::ComboBox56, "ComboBox56", kRegLowerLevel, ListKind::kFilledLater, -1},
-    {kDevicesPage, 2, "Верхний уровень:", &TForm6::ComboBox55, "ComboBox55", kRegUpperLevel, ListKind::kFilledLater, -1},
-    {kBrightnessPage, 2, "Уровень пониженной яркости: ", &TForm6::ComboBox53, "ComboBox53", kRegDimLevel, ListKind::kPercent, 0},
-    {kBrightnessPage, 3, "Уровень нормальной яркости: ", &TForm6::ComboBox54, "ComboBox54", kRegNormLevel, ListKind::kPercent, 9},
-    {kTimePage, 0, "Время экспозиции Времени:  . . .", &TForm6::ComboBox1, "ComboBox1", kRegExpo0 + 0, ListKind::kFilledLater, -1},
-    {kTimePage, 1, "Время экспозиции Даты: . . . . . . ", &TForm6::ComboBox2, "ComboBox2", kRegExpo0 + 2, ListKind::kFilledLater, -1},
-    {kTimePage, 2, "Время экспозиции Года: . . . . . .  ", &TForm6::ComboBox3, "ComboBox3", kRegExpo0 + 4, ListKind::kFilledLater, -1},
-    {kTimePage, 3, "Часовой пояс:", &TForm6::ComboBox51, "ComboBox51", kRegTimeZone, ListKind::kFilledLater, -1},
-    {kSensorsPage, 3, "Время экспозиции Давления: ", &TForm6::ComboBox7, "ComboBox7", kRegExpo0 + 12, ListKind::kFilledLater, -1},
-    {kSensorsPage, 4, "Время экспозиции Влажности: ", &TForm6::ComboBox8, "ComboBox8", kRegExpo0 + 14, ListKind::kFilledLater, -1},
-    {kSensorsPage, 5, "Время экспозиции Радиации: ", &TForm6::ComboBox9, "ComboBox9", kRegExpo0 + 16, ListKind::kFilledLater, -1},
-    {kViewPage, 0, "Основное поле . . . . . . . . ", &TForm6::ComboBox10, "ComboBox10", kRegFieldFormat0, ListKind::kFilledLater, -1},
-    {kOtherPage, 1, "S6:", &TForm6::ComboBox58, "ComboBox58", kRegS6, ListKind::kFilledLater, -1},
-    {kOtherPage, 2, "SE:", &TForm6::ComboBox60, "ComboBox60", kRegSE, ListKind::kFilledLater, -1},
+    {kMainPage, 0, "Адрес Табло :", &TForm6::ComboBox50, "ComboBox50", ListKind::kAddress, -1},
+    {kMainPage, 1, "Скорость:", &TForm6::ComboBox11, "ComboBox11", ListKind::kSpeed, 0},
+    {kSignalsPage, 0, "Громкость звучания :", &TForm6::ComboBox52, "ComboBox52", ListKind::kPercent, 9},
+    {kCorrectionPage, 0, "Калибровочный коэффициент датчика давления: ", &TForm6::ComboBox13, "ComboBox13", ListKind::kCoefficient, 3},
+    {kCorrectionPage, 1, "Калибровочный коэффициент датчика радиации: ", &TForm6::ComboBox14, "ComboBox14", ListKind::kCoefficient, 3},
+    {kCorrectionPage, 2, "Суточная коррекция времени: ", &TForm6::ComboBox57, "ComboBox57", ListKind::kFilledLater, -1},
+    {kDevicesPage, 1, "Нижний уровень:", &TForm6::ComboBox56, "ComboBox56", ListKind::kFilledLater, -1},
+    {kDevicesPage, 2, "Верхний уровень:", &TForm6::ComboBox55, "ComboBox55", ListKind::kFilledLater, -1},
+    {kBrightnessPage, 2, "Уровень пониженной яркости: ", &TForm6::ComboBox53, "ComboBox53", ListKind::kPercent, 0},
+    {kBrightnessPage, 3, "Уровень нормальной яркости: ", &TForm6::ComboBox54, "ComboBox54", ListKind::kPercent, 9},
+    {kTimePage, 0, "Время экспозиции Времени:  . . .", &TForm6::ComboBox1, "ComboBox1", ListKind::kFilledLater, -1},
+    {kTimePage, 1, "Время экспозиции Даты: . . . . . . ", &TForm6::ComboBox2, "ComboBox2", ListKind::kFilledLater, -1},
+    {kTimePage, 2, "Время экспозиции Года: . . . . . .  ", &TForm6::ComboBox3, "ComboBox3", ListKind::kFilledLater, -1},
+    {kTimePage, 3, "Часовой пояс:", &TForm6::ComboBox51, "ComboBox51", ListKind::kFilledLater, -1},
+    {kSensorsPage, 3, "Время экспозиции Давления: ", &TForm6::ComboBox7, "ComboBox7", ListKind::kFilledLater, -1},
+    {kSensorsPage, 4, "Время экспозиции Влажности: ", &TForm6::ComboBox8, "ComboBox8", ListKind::kFilledLater, -1},
+    {kSensorsPage, 5, "Время экспозиции Радиации: ", &TForm6::ComboBox9, "ComboBox9", ListKind::kFilledLater, -1},
+    {kViewPage, 0, "Основное поле . . . . . . . . ", &TForm6::ComboBox10, "ComboBox10", ListKind::kFilledLater, -1},
+    {kOtherPage, 1, "S6:", &TForm6::ComboBox58, "ComboBox58", ListKind::kFilledLater, -1},
+    {kOtherPage, 2, "SE:", &TForm6::ComboBox60, "ComboBox60", ListKind::kFilledLater, -1},
 };
 // clang-format on
 
@@ -179,7 +178,8 @@ void AddListRows(TForm6& form, Page tab, QWidget* page, QGridLayout* g)
         const bool editable = r.Kind == ListKind::kAddress || r.Kind == ListKind::kSpeed;
         g->addWidget(NewLabel(page, r.Caption), r.Row, 0);
         QComboBox* c = NewList(page, r.Name, editable);
-        form.*r.List = c;
+        if (r.List)
+            form.*r.List = c;
         if (r.Kind == ListKind::kSpeed)
             c->addItems({"9600", "115200"});
         else if (r.Kind == ListKind::kPercent)
@@ -472,9 +472,8 @@ void TForm6::FormCreate()
     const std::string point = QLocale::system().decimalPoint().toStdString();
     for (int p = 0; p < kTimeZoneEntries; ++p)
         ComboBox51->addItem(Q(TimeZoneItem(p, point)));
-    BuildTimeZoneCodes();
 
-    for (QComboBox* c : {ComboBox50, ComboBox58, ComboBox60}) {
+    for (QComboBox* c : ByteLists()) {
         c->clear();
         for (int n = 0; n <= 255; ++n)
             c->addItem(Q(AddressItem(n)));
@@ -554,9 +553,8 @@ SettingsView TForm6::ReadView() const
     const auto digits = FormatDigitLists();
     for (int t = 0; t < kTemperatureLists; ++t)
         v.TempFormat[t] = Position(digits[t]);
-    v.ClockAddr = Position(ComboBox50);
-    v.RegS6 = Position(ComboBox58);
-    v.RegSE = Position(ComboBox60);
+    for (const auto& [reg, list] : ByteListsByRegister())
+        v.Bytes[reg] = Position(list);
     const auto master = MasterBoxes();
     const auto option = OptionBoxes();
     v.MasterEnabled = master[0]->isEnabled();
@@ -592,9 +590,9 @@ void TForm6::WriteView(const SettingsView& v)
     const auto digits = FormatDigitLists();
     for (int t = 0; t < kTemperatureLists; ++t)
         Select(digits[t], v.TempFormat[t]);
-    Select(ComboBox50, v.ClockAddr);
-    Select(ComboBox58, v.RegS6);
-    Select(ComboBox60, v.RegSE);
+    for (const auto& [reg, list] : ByteListsByRegister())
+        if (const auto it = v.Bytes.find(reg); it != v.Bytes.end())
+            Select(list, it->second);
     const auto master = MasterBoxes();
     const auto option = OptionBoxes();
     for (int b = 0; b < 8; ++b) {
@@ -690,6 +688,24 @@ std::array<QComboBox*, kExpoCount> TForm6::ExpoLists() const
 {
     return {ComboBox1, ComboBox2, ComboBox3, ComboBox4, ComboBox5,
             ComboBox6, ComboBox7, ComboBox8, ComboBox9};
+}
+
+std::vector<std::pair<uint8_t, QComboBox*>> TForm6::ByteListsByRegister() const
+{
+    // The register table names each byte list's control.
+    std::vector<std::pair<uint8_t, QComboBox*>> lists;
+    for (uint8_t reg : ByteListRegisters())
+        if (auto* c = findChild<QComboBox*>(RowOf(reg)->Controls[0]))
+            lists.emplace_back(reg, c);
+    return lists;
+}
+
+std::vector<QComboBox*> TForm6::ByteLists() const
+{
+    std::vector<QComboBox*> lists;
+    for (const auto& [reg, list] : ByteListsByRegister())
+        lists.push_back(list);
+    return lists;
 }
 
 std::array<QComboBox*, kFieldFormatCount> TForm6::FormatLists() const

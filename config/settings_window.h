@@ -14,6 +14,8 @@
 #include <QTimeEdit>
 #include <QWidget>
 #include <array>
+#include <utility>
+#include <vector>
 
 namespace chronavel {
 
@@ -75,6 +77,10 @@ private:
     QWidget* BuildOtherTab();
     void BuildPanel();
 
+    // The byte lists ("$00/0" .. "$FF/255") with their registers, found by
+    // the names the register table gives them.
+    std::vector<std::pair<uint8_t, QComboBox*>> ByteListsByRegister() const;
+    std::vector<QComboBox*> ByteLists() const;
     // ComboBox1..ComboBox9, the exposure lists found by number.
     std::array<QComboBox*, kExpoCount> ExpoLists() const;
     // The format lists by field number.

@@ -1,10 +1,12 @@
 #include "config/write_settings.h"
 
+#include "config/register_table.h"
 #include "config/registers.h"
 #include "link/frames.h"
 #include "link/reception.h"
 #include "port/sync.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace chronavel {
@@ -23,14 +25,15 @@ bool Present(uint8_t addr)
     return SyncTransaction(addr, kCmdLinkCheck, 0, 0, kExplicitLimit, kSilent);
 }
 
-// The registers of the image the window edits.
-std::vector<uint8_t> ImageRegisters()
+// The registers of the rows a save writes as w, ascending.
+std::vector<uint8_t> RegistersWritten(SaveWrite w)
 {
     std::vector<uint8_t> regs;
-    for (int r = kRegExpo0; r <= 0x35; r += 2)
-        regs.push_back(static_cast<uint8_t>(r));
-    for (int r = kRegTimeZone; r <= kRegVolume; ++r)
-        regs.push_back(static_cast<uint8_t>(r));
+    for (const RegisterRow& r : RegisterTable())
+        if (r.Save == w)
+            for (int i = 0; i < r.Count; ++i)
+                regs.push_back(r.Reg(i));
+    std::sort(regs.begin(), regs.end());
     return regs;
 }
 
@@ -55,10 +58,10 @@ void NoteAddress(SavePlan& plan, const RegisterValues& clock, const RegisterValu
 SavePlan PlanSave(const RegisterValues& clock, const RegisterValues& chosen)
 {
     SavePlan plan;
-    for (uint8_t reg : ImageRegisters())
+    for (uint8_t reg : RegistersWritten(SaveWrite::kImage))
         if (Differs(clock, chosen, reg))
             plan.Writes.push_back({reg, chosen.At(reg), kImageWrites, kImageLimit});
-    for (uint8_t reg : {kRegDimLevel, kRegNormLevel, kRegLowerLevel, kRegSE})
+    for (uint8_t reg : RegistersWritten(SaveWrite::kChanged))
         if (Differs(clock, chosen, reg))
             plan.Writes.push_back({reg, chosen.At(reg), 1, kExplicitLimit});
 
@@ -70,18 +73,20 @@ SavePlan PlanSave(const RegisterValues& clock, const RegisterValues& chosen)
             plan.Missing.push_back(reg);
         return chosen.Has(reg);
     };
-    for (int i = 0; i < kFieldFormatCount; ++i)
-        fixed(static_cast<uint8_t>(kRegFieldFormat0 + i));
-    for (int i = 0; i < kTextLenCount; ++i) {
-        const auto reg = static_cast<uint8_t>(kRegTextLen0 + i);
-        // Up to the first zero: an unknown length leaves the end unknown too.
-        if (!fixed(reg) || chosen.At(reg) == 0)
-            break;
+    std::vector<const RegisterRow*> rows;
+    for (const RegisterRow& r : RegisterTable())
+        if (r.Save == SaveWrite::kAlways || r.Save == SaveWrite::kUpToFirstZero)
+            rows.push_back(&r);
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](auto* a, auto* b) { return a->SaveOrder < b->SaveOrder; });
+    for (const RegisterRow* r : rows) {
+        for (int i = 0; i < r->Count; ++i) {
+            // Up to the first zero: an unknown length leaves the end unknown too.
+            if ((!fixed(r->Reg(i)) || chosen.At(r->Reg(i)) == 0) &&
+                r->Save == SaveWrite::kUpToFirstZero)
+                break;
+        }
     }
-    fixed(kRegCorrectionHigh);
-    fixed(kRegCorrectionLow);
-    fixed(kRegMasterFlags);
-    fixed(kRegClockAddr);
     NoteAddress(plan, clock, chosen);
     return plan;
 }

@@ -40,7 +40,8 @@ struct SavePlan {
     bool Refused() const { return AddressRefused || !Missing.empty(); }
 };
 
-// The writes, in order: each image register (0x25..0x35 every second,
+// The writes, as the register table's save column says, in order: each
+// image register (0x25..0x35 every second,
 // 0x37..0x43) whose chosen value differs from the clock's, three times,
 // limit 3; each of 0x44, 0x45, 0x4E and 0x50 that differs, once, limit 5;
 // the eight format codes 0xD8..0xDF; the text lengths from 0xE0 up to and

@@ -1,5 +1,7 @@
 #include "sim/clock.h"
 
+#include "config/register_values.h"
+#include "config/registers.h"
 #include "link/frames.h"
 #include "sim/local_time.h"
 
@@ -72,38 +74,34 @@ Clock::Clock(uint8_t addr, uint64_t seed, double drift_ppm, int64_t host_ms)
 
 void Clock::SetDefaults()
 {
+    // A fresh clock's settings by the names read-all gives them; every other
+    // register the program knows starts at 0.
+    RegisterValues d;
+    for (uint8_t reg : ReadBatchRegisters())
+        d.Set(reg, 0);
     // Exposures: time, date, year, temperature 1..3 (10 x format + exposure),
     // pressure, humidity, radiation.
-    const uint8_t expo[9] = {5, 3, 2, 43, 43, 32, 3, 3, 2};
-    for (int i = 0; i < 9; ++i)
-        regs_[0x25 + 2 * i] = expo[i];
-    regs_[0x37] = 0x03;    // time zone +3 h
-    regs_[0x38] = 25 + 99; // upper switching level 25
-    regs_[0x39] = 0x22;    // reduced brightness 22:00 ..
-    regs_[0x3A] = 0x00;
-    regs_[0x3B] = 0x07; // .. 07:00
-    regs_[0x3C] = 0x00;
-    regs_[0x3D] = 0x00; // S6
-    regs_[0x3E] = 0x06; // alarm 1 06:30
-    regs_[0x3F] = 0x30;
-    regs_[0x40] = 0x12; // alarm 2 12:00
-    regs_[0x41] = 0x00;
-    regs_[0x42] = 0x84; // hourly signal, summer time
-    regs_[0x43] = 5;    // volume 50 %
-    regs_[0x44] = 3;    // reduced brightness 30 %
-    regs_[0x45] = 0;    // normal brightness 100 %
-    regs_[kRegClockAddr] = addr_;
-    regs_[kRegMasterFlags] = 0x00;
-    regs_[0x4E] = 10 + 99; // lower switching level 10
-    regs_[0x50] = 0x00;    // SE
-    regs_[0x51] = 0x00;    // daily correction 0
-    regs_[0x52] = 0x00;
+    SetNamedList(d, "Expo", {5, 3, 2, 43, 43, 32, 3, 3, 2});
+    SetNamedNumber(d, "TimeZone", 0x03);      // +3 h
+    SetNamedNumber(d, "UpperLevel", 25 + 99); // upper switching level 25
+    SetNamedTime(d, "DimOnTime", "22:00");    // reduced brightness 22:00 ..
+    SetNamedTime(d, "DimOffTime", "07:00");   // .. 07:00
+    SetNamedTime(d, "Alarm1Time", "06:30");
+    SetNamedTime(d, "Alarm2Time", "12:00");
+    SetNamedNumber(d, "OptionFlags", 0x84); // hourly signal, summer time
+    SetNamedNumber(d, "Volume", 5);         // 50 %
+    SetNamedNumber(d, "DimLevel", 3);       // reduced brightness 30 %
+    SetNamedNumber(d, "NormLevel", 0);      // normal brightness 100 %
+    SetNamedNumber(d, "ClockAddr", addr_);
+    SetNamedNumber(d, "LowerLevel", 10 + 99); // lower switching level 10
     // Formats: main 12.45.00, temperatures -12*, P762, 99%, 0.013, dd.mm.
-    const uint8_t formats[8] = {3, 4, 4, 4, 4, 4, 4, 3};
-    for (int i = 0; i < 8; ++i)
-        regs_[kRegFormats + i] = formats[i];
-    regs_[kRegTextLengths] = 5;
-    regs_[kRegTextLengths + 1] = 3;
+    SetNamedList(d, "FieldFormat", {3, 4, 4, 4, 4, 4, 4, 3});
+    std::vector<long long> lengths(kTextLenCount, 0);
+    lengths[0] = 5;
+    lengths[1] = 3;
+    SetNamedList(d, "TextLen", lengths);
+    for (uint8_t reg : d.Known())
+        regs_[reg] = d.At(reg);
 }
 
 bool Clock::SetReg(uint8_t reg, uint8_t value)

@@ -1,6 +1,7 @@
 // chronavel-sim: clocks on a pseudo-terminal for trying the program and for
 // its tests, published as a port in the virtual-port directory.
 #include "config/register_values.h"
+#include "config/settings_file.h"
 #include "sim/number.h"
 #include "sim/sim.h"
 #include "version.h"
@@ -11,9 +12,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <nlohmann/json.hpp>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace {
@@ -49,59 +48,6 @@ std::set<int> ReadSilenceFile(const std::string& path)
         if (const auto a = chronavel::sim::ParseNumber(word); a && *a <= 254)
             out.insert(*a);
     return out;
-}
-
-// One clock's settings from a file: the JSON object `chronavelctl read-all
-// --json` prints, or register=value lines ("#" starts a comment line).
-bool LoadRegisterFile(const std::string& path, chronavel::RegisterValues& out, std::string& error)
-{
-    std::ifstream in(path);
-    if (!in) {
-        error = path + ": cannot be read";
-        return false;
-    }
-    std::stringstream whole;
-    whole << in.rdbuf();
-    const std::string text = whole.str();
-    const size_t first = text.find_first_not_of(" \t\r\n");
-    if (first != std::string::npos && text[first] == '{') {
-        const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
-        if (j.is_discarded() || !j.is_object()) {
-            error = path + ": not a JSON object";
-            return false;
-        }
-        for (const auto& [name, v] : j.items()) {
-            std::string why;
-            if (v.is_array()) {
-                std::vector<long long> list;
-                for (const auto& e : v)
-                    list.push_back(e.is_number_integer() ? e.get<long long>() : -1);
-                why = chronavel::SetNamedList(out, name, list);
-            } else if (v.is_number_integer()) {
-                why = chronavel::SetNamedNumber(out, name, v.get<long long>());
-            } else if (v.is_string()) {
-                why = chronavel::SetNamedTime(out, name, v.get<std::string>());
-            } else {
-                why = name + ": not a number, list or time";
-            }
-            if (!why.empty()) {
-                error = path + ": " + why;
-                return false;
-            }
-        }
-        return true;
-    }
-    std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        const size_t at = line.find_first_not_of(" \t\r");
-        if (at == std::string::npos || line[at] == '#')
-            continue;
-        if (const std::string why = chronavel::SetRegisterLine(out, line); !why.empty()) {
-            error = path + ": " + why;
-            return false;
-        }
-    }
-    return true;
 }
 
 // "ADDR:REST" with ADDR decimal or 0x-hex, 0..254.
@@ -239,7 +185,9 @@ int main(int argc, char** argv)
         int addr = 0;
         std::string path;
         chronavel::RegisterValues values;
-        if (!SplitAddr(item, addr, path) || !LoadRegisterFile(path, values, error)) {
+        error.clear();
+        if (!SplitAddr(item, addr, path) ||
+            !(error = chronavel::LoadSettingsFile(path, values, "not a JSON object")).empty()) {
             std::fprintf(stderr, "chronavel-sim: --registers %s: %s\n", item.c_str(),
                          error.empty() ? "ADDR:FILE expected" : error.c_str());
             return 2;

@@ -1,8 +1,10 @@
-// A clock's settings from a file, for `chronavelctl restore`: the JSON object
-// `read-all --json` prints, or register=value lines.
+// A clock's settings inside a JSON document the tool already holds (a
+// clock of a `config export` file); files of one clock's settings are read
+// by config/settings_file.h, as the simulator reads them.
 #pragma once
 
 #include "config/register_values.h"
+#include "config/settings_file.h"
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -12,11 +14,5 @@ namespace chronavel::ctl {
 // The settings of a JSON object by read-all's names into out; "" when
 // taken, else what is wrong.
 std::string SettingsFromJson(const nlohmann::json& j, RegisterValues& out);
-
-// The whole text of a file; "" when read, else what is wrong.
-std::string ReadWholeFile(const std::string& path, std::string& text);
-
-// "" when the file was read into out, else what is wrong with it.
-std::string LoadSettingsFile(const std::string& path, RegisterValues& out);
 
 } // namespace chronavel::ctl

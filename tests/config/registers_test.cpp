@@ -42,11 +42,12 @@ TEST_F(RegistersTest, TimeZoneCodes)
     EXPECT_DOUBLE_EQ(TimeZoneHours(35), 5.5);
     EXPECT_THROW(TimeZoneCode(51), std::out_of_range);
 
-    BuildTimeZoneCodes();
-    std::set<uint8_t> distinct(Registers.TimeZoneCodes.begin(), Registers.TimeZoneCodes.end());
+    std::set<uint8_t> distinct;
+    for (int p = 0; p < kTimeZoneEntries; ++p) {
+        distinct.insert(TimeZoneCode(p));
+        EXPECT_EQ(TimeZoneEntry(TimeZoneCode(p)), p);
+    }
     EXPECT_EQ(distinct.size(), 51u);
-    for (int p = 0; p < kTimeZoneEntries; ++p)
-        EXPECT_EQ(TimeZoneEntry(Registers.TimeZoneCodes[p]), p);
     EXPECT_EQ(TimeZoneEntry(0x3F), -1); // no entry carries it
 }
 
@@ -143,34 +144,6 @@ TEST_F(RegistersTest, ReadBatchTakesEverySavedRegister)
         EXPECT_NE(std::find(batch.begin(), batch.end(), reg), batch.end()) << int(reg);
     for (size_t i = 1; i < batch.size(); ++i)
         EXPECT_LT(batch[i - 1], batch[i]);
-    // Every image register a save may write is read first.
-    FillRegAddr();
-    for (int k = 1; k < kImageSize; ++k) {
-        if (Registers.RegAddr[k] != 0) {
-            EXPECT_NE(std::find(batch.begin(), batch.end(), Registers.RegAddr[k]), batch.end());
-        }
-    }
-}
-
-TEST_F(RegistersTest, RegAddrAndImageIndices)
-{
-    FillRegAddr();
-    EXPECT_EQ(Registers.RegAddr[10], 0x25);
-    EXPECT_EQ(Registers.RegAddr[26], 0x35);
-    EXPECT_EQ(Registers.RegAddr[27], 0x37);
-    EXPECT_EQ(Registers.RegAddr[41], 0x45);
-    EXPECT_EQ(Registers.RegAddr[11], 0);
-    EXPECT_EQ(Registers.RegAddr[42], 0);
-    int filled = 0;
-    for (int k = 0; k < kImageSize; ++k) {
-        if (Registers.RegAddr[k] != 0) {
-            ++filled;
-            EXPECT_EQ(ImageIndexOf(Registers.RegAddr[k]), k);
-        }
-    }
-    EXPECT_EQ(filled, 24);
-    EXPECT_EQ(ImageIndexOf(0x4C), -1);
-    EXPECT_EQ(ImageIndexOf(0x26), -1);
 }
 
 TEST_F(RegistersTest, SingleRegisterAnswersLandInTheirVariables)
@@ -210,23 +183,6 @@ TEST_F(RegistersTest, UnknownRegistersChangeNothing)
     EXPECT_EQ(ClockSettings.RegSE.load(), 0);
     for (auto& e : ClockSettings.Expo)
         EXPECT_EQ(e.load(), 0);
-}
-
-TEST_F(RegistersTest, SnapshotCopiesImageAndSideSettings)
-{
-    Registers.RegImage[16] = 37;
-    Registers.RegImage[100] = 9;
-    ClockSettings.DimLevel = 4;
-    ClockSettings.RegSE = 0x20;
-    TakeImageSnapshot();
-    EXPECT_EQ(Registers.RegSnapshot[16], 37);
-    EXPECT_EQ(Registers.RegEdited[100], 9);
-    EXPECT_EQ(Registers.SideSnapshot.DimLevel, 4);
-    EXPECT_EQ(Registers.SideSnapshot.RegSE, 0x20);
-    // A block arriving later leaves both copies alone.
-    Registers.RegImage[16] = 52;
-    EXPECT_EQ(Registers.RegSnapshot[16], 37);
-    EXPECT_EQ(Registers.RegEdited[16], 37);
 }
 
 } // namespace

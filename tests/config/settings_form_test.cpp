@@ -37,8 +37,8 @@ TEST_F(SettingsFormTest, NothingAnsweredShowsNothingAndSavesNothing)
         EXPECT_EQ(v.Expo[i], kNoSelection) << i;
     for (int f : v.FieldFormat)
         EXPECT_EQ(f, kNoSelection);
-    for (int list :
-         {v.TimeZone, v.Volume, v.DimLevel, v.ClockAddr, v.RegSE, v.UpperLevel, v.Correction})
+    for (int list : {v.TimeZone, v.Volume, v.DimLevel, v.Bytes.at(kRegClockAddr),
+                     v.Bytes.at(kRegSE), v.UpperLevel, v.Correction})
         EXPECT_EQ(list, kNoSelection);
     for (const TimePicker& p : v.Times) {
         EXPECT_FALSE(p.Enabled);
@@ -58,9 +58,9 @@ TEST_F(SettingsFormTest, AllZeroSettingsShowTheZeroEntries)
         EXPECT_EQ(f, 0);       // "0 нет"
     EXPECT_EQ(v.TimeZone, 24); // 0.0 hours, not the +3.0 default
     EXPECT_EQ(v.Volume, 9);    // "100%"
-    EXPECT_EQ(v.ClockAddr, 0);
-    EXPECT_EQ(v.RegS6, 0);
-    EXPECT_EQ(v.RegSE, 0);
+    EXPECT_EQ(v.Bytes.at(kRegClockAddr), 0);
+    EXPECT_EQ(v.Bytes.at(kRegS6), 0);
+    EXPECT_EQ(v.Bytes.at(kRegSE), 0);
     for (const TimePicker& p : v.Times) {
         EXPECT_EQ(p.Hour, 0);
         EXPECT_EQ(p.Minute, 0);
@@ -98,7 +98,7 @@ TEST_F(SettingsFormTest, EachCodeSelectsItsPosition)
         {"radiation format 5", 0xDE, 5, [](auto& v) { return v.FieldFormat[6]; }, 2},
         {"date format 3", 0xDF, 3, [](auto& v) { return v.FieldFormat[7]; }, 1},
         {"format code 1: none", 0xD9, 1, [](auto& v) { return v.FieldFormat[1]; }, -1},
-        {"address 0xFE", 0x4C, 0xFE, [](auto& v) { return v.ClockAddr; }, 254},
+        {"address 0xFE", 0x4C, 0xFE, [](auto& v) { return v.Bytes.at(kRegClockAddr); }, 254},
         {"upper level read 124 (+25)", 0x38, 124, [](auto& v) { return v.UpperLevel; }, 124},
         {"lower level read above 198: none", 0x4E, 200, [](auto& v) { return v.LowerLevel; }, -1},
         {"correction +2", 0x52, 2, [](auto& v) { return v.Correction; }, 61},

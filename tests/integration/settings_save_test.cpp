@@ -184,7 +184,7 @@ TEST_F(SettingsSaveLineTest, AddressChangeIsWrittenLastAndTheTargetFollows)
 {
     const auto target_before = RegsOf(kTarget);
     const RegisterValues answered = ReadBatch(kTarget);
-    const WriteOutcome out = Save(answered, [](SettingsView& v) { v.ClockAddr = 9; });
+    const WriteOutcome out = Save(answered, [](SettingsView& v) { v.Bytes[kRegClockAddr] = 9; });
     EXPECT_EQ(out.Result, WriteResult::kWritten);
     EXPECT_EQ(out.Address, 9);
     EXPECT_EQ(plan_.Writes.back(), (RegisterWrite{kRegClockAddr, 9, 1, 5}));

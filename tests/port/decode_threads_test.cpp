@@ -78,7 +78,6 @@ TEST(DecodeThreadsTest, WindowSideReadsWhileTheDecoderWrites)
     while (!done.load() || rounds < 10) {
         ++rounds;
         DisplayTick.fetch_add(1);
-        TakeImageSnapshot();
         auto image = CopyRegImage();
         auto texts = CurrentDisplayTexts();
         auto block = CurrentTextBlock();
@@ -125,7 +124,7 @@ TEST(DecodeThreadsTest, ExchangeThreadDecodesWhileTheWindowReads)
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (Registers.RegImage[56].load() != kBlocks - 1 &&
            std::chrono::steady_clock::now() < until) {
-        TakeImageSnapshot();
+        (void)CopyRegImage();
         (void)CurrentDisplayTexts();
         DisplayTick.fetch_add(1);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));

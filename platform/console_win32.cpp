@@ -1,17 +1,10 @@
+#include "platform/api_win32.h"
 #include "platform/console.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <io.h>
-
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX // libstdc++ may have defined it already
-#define NOMINMAX
-#endif
-#include <windows.h>
 
 namespace chronavel::platform {
 

@@ -3,15 +3,9 @@
 // input turns into replacement characters.
 #pragma once
 
-#include <string>
+#include "platform/api_win32.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX // libstdc++ may have defined it already
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include <string>
 
 namespace chronavel::platform {
 

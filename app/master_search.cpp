@@ -179,9 +179,13 @@ bool MasterSearchRun::Step()
     return done_;
 }
 
-uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomic<bool>* cancel)
+namespace {
+
+// A search or census a step at a time until it is done or cancelled, each
+// address told before it is asked.
+template <class Run>
+void StepToTheEnd(Run& run, const SearchProgress& progress, const std::atomic<bool>* cancel)
 {
-    MasterSearchRun run(speed);
     while (!run.Done()) {
         if (cancel && cancel->load())
             break;
@@ -189,6 +193,14 @@ uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomi
             progress(run.Next());
         run.Step();
     }
+}
+
+} // namespace
+
+uint8_t SearchMaster(int speed, const SearchProgress& progress, const std::atomic<bool>* cancel)
+{
+    MasterSearchRun run(speed);
+    StepToTheEnd(run, progress, cancel);
     return run.Found();
 }
 
@@ -374,13 +386,7 @@ std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress,
                                     const std::vector<uint8_t>& expected, ReplyDelays* delays)
 {
     CensusRun run(speed, expected, delays ? *delays : ReplyDelays{});
-    while (!run.Done()) {
-        if (cancel && cancel->load())
-            break;
-        if (progress)
-            progress(run.Next());
-        run.Step();
-    }
+    StepToTheEnd(run, progress, cancel);
     if (delays)
         *delays = run.Delays();
     return run.Found();

@@ -12,6 +12,8 @@
 #include <QHBoxLayout>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <array>
+#include <utility>
 
 namespace chronavel {
 
@@ -97,30 +99,33 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     // "Отображение на экране": which readings to show in each mode.
     auto* show_page = new QWidget;
     auto* show_row = new QHBoxLayout(show_page);
-    auto* master_group = new QGroupBox("В режиме Мастер: ", show_page);
-    auto* mg = new QVBoxLayout(master_group);
-    CheckBox6 = NewBox(master_group, "CheckBox6", "Температура 1");
-    CheckBox7 = NewBox(master_group, "CheckBox7", "Температура 2");
-    CheckBox8 = NewBox(master_group, "CheckBox8", "Температура 3");
-    CheckBox9 = NewBox(master_group, "CheckBox9", "Давление");
-    CheckBox10 = NewBox(master_group, "CheckBox10", "Влажность");
-    CheckBox11 = NewBox(master_group, "CheckBox11", "Радиация");
-    for (QCheckBox* b : {CheckBox6, CheckBox7, CheckBox8, CheckBox9, CheckBox10, CheckBox11})
-        mg->addWidget(b);
-    mg->addStretch(1);
-    auto* slave_group = new QGroupBox("В режиме Slave: ", show_page);
-    auto* sg = new QVBoxLayout(slave_group);
-    CheckBox3 = NewBox(slave_group, "CheckBox3", "Температура 1");
-    CheckBox4 = NewBox(slave_group, "CheckBox4", "Температура 2");
-    CheckBox5 = NewBox(slave_group, "CheckBox5", "Температура 3");
-    CheckBox12 = NewBox(slave_group, "CheckBox12", "Давление");
-    CheckBox13 = NewBox(slave_group, "CheckBox13", "Влажность");
-    CheckBox14 = NewBox(slave_group, "CheckBox14", "Радиация");
-    for (QCheckBox* b : {CheckBox3, CheckBox4, CheckBox5, CheckBox12, CheckBox13, CheckBox14})
-        sg->addWidget(b);
-    sg->addStretch(1);
-    show_row->addWidget(master_group);
-    show_row->addWidget(slave_group);
+    // The same six readings in each mode, each box under its own name.
+    const auto readings = [show_page](
+                              const char* title,
+                              const std::array<std::pair<QCheckBox**, const char*>, 6>& boxes) {
+        static const char* const kReadings[] = {"Температура 1", "Температура 2", "Температура 3",
+                                                "Давление",      "Влажность",     "Радиация"};
+        auto* group = new QGroupBox(title, show_page);
+        auto* column = new QVBoxLayout(group);
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            *boxes[i].first = NewBox(group, boxes[i].second, kReadings[i]);
+            column->addWidget(*boxes[i].first);
+        }
+        column->addStretch(1);
+        return group;
+    };
+    show_row->addWidget(readings("В режиме Мастер: ", {{{&CheckBox6, "CheckBox6"},
+                                                        {&CheckBox7, "CheckBox7"},
+                                                        {&CheckBox8, "CheckBox8"},
+                                                        {&CheckBox9, "CheckBox9"},
+                                                        {&CheckBox10, "CheckBox10"},
+                                                        {&CheckBox11, "CheckBox11"}}}));
+    show_row->addWidget(readings("В режиме Slave: ", {{{&CheckBox3, "CheckBox3"},
+                                                       {&CheckBox4, "CheckBox4"},
+                                                       {&CheckBox5, "CheckBox5"},
+                                                       {&CheckBox12, "CheckBox12"},
+                                                       {&CheckBox13, "CheckBox13"},
+                                                       {&CheckBox14, "CheckBox14"}}}));
     PageControl1->addTab(show_page, "Отображение на экране");
 
     // "Импорт погоды".

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <ctime>
+#include <functional>
 
 namespace chronavel::ctl {
 
@@ -43,6 +44,22 @@ bool LoadOrSay(const std::string& path, ConfigFile& file)
     if (!why.empty())
         Say("chronavelctl: " + why);
     return why.empty();
+}
+
+// The building's file loaded, then the line opened, and body run with both;
+// a file that cannot be loaded or a port that cannot be opened ends it first.
+int WithFileAndLine(const LineOptions& options, const std::string& path,
+                    const std::function<int(const ConfigFile&, Line&)>& body)
+{
+    ConfigFile file;
+    if (!LoadOrSay(path, file))
+        return kExitNoAnswer; // a failure, never "differs"
+    ToolHost host;
+    InstallSignalHandlers();
+    Line line(options, host);
+    if (const int rc = line.Open(); rc != kExitOk)
+        return rc;
+    return body(file, line);
 }
 
 } // namespace
@@ -121,101 +138,90 @@ int RunConfigExport(const LineOptions& options, const std::string& out_path)
 
 int RunConfigDiff(const LineOptions& options, const std::string& path)
 {
-    ConfigFile file;
-    if (!LoadOrSay(path, file))
-        return kExitNoAnswer; // a failure, never "differs"
-    ToolHost host;
-    InstallSignalHandlers();
-    Line line(options, host);
-    if (const int rc = line.Open(); rc != kExitOk)
-        return rc;
-    bool failed = false, differs = false;
-    for (const auto& [addr, wanted] : file.Clocks) {
-        if (StopRequested.load())
-            return kExitNoAnswer;
-        const std::vector<uint8_t> regs = wanted.Known();
-        const RegisterValues now = ReadClock(addr, regs);
-        if (line.Lost())
-            return PortVanished(options);
-        if (now.Known().empty()) {
-            Say("clock " + AddrText(addr) + ": no answer");
-            failed = true;
-            continue;
-        }
-        for (const SettingDifference& d : CompareSettings(now, wanted)) {
-            if (d.Clock.empty()) {
-                Say("clock " + AddrText(addr) + " " + d.Name + ": no answer, file " + d.File);
+    return WithFileAndLine(options, path, [&](const ConfigFile& file, Line& line) {
+        bool failed = false, differs = false;
+        for (const auto& [addr, wanted] : file.Clocks) {
+            if (StopRequested.load())
+                return kExitNoAnswer;
+            const std::vector<uint8_t> regs = wanted.Known();
+            const RegisterValues now = ReadClock(addr, regs);
+            if (line.Lost())
+                return PortVanished(options);
+            if (now.Known().empty()) {
+                Say("clock " + AddrText(addr) + ": no answer");
                 failed = true;
-            } else {
-                Print(AddrText(addr) + " " + d.Name + ": clock " + d.Clock + ", file " + d.File);
-                differs = true;
+                continue;
+            }
+            for (const SettingDifference& d : CompareSettings(now, wanted)) {
+                if (d.Clock.empty()) {
+                    Say("clock " + AddrText(addr) + " " + d.Name + ": no answer, file " + d.File);
+                    failed = true;
+                } else {
+                    Print(AddrText(addr) + " " + d.Name + ": clock " + d.Clock + ", file " +
+                          d.File);
+                    differs = true;
+                }
             }
         }
-    }
-    return failed ? kExitNoAnswer : differs ? kExitDiffers : kExitOk;
+        return failed ? kExitNoAnswer : differs ? kExitDiffers : kExitOk;
+    });
 }
 
 int RunConfigApply(const LineOptions& options, const std::string& path, const ApplyOptions& apply)
 {
-    ConfigFile file;
-    if (!LoadOrSay(path, file))
-        return kExitNoAnswer; // a failure, never "differs"
-    ToolHost host;
-    InstallSignalHandlers();
-    Line line(options, host);
-    if (const int rc = line.Open(); rc != kExitOk)
-        return rc;
-    bool failed = false, changed = false;
-    nlohmann::json clocks = nlohmann::json::object();
-    for (auto [addr, wanted] : file.Clocks) {
-        if (StopRequested.load())
-            return kExitNoAnswer;
-        // The file's address is the one the clock was read at: a clock is
-        // moved only when asked to.
-        if (!apply.Move || (wanted.Has(kRegClockAddr) && wanted.At(kRegClockAddr) == addr))
-            wanted.Forget(kRegClockAddr);
-        nlohmann::json report = {{"changed", nlohmann::json::array()},
-                                 {"failed", nlohmann::json::array()}};
-        const std::vector<uint8_t> regs = wanted.Known();
-        if (regs.empty()) {
-            clocks[Hex2(addr)] = report;
-            continue;
+    return WithFileAndLine(options, path, [&](const ConfigFile& file, Line& line) {
+        bool failed = false, changed = false;
+        nlohmann::json clocks = nlohmann::json::object();
+        for (auto [addr, wanted] : file.Clocks) {
+            if (StopRequested.load())
+                return kExitNoAnswer;
+            // The file's address is the one the clock was read at: a clock is
+            // moved only when asked to.
+            if (!apply.Move || (wanted.Has(kRegClockAddr) && wanted.At(kRegClockAddr) == addr))
+                wanted.Forget(kRegClockAddr);
+            nlohmann::json report = {{"changed", nlohmann::json::array()},
+                                     {"failed", nlohmann::json::array()}};
+            const std::vector<uint8_t> regs = wanted.Known();
+            if (regs.empty()) {
+                clocks[Hex2(addr)] = report;
+                continue;
+            }
+            if (!Answers(addr, regs)) {
+                if (line.Lost())
+                    return PortVanished(options);
+                Say("clock " + AddrText(addr) + ": no answer");
+                for (const std::string& name : SettingNames(regs))
+                    report["failed"].push_back(name);
+                clocks[Hex2(addr)] = report;
+                failed = true;
+                continue;
+            }
+            const ApplyResult r = ApplySettings(options, line, addr, wanted, apply.Check);
+            if (r.Code == kExitPort)
+                return r.Code;
+            std::vector<uint8_t> written;
+            for (const RegisterWrite& w : r.Writes)
+                if (std::find(r.Missed.begin(), r.Missed.end(), w.Reg) == r.Missed.end())
+                    written.push_back(w.Reg);
+            const auto names = SettingNames(written);
+            for (const std::string& name : names) {
+                report["changed"].push_back(name);
+                if (!apply.Json)
+                    Print(AddrText(addr) + " " + name +
+                          (apply.Check ? ": would be written" : ": written"));
+            }
+            changed = changed || !names.empty();
+            if (r.Code != kExitOk) {
+                failed = true;
+                for (const std::string& name : SettingNames(r.Missed.empty() ? regs : r.Missed))
+                    report["failed"].push_back(name);
+            }
+            clocks[Hex2(r.Address)] = report;
         }
-        if (!Answers(addr, regs)) {
-            if (line.Lost())
-                return PortVanished(options);
-            Say("clock " + AddrText(addr) + ": no answer");
-            for (const std::string& name : SettingNames(regs))
-                report["failed"].push_back(name);
-            clocks[Hex2(addr)] = report;
-            failed = true;
-            continue;
-        }
-        const ApplyResult r = ApplySettings(options, line, addr, wanted, apply.Check);
-        if (r.Code == kExitPort)
-            return r.Code;
-        std::vector<uint8_t> written;
-        for (const RegisterWrite& w : r.Writes)
-            if (std::find(r.Missed.begin(), r.Missed.end(), w.Reg) == r.Missed.end())
-                written.push_back(w.Reg);
-        const auto names = SettingNames(written);
-        for (const std::string& name : names) {
-            report["changed"].push_back(name);
-            if (!apply.Json)
-                Print(AddrText(addr) + " " + name +
-                      (apply.Check ? ": would be written" : ": written"));
-        }
-        changed = changed || !names.empty();
-        if (r.Code != kExitOk) {
-            failed = true;
-            for (const std::string& name : SettingNames(r.Missed.empty() ? regs : r.Missed))
-                report["failed"].push_back(name);
-        }
-        clocks[Hex2(r.Address)] = report;
-    }
-    if (apply.Json)
-        Print(nlohmann::json{{"changed", changed}, {"clocks", clocks}}.dump());
-    return failed ? kExitNoAnswer : changed ? kExitDiffers : kExitOk;
+        if (apply.Json)
+            Print(nlohmann::json{{"changed", changed}, {"clocks", clocks}}.dump());
+        return failed ? kExitNoAnswer : changed ? kExitDiffers : kExitOk;
+    });
 }
 
 } // namespace chronavel::ctl

@@ -83,8 +83,14 @@ int Line::Open(bool quiet)
             SayNotOpened(opened);
         return kExitPort;
     }
-    if (!quiet)
+    if (!quiet) {
         ShowLineErrors(opened.port.get());
+    } else {
+        // Errors the device held from before are cleared unsaid, so they are
+        // not taken for the next reply's.
+        uint32_t ignored = 0;
+        opened.port->ClearErrors(ignored);
+    }
     PortHandle.Set(std::move(opened.port));
     ForgetWrittenFrame();
     echoes_at_open_ = Reception.EchoesDropped.load();

@@ -82,7 +82,7 @@ const std::vector<SettingInfo>& Settings();
 // The setting a register belongs to, or nullptr.
 const SettingInfo* SettingOf(uint8_t reg);
 
-// A register=value line ("4C=5", "0x4C=0x05", blanks allowed). "" when taken.
+// A register=value line ("76=5", "0x4C=0x05": decimal or 0x-hex, blanks allowed). "" when taken.
 std::string SetRegisterLine(RegisterValues& out, const std::string& line);
 
 // "0x4C, 0x51": register numbers for the operator.

@@ -14,7 +14,7 @@ namespace chronavel::platform {
 // False where no service control manager exists.
 bool ServiceManagerAvailable();
 
-struct ServiceSpec {
+struct ServiceDefinition {
     std::string Name;
     std::string DisplayName;
     std::string Description;
@@ -23,7 +23,7 @@ struct ServiceSpec {
 
 // Registers an automatically started service, restarted by the manager
 // when it fails. False with *error set, "already installed" included.
-bool InstallService(const ServiceSpec& spec, std::string* error);
+bool InstallService(const ServiceDefinition& wanted, std::string* error);
 
 // Stops the service if it runs (up to wait_seconds), then removes it.
 bool UninstallService(const std::string& name, int wait_seconds, std::string* error);

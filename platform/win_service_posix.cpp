@@ -18,7 +18,7 @@ bool ServiceManagerAvailable()
     return false;
 }
 
-bool InstallService(const ServiceSpec&, std::string* error)
+bool InstallService(const ServiceDefinition&, std::string* error)
 {
     return NoManager(error);
 }

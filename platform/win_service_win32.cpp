@@ -66,26 +66,26 @@ bool ServiceManagerAvailable()
     return true;
 }
 
-bool InstallService(const ServiceSpec& spec, std::string* error)
+bool InstallService(const ServiceDefinition& wanted, std::string* error)
 {
     auto scm = OpenManager(SC_MANAGER_CREATE_SERVICE, error);
     if (!scm)
         return false;
-    const std::wstring command = WideFromUtf8(spec.CommandLine);
+    const std::wstring command = WideFromUtf8(wanted.CommandLine);
     ScHandle service(CreateServiceW(
-        scm.get(), WideFromUtf8(spec.Name).c_str(), WideFromUtf8(spec.DisplayName).c_str(),
+        scm.get(), WideFromUtf8(wanted.Name).c_str(), WideFromUtf8(wanted.DisplayName).c_str(),
         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
         command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service) {
         const DWORD code = GetLastError();
         if (code == ERROR_SERVICE_EXISTS || code == ERROR_DUPLICATE_SERVICE_NAME) {
             if (error)
-                *error = "service " + spec.Name + " is already installed";
+                *error = "service " + wanted.Name + " is already installed";
             return false;
         }
-        return Fail(error, "service " + spec.Name, code);
+        return Fail(error, "service " + wanted.Name, code);
     }
-    std::wstring description = WideFromUtf8(spec.Description);
+    std::wstring description = WideFromUtf8(wanted.Description);
     SERVICE_DESCRIPTIONW desc{description.data()};
     ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &desc);
     // Restarted 5 s after a failure, every time; the count is forgiven

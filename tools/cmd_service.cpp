@@ -82,23 +82,23 @@ int Install(const std::string& port, const std::vector<std::string>& options,
         return Failed("cannot find the path of chronavelctl itself");
     std::vector<std::string> command{exe, "service", "run"};
     command.insert(command.end(), args.begin(), args.end());
-    platform::ServiceSpec spec;
-    spec.Name = ServiceName(port);
-    spec.DisplayName = ServiceDisplayName(port);
-    spec.Description = "Отправляет время компьютера часам на линии " + port +
-                       " и следит за ними (chronavelctl daemon).";
-    spec.CommandLine = WindowsCommandLine(command);
+    platform::ServiceDefinition service;
+    service.Name = ServiceName(port);
+    service.DisplayName = ServiceDisplayName(port);
+    service.Description = "Отправляет время компьютера часам на линии " + port +
+                          " и следит за ними (chronavelctl daemon).";
+    service.CommandLine = WindowsCommandLine(command);
     std::string error;
-    if (!platform::InstallService(spec, &error)) {
+    if (!platform::InstallService(service, &error)) {
         Say("chronavelctl service: " + error +
             "; one service per port: remove it first with "
             "'chronavelctl service uninstall --port " +
             port + "'");
         return kExitNoAnswer;
     }
-    std::printf("installed %s (\"%s\"), started with Windows\n", spec.Name.c_str(),
-                spec.DisplayName.c_str());
-    std::printf("  %s\n", spec.CommandLine.c_str());
+    std::printf("installed %s (\"%s\"), started with Windows\n", service.Name.c_str(),
+                service.DisplayName.c_str());
+    std::printf("  %s\n", service.CommandLine.c_str());
     std::printf("start it now with: chronavelctl service start --port %s\n", port.c_str());
     std::printf("log: %s\n", ServiceLogPath(data_dir, port).c_str());
     return kExitOk;

@@ -362,20 +362,19 @@ void TForm1::closeEvent(QCloseEvent* e)
 }
 
 namespace {
-// Set as the main window closes: a header search or transaction still in
-// progress on any thread (a save, the link check) ends at once.
-std::atomic<bool> window_closing{false};
-bool WindowClosing()
+// Installed as the main window closes: a header search or transaction still
+// in progress on any thread (a save, the link check) ends at once. No flag
+// of its own, so nothing outlives the link's reset.
+bool WindowClosed()
 {
-    return window_closing.load();
+    return true;
 }
 } // namespace
 
 void TForm1::FormClose()
 {
     closing_ = true;
-    window_closing.store(true);
-    SetLineStopHook(&WindowClosing);
+    SetLineStopHook(&WindowClosed);
     Timer1->stop();
     Timer2->stop();
     Timer3->stop();

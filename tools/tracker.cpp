@@ -127,6 +127,16 @@ void ClearTracker()
     State().answers.fill(std::nullopt);
 }
 
+void ResetTracker()
+{
+    TrackerState& s = State();
+    ClearTracker();
+    s.answered.store(0);
+    s.failed.store(0);
+    s.text_blocks.store(0);
+    s.addr.store(kBroadcast);
+}
+
 WaitEnd WaitForTotal(int target, const Line& line, std::optional<int> failed_before)
 {
     TrackerState& s = State();

@@ -113,14 +113,13 @@ ConnectResult Connect(const ConnectChoice& choice)
         return ConnectResult::kStayOpen;
     }
     const std::string name = PortNames[static_cast<size_t>(choice.PortIndex)];
-    try {
-        if (name != Connection.ComPort && PortHandle.Get())
-            ClosePort();
-        if (platform::SerialPtr port = PortHandle.Get(); port && *speed != Connection.ComSpeed)
-            SetPortSpeed(*port, *speed);
-    } catch (const PortError& e) {
-        host.ShowMessage(e.what());
-        return ConnectResult::kStayOpen;
+    if (name != Connection.ComPort && PortHandle.Get())
+        ClosePort();
+    if (platform::SerialPtr port = PortHandle.Get(); port && *speed != Connection.ComSpeed) {
+        if (const std::string why = SetPortSpeed(*port, *speed); !why.empty()) {
+            host.ShowMessage(why);
+            return ConnectResult::kStayOpen;
+        }
     }
     if (!PortHandle.Get()) {
         PortOpening opened = OpenPortForOperator(name, *speed);

@@ -6,6 +6,7 @@
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/host.h"
+#include "link/host_call.h"
 #include "link/line_clock.h"
 #include "link/reception.h"
 #include "platform/tick.h"
@@ -68,6 +69,7 @@ struct ProbeOutcome {
     bool Clean = false;   // only our answer came: DelayMs is the clock's
     uint32_t DelayMs = 0; // from the last write to the answer
     uint32_t SentAt = 0;  // the tick of the last write
+    std::optional<ReadFailure> Failure; // a port read failed: the probe stopped there
 };
 
 // One read's time-out under a patience (the port's own when it keeps it).
@@ -107,8 +109,14 @@ ProbeOutcome ProbeAddress(uint8_t candidate, const SyncPatience& patience, const
             // runs, can hunt over it.
             PortIoHold hold;
             out.SentAt = platform::GetTickCount();
-            answered = SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
-                                       kSilentReport, patience);
+            const TransactionResult r =
+                SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
+                                kSilentReport, patience);
+            if (r.Failure) {
+                out.Failure = r.Failure;
+                break;
+            }
+            answered = r.Answered;
             out.DelayMs = platform::GetTickCount() - out.SentAt;
             busy_at_end = Reception.HuntBytes.load() != 0;
         }
@@ -132,6 +140,15 @@ bool PortGone()
 {
     const platform::SerialPtr port = PortHandle.Get();
     return !port || port->Lost();
+}
+
+// After a probe: the port gone, or a read on it failed (said here: a step's
+// caller learns only that the port counts as gone).
+bool PortGoneAfter(const ProbeOutcome& o)
+{
+    if (o.Failure)
+        HostPortError(o.Failure->Kind, o.Failure->Text);
+    return o.Failure || PortGone();
 }
 
 } // namespace
@@ -172,7 +189,7 @@ bool MasterSearchRun::Step()
     const ProbeOutcome o = ProbeAddress(candidate, patience_, {busy_window_ms_, false});
     if (o.Master)
         MasterAddress.store(candidate);
-    port_lost_ = PortGone();
+    port_lost_ = PortGoneAfter(o);
     done_ = MasterAddress.load() != 0 || candidate >= kLastSearchAddress || port_lost_;
     if (!done_)
         next_ = static_cast<uint8_t>(candidate + 1);
@@ -350,7 +367,7 @@ bool CensusRun::Step()
                                        }),
                       e);
     }
-    port_lost_ = PortGone();
+    port_lost_ = PortGoneAfter(o);
     if (port_lost_) {
         done_ = true;
         return true;

@@ -40,7 +40,8 @@ public:
     uint8_t Next() const { return done_ ? 0 : next_; }
     // Probes Next() on the open port (PortHandle). True when the search is
     // over: a master answered, 254 was probed, or the port is gone (probing
-    // on would only repeat its line errors).
+    // on would only repeat its line errors). A port read that fails is shown
+    // ("Error reading port") and counts as the port gone.
     bool Step();
     bool Done() const { return done_; }
     bool PortLost() const { return port_lost_; }
@@ -160,7 +161,8 @@ public:
     // The address the next Step asks; 0 once the census is over.
     uint8_t Next() const;
     // Asks Next() on the open port (PortHandle). True when the census is
-    // over: every address and every second asking made, or the port gone.
+    // over: every address and every second asking made, or the port gone (a
+    // port read that fails is shown and counts as that).
     bool Step();
     bool Done() const { return done_; }
     bool PortLost() const { return port_lost_; }

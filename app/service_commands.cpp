@@ -6,6 +6,7 @@
 #include "config/settings_form.h"
 #include "link/exchange.h"
 #include "link/frames.h"
+#include "link/host_call.h"
 #include "link/request.h"
 #include "port/port.h"
 #include "port/sync.h"
@@ -108,8 +109,14 @@ bool LinkCheck(uint8_t target)
 {
     if (target == 0xFF)
         return false;
-    if (MasterActive.load() == 0)
-        SyncTransaction(target, kCmdLinkCheck, 0, 0, kLinkCheckAttempts, kSilent);
+    if (MasterActive.load() == 0) {
+        const TransactionResult r =
+            SyncTransaction(target, kCmdLinkCheck, 0, 0, kLinkCheckAttempts, kSilent);
+        if (r.Failure) {
+            HostPortError(r.Failure->Kind, r.Failure->Text);
+            return false;
+        }
+    }
     return NoAnswer.load() == 0;
 }
 

@@ -54,6 +54,7 @@ bool SettingsReadFinished();
 // The link check towards target: false at once for all clocks (0xFF); with
 // no master active one silent transaction (command 0x80, ten attempts).
 // True when NoAnswer is clear afterwards. Blocks while the clock is asked.
+// A port read that fails is shown ("Error reading port") and gives false.
 bool LinkCheck(uint8_t target);
 
 // "Включено" after its click toggled it: checked starts an exchange thread

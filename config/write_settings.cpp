@@ -20,7 +20,7 @@ constexpr int kSilent = 2; // a transaction's report argument: no message box
 
 // Whether any clock answers a link check at addr, asked with a save's usual
 // patience. Leaves NoAnswer set when none did.
-bool Present(uint8_t addr)
+TransactionResult Present(uint8_t addr)
 {
     return SyncTransaction(addr, kCmdLinkCheck, 0, 0, kExplicitLimit, kSilent);
 }
@@ -132,6 +132,14 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         out.Result = WriteResult::kNoAnswer;
         return out;
     }
+    // A failed read stops the save where it happened.
+    const auto failed = [&out](const TransactionResult& r) {
+        if (r.Failure) {
+            out.Result = WriteResult::kReadFailed;
+            out.Failure = r.Failure;
+        }
+        return r.Failure.has_value();
+    };
     // A move is judged against the address the clock was reached at.
     std::optional<uint8_t> move;
     for (const RegisterWrite& w : plan.Writes)
@@ -141,7 +149,9 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         out.NewAddress = *move;
         // Two clocks on one address would answer each other's frames for
         // good: the new address must be free before anything is written.
-        const bool taken = Present(*move);
+        const TransactionResult taken = Present(*move);
+        if (failed(taken))
+            return out;
         NoAnswer.store(0);
         if (taken) {
             out.Result = WriteResult::kAddressTaken;
@@ -150,7 +160,11 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
     }
     for (const RegisterWrite& w : plan.Writes) {
         for (int n = 0; n < w.Times; ++n) {
-            if (!SyncTransaction(target, kCmdWriteRegister, w.Reg, w.Value, w.Limit, 0)) {
+            const TransactionResult written =
+                SyncTransaction(target, kCmdWriteRegister, w.Reg, w.Value, w.Limit, 0);
+            if (failed(written))
+                return out;
+            if (!written) {
                 out.Result = WriteResult::kNoAnswer;
                 out.Unanswered = w.Reg;
                 return out;
@@ -162,7 +176,9 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         // The clock answered the write from its old address; it must now be
         // gone from there and answer at the new one before the program
         // follows it.
-        const bool stayed = Present(target);
+        const TransactionResult stayed = Present(target);
+        if (failed(stayed))
+            return out;
         NoAnswer.store(0);
         if (stayed) {
             out.Result = WriteResult::kNotMoved;
@@ -170,13 +186,20 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
             return out;
         }
         bool there = false;
-        if (SyncTransaction(*move, kCmdReadRegister, kRegClockAddr, 0, kExplicitLimit, kSilent)) {
+        const TransactionResult read =
+            SyncTransaction(*move, kCmdReadRegister, kRegClockAddr, 0, kExplicitLimit, kSilent);
+        if (failed(read))
+            return out;
+        if (read) {
             there = Reception.ReplyParam2.load() == *move;
         } else {
             // A clock that leaves reads of 0x4C unanswered: the new address,
             // free before the write, answering now is the proof.
             NoAnswer.store(0);
-            there = Present(*move);
+            const TransactionResult again = Present(*move);
+            if (failed(again))
+                return out;
+            there = again.Answered;
         }
         if (!there) {
             NoAnswer.store(1);
@@ -191,12 +214,20 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
     return out;
 }
 
-RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit)
+RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit,
+                                std::optional<ReadFailure>& failure)
 {
     RegisterValues out;
+    failure.reset();
     for (uint8_t reg : regs) {
         NoAnswer.store(0);
-        if (SyncTransaction(target, kCmdReadRegister, reg, 0, limit, kSilent))
+        const TransactionResult read =
+            SyncTransaction(target, kCmdReadRegister, reg, 0, limit, kSilent);
+        if (read.Failure) {
+            failure = read.Failure;
+            return out;
+        }
+        if (read)
             out.Set(reg, Reception.ReplyParam2.load());
     }
     NoAnswer.store(0);
@@ -226,6 +257,8 @@ std::string OutcomeText(uint8_t target, const WriteOutcome& outcome)
         return "Настройки записаны, но часы " + RegisterList({target}).replace(0, 2, "$") +
                " остались на прежнем адресе: новый адрес не принят (возможно, он занят "
                "другими часами). Прочитайте настройки снова.";
+    if (outcome.Result == WriteResult::kReadFailed && outcome.Failure)
+        return outcome.Failure->Text;
     if (outcome.Result != WriteResult::kNoAnswer)
         return {};
     if (!outcome.Unanswered)

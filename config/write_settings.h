@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/register_values.h"
+#include "port/port_error.h"
 
 #include <cstdint>
 #include <optional>
@@ -19,6 +20,7 @@ enum class WriteResult {
     kNotMoved,         // every write answered, but the clock stays at its old address
     kAddressTaken,     // another clock answers at the new address: nothing was sent
     kMoveUnconfirmed,  // every write answered, but the clock answers at neither address
+    kReadFailed,       // a port read failed (Failure): stopped there
 };
 
 struct RegisterWrite {
@@ -65,6 +67,7 @@ struct WriteOutcome {
     std::optional<uint8_t> Unanswered; // the write that went unanswered
     uint8_t Address = 0;               // where the clock answers now
     uint8_t NewAddress = 0;            // the address asked for (kAddressTaken, kMoveUnconfirmed)
+    std::optional<ReadFailure> Failure; // kReadFailed
 };
 
 // Runs the plan against the clock at target, stopping at the first write
@@ -78,18 +81,22 @@ struct WriteOutcome {
 // answer, its 0x4C with the new address where the clock answers that read
 // (else kMoveUnconfirmed). Only then does the record move with the clock
 // and Address become the new one. Each of these asks has a save's usual
-// patience.
+// patience. A port read that fails ends it at once (kReadFailed).
 WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan);
 
 // Reads each register of the clock at target with a synchronous transaction
 // (silent, attempt limit as given); registers it does not answer stay
-// unknown, and NoAnswer is left clear for the next one.
-RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit);
+// unknown, and NoAnswer is left clear for the next one. A port read that
+// fails ends it at once, with failure set and NoAnswer as that transaction
+// left it.
+RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit,
+                                std::optional<ReadFailure>& failure);
 
 // The registers of wanted the clock does not hold (as read back), ascending.
 std::vector<uint8_t> NotTaken(const RegisterValues& wanted, const RegisterValues& read_back);
 
-// What to tell the operator after a save that stopped (Russian), or "".
+// What to tell the operator after a save that stopped (Russian; a failed
+// read's own text), or "".
 std::string OutcomeText(uint8_t target, const WriteOutcome& outcome);
 
 } // namespace chronavel

@@ -53,15 +53,16 @@ ReplyDecoder CurrentReplyDecoder()
     return decoder.load();
 }
 
-void MinimalDecodeReply()
+std::optional<ReadFailure> MinimalDecodeReply()
 {
     if (!HuntFrame())
-        return;
+        return std::nullopt;
     const ReplyHeader h = CurrentReplyHeader();
     RemovePending(FindAnswered(h));
     // Read only to take the block off the line.
     if (HasDataBlock(h.Cmd))
-        ReadDataBlock(h.Param2);
+        return ReadDataBlock(h.Param2).Failure;
+    return std::nullopt;
 }
 
 TNewThread* CurrentPassThread()
@@ -151,7 +152,8 @@ void TNewThread::Main(std::shared_ptr<TNewThread> self, std::function<void()> be
     bool on_error = false;
     try {
         while (!stop_.load() && !quit_) {
-            RunPass();
+            if (!RunPass() && failed_read_)
+                break;
             // A transaction waiting for the port gets it between passes.
             if ((work_waiting_.load() && PortIoWaiters().load() == 0) || stop_.load())
                 continue;
@@ -165,6 +167,10 @@ void TNewThread::Main(std::shared_ptr<TNewThread> self, std::function<void()> be
         on_error = true;
     } catch (...) {
         error = "unknown error";
+        on_error = true;
+    }
+    if (failed_read_) {
+        error = *failed_read_;
         on_error = true;
     }
     MarkEnded(error, on_error);
@@ -242,8 +248,12 @@ bool TNewThread::RunPass()
     // Only a pass that listened to the line counts: with no port open there
     // is no silence to hear.
     if (got > 0) {
-        if (!LineTakenAway())
-            decoder.load()();
+        if (!LineTakenAway()) {
+            if (const std::optional<ReadFailure> failed = decoder.load()()) {
+                failed_read_ = failed->Text;
+                return false;
+            }
+        }
     } else if (read && MasterActive.load() == 1) {
         if (idle_.fetch_add(1) + 1 >= kIdlePassesToClearMaster) {
             MasterActive.store(0);

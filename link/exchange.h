@@ -7,6 +7,7 @@
 #include "link/line_clock.h"
 #include "link/request.h"
 #include "platform/serial.h"
+#include "port/port_error.h"
 
 #include <atomic>
 #include <chrono>
@@ -24,15 +25,16 @@ namespace chronavel {
 constexpr int WM_QUIT = 0x0012;
 
 // The reply decoder the loop runs when a read brought a byte. It reads the
-// rest of the reply itself.
-using ReplyDecoder = void (*)();
+// rest of the reply itself; a data block it could not read ends the loop,
+// which keeps the failure's text (EndError).
+using ReplyDecoder = std::optional<ReadFailure> (*)();
 // nullptr restores the default, DecodeReply (port/decode.h).
 void SetReplyDecoder(ReplyDecoder decoder);
 ReplyDecoder CurrentReplyDecoder();
 
 // Header hunt, pending match and removal, data block read; nothing else
 // (for tests of the loop that need no clock state).
-void MinimalDecodeReply();
+std::optional<ReadFailure> MinimalDecodeReply();
 
 struct RequestQueues;
 
@@ -65,7 +67,8 @@ public:
 
     // False once the loop has ended, whether asked to or not.
     bool Running() const { return !ended_.load(); }
-    // The loop ended on an escaping error; its message.
+    // The loop ended on an error (a reply's data block that could not be
+    // read, or an escaping exception); its message.
     bool EndedOnError() const;
     std::string EndError() const;
 
@@ -81,7 +84,9 @@ public:
 
     // One pass of the loop, in its fixed order: one message, send, read,
     // decode (or idle count), retries. No pause. False when the loop is to
-    // end (stop or quit). Exceptions from the pass escape.
+    // end (stop or quit), and at once, the rest of the pass skipped, when the
+    // decoder could not read a data block: the loop then ends with its text.
+    // Exceptions from the pass escape.
     bool RunPass();
 
     int IdleCount() const { return idle_.load(); }
@@ -154,6 +159,8 @@ private:
     std::atomic<bool> work_waiting_{false};
     std::atomic<uint64_t> passes_{0};
     bool quit_ = false; // the loop's own
+    // Why the loop is to end on an error (the loop's own).
+    std::optional<std::string> failed_read_;
     // How long the last stretch before a timed write is spun (the loop's own).
     LineDuration spin_ = std::chrono::milliseconds(2);
 };

@@ -167,26 +167,26 @@ uint32_t ReadByte()
     return 1;
 }
 
-uint32_t ReadBlock(uint32_t n)
+BlockRead ReadBlock(uint32_t n)
 {
     PortIoHold hold;
     n = std::min<uint32_t>(n, kRxBufSize);
     std::vector<uint8_t> bytes(n);
     if (LineTakenAway()) {
         StoreReceived(bytes.data(), 0);
-        return 0;
+        return {};
     }
     platform::SerialPtr port = LinePort();
     const int got = port ? port->Read(bytes.data(), n) : -1;
     if (got < 0) {
         StoreReceived(bytes.data(), 0);
         if (ClosedOnPurpose(port))
-            return 0;
-        throw PortError(ReadFailureKind(port), "Error reading port");
+            return {};
+        return {0, ReadFailure{ReadFailureKind(port), "Error reading port"}};
     }
     const uint32_t count = std::min<uint32_t>(static_cast<uint32_t>(got), n);
     StoreReceived(bytes.data(), count);
-    return count;
+    return {count, std::nullopt};
 }
 
 bool HuntFrame()
@@ -261,14 +261,17 @@ bool HuntFrame(const HuntOptions& options)
     return false;
 }
 
-ReplyDataRef ReadDataBlock(uint8_t length)
+DataBlockRead ReadDataBlock(uint8_t length)
 {
     auto block = std::make_shared<std::vector<uint8_t>>(kRxBufSize, 0);
     PortIoHold hold;
     const uint32_t want = static_cast<uint32_t>(length) + 1;
     uint32_t got = 0;
     while (got < want && !LineTakenAway() && !LineStopRequested()) {
-        const uint32_t piece = ReadBlock(std::min(want - got, kBlockPiece));
+        const BlockRead read = ReadBlock(std::min(want - got, kBlockPiece));
+        if (read.Failure)
+            return {nullptr, read.Failure};
+        const uint32_t piece = read.Count;
         std::copy(Reception.RxBuf.begin(), Reception.RxBuf.begin() + piece, block->begin() + got);
         got += piece;
         if (piece == 0)
@@ -280,7 +283,7 @@ ReplyDataRef ReadDataBlock(uint8_t length)
                block->data(), std::min(got, want), ok, length);
     if (!ok)
         std::fill(block->begin(), block->begin() + want, 0);
-    return block;
+    return {block, std::nullopt};
 }
 
 std::vector<uint8_t> ReceivedBytes()

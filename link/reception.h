@@ -3,12 +3,14 @@
 #pragma once
 
 #include "link/frames.h"
+#include "port/port_error.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace chronavel {
@@ -55,9 +57,15 @@ using ReplyDataRef = std::shared_ptr<std::vector<uint8_t>>;
 // "Error reading port" unless that message was already shown for the
 // current run of failures (or search).
 uint32_t ReadByte();
-// One read of at most n bytes into RxBuf; throws PortError("Error reading
-// port") when the read fails or no port is open.
-uint32_t ReadBlock(uint32_t n);
+// What one block read brought: the byte count, or why the read failed.
+struct BlockRead {
+    uint32_t Count = 0;
+    std::optional<ReadFailure> Failure;
+};
+// One read of at most n bytes into RxBuf. A read that fails, or finds no
+// port open, gives the failure ("Error reading port"), shown to nobody; one
+// that fails because the port was closed on purpose reads as empty.
+BlockRead ReadBlock(uint32_t n);
 
 // The longest frame a clock sends: the waking byte, the 8-byte header, 255
 // data bytes and their check byte. A header search (and a data-block read)
@@ -97,11 +105,17 @@ struct HuntOptions {
 bool HuntFrame();
 bool HuntFrame(const HuntOptions& options);
 
+// A data block read: the block, or (Data null) why a read failed.
+struct DataBlockRead {
+    ReplyDataRef Data;
+    std::optional<ReadFailure> Failure;
+};
 // Reads L data bytes and the check byte (in reads of a few bytes, so a stop
 // request ends it soon; a read that brings nothing ends it). A block whose
 // check fails is all zeros; places a short read did not reach stay zero. The
-// buffer holds 65,536 bytes: data at 0..L-1, the check byte at L.
-ReplyDataRef ReadDataBlock(uint8_t length);
+// buffer holds 65,536 bytes: data at 0..L-1, the check byte at L. A failed
+// read (ReadBlock) ends it with the failure, untraced.
+DataBlockRead ReadDataBlock(uint8_t length);
 
 // A copy of the first BytesRead bytes of RxBuf (the received-bytes display).
 std::vector<uint8_t> ReceivedBytes();

@@ -134,7 +134,7 @@ void ApplyReply(uint8_t reply_addr, uint8_t cmd, uint8_t param1, uint8_t param2,
     }
 }
 
-void DecodeReply()
+std::optional<ReadFailure> DecodeReply()
 {
     ReplyHeader h;
     ReplyDataRef data;
@@ -143,7 +143,7 @@ void DecodeReply()
         // synchronous transaction cannot take the block from under it.
         PortIoHold io;
         if (!HuntFrame())
-            return;
+            return std::nullopt;
         h = CurrentReplyHeader();
         try {
             if (TPendingNode* node = FindAnswered(h)) {
@@ -153,19 +153,24 @@ void DecodeReply()
         } catch (...) {
             // A reply nobody waits for is decoded all the same.
         }
-        if (HasDataBlock(h.Cmd))
-            data = ReadDataBlock(h.Param2);
+        if (HasDataBlock(h.Cmd)) {
+            DataBlockRead block = ReadDataBlock(h.Param2);
+            if (block.Failure)
+                return block.Failure;
+            data = std::move(block.Data);
+        }
     }
     // The rest may wait on the window thread (a message box, the display),
     // which may itself be waiting for the port in a synchronous transaction:
     // so the port is let go of meanwhile, also where the caller holds it.
     PortIoRelease window_may_use_port;
     if (LineTakenAway())
-        return; // retired meanwhile: the state is its successor's to keep
+        return std::nullopt; // retired meanwhile: the state is its successor's to keep
     ApplyReply(h.Addr, h.Cmd, h.Param1, h.Param2, data.get());
     // A message box above may have outlasted this thread's time on the line.
     if (platform::SerialPtr port = LinePort(); port && !LineTakenAway())
         ShowLineErrors(port.get());
+    return std::nullopt;
 }
 
 TextBlockState CurrentTextBlock()

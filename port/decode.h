@@ -3,9 +3,12 @@
 // emulated display) and reports empty answers.
 #pragma once
 
+#include "port/port_error.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,9 +33,9 @@ TextBlockState CurrentTextBlock();
 
 // Runs on the exchange thread once a byte has arrived: finds the next
 // reply, releases the request it answers, reads its data block and applies
-// it, then checks the line status. Throws PortError("Error reading port")
-// when the data block cannot be read.
-void DecodeReply();
+// it, then checks the line status. When the data block cannot be read, the
+// failure ("Error reading port"), and nothing is applied.
+std::optional<ReadFailure> DecodeReply();
 
 // The second half of DecodeReply, for a reply already taken off the line:
 // applies header and data block (data may be null for replies without one).

@@ -51,10 +51,11 @@ platform::SerialPtr OpenPort(const std::string& name, int speed)
     return TryOpenPort(name, speed).port;
 }
 
-void SetPortSpeed(platform::SerialDevice& port, int speed)
+std::string SetPortSpeed(platform::SerialDevice& port, int speed)
 {
     if (!port.SetSpeed(speed))
-        throw PortError(PortErrorKind::kSettingsRefused, "Error setting port state");
+        return "Error setting port state";
+    return {};
 }
 
 void PurgePort(platform::SerialDevice* port)

@@ -75,9 +75,9 @@ PortOpening TryOpenPort(const std::string& name, int speed);
 // The port, or nullptr: for callers that need no reason (tests, benchmarks).
 platform::SerialPtr OpenPort(const std::string& name, int speed);
 
-// Changes only the speed of the open port; throws PortError("Error setting
-// port state") when the device refuses it.
-void SetPortSpeed(platform::SerialDevice& port, int speed);
+// Changes only the speed of the open port. When the device refuses it, the
+// operator's text ("Error setting port state"); else empty.
+std::string SetPortSpeed(platform::SerialDevice& port, int speed);
 
 // Discards pending input and output; failures and a null port are ignored.
 void PurgePort(platform::SerialDevice* port);

@@ -15,8 +15,16 @@ enum class PortErrorKind {
     kThreadNotStarted, // "Thread not started"
 };
 
-// Raised with the port layer's English texts ("Error setting port state",
-// "Error reading port", "Thread not started").
+// A failed port read, returned to the caller: its kind and the operator's
+// text ("Error reading port").
+struct ReadFailure {
+    PortErrorKind Kind = PortErrorKind::kReadFailed;
+    std::string Text;
+    bool operator==(const ReadFailure&) const = default;
+};
+
+// Raised only for "Thread not started": a request posted with no exchange
+// thread (PostToThread).
 class PortError : public std::runtime_error {
 public:
     PortError(PortErrorKind kind, const std::string& text) : std::runtime_error(text), kind_(kind)

@@ -81,8 +81,9 @@ struct Expected {
 // coming in when the time is over is waited for a little longer (the
 // longest reply's wire time, at most another attempt's time, never past the
 // deadline), since the resend's purge would throw it away.
-bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, const SyncPatience& patience,
-                 int empty_limit, uint32_t span, uint32_t attempt_end, uint32_t deadline)
+TransactionResult AwaitAnswer(platform::SerialDevice& port, const Expected& e,
+                              const SyncPatience& patience, int empty_limit, uint32_t span,
+                              uint32_t attempt_end, uint32_t deadline)
 {
     int silent = 0;
     bool extended = false;
@@ -97,19 +98,21 @@ bool AwaitAnswer(platform::SerialDevice& port, const Expected& e, const SyncPati
         if (found) {
             const ReplyHeader h = CurrentReplyHeader();
             if (AnswersRequest(h, e.Addr, e.Cmd, e.Param1, e.Param2))
-                return true;
+                return {true, std::nullopt};
             if (patience.Heard)
                 patience.Heard(h);
-            if (HasDataBlock(h.Cmd))
-                ReadDataBlock(h.Param2);
+            if (HasDataBlock(h.Cmd)) {
+                if (std::optional<ReadFailure> failed = ReadDataBlock(h.Param2).Failure)
+                    return {false, std::move(failed)};
+            }
         }
         if (LineStopRequested() || silent >= empty_limit)
-            return false;
+            return {};
         const uint32_t now = platform::GetTickCount();
         if (!platform::TickReached(now, attempt_end))
             continue;
         if (extended || port.InputWaiting() == 0 || platform::TickReached(now, deadline))
-            return false;
+            return {};
         extended = true;
         // (A speed that cannot be told: a tenth of a second.)
         const auto longest = std::max<std::chrono::milliseconds>(
@@ -158,20 +161,21 @@ std::string NoAnswerMessage(uint8_t addr)
     return "Информация от устройства $" + HexDigits(addr) + " не поступает!";
 }
 
-bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report)
+TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit,
+                                  int report)
 {
     return SyncTransaction(addr, cmd, p1, p2, limit, report, SyncPatience{});
 }
 
-bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report,
-                     const SyncPatience& patience)
+TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit,
+                                  int report, const SyncPatience& patience)
 {
     if (NoAnswer.load() == 1)
-        return false;
+        return {};
     platform::SerialPtr port = PortHandle.Get();
     if (!port) {
         NoAnswer.store(1);
-        return false;
+        return {};
     }
     limit = std::max(1, limit);
     const int empty_limit = std::max(1, patience.EmptyReadLimit);
@@ -200,16 +204,18 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
             uint32_t attempt_end = now + static_cast<uint32_t>(span);
             if (platform::TickReached(attempt_end, deadline))
                 attempt_end = deadline;
-            if (AwaitAnswer(*port, expected, patience, empty_limit, static_cast<uint32_t>(span),
-                            attempt_end, deadline))
-                return true;
+            TransactionResult awaited =
+                AwaitAnswer(*port, expected, patience, empty_limit, static_cast<uint32_t>(span),
+                            attempt_end, deadline);
+            if (awaited.Answered || awaited.Failure)
+                return awaited;
             if (LineStopRequested()) {
                 stopped = true;
                 break;
             }
             if (attempt >= limit || platform::TickReached(platform::GetTickCount(), deadline)) {
                 if (HearTheRest(*port, expected, patience, per_byte))
-                    return true;
+                    return {true, std::nullopt};
                 break;
             }
         }
@@ -217,7 +223,7 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
     if (stopped) {
         // The program is stopping: nothing more is said or done on the line.
         NoAnswer.store(1);
-        return false;
+        return {};
     }
     NoAnswer.store(1);
     if (report == 0)
@@ -225,7 +231,7 @@ bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limi
     PortIoHold hold;
     ShowLineErrors(port.get());
     PurgePort(port.get());
-    return false;
+    return {};
 }
 
 } // namespace chronavel

@@ -5,10 +5,12 @@
 #pragma once
 
 #include "link/frames.h"
+#include "port/port_error.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace chronavel {
@@ -42,11 +44,20 @@ uint32_t HearingMs(int speed, int per_byte);
 // the frame is written again. After `limit` attempts, or once the time they
 // would take on a silent line has passed, NoAnswer is set, the message
 // "Информация от устройства $XX не поступает!" is shown when report is 0,
-// and the line status is checked and the port purged. True when answered;
-// the reception's header places then hold the answer.
-bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report);
-bool SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit, int report,
-                     const SyncPatience& patience);
+// and the line status is checked and the port purged. Answered: the
+// reception's header places then hold the answer. A data block read past
+// that cannot be read ends the transaction at once with the failure:
+// nothing more is written or shown, NoAnswer is left as it was.
+struct TransactionResult {
+    bool Answered = false;
+    std::optional<ReadFailure> Failure;
+    explicit operator bool() const { return Answered; }
+};
+[[nodiscard]] TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2,
+                                                int limit, int report);
+[[nodiscard]] TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2,
+                                                int limit, int report,
+                                                const SyncPatience& patience);
 
 // The no-answer message for an address.
 std::string NoAnswerMessage(uint8_t addr);

@@ -24,17 +24,27 @@ namespace {
 
 constexpr int kReadLimit = 3;
 
+// The registers the clock answers; a failed read is told to the line, which
+// is lost from then on.
+RegisterValues ReadOn(const Line& line, uint8_t addr, const std::vector<uint8_t>& regs)
+{
+    std::optional<ReadFailure> failure;
+    const RegisterValues values = ReadRegistersNow(addr, regs, kReadLimit, failure);
+    line.ReadFailed(failure);
+    return values;
+}
+
 // A clock that does not answer its first register is not asked the rest:
 // seventy unanswered reads would take minutes.
-bool Answers(uint8_t addr, const std::vector<uint8_t>& regs)
+bool Answers(const Line& line, uint8_t addr, const std::vector<uint8_t>& regs)
 {
-    return !regs.empty() && ReadRegistersNow(addr, {regs.front()}, kReadLimit).Has(regs.front());
+    return !regs.empty() && ReadOn(line, addr, {regs.front()}).Has(regs.front());
 }
 
 // The clock's registers; none when it is silent.
-RegisterValues ReadClock(uint8_t addr, const std::vector<uint8_t>& regs)
+RegisterValues ReadClock(const Line& line, uint8_t addr, const std::vector<uint8_t>& regs)
 {
-    return Answers(addr, regs) ? ReadRegistersNow(addr, regs, kReadLimit) : RegisterValues{};
+    return Answers(line, addr, regs) ? ReadOn(line, addr, regs) : RegisterValues{};
 }
 
 // The file, or false with the reason said.
@@ -103,7 +113,7 @@ int RunConfigExport(const LineOptions& options, const std::string& out_path)
     for (uint8_t addr : addrs) {
         if (StopRequested.load())
             return kExitNoAnswer;
-        const RegisterValues values = ReadClock(addr, regs);
+        const RegisterValues values = ReadClock(line, addr, regs);
         if (line.Lost())
             return PortVanished(options);
         std::vector<uint8_t> unanswered;
@@ -144,7 +154,7 @@ int RunConfigDiff(const LineOptions& options, const std::string& path)
             if (StopRequested.load())
                 return kExitNoAnswer;
             const std::vector<uint8_t> regs = wanted.Known();
-            const RegisterValues now = ReadClock(addr, regs);
+            const RegisterValues now = ReadClock(line, addr, regs);
             if (line.Lost())
                 return PortVanished(options);
             if (now.Known().empty()) {
@@ -186,7 +196,7 @@ int RunConfigApply(const LineOptions& options, const std::string& path, const Ap
                 clocks[Hex2(addr)] = report;
                 continue;
             }
-            if (!Answers(addr, regs)) {
+            if (!Answers(line, addr, regs)) {
                 if (line.Lost())
                     return PortVanished(options);
                 Say("clock " + AddrText(addr) + ": no answer");

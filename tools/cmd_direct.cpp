@@ -30,7 +30,8 @@ int RunCheck(const LineOptions& options)
     // No exchange thread runs here, so no master can have been seen: unlike
     // the window's check, which skips the send while a master is active,
     // this one always sends.
-    SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts, kCheckSilent);
+    line.ReadFailed(
+        SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts, kCheckSilent).Failure);
     if (line.Lost())
         return PortVanished(options);
     if (NoAnswer.load() == 0) {
@@ -53,7 +54,9 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
     ApplyResult r;
     r.Address = addr;
     const std::vector<uint8_t> regs = wanted.Known();
-    const RegisterValues now = ReadRegistersNow(addr, regs, kReadLimit);
+    std::optional<ReadFailure> failure;
+    const RegisterValues now = ReadRegistersNow(addr, regs, kReadLimit, failure);
+    line.ReadFailed(failure);
     if (line.Lost()) {
         r.Code = PortVanished(options);
         return r;
@@ -69,6 +72,7 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
         return r;
     NoAnswer.store(0);
     const WriteOutcome outcome = WriteSettings(addr, plan);
+    line.ReadFailed(outcome.Failure);
     if (line.Lost()) {
         r.Code = PortVanished(options);
         return r;
@@ -101,7 +105,12 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
     r.Address = outcome.Address;
     if (outcome.Address != addr)
         Say("the clock answers at its new address " + AddrText(outcome.Address));
-    RegisterValues back = ReadRegistersNow(outcome.Address, regs, kReadLimit);
+    RegisterValues back = ReadRegistersNow(outcome.Address, regs, kReadLimit, failure);
+    line.ReadFailed(failure);
+    if (line.Lost()) {
+        r.Code = PortVanished(options);
+        return r;
+    }
     // A move confirmed at the new address holds even where the clock leaves
     // reads of 0x4C unanswered.
     if (outcome.Address != addr && !back.Has(kRegClockAddr))

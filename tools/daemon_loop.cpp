@@ -195,7 +195,10 @@ public:
                 return;
             feed();
             const uint8_t reg = drift_regs_.back();
-            const RegisterValues got = ReadRegistersNow(drift_addr_, {reg}, kDriftReadLimit);
+            std::optional<ReadFailure> failure;
+            const RegisterValues got =
+                ReadRegistersNow(drift_addr_, {reg}, kDriftReadLimit, failure);
+            line.ReadFailed(failure);
             if (!got.Has(reg)) {
                 // Silent or busy: nothing is concluded; its turn comes again.
                 drift_regs_.clear();

@@ -122,6 +122,12 @@ bool Line::Lost() const
     return false;
 }
 
+void Line::ReadFailed(const std::optional<ReadFailure>& failure) const
+{
+    if (failure)
+        host_.ShowPortError(failure->Kind, failure->Text);
+}
+
 void Line::SayEchoOnce()
 {
     if (echo_said_ || !IsOpen() || Reception.EchoesDropped.load() == echoes_at_open_)

@@ -8,6 +8,7 @@
 #include "tools/tool_host.h"
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 namespace chronavel::ctl {
@@ -40,6 +41,11 @@ public:
     // True when the port has vanished (unplugged adapter, closed pty) or the
     // exchange thread ended on an error.
     bool Lost() const;
+
+    // A port read that failed in a synchronous transaction, if any: said
+    // once and the line lost from then on, as for a failed read anywhere
+    // on the line.
+    void ReadFailed(const std::optional<ReadFailure>& failure) const;
 
     // Stops the exchange thread (waiting for it) and closes the port.
     void Close();

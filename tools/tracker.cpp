@@ -43,10 +43,11 @@ void Notify()
 }
 
 // Runs on the exchange thread in place of the decoder.
-void TrackingDecoder()
+std::optional<ReadFailure> TrackingDecoder()
 {
     const bool outstanding = !PendingEmpty();
-    DecodeReply();
+    if (std::optional<ReadFailure> failed = DecodeReply())
+        return failed;
     const ReplyHeader h = CurrentReplyHeader();
     TrackerState& s = State();
     bool changed = false;
@@ -68,6 +69,7 @@ void TrackingDecoder()
     }
     if (changed)
         Notify();
+    return std::nullopt;
 }
 
 void GiveUp(std::unique_ptr<FailureBlock> block)

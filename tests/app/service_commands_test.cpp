@@ -1,9 +1,14 @@
+#include "app/master_search.h"
 #include "app/service_commands.h"
 #include "config/registers.h"
+#include "config/write_settings.h"
 #include "link/engine_fixture.h"
+#include "port/sync.h"
 
 #include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -148,6 +153,84 @@ TEST_F(ServiceCommandsTest, ExchangeSwitchNeverStartsASecondThread)
     EXPECT_NE(ExchangeThread.Get(), first);
     StopExchangeAndClosePort();
     EXPECT_TRUE(ExchangeThread.Get()->WaitEnded(5s));
+}
+
+// Reads of more than one byte fail: a data block cannot be read.
+class BlockFailPort : public FakePort {
+public:
+    int Read(uint8_t* buf, size_t n) override { return n > 1 ? -1 : FakePort::Read(buf, n); }
+};
+
+// Another clock's status block comes in while a transaction waits and its
+// data cannot be read: the transaction stops there, and whoever runs it
+// stops too, with "Error reading port" returned (the core) or shown (the
+// window-free app). Nothing else is said, nothing more written.
+TEST_F(ServiceCommandsTest, FailedReadInATransactionStopsItsCallerWhoTellsIt)
+{
+    const auto told = [this](const std::optional<ReadFailure>& failure) {
+        std::vector<std::string> out = host.Messages();
+        if (failure)
+            out.push_back(failure->Text);
+        return out;
+    };
+    struct Case {
+        const char* Name;
+        std::function<std::vector<std::string>()> Run; // what reaches the operator
+    };
+    const Case cases[] = {
+        {"transaction",
+         [&] { return told(SyncTransaction(1, kCmdLinkCheck, 0, 0, 5, 0).Failure); }},
+        {"save",
+         [&] {
+             SavePlan plan;
+             plan.Writes = {{0x4D, 0x80, 1, 5}, {0x4E, 0, 1, 5}};
+             const WriteOutcome out = WriteSettings(1, plan);
+             EXPECT_EQ(out.Result, WriteResult::kReadFailed);
+             EXPECT_FALSE(out.Unanswered);
+             std::vector<std::string> seen = host.Messages();
+             seen.push_back(OutcomeText(1, out));
+             return seen;
+         }},
+        {"register read",
+         [&] {
+             std::optional<ReadFailure> failure;
+             EXPECT_TRUE(ReadRegistersNow(1, {0x4D, 0x4E}, 3, failure).Known().empty());
+             return told(failure);
+         }},
+        {"link check",
+         [&] {
+             EXPECT_FALSE(LinkCheck(1));
+             return host.Messages();
+         }},
+        {"census step",
+         [&] {
+             CensusRun run(9600);
+             EXPECT_TRUE(run.Step());
+             EXPECT_TRUE(run.PortLost());
+             return host.Messages();
+         }},
+        {"master search step",
+         [&] {
+             MasterSearchRun run(9600);
+             EXPECT_TRUE(run.Step());
+             EXPECT_TRUE(run.PortLost());
+             return host.Messages();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ResetCoreState();
+        host.Clear();
+        auto failing = std::make_shared<BlockFailPort>();
+        failing->on_write = [&](const Bytes&) {
+            failing->Feed(ReplyFrame(9, 9, kReplyStatus, 0, 3, {1, 2, 3}));
+        };
+        PortHandle.Set(failing);
+        EXPECT_EQ(c.Run(), std::vector<std::string>{"Error reading port"});
+        EXPECT_EQ(failing->WriteCount(), 1u);
+        EXPECT_EQ(NoAnswer.load(), 0);
+        PortHandle.Set(nullptr);
+    }
 }
 
 } // namespace

@@ -36,12 +36,13 @@ void Note(char kind, uint8_t reg)
     events.push_back(kind + std::to_string(reg));
 }
 
-void RecordingDecoder()
+std::optional<ReadFailure> RecordingDecoder()
 {
-    MinimalDecodeReply();
+    std::optional<ReadFailure> failed = MinimalDecodeReply();
     const ReplyHeader h = CurrentReplyHeader();
     if (h.Cmd == kCmdReadRegister)
         Note('r', h.Param1);
+    return failed;
 }
 
 // The real port with its writes noted.

@@ -347,7 +347,10 @@ TEST_F(LoopTest, DecoderHookIsWhatTheLoopRuns)
 {
     static std::atomic<int> calls{0};
     calls = 0;
-    SetReplyDecoder([] { calls.fetch_add(1); });
+    SetReplyDecoder([]() -> std::optional<ReadFailure> {
+        calls.fetch_add(1);
+        return std::nullopt;
+    });
     port->Feed({0x01, 0x02});
     Passes(3);
     EXPECT_EQ(calls.load(), 2);
@@ -546,13 +549,13 @@ TEST_F(ThreadTest, QuitMessageEndsTheThread)
     EXPECT_NO_THROW(PostToThread(WM_REQUEST_CANCEL, nullptr));
 }
 
-// Reads of more than one byte fail: the data-block read raises.
+// Reads of more than one byte fail: the data-block read fails.
 class BlockFailPort : public FakePort {
 public:
     int Read(uint8_t* buf, size_t n) override { return n > 1 ? -1 : FakePort::Read(buf, n); }
 };
 
-TEST_F(ThreadTest, EscapingReadErrorEndsTheThreadAndItIsKnown)
+TEST_F(ThreadTest, FailedBlockReadEndsTheThreadAndItIsKnown)
 {
     auto failing = std::make_shared<BlockFailPort>();
     failing->Feed(ReplyFrame(1, 1, kReplyStatus, 0, 3, {1, 2, 3}));
@@ -700,7 +703,7 @@ TEST(ThreadDeadlock, FailureHandlerCanRunATransactionOnTheWindowThread)
                 return;
             // The link check of the window side, while the exchange thread
             // waits for this handler.
-            answered.set_value(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 2));
+            answered.set_value(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 2).Answered);
             RearmCursorEntry();
             PostToThread(WM_REQUEST_CANCEL, std::move(b));
         });

@@ -74,7 +74,7 @@ TEST_F(SyncTest, SilentLinkCheckReportsNothing)
 TEST_F(SyncTest, LineErrorsAreShownAfterTheNoAnswerMessage)
 {
     port->error_word = platform::kFrame;
-    SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 0);
+    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 0));
     const auto messages = host.Messages();
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[0], "Информация от устройства $01 не поступает!");
@@ -139,8 +139,8 @@ TEST_F(SyncTest, PatienceIsRestoredWhenTheReadFails)
     port->on_write = [&](const Bytes&) { port->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 3)); };
     SyncPatience quick;
     quick.ReadTimeoutMs = 15;
-    // A data-bearing answer is not read here, so nothing raises; the
-    // answer ends the transaction.
+    // A data-bearing answer's block is not read here, so no read can fail;
+    // the answer ends the transaction.
     EXPECT_TRUE(SyncTransaction(1, kReplyStatus, 0, 0, 1, 2, quick));
     EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
 }

@@ -66,9 +66,9 @@ uint32_t BusyWindowMs(int speed)
 struct ProbeOutcome {
     bool Answered = false;
     bool Master = false;
-    bool Clean = false;   // only our answer came: DelayMs is the clock's
-    uint32_t DelayMs = 0; // from the last write to the answer
-    uint32_t SentAt = 0;  // the tick of the last write
+    bool Clean = false;                 // only our answer came: DelayMs is the clock's
+    uint32_t DelayMs = 0;               // from the last write to the answer
+    uint32_t SentAt = 0;                // the tick of the last write
     std::optional<ReadFailure> Failure; // a port read failed: the probe stopped there
 };
 
@@ -103,6 +103,7 @@ ProbeOutcome ProbeAddress(uint8_t candidate, const SyncPatience& patience, const
         NoAnswer.store(0);
         const uint32_t seen_before = Reception.BytesSeen.load();
         bool answered = false;
+        ReplyHeader reply;
         bool busy_at_end = false;
         {
             // The answer's header is read before the exchange thread, if one
@@ -117,13 +118,14 @@ ProbeOutcome ProbeAddress(uint8_t candidate, const SyncPatience& patience, const
                 break;
             }
             answered = r.Answered;
+            reply = r.Reply;
             out.DelayMs = platform::GetTickCount() - out.SentAt;
             busy_at_end = Reception.HuntBytes.load() != 0;
         }
         if (answered) {
-            const ReplyHeader h = CurrentReplyHeader();
             out.Answered = true;
-            out.Master = h.Param1 == kRegMasterFlags && (h.Param2 & master_bits::kMaster) != 0;
+            out.Master =
+                reply.Param1 == kRegMasterFlags && (reply.Param2 & master_bits::kMaster) != 0;
             out.Clean = Reception.BytesSeen.load() - seen_before <= kCleanProbeBytes;
             break;
         }

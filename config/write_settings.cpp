@@ -3,7 +3,6 @@
 #include "config/register_table.h"
 #include "config/registers.h"
 #include "link/frames.h"
-#include "link/reception.h"
 #include "port/sync.h"
 
 #include <algorithm>
@@ -191,7 +190,7 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         if (failed(read))
             return out;
         if (read) {
-            there = Reception.ReplyParam2.load() == *move;
+            there = read.Reply.Param2 == *move;
         } else {
             // A clock that leaves reads of 0x4C unanswered: the new address,
             // free before the write, answering now is the proof.
@@ -228,7 +227,7 @@ RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs
             return out;
         }
         if (read)
-            out.Set(reg, Reception.ReplyParam2.load());
+            out.Set(reg, read.Reply.Param2);
     }
     NoAnswer.store(0);
     return out;

@@ -98,7 +98,7 @@ TransactionResult AwaitAnswer(platform::SerialDevice& port, const Expected& e,
         if (found) {
             const ReplyHeader h = CurrentReplyHeader();
             if (AnswersRequest(h, e.Addr, e.Cmd, e.Param1, e.Param2))
-                return {true, std::nullopt};
+                return {true, std::nullopt, h};
             if (patience.Heard)
                 patience.Heard(h);
             if (HasDataBlock(h.Cmd)) {
@@ -128,11 +128,11 @@ TransactionResult AwaitAnswer(platform::SerialDevice& port, const Expected& e,
 // When a wait someone listens to (Heard) gives up while bytes are still
 // coming in, they are read for a moment longer instead of purged: an answer
 // that began as the time ran out is taken, and anything else is told.
-bool HearTheRest(platform::SerialDevice& port, const Expected& e, const SyncPatience& patience,
-                 int per_byte)
+std::optional<ReplyHeader> HearTheRest(platform::SerialDevice& port, const Expected& e,
+                                       const SyncPatience& patience, int per_byte)
 {
     if (!patience.Heard || port.InputWaiting() <= 0)
-        return false;
+        return std::nullopt;
     HuntOptions hunt;
     hunt.EmptyReadLimit = 1;
     hunt.FreshErrorNotice = false;
@@ -141,10 +141,10 @@ bool HearTheRest(platform::SerialDevice& port, const Expected& e, const SyncPati
     while (!LineStopRequested() && HuntFrame(hunt)) {
         const ReplyHeader h = CurrentReplyHeader();
         if (AnswersRequest(h, e.Addr, e.Cmd, e.Param1, e.Param2))
-            return true;
+            return h;
         patience.Heard(h);
     }
-    return false;
+    return std::nullopt;
 }
 
 } // namespace
@@ -214,8 +214,9 @@ TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t
                 break;
             }
             if (attempt >= limit || platform::TickReached(platform::GetTickCount(), deadline)) {
-                if (HearTheRest(*port, expected, patience, per_byte))
-                    return {true, std::nullopt};
+                if (const std::optional<ReplyHeader> h =
+                        HearTheRest(*port, expected, patience, per_byte))
+                    return {true, std::nullopt, *h};
                 break;
             }
         }

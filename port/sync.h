@@ -44,13 +44,17 @@ uint32_t HearingMs(int speed, int per_byte);
 // the frame is written again. After `limit` attempts, or once the time they
 // would take on a silent line has passed, NoAnswer is set, the message
 // "Информация от устройства $XX не поступает!" is shown when report is 0,
-// and the line status is checked and the port purged. Answered: the
-// reception's header places then hold the answer. A data block read past
+// and the line status is checked and the port purged. Answered: Reply
+// holds the answer. A data block read past
 // that cannot be read ends the transaction at once with the failure:
 // nothing more is written or shown, NoAnswer is left as it was.
 struct TransactionResult {
     bool Answered = false;
     std::optional<ReadFailure> Failure;
+    // The answer's header as it matched. Read it here, not from the
+    // reception's places: once the transaction lets go of the port, the
+    // exchange thread may hunt the next frame (a master's block) over them.
+    ReplyHeader Reply;
     explicit operator bool() const { return Answered; }
 };
 [[nodiscard]] TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2,

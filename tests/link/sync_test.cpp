@@ -107,10 +107,17 @@ TEST_F(SyncTest, OnlyTheAnswerToTheFrameIsTaken)
         port->on_write = [&](const Bytes&) {
             port->Feed(c.before);
             port->Feed(answer);
+            port->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 3, {0xE0, 0x01, 0x00}));
         };
-        EXPECT_TRUE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 1, 0));
+        const TransactionResult r = SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 1, 0);
+        EXPECT_TRUE(r);
         EXPECT_EQ(port->WriteCount(), 1u);
-        EXPECT_EQ(CurrentReplyHeader().Param2, 0x80);
+        // The exchange thread hunts the master's block right behind the
+        // answer: the result still holds the answer.
+        ASSERT_TRUE(HuntFrame());
+        EXPECT_EQ(CurrentReplyHeader().Cmd, kReplyStatus);
+        EXPECT_EQ(r.Reply.Param1, 0x4D);
+        EXPECT_EQ(r.Reply.Param2, 0x80);
 
         // Without the answer the foreign header is no answer either.
         port = std::make_shared<FakePort>();

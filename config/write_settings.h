@@ -64,9 +64,9 @@ std::string RefusalText(const SavePlan& plan);
 
 struct WriteOutcome {
     WriteResult Result = WriteResult::kWritten;
-    std::optional<uint8_t> Unanswered; // the write that went unanswered
-    uint8_t Address = 0;               // where the clock answers now
-    uint8_t NewAddress = 0;            // the address asked for (kAddressTaken, kMoveUnconfirmed)
+    std::optional<uint8_t> Unanswered;  // the write that went unanswered
+    uint8_t Address = 0;                // where the clock answers now
+    uint8_t NewAddress = 0;             // the address asked for (kAddressTaken, kMoveUnconfirmed)
     std::optional<ReadFailure> Failure; // kReadFailed
 };
 

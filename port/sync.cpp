@@ -103,7 +103,7 @@ TransactionResult AwaitAnswer(platform::SerialDevice& port, const Expected& e,
                 patience.Heard(h);
             if (HasDataBlock(h.Cmd)) {
                 if (std::optional<ReadFailure> failed = ReadDataBlock(h.Param2).Failure)
-                    return {false, std::move(failed)};
+                    return {false, std::move(failed), {}};
             }
         }
         if (LineStopRequested() || silent >= empty_limit)

@@ -213,21 +213,19 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
     return out;
 }
 
-RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit,
-                                std::optional<ReadFailure>& failure)
+RegistersRead ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit)
 {
-    RegisterValues out;
-    failure.reset();
+    RegistersRead out;
     for (uint8_t reg : regs) {
         NoAnswer.store(0);
         const TransactionResult read =
             SyncTransaction(target, kCmdReadRegister, reg, 0, limit, kSilent);
         if (read.Failure) {
-            failure = read.Failure;
+            out.Failure = read.Failure;
             return out;
         }
         if (read)
-            out.Set(reg, read.Reply.Param2);
+            out.Values.Set(reg, read.Reply.Param2);
     }
     NoAnswer.store(0);
     return out;

@@ -87,10 +87,13 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan);
 // Reads each register of the clock at target with a synchronous transaction
 // (silent, attempt limit as given); registers it does not answer stay
 // unknown, and NoAnswer is left clear for the next one. A port read that
-// fails ends it at once, with failure set and NoAnswer as that transaction
+// fails ends it at once, with Failure set and NoAnswer as that transaction
 // left it.
-RegisterValues ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit,
-                                std::optional<ReadFailure>& failure);
+struct RegistersRead {
+    RegisterValues Values;
+    std::optional<ReadFailure> Failure;
+};
+RegistersRead ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit);
 
 // The registers of wanted the clock does not hold (as read back), ascending.
 std::vector<uint8_t> NotTaken(const RegisterValues& wanted, const RegisterValues& read_back);

@@ -24,27 +24,18 @@ namespace {
 
 constexpr int kReadLimit = 3;
 
-// The registers the clock answers; a failed read is told to the line, which
-// is lost from then on.
-RegisterValues ReadOn(const Line& line, uint8_t addr, const std::vector<uint8_t>& regs)
-{
-    std::optional<ReadFailure> failure;
-    const RegisterValues values = ReadRegistersNow(addr, regs, kReadLimit, failure);
-    line.ReadFailed(failure);
-    return values;
-}
-
 // A clock that does not answer its first register is not asked the rest:
 // seventy unanswered reads would take minutes.
 bool Answers(const Line& line, uint8_t addr, const std::vector<uint8_t>& regs)
 {
-    return !regs.empty() && ReadOn(line, addr, {regs.front()}).Has(regs.front());
+    return !regs.empty() && line.ReadRegisters(addr, {regs.front()}, kReadLimit).Has(regs.front());
 }
 
 // The clock's registers; none when it is silent.
 RegisterValues ReadClock(const Line& line, uint8_t addr, const std::vector<uint8_t>& regs)
 {
-    return Answers(line, addr, regs) ? ReadOn(line, addr, regs) : RegisterValues{};
+    return Answers(line, addr, regs) ? line.ReadRegisters(addr, regs, kReadLimit)
+                                     : RegisterValues{};
 }
 
 // The file, or false with the reason said.

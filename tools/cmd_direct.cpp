@@ -54,9 +54,7 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
     ApplyResult r;
     r.Address = addr;
     const std::vector<uint8_t> regs = wanted.Known();
-    std::optional<ReadFailure> failure;
-    const RegisterValues now = ReadRegistersNow(addr, regs, kReadLimit, failure);
-    line.ReadFailed(failure);
+    const RegisterValues now = line.ReadRegisters(addr, regs, kReadLimit);
     if (line.Lost()) {
         r.Code = PortVanished(options);
         return r;
@@ -105,8 +103,7 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
     r.Address = outcome.Address;
     if (outcome.Address != addr)
         Say("the clock answers at its new address " + AddrText(outcome.Address));
-    RegisterValues back = ReadRegistersNow(outcome.Address, regs, kReadLimit, failure);
-    line.ReadFailed(failure);
+    RegisterValues back = line.ReadRegisters(outcome.Address, regs, kReadLimit);
     if (line.Lost()) {
         r.Code = PortVanished(options);
         return r;

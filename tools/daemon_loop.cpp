@@ -195,10 +195,7 @@ public:
                 return;
             feed();
             const uint8_t reg = drift_regs_.back();
-            std::optional<ReadFailure> failure;
-            const RegisterValues got =
-                ReadRegistersNow(drift_addr_, {reg}, kDriftReadLimit, failure);
-            line.ReadFailed(failure);
+            const RegisterValues got = line.ReadRegisters(drift_addr_, {reg}, kDriftReadLimit);
             if (!got.Has(reg)) {
                 // Silent or busy: nothing is concluded; its turn comes again.
                 drift_regs_.clear();

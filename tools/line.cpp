@@ -1,6 +1,7 @@
 #include "tools/line.h"
 
 #include "app/ini_file_chronavel.h"
+#include "config/write_settings.h"
 #include "link/exchange.h"
 #include "link/reception.h"
 #include "platform/console.h"
@@ -126,6 +127,13 @@ void Line::ReadFailed(const std::optional<ReadFailure>& failure) const
 {
     if (failure)
         host_.ShowPortError(failure->Kind, failure->Text);
+}
+
+RegisterValues Line::ReadRegisters(uint8_t addr, const std::vector<uint8_t>& regs, int limit) const
+{
+    RegistersRead read = ReadRegistersNow(addr, regs, limit);
+    ReadFailed(read.Failure);
+    return std::move(read.Values);
 }
 
 void Line::SayEchoOnce()

@@ -3,13 +3,16 @@
 // everything go again.
 #pragma once
 
+#include "config/register_values.h"
 #include "port/port.h"
 #include "tools/commands.h"
 #include "tools/tool_host.h"
 
 #include <atomic>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace chronavel::ctl {
 
@@ -46,6 +49,9 @@ public:
     // once and the line lost from then on, as for a failed read anywhere
     // on the line.
     void ReadFailed(const std::optional<ReadFailure>& failure) const;
+    // The registers the clock at addr answers (ReadRegistersNow), a failed
+    // read told as above.
+    RegisterValues ReadRegisters(uint8_t addr, const std::vector<uint8_t>& regs, int limit) const;
 
     // Stops the exchange thread (waiting for it) and closes the port.
     void Close();

@@ -199,9 +199,9 @@ TEST_F(ServiceCommandsTest, FailedReadInATransactionStopsItsCallerWhoTellsIt)
          }},
         {"register read",
          [&] {
-             std::optional<ReadFailure> failure;
-             EXPECT_TRUE(ReadRegistersNow(1, {0x4D, 0x4E}, 3, failure).Known().empty());
-             return told(failure);
+             const RegistersRead read = ReadRegistersNow(1, {0x4D, 0x4E}, 3);
+             EXPECT_TRUE(read.Values.Known().empty());
+             return told(read.Failure);
          }},
         {"link check",
          [&] {

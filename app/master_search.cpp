@@ -313,16 +313,37 @@ std::chrono::milliseconds CensusRun::StepBound() const
 {
     if (done_)
         return std::chrono::milliseconds(0);
-    const SyncPatience p = second_round_ ? SyncPatience{} : CensusPatience(speed_, delays_);
+    return ProbeBound(speed_, second_round_ ? SyncPatience{} : CensusPatience(speed_, delays_));
+}
+
+std::chrono::milliseconds ProbeBound(int speed, const SyncPatience& p)
+{
     const int read_ms = ReadTimeoutOf(p);
     // The last try starts within the busy window and one wait; it waits its
     // own, may read past the longest foreign frame, end each read on its
     // time-out and hear what is still coming in.
     const auto longest =
-        std::chrono::ceil<std::chrono::milliseconds>(WireTime(kLongestReply, std::max(speed_, 1)));
-    return std::chrono::milliseconds(busy_window_ms_) +
+        std::chrono::ceil<std::chrono::milliseconds>(WireTime(kLongestReply, std::max(speed, 1)));
+    return std::chrono::milliseconds(BusyWindowMs(speed)) +
            std::chrono::milliseconds(read_ms) * (2 * p.EmptyReadLimit + 2) + longest +
-           std::chrono::milliseconds(HearingMs(speed_, read_ms));
+           std::chrono::milliseconds(HearingMs(speed, read_ms));
+}
+
+SyncPatience WatchPatience(int speed, bool patient)
+{
+    return patient ? SyncPatience{} : ProbePatience(speed);
+}
+
+ClockProbe ProbeClock(uint8_t addr, int speed, bool patient,
+                      const std::function<void(const ReplyHeader&)>& heard)
+{
+    const uint8_t no_answer_before = NoAnswer.load();
+    SyncPatience patience = WatchPatience(speed, patient);
+    patience.Heard = heard;
+    const auto wait_ms = static_cast<uint32_t>(ReadTimeoutOf(patience) * patience.EmptyReadLimit);
+    const ProbeOutcome o = ProbeAddress(addr, patience, {BusyWindowMs(speed) + wait_ms, true});
+    NoAnswer.store(no_answer_before);
+    return {o.Answered, o.Master, PortGoneAfter(o)};
 }
 
 void CensusRun::Heard(const ReplyHeader& h)

@@ -214,6 +214,26 @@ std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = 
                                     const std::vector<uint8_t>& expected = {},
                                     ReplyDelays* delays = nullptr);
 
+// One clock asked for its master flags once, as a watch of the line asks
+// between censuses: fast (the probe's short wait, a busy line asked again
+// as by the census) or patient (a transaction's usual wait, for a clock
+// that just missed). heard: each other header met on the way. NoAnswer is
+// left as it was.
+struct ClockProbe {
+    bool Answered = false;
+    bool Master = false;
+    bool PortLost = false; // the port is gone, or a read of it failed (shown)
+};
+ClockProbe ProbeClock(uint8_t addr, int speed, bool patient,
+                      const std::function<void(const ReplyHeader&)>& heard = {});
+
+// The longest a ProbeClock (or a census step) with this patience can hold
+// the port: the busy line's second askings, the waits, a foreign frame read
+// past and the bytes heard after the last wait.
+std::chrono::milliseconds ProbeBound(int speed, const SyncPatience& patience);
+// The patience ProbeClock waits with.
+SyncPatience WatchPatience(int speed, bool patient);
+
 // Whether the last census that ran to its end found a clock at addr (false
 // when none ran in this program).
 bool CensusSawClockAt(uint8_t addr);

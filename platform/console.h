@@ -8,6 +8,11 @@ namespace chronavel::platform {
 // (SIGTERM where the system sends one). The handler may only set atomics.
 void OnStopSignals(void (*handler)(int));
 
+// Runs handler on a request to look again (SIGHUP where the system has
+// one; nothing elsewhere, where the program is asked through files). The
+// handler may only set atomics.
+void OnReloadSignal(void (*handler)(int));
+
 // True when standard error is a terminal (a console window on Windows).
 bool StderrIsTerminal();
 

@@ -14,6 +14,14 @@ void OnStopSignals(void (*handler)(int))
     sigaction(SIGTERM, &sa, nullptr);
 }
 
+void OnReloadSignal(void (*handler)(int))
+{
+    struct sigaction sa {};
+    sa.sa_handler = handler;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGHUP, &sa, nullptr);
+}
+
 bool StderrIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;

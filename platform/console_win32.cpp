@@ -31,6 +31,8 @@ void OnStopSignals(void (*handler)(int))
     std::signal(SIGTERM, &OnSignal);
 }
 
+void OnReloadSignal(void (*)(int)) {}
+
 bool StderrIsTerminal()
 {
     // A service or a windows program has no standard error at all (-2),

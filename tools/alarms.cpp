@@ -49,7 +49,7 @@ std::optional<AlarmKind> AlarmFromName(const std::string& name)
 }
 
 void Alarms::Set(const AlarmId& id, bool on, const std::string& text, std::time_t now,
-                 std::vector<AlarmEvent>& events)
+                 std::vector<AlarmEvent>& events, const std::string& why)
 {
     const auto it = active_.find(id);
     if (on == (it != active_.end()))
@@ -58,7 +58,7 @@ void Alarms::Set(const AlarmId& id, bool on, const std::string& text, std::time_
     if (on) {
         active_[id] = e;
     } else {
-        e.Text = it->second.Text;
+        e.Text = it->second.Text + (why.empty() ? "" : " (" + why + ")");
         e.Since = it->second.At;
         active_.erase(it);
     }
@@ -133,6 +133,18 @@ std::vector<AlarmEvent> Alarms::Drift(uint8_t addr, const std::vector<std::strin
         "Настройки часов " + ClockName(addr) + " на линии " + port_ +
             " отличаются от файла настроек: " + names,
         now, events);
+    return events;
+}
+
+std::vector<AlarmEvent> Alarms::Forget(uint8_t addr, const std::string& why, std::time_t now)
+{
+    std::vector<AlarmEvent> events;
+    for (const auto& [id, e] : std::map(active_))
+        if (id.Addr == addr)
+            Set(id, false, {}, now, events, why);
+    std::erase(seen_, addr);
+    if (master_ == addr)
+        master_.reset();
     return events;
 }
 

@@ -77,6 +77,22 @@ public:
     std::vector<AlarmEvent> Drift(uint8_t addr, const std::vector<std::string>& differing,
                                   std::time_t now);
 
+    // Clears every alarm about addr, the reason added to its text: a clock
+    // taken off the line for good, whose alarms nothing would judge again.
+    std::vector<AlarmEvent> Forget(uint8_t addr, const std::string& why, std::time_t now);
+    // Clears settings_drift of every clock that watched() says is no longer
+    // compared with a file (one restored from the history of an earlier run).
+    template <class Watched>
+    std::vector<AlarmEvent> DriftUnwatched(const Watched& watched, std::time_t now)
+    {
+        std::vector<AlarmEvent> events;
+        for (const auto& [id, e] : std::map(active_))
+            if (id.Kind == AlarmKind::kSettingsDrift && id.Addr && !watched(*id.Addr))
+                Set(id, false, {}, now, events, kDriftUnwatched);
+        return events;
+    }
+    static constexpr const char* kDriftUnwatched = "часы больше не сверяются с файлом настроек";
+
     // The alarms a history left open, raised again as they were (with their
     // times), and the events themselves as the start of the history. A clock
     // silent before the restart counts as seen.
@@ -90,8 +106,9 @@ public:
     nlohmann::json Json() const;
 
 private:
+    // why: for a clear that is not the fault going away, added to its text.
     void Set(const AlarmId& id, bool on, const std::string& text, std::time_t now,
-             std::vector<AlarmEvent>& events);
+             std::vector<AlarmEvent>& events, const std::string& why = {});
 
     const std::string port_;
     std::map<AlarmId, AlarmEvent> active_; // the raise of each active one

@@ -178,6 +178,13 @@ int Main(int argc, char** argv, DaemonMode mode)
     watch->add_option("--count", watch_count, "Stop after N status blocks");
     watch->add_flag("--json", watch_json, "One JSON object per status block");
 
+    std::string ask_state;
+    std::vector<std::string> ask_words;
+    auto* ask = app.add_subcommand(
+        "ask", "Ask a running supervising daemon for a census now, or to forget a clock");
+    ask->add_option("--state-file", ask_state, "the state file the daemon keeps")->required();
+    ask->add_option("request", ask_words, "census | forget ADDR")->required()->expected(1, 2);
+
     LineArgs daemon_args;
     std::string period = "hour";
     std::string period_seconds;
@@ -346,6 +353,8 @@ int Main(int argc, char** argv, DaemonMode mode)
                 w.Count = PositiveCount(watch_count, "--count");
             return RunWatch(MakeLine(watch_args), w);
         }
+        if (*ask)
+            return RunAsk(ask_state, ask_words);
         if (*daemon) {
             DaemonOptions d;
             d.PeriodSeconds = ParsePeriod(period);

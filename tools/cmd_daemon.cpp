@@ -1,9 +1,9 @@
 // chronavelctl daemon: one daemon per state file, the --settings file
-// loaded, then the loop (tools/daemon_loop.h).
+// loaded, then the loop (tools/daemon/daemon_loop.h).
 #include "platform/file_lock.h"
 #include "tools/commands.h"
 #include "tools/config_file.h"
-#include "tools/daemon_loop.h"
+#include "tools/daemon/daemon_loop.h"
 #include "tools/http_status.h"
 #include "tools/line.h"
 #include "tools/tool_host.h"

@@ -77,6 +77,8 @@ int RunConfigApply(const LineOptions& line, const std::string& path, const Apply
 int RunScan(const LineOptions& line, const ScanOptions& scan);
 int RunWatch(const LineOptions& line, const WatchOptions& watch);
 int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);
+// A request to the daemon keeping state_file: "census" or "forget ADDR".
+int RunAsk(const std::string& state_file, const std::vector<std::string>& words);
 
 // The daemon's own parser and loop, for the service: kCheckOnly parses
 // "daemon ARGS" and stops there, kService runs it under the Windows service

@@ -175,6 +175,19 @@ std::string FrameEndText(const std::optional<double>& seconds)
     return "конец кадра " + ms + " мс от начала секунды";
 }
 
+// "часов: 3, каждые часы раз в 30 с; занято линии 2,1 %".
+std::string WatchText(const WatchSummary& w)
+{
+    char share[32];
+    std::snprintf(share, sizeof share, "%.1f", w.LineShare * 100);
+    std::string pct = share;
+    if (const size_t dot = pct.find('.'); dot != std::string::npos)
+        pct[dot] = ',';
+    return "часов: " + std::to_string(w.ClocksKnown) + ", каждые опрашиваются раз в " +
+           std::to_string(static_cast<long>(w.PollCycleSeconds + 0.5)) + " с; занято линии " + pct +
+           " %";
+}
+
 // The settings file line of the page, when the clocks are compared with one.
 std::string DriftText(const StatusSnapshot& s)
 {
@@ -212,7 +225,7 @@ std::string MetricsText(const StatusSnapshot& s, std::time_t now)
     auto clock_labels = [&](uint8_t addr) { return port + ",address=\"" + Hex2(addr) + "\""; };
 
     e.Family("chronavel_clock_up", "gauge",
-             "1 when the clock answered the last census or synchronisation.");
+             "1 when the clock answers its polls; 0 once it missed three in a row.");
     for (const auto& [addr, rec] : s.Clocks)
         e.Sample("chronavel_clock_up", clock_labels(addr), rec.Answering ? 1 : 0);
     e.Family("chronavel_clock_master", "gauge", "1 when the clock is the line's master clock.");
@@ -257,6 +270,27 @@ std::string MetricsText(const StatusSnapshot& s, std::time_t now)
     e.Family("chronavel_census_duration_seconds", "gauge", "How long the last census took.");
     if (s.CensusSeconds)
         e.Sample("chronavel_census_duration_seconds", port, *s.CensusSeconds);
+    e.Family("chronavel_census_last_timestamp_seconds", "gauge",
+             "When the last full census of the line ended, as a Unix time.");
+    if (s.Watch.LastCensus)
+        e.Sample("chronavel_census_last_timestamp_seconds", port,
+                 static_cast<double>(*s.Watch.LastCensus));
+    e.Family("chronavel_clocks_known", "gauge", "Clocks the daemon knows on the line and polls.");
+    e.Sample("chronavel_clocks_known", port, s.Watch.ClocksKnown);
+    e.Family("chronavel_poll_cycle_seconds", "gauge", "How often each known clock is polled.");
+    e.Sample("chronavel_poll_cycle_seconds", port, s.Watch.PollCycleSeconds);
+    e.Family("chronavel_clock_missed_polls_total", "counter",
+             "Polls of the clock that went unanswered (each one asked again before a clock is "
+             "called silent).");
+    for (const auto& [addr, missed] : s.Watch.MissedPolls)
+        e.Sample("chronavel_clock_missed_polls_total", clock_labels(addr),
+                 static_cast<double>(missed));
+    e.Family("chronavel_sweep_address", "gauge", "The address the sweep for new clocks asks next.");
+    e.Sample("chronavel_sweep_address", port, s.Watch.SweepAddress);
+    e.Family("chronavel_supervision_line_share", "gauge",
+             "Share of the line's time the supervision (polls, sweep, census, settings reads) "
+             "took over the last five minutes, 0..1.");
+    e.Sample("chronavel_supervision_line_share", port, s.Watch.LineShare);
 
     e.Family("chronavel_pc_clock_synchronised", "gauge",
              "1 when the PC's clock is synchronised to a time reference, 0 when not; absent "
@@ -362,8 +396,11 @@ footer { margin-top: 1em; color: #888; font-size: 0.85em; }
            TimeOrDash(s.NextSync) + R"(</dd>
 <dt>Опрос линии</dt><dd>)" +
            (s.CensusAt ? "идёт, адрес " + std::to_string(*s.CensusAt) + " из 254"
-                       : std::string(s.CensusSeconds ? "завершён" : "ещё не проводился")) +
+            : s.Watch.LastCensus ? "последний " + LocalText(*s.Watch.LastCensus)
+                                 : std::string("ещё не проводился")) +
            R"(</dd>
+<dt>Наблюдение</dt><dd>)" +
+           WatchText(s.Watch) + R"(</dd>
 <dt>Последняя синхронизация</dt><dd>)" +
            FrameEndText(s.FrameEnds.LastSeconds) + R"(</dd>
 )" + DriftText(s) +

@@ -30,6 +30,16 @@ struct SyncTally {
     long Skipped = 0;
 };
 
+// The watch over the line between censuses.
+struct WatchSummary {
+    int ClocksKnown = 0;
+    double PollCycleSeconds = 0;
+    std::map<uint8_t, uint64_t> MissedPolls; // per clock known
+    std::optional<std::time_t> LastCensus;   // the last full census's end
+    int SweepAddress = 0;                    // the address the sweep asks next
+    double LineShare = 0;                    // of the line, the last minutes
+};
+
 struct StatusSnapshot {
     std::string Port;
     int PeriodSeconds = 0;
@@ -47,6 +57,7 @@ struct StatusSnapshot {
     FrameEndStats FrameEnds;                          // the time frames' ends against their seconds
     bool DriftWatched = false; // the clocks' settings are compared with a file
     std::map<uint8_t, std::vector<std::string>> Drift; // per clock checked: what differs
+    WatchSummary Watch;
 };
 
 // The hand-over between the daemon's loop and the server's threads: the

@@ -16,12 +16,18 @@ namespace chronavel::ctl {
 
 std::atomic<bool> StopRequested{false};
 std::atomic<int> StopSignal{0};
+std::atomic<bool> CensusRequested{false};
 
 namespace {
 
 extern "C" void OnStopSignal(int sig)
 {
     RequestStop(sig);
+}
+
+extern "C" void OnReload(int)
+{
+    CensusRequested.store(true);
 }
 
 constexpr auto kStopWait = std::chrono::milliseconds(3000);
@@ -42,6 +48,7 @@ void RequestStop(int sig)
 void InstallSignalHandlers()
 {
     platform::OnStopSignals(&OnStopSignal);
+    platform::OnReloadSignal(&OnReload);
     // A header search or transaction in progress ends at once on a stop.
     SetLineStopHook(&StopHook);
 }

@@ -20,6 +20,9 @@ namespace chronavel::ctl {
 // holds the signal's number.
 extern std::atomic<bool> StopRequested;
 extern std::atomic<int> StopSignal;
+// Set by SIGHUP once InstallSignalHandlers has run: the daemon takes a
+// census of its line; cleared by whoever acts on it.
+extern std::atomic<bool> CensusRequested;
 void InstallSignalHandlers();
 // What a stop signal does, for a stop asked for another way (the Windows
 // service control manager's STOP).

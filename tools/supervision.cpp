@@ -38,39 +38,59 @@ std::vector<std::string> Supervision::TakeCensus(const std::vector<CensusEntry>&
                                                  std::time_t now)
 {
     std::vector<std::string> lines;
-    std::map<uint8_t, bool> answered;
-    for (const CensusEntry& c : found)
-        answered[c.Addr] = c.Master;
     if (first_) {
         lines.push_back("census: " + std::to_string(found.size()) + " clock" +
                         (found.size() == 1 ? "" : "s") + " answering" +
                         (found.empty() ? "" : ": " + ClockList(found)));
     }
-    for (auto& [addr, rec] : clocks_) {
-        if (rec.Answering && !answered.contains(addr)) {
-            rec.Answering = false;
-            lines.push_back("clock " + Hex2(addr) + " has stopped answering (last answer " +
-                            UtcText(rec.LastAnswer.value_or(now)) + ")");
-        }
-    }
-    for (const auto& [addr, master] : answered) {
-        auto [it, added] = clocks_.try_emplace(addr);
-        ClockRecord& rec = it->second;
-        if (added && !first_)
-            lines.push_back("clock " + Hex2(addr) + (master ? " (master)" : "") +
-                            " answers; it is new on the line");
-        else if (!added && !rec.Answering)
-            lines.push_back("clock " + Hex2(addr) + " answers again after " +
-                            Duration(now - rec.LastAnswer.value_or(now)) + " silent");
-        if (!added && rec.Master != master)
-            lines.push_back("clock " + Hex2(addr) +
-                            (master ? " is master now" : " is no longer master"));
-        rec.Master = master;
-        rec.Answering = true;
-        rec.LastAnswer = now;
-    }
+    const bool first = first_;
     first_ = false;
+    for (const CensusEntry& c : found) {
+        std::vector<std::string> news = Answered(c.Addr, c.Master, now);
+        if (!first) // the first census's summary says it all
+            lines.insert(lines.end(), news.begin(), news.end());
+    }
     return lines;
+}
+
+std::vector<std::string> Supervision::Answered(uint8_t addr, bool master, std::time_t now)
+{
+    std::vector<std::string> lines;
+    auto [it, added] = clocks_.try_emplace(addr);
+    ClockRecord& rec = it->second;
+    if (added && !first_)
+        lines.push_back("clock " + Hex2(addr) + (master ? " (master)" : "") +
+                        " answers; it is new on the line");
+    else if (!added && !rec.Answering)
+        lines.push_back("clock " + Hex2(addr) + " answers again" +
+                        (rec.LastAnswer ? " after " + Duration(now - *rec.LastAnswer) + " silent"
+                                        : std::string()));
+    if (!added && rec.Master != master)
+        lines.push_back("clock " + Hex2(addr) +
+                        (master ? " is master now" : " is no longer master"));
+    rec.Master = master;
+    rec.Answering = true;
+    rec.LastAnswer = now;
+    return lines;
+}
+
+std::string Supervision::Stopped(uint8_t addr)
+{
+    ClockRecord& rec = clocks_[addr];
+    rec.Answering = false;
+    return "clock " + Hex2(addr) + " has stopped answering (last answer " +
+           (rec.LastAnswer ? UtcText(*rec.LastAnswer) : std::string("never")) + ")";
+}
+
+void Supervision::Remember(uint8_t addr, bool master, bool answering)
+{
+    auto [it, added] = clocks_.try_emplace(addr);
+    if (!added) {
+        it->second.Answering = it->second.Answering && answering;
+        return;
+    }
+    it->second.Master = master;
+    it->second.Answering = answering;
 }
 
 void Supervision::Synced(uint8_t addr, bool answered, std::time_t now)

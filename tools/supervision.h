@@ -25,9 +25,20 @@ struct ClockRecord {
 class Supervision {
 public:
     // Takes a census taken at now. Returns the lines to log: on the first
-    // census what answered, later only the changes (a clock that stopped
-    // answering, one that is back with the time it was silent, a new one).
+    // census what answered, later only the changes (one that is back with
+    // the time it was silent, a new one, a master's change). A known clock
+    // the census missed is not called silent here: the watch asks it again.
     std::vector<std::string> TakeCensus(const std::vector<CensusEntry>& found, std::time_t now);
+    // A clock answered the watch at now (as master or not); the line to
+    // log when that is news.
+    std::vector<std::string> Answered(uint8_t addr, bool master, std::time_t now);
+    // The watch called a known clock silent; the line to log.
+    std::string Stopped(uint8_t addr);
+    // A clock known from an earlier run (the state file, the alarm history),
+    // answering or not as that run last saw it.
+    void Remember(uint8_t addr, bool master, bool answering);
+    // A clock taken off the line for good.
+    void Forget(uint8_t addr) { clocks_.erase(addr); }
 
     // A synchronisation written at now: to one clock (answered or not), or
     // to all (every clock answering the census took it).

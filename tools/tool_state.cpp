@@ -12,6 +12,7 @@ void ResetToolState()
     ResetCoreState(); // first: it stops the exchange thread the tracker hears
     StopRequested.store(false);
     StopSignal.store(0);
+    CensusRequested.store(false);
     ResetTracker();
     SendOutputTo(nullptr);
 }

@@ -911,7 +911,7 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
     setenv("NOTIFY_SOCKET", notify.Path().c_str(), 1);
     setenv("WATCHDOG_USEC", "400000", 1);
     CtlProcess d({"daemon", "--port", "ctlsupervise", "--speed", "115200", "--addr", "all",
-                  "--period-seconds", "1", "--supervise", "--state-file", state_file});
+                  "--period-seconds", "4", "--supervise", "--state-file", state_file});
     unsetenv("NOTIFY_SOCKET");
     unsetenv("WATCHDOG_USEC");
     // The socket is read all along, as a service manager does.
@@ -924,7 +924,7 @@ TEST(CtlDaemon, SuperviseNoticesAClockGoingSilentAndBack)
             60000);
     };
     ASSERT_TRUE(logged("census: 2 clocks answering: 0x01, 0x02")) << d.ErrSoFar();
-    ASSERT_TRUE(logged("sync all: sent to 2 clocks answering the census")) << d.ErrSoFar();
+    ASSERT_TRUE(logged("sync all: sent to 2 clocks answering")) << d.ErrSoFar();
     EXPECT_TRUE(
         WaitUntil([&] { return notify.Received().find("READY=1") != std::string::npos; }, 5000));
     EXPECT_NE(notify.Received().find("STATUS=2 clocks answering on ctlsupervise"),
@@ -1090,7 +1090,7 @@ TEST(CtlDaemon, AlarmsAreRaisedAndClearedOnceAndHandedToAProgram)
     std::filesystem::permissions(program, std::filesystem::perms::owner_all);
     const SourceStateFile source("alarm-source", "synchronised 2000");
     CtlProcess d({"daemon", "--port", "ctlalarm", "--speed", "115200", "--addr", "all",
-                  "--period-seconds", "1", "--retry-seconds", "1", "--supervise", "--state-file",
+                  "--period-seconds", "4", "--retry-seconds", "1", "--supervise", "--state-file",
                   state_file, "--on-alarm-spacing-seconds", "2", "--on-alarm", program, record});
     const auto logged = [&](const std::string& what) {
         return WaitUntil([&] { return d.ErrSoFar().find(what) != std::string::npos; }, 90000);
@@ -1144,7 +1144,9 @@ TEST(CtlDaemon, AlarmsAreRaisedAndClearedOnceAndHandedToAProgram)
     }
     EXPECT_EQ(Count(r.err, "alarm raised"), 4u) << r.err;
     // The hanging program held nothing up: the clocks were set after it.
-    EXPECT_NE(r.err.find("sync all: sent to", r.err.find("was killed")), std::string::npos)
+    const size_t killed = r.err.find("was killed");
+    EXPECT_TRUE(r.err.find("sync all: sent to", killed) != std::string::npos ||
+                r.err.find("): sent to", killed) != std::string::npos)
         << r.err;
     static const std::regex line(
         R"(raised clock_silent 0x01\|ctlalarm\|\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\|Часы \$01/1 на линии ctlalarm не отвечают\n)");

@@ -1,13 +1,15 @@
 // The daemon's loop: the clocks kept in time, one synchronisation at start
 // and one per period, through a port that may come and go; the time events
-// of the PC's clock, the census of the line and its alarms (Supervisor), the
-// web face and the service manager's watchdog around it.
+// of the PC's clock; between the time frames, the supervision's tasks as the
+// schedule allows them (tools/daemon/schedule.h); the web face and the
+// service manager's watchdog around it.
 #pragma once
 
 #include "app/time_events.h"
 #include "platform/clock_sync.h"
 #include "tools/commands.h"
 #include "tools/config_file.h"
+#include "tools/daemon/schedule.h"
 #include "tools/watchdog.h"
 
 #include <chrono>
@@ -51,6 +53,14 @@ private:
     void CheckSource();
     // The port away: said by the caller; waited for before the next try.
     void WaitForPort();
+    // The requests of SIGHUP and `chronavelctl ask`, handed to the
+    // supervisor; looked for once a second.
+    void TakeRequests();
+    // The period's sync, or its skip while the PC's clock may not be
+    // trusted; false when the loop is to end.
+    bool PeriodSync();
+    // Runs the task the schedule chose; false when the loop is to end.
+    bool RunTask(LineTask task);
     // A sync sent, judged and said; why names what called for it ("" for
     // the period's own). An answered sync serves a due time event too.
     SyncResult SyncAndSay(const std::string& why);
@@ -71,8 +81,8 @@ private:
     std::unique_ptr<StatusServer> server_;
     std::shared_ptr<StatusBoard> board_;
     Clock::time_point next_listen_;
-    bool census_done_ = false; // for the coming sync
     bool synced_once_ = false; // a regular sync has been made
+    Clock::time_point next_requests_;
     bool ready_ = false;
     Watchdog watchdog_;
     const std::function<void()> feed_; // wherever the loop waits

@@ -13,6 +13,10 @@ std::string WriteFileAtomically(const std::string& path, const std::string& text
     // A name of its own, made only if nothing has it yet: two writers of
     // one file, or a link planted at a fixed name, cannot mix or redirect
     // the text.
+    // MoveFileExW would put a plain file in a link's place.
+    const DWORD attributes = GetFileAttributesW(WideFromUtf8(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return path + ": a symbolic link; give the path of the file itself";
     static thread_local std::mt19937 gen{std::random_device{}()};
     std::string tmp;
     std::wstring wtmp;

@@ -170,6 +170,7 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
             }
         }
         RecordRegisterAnswer(target, w.Reg, w.Value);
+        ++out.Answered;
     }
     if (move) {
         // The clock answered the write from its old address; it must now be

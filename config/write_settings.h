@@ -5,6 +5,7 @@
 #include "config/register_values.h"
 #include "port/port_error.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -65,6 +66,7 @@ std::string RefusalText(const SavePlan& plan);
 struct WriteOutcome {
     WriteResult Result = WriteResult::kWritten;
     std::optional<uint8_t> Unanswered;  // the write that went unanswered
+    size_t Answered = 0;                // the plan's first writes that were answered
     uint8_t Address = 0;                // where the clock answers now
     uint8_t NewAddress = 0;             // the address asked for (kAddressTaken, kMoveUnconfirmed)
     std::optional<ReadFailure> Failure; // kReadFailed

@@ -147,6 +147,8 @@ Action Clock::Handle(const RxFrame& f, int64_t host_ms)
             reply(f.p1, regs_[f.p1]);
         break;
     case kCmdWriteRegister:
+        if (deaf_regs_[f.p1])
+            break;
         reply(f.p1, f.p2);
         if (f.p1 == kRegClockAddr)
             a.new_addr = f.p2;

@@ -58,6 +58,8 @@ public:
     bool IsMaster() const { return (regs_[kRegMasterFlags] & kMasterBit) != 0; }
     // A register whose reads the clock leaves unanswered (a fault).
     void SetSilentReg(uint8_t reg, bool silent) { silent_regs_[reg] = silent; }
+    // A register whose writes the clock neither takes nor answers (a fault).
+    void SetDeafReg(uint8_t reg, bool deaf) { deaf_regs_[reg] = deaf; }
 
     // The clock's own time in local ms at a host time in local ms.
     int64_t TimeMs(int64_t host_ms) const;
@@ -81,6 +83,7 @@ private:
     std::array<uint8_t, 256> regs_{};
     std::array<uint8_t, 256> defaults_{};
     std::array<bool, 256> silent_regs_{};
+    std::array<bool, 256> deaf_regs_{};       // writes ignored, unanswered
     std::vector<std::vector<uint8_t>> texts_; // seven-segment codes
     std::mt19937_64 rng_;
     double drift_;          // clock seconds per host second - 1

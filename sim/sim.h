@@ -102,6 +102,8 @@ public:
     // The clock leaves reads of reg unanswered while silent is set (after
     // Start, like SetRegister).
     void SetSilentRegister(uint8_t addr, uint8_t reg, bool silent);
+    // The clock neither takes nor answers writes of reg while deaf is set.
+    void SetDeafRegister(uint8_t addr, uint8_t reg, bool deaf);
     bool IsMaster(uint8_t addr) const;
     ClockTime Time(uint8_t addr) const;
 

@@ -665,6 +665,13 @@ void Simulator::SetSilentRegister(uint8_t addr, uint8_t reg, bool silent)
         s->clock.SetSilentReg(reg, silent);
 }
 
+void Simulator::SetDeafRegister(uint8_t addr, uint8_t reg, bool deaf)
+{
+    std::lock_guard lk(impl_->mu);
+    if (Slot* s = impl_->Find(addr))
+        s->clock.SetDeafReg(reg, deaf);
+}
+
 bool Simulator::IsMaster(uint8_t addr) const
 {
     std::lock_guard lk(impl_->mu);

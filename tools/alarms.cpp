@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <string_view>
 #include <system_error>
 
 namespace chronavel::ctl {
@@ -215,32 +217,68 @@ std::string AlarmLine(const std::string& port, const AlarmEvent& e)
     return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+namespace {
+
+// A whole number of the history, or nothing: a fraction, a text or a
+// number out of range is a damaged line, never converted.
+std::optional<long long> WholeNumber(const nlohmann::json& j, long long lowest, long long highest)
+{
+    if (j.is_number_unsigned())
+        return j.get<unsigned long long>() <= static_cast<unsigned long long>(highest)
+                   ? std::optional<long long>(static_cast<long long>(j.get<unsigned long long>()))
+                   : std::nullopt;
+    if (!j.is_number_integer())
+        return std::nullopt;
+    const long long v = j.get<long long>();
+    return v >= lowest && v <= highest ? std::optional<long long>(v) : std::nullopt;
+}
+
+// Every history line starts so (the keys are written in order); inside a
+// text a quote is escaped, so this is always the start of a line as written.
+constexpr std::string_view kLineStart = "{\"address\":";
+
+} // namespace
+
 std::optional<AlarmEvent> ParseAlarmLine(const std::string& line)
 {
     const auto j = nlohmann::json::parse(line, nullptr, false);
     if (!j.is_object())
         return std::nullopt;
-    try {
-        const auto kind = AlarmFromName(j.at("alarm").get<std::string>());
-        const std::string state = j.at("state").get<std::string>();
-        if (!kind || (state != "raised" && state != "cleared"))
+    const auto alarm = j.find("alarm");
+    const auto state = j.find("state");
+    const auto address = j.find("address");
+    const auto text = j.find("text");
+    const auto at = j.find("t");
+    const auto since = j.find("since_t");
+    for (const auto& it : {alarm, state, address, text, at, since})
+        if (it == j.end())
             return std::nullopt;
-        AlarmEvent e;
-        e.Id.Kind = *kind;
-        if (const auto& a = j.at("address"); !a.is_null()) {
-            const int addr = a.get<int>();
-            if (addr < 0 || addr > 255)
-                return std::nullopt;
-            e.Id.Addr = static_cast<uint8_t>(addr);
-        }
-        e.Raised = state == "raised";
-        e.Text = j.at("text").get<std::string>();
-        e.At = j.at("t").get<std::time_t>();
-        e.Since = j.at("since_t").get<std::time_t>();
-        return e;
-    } catch (const nlohmann::json::exception&) {
-        return std::nullopt; // a line of another shape: skipped
+    if (!alarm->is_string() || !state->is_string() || !text->is_string())
+        return std::nullopt;
+    const auto kind = AlarmFromName(alarm->get<std::string>());
+    const std::string st = state->get<std::string>();
+    if (!kind || (st != "raised" && st != "cleared"))
+        return std::nullopt;
+    AlarmEvent e;
+    e.Id.Kind = *kind;
+    if (!address->is_null()) {
+        const auto addr = WholeNumber(*address, 0, 255);
+        if (!addr)
+            return std::nullopt;
+        e.Id.Addr = static_cast<uint8_t>(*addr);
     }
+    // Times as std::time_t holds them, from a 64-bit one down to the
+    // epoch: nothing negative is ever written.
+    constexpr long long kLatest = std::numeric_limits<std::time_t>::max();
+    const auto t = WholeNumber(*at, 0, kLatest);
+    const auto since_t = WholeNumber(*since, 0, kLatest);
+    if (!t || !since_t)
+        return std::nullopt;
+    e.Raised = st == "raised";
+    e.Text = text->get<std::string>();
+    e.At = static_cast<std::time_t>(*t);
+    e.Since = static_cast<std::time_t>(*since_t);
+    return e;
 }
 
 std::vector<AlarmEvent> AlarmLog::Load(size_t count) const
@@ -248,9 +286,16 @@ std::vector<AlarmEvent> AlarmLog::Load(size_t count) const
     std::vector<AlarmEvent> events;
     for (const std::string& name : {path_ + ".1", path_}) {
         std::ifstream in(name);
-        for (std::string line; std::getline(in, line);)
-            if (auto e = ParseAlarmLine(line))
-                events.push_back(std::move(*e));
+        for (std::string line; std::getline(in, line);) {
+            // A line cut short by a crash has the next event written on
+            // after it: that one is read, the cut one skipped.
+            for (size_t at = 0; at != std::string::npos;) {
+                const size_t next = line.find(kLineStart, at + 1);
+                if (auto e = ParseAlarmLine(line.substr(at, next - at)))
+                    events.push_back(std::move(*e));
+                at = next;
+            }
+        }
     }
     if (events.size() > count)
         events.erase(events.begin(), events.end() - static_cast<std::ptrdiff_t>(count));
@@ -265,7 +310,15 @@ std::string AlarmLog::Append(const std::string& port, const AlarmEvent& e)
         if (ec)
             return path_ + ": " + ec.message();
     }
+    // A line a crash cut short is ended first, so this one stays whole.
+    bool ended = true;
+    if (std::ifstream last(path_, std::ios::binary); last && last.seekg(-1, std::ios::end)) {
+        char c = '\n';
+        ended = !last.get(c) || c == '\n';
+    }
     std::ofstream out(path_, std::ios::app);
+    if (!ended)
+        out << '\n';
     out << AlarmLine(port, e) << '\n';
     out.flush();
     return out ? std::string() : path_ + ": cannot be written";

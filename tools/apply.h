@@ -14,14 +14,18 @@ namespace chronavel::ctl {
 
 struct ApplyResult {
     int Code = 0;                      // kExitOk, kExitNoAnswer, kExitUsage or kExitPort
-    std::vector<RegisterWrite> Writes; // what differed: written, or to be written
+    std::vector<RegisterWrite> Writes; // what differed: written (after a failure, those
+                                       // answered), or to be written
     bool Written = false;              // the writes went out (not with check)
-    std::vector<uint8_t> Missed;       // wanted registers the clock does not hold after
-    uint8_t Address = 0;               // where the clock answers now
+    // Wanted registers the clock does not hold after, the writes left out
+    // by a failure, or (with check) registers the clock left unread.
+    std::vector<uint8_t> Missed;
+    uint8_t Address = 0; // where the clock answers now
 };
 
-// With check nothing is written: Writes says what would be. Problems are
-// said on stderr as they are found.
+// With check nothing is written: Writes says what would be, and a register
+// the clock does not answer is a failure (whether it differs is not known).
+// Problems are said on stderr as they are found.
 ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t addr,
                           const RegisterValues& wanted, bool check);
 

@@ -294,6 +294,10 @@ int Main(int argc, char** argv, DaemonMode mode)
             [](const chronavel::FrameEvent& e) { Say(chronavel::FormatFrameLine(e)); });
 
     InstallClockSyncOverride();
+    // A deployment tool's time-out (SIGTERM) or a Ctrl+C is a failure of
+    // config like any other: from here on, not at the first transaction.
+    if (*config)
+        InstallSignalHandlers();
 
     auto dispatch = [&]() -> int {
         if (*ports)
@@ -389,9 +393,16 @@ int Main(int argc, char** argv, DaemonMode mode)
         const int rc = dispatch();
         // Stopped by a signal: the shell's convention, whatever the
         // subcommand made of the interruption; the daemon's normal stop is
-        // SIGTERM.
-        if (const int sig = StopSignal.load(); sig != 0)
+        // SIGTERM. For config a stop is a failure (1), never "nothing to
+        // do" nor "changed".
+        if (const int sig = StopSignal.load(); sig != 0) {
+            if (*config) {
+                Say("chronavelctl: config stopped by signal " + std::to_string(sig) +
+                    " before it finished");
+                return kExitNoAnswer;
+            }
             return (*daemon && sig == SIGTERM) ? kExitOk : 128 + sig;
+        }
         return rc;
     } catch (const UsageError& e) {
         std::fprintf(stderr, "chronavelctl: %s\n", e.what());
@@ -401,7 +412,7 @@ int Main(int argc, char** argv, DaemonMode mode)
         return *config ? kExitNoAnswer : kExitInternal;
     } catch (...) {
         std::fprintf(stderr, "chronavelctl: unexpected error\n");
-        return kExitInternal;
+        return *config ? kExitNoAnswer : kExitInternal;
     }
 }
 

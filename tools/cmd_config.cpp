@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 
 namespace chronavel::ctl {
@@ -67,6 +69,20 @@ int WithFileAndLine(const LineOptions& options, const std::string& path,
 
 int RunConfigExport(const LineOptions& options, const std::string& out_path)
 {
+    if (!out_path.empty()) {
+        // Said before the clocks are read, not after.
+        std::error_code ec;
+        if (std::filesystem::is_symlink(std::filesystem::u8path(out_path), ec)) {
+            Say("chronavelctl: " + ValidUtf8(out_path) +
+                ": a symbolic link, which would be replaced with a plain file; give the path of "
+                "the file itself");
+            return kExitNoAnswer;
+        }
+        // A minute old at least: not the temporary of a run writing now.
+        for (const std::string& left :
+             platform::RemoveStaleTemporaries(out_path, std::chrono::seconds(60)))
+            Say("removed " + ValidUtf8(left) + ", left by a write that was cut off");
+    }
     ToolHost host;
     InstallSignalHandlers();
     Line line(options, host);
@@ -173,55 +189,62 @@ int RunConfigApply(const LineOptions& options, const std::string& path, const Ap
     return WithFileAndLine(options, path, [&](const ConfigFile& file, Line& line) {
         bool failed = false, changed = false;
         nlohmann::json clocks = nlohmann::json::object();
-        for (auto [addr, wanted] : file.Clocks) {
-            if (StopRequested.load())
-                return kExitNoAnswer;
-            // The file's address is the one the clock was read at: a clock is
-            // moved only when asked to.
-            if (!apply.Move || (wanted.Has(kRegClockAddr) && wanted.At(kRegClockAddr) == addr))
-                wanted.Forget(kRegClockAddr);
-            nlohmann::json report = {{"changed", nlohmann::json::array()},
-                                     {"failed", nlohmann::json::array()}};
-            const std::vector<uint8_t> regs = wanted.Known();
-            if (regs.empty()) {
-                clocks[Hex2(addr)] = report;
-                continue;
+        // Stopped part way (a signal, the port gone), what was written is
+        // still reported: the --json answer lists it too.
+        const int rc = [&] {
+            for (auto [addr, wanted] : file.Clocks) {
+                if (StopRequested.load()) {
+                    Say("chronavelctl: stopped before clock " + AddrText(addr));
+                    return kExitNoAnswer;
+                }
+                // The file's address is the one the clock was read at: a
+                // clock is moved only when asked to.
+                if (!apply.Move || (wanted.Has(kRegClockAddr) && wanted.At(kRegClockAddr) == addr))
+                    wanted.Forget(kRegClockAddr);
+                nlohmann::json report = {{"changed", nlohmann::json::array()},
+                                         {"failed", nlohmann::json::array()}};
+                const std::vector<uint8_t> regs = wanted.Known();
+                if (regs.empty()) {
+                    clocks[Hex2(addr)] = report;
+                    continue;
+                }
+                if (!Answers(line, addr, regs)) {
+                    if (line.Lost())
+                        return PortVanished(options);
+                    Say("clock " + AddrText(addr) + ": no answer");
+                    for (const std::string& name : SettingNames(regs))
+                        report["failed"].push_back(name);
+                    clocks[Hex2(addr)] = report;
+                    failed = true;
+                    continue;
+                }
+                const ApplyResult r = ApplySettings(options, line, addr, wanted, apply.Check);
+                std::vector<uint8_t> written;
+                for (const RegisterWrite& w : r.Writes)
+                    if (std::find(r.Missed.begin(), r.Missed.end(), w.Reg) == r.Missed.end())
+                        written.push_back(w.Reg);
+                const auto names = SettingNames(written);
+                for (const std::string& name : names) {
+                    report["changed"].push_back(name);
+                    if (!apply.Json)
+                        Print(AddrText(addr) + " " + name +
+                              (apply.Check ? ": would be written" : ": written"));
+                }
+                changed = changed || !names.empty();
+                if (r.Code != kExitOk) {
+                    failed = true;
+                    for (const std::string& name : SettingNames(r.Missed.empty() ? regs : r.Missed))
+                        report["failed"].push_back(name);
+                }
+                clocks[Hex2(r.Address)] = report;
+                if (r.Code == kExitPort)
+                    return r.Code;
             }
-            if (!Answers(line, addr, regs)) {
-                if (line.Lost())
-                    return PortVanished(options);
-                Say("clock " + AddrText(addr) + ": no answer");
-                for (const std::string& name : SettingNames(regs))
-                    report["failed"].push_back(name);
-                clocks[Hex2(addr)] = report;
-                failed = true;
-                continue;
-            }
-            const ApplyResult r = ApplySettings(options, line, addr, wanted, apply.Check);
-            if (r.Code == kExitPort)
-                return r.Code;
-            std::vector<uint8_t> written;
-            for (const RegisterWrite& w : r.Writes)
-                if (std::find(r.Missed.begin(), r.Missed.end(), w.Reg) == r.Missed.end())
-                    written.push_back(w.Reg);
-            const auto names = SettingNames(written);
-            for (const std::string& name : names) {
-                report["changed"].push_back(name);
-                if (!apply.Json)
-                    Print(AddrText(addr) + " " + name +
-                          (apply.Check ? ": would be written" : ": written"));
-            }
-            changed = changed || !names.empty();
-            if (r.Code != kExitOk) {
-                failed = true;
-                for (const std::string& name : SettingNames(r.Missed.empty() ? regs : r.Missed))
-                    report["failed"].push_back(name);
-            }
-            clocks[Hex2(r.Address)] = report;
-        }
+            return failed ? kExitNoAnswer : changed ? kExitDiffers : kExitOk;
+        }();
         if (apply.Json)
             Print(nlohmann::json{{"changed", changed}, {"clocks", clocks}}.dump());
-        return failed ? kExitNoAnswer : changed ? kExitDiffers : kExitOk;
+        return rc;
     });
 }
 

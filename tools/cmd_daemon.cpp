@@ -1,5 +1,6 @@
 // chronavelctl daemon: one daemon per state file, the --settings file
 // loaded, then the loop (tools/daemon/daemon_loop.h).
+#include "platform/atomic_file.h"
 #include "platform/file_lock.h"
 #include "tools/commands.h"
 #include "tools/config_file.h"
@@ -9,6 +10,8 @@
 #include "tools/tool_host.h"
 #include "tools/tracker.h"
 
+#include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -20,6 +23,13 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     // state with its own, and both would think they keep the line.
     std::unique_ptr<platform::FileLock> state_lock;
     if (!daemon.StateFile.empty()) {
+        std::error_code ec;
+        if (std::filesystem::is_symlink(std::filesystem::u8path(daemon.StateFile), ec)) {
+            Say("state file: " + ValidUtf8(daemon.StateFile) +
+                " is a symbolic link, which the daemon would replace with a plain file; give the "
+                "path of the file itself");
+            return kExitUsage;
+        }
         std::string error;
         state_lock = platform::FileLock::Take(daemon.StateFile, &error);
         if (!state_lock) {
@@ -27,6 +37,11 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
                 "; another chronavelctl daemon keeps that state, not starting a second");
             return kExitUsage;
         }
+        // Holding the lock, no one else writes that state: a temporary
+        // beside it is what a killed daemon left.
+        for (const std::string& left :
+             platform::RemoveStaleTemporaries(daemon.StateFile, std::chrono::seconds(0)))
+            Say("state file: removed " + ValidUtf8(left) + ", left by a write that was cut off");
     }
     std::optional<ConfigFile> settings;
     if (!daemon.SettingsFile.empty()) {

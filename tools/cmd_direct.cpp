@@ -11,6 +11,8 @@
 #include "tools/settings_file.h"
 #include "tools/tool_host.h"
 
+#include <algorithm>
+
 namespace chronavel::ctl {
 
 namespace {
@@ -66,12 +68,38 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
         return r;
     }
     r.Writes = plan.Writes;
-    if (check || plan.Writes.empty())
+    if (check) {
+        // A register that did not answer may hold the file's value or not:
+        // "would change" would be a guess.
+        std::vector<uint8_t> unread;
+        for (uint8_t reg : regs)
+            if (!now.Has(reg))
+                unread.push_back(reg);
+        if (!unread.empty()) {
+            Say("clock " + AddrText(addr) + ": no answer to " + RegisterList(unread) +
+                "; cannot tell whether it holds the file's value");
+            std::erase_if(r.Writes, [&](const RegisterWrite& w) {
+                return std::find(unread.begin(), unread.end(), w.Reg) != unread.end();
+            });
+            r.Missed = unread;
+            r.Code = kExitNoAnswer;
+        }
+        return r;
+    }
+    if (plan.Writes.empty())
         return r;
     NoAnswer.store(0);
     const WriteOutcome outcome = WriteSettings(addr, plan);
     line.ReadFailed(outcome.Failure);
+    // What the clock answered stays reported, whatever stopped the rest;
+    // the writes not answered are what it misses.
+    r.Writes.resize(std::min(r.Writes.size(), outcome.Answered));
+    const auto unwritten = [&] {
+        for (size_t i = r.Writes.size(); i < plan.Writes.size(); ++i)
+            r.Missed.push_back(plan.Writes[i].Reg);
+    };
     if (line.Lost()) {
+        unwritten();
         r.Code = PortVanished(options);
         return r;
     }
@@ -83,7 +111,7 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
         Say("register 0x4C: address " + Hex2(outcome.NewAddress) +
             " is taken, a clock answers there; two clocks on one address would disturb each "
             "other, so nothing was written");
-        r.Writes.clear();
+        unwritten();
         r.Code = kExitNoAnswer;
         return r;
     case WriteResult::kMoveUnconfirmed:
@@ -95,7 +123,7 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
     default:
         Say("register " + (outcome.Unanswered ? Hex2(*outcome.Unanswered) : std::string("?")) +
             " not written; stopped there");
-        r.Writes.clear();
+        unwritten();
         r.Code = kExitNoAnswer;
         return r;
     }

@@ -11,7 +11,6 @@
 #include <deque>
 #include <fcntl.h>
 #include <functional>
-#include <future>
 #include <httplib.h>
 #include <mutex>
 #include <netdb.h>
@@ -54,14 +53,14 @@ int MsLeft(Clock::time_point deadline)
 }
 
 // Ready (or failed, which the next call says), or false when the deadline
-// passed first.
-bool WaitFor(int fd, short events, Clock::time_point deadline)
+// passed first or cut became readable (the server is stopping).
+bool WaitFor(int fd, short events, Clock::time_point deadline, int cut = -1)
 {
     for (;;) {
-        pollfd p{fd, events, 0};
-        const int n = poll(&p, 1, MsLeft(deadline));
+        pollfd p[2] = {{fd, events, 0}, {cut, POLLIN, 0}};
+        const int n = poll(p, 2, MsLeft(deadline));
         if (n > 0)
-            return true;
+            return p[1].revents == 0;
         if (n == 0 || errno != EINTR)
             return false;
     }
@@ -105,16 +104,16 @@ void NameOf(int (*get)(int, sockaddr*, socklen_t*), int fd, std::string& ip, int
 // done by one deadline.
 class Connection : public httplib::Stream {
 public:
-    Connection(int fd, std::string head, Clock::time_point deadline)
-        : fd_(fd), head_(std::move(head)), deadline_(deadline)
+    Connection(int fd, std::string head, Clock::time_point deadline, int cut)
+        : fd_(fd), head_(std::move(head)), deadline_(deadline), cut_(cut)
     {
     }
 
     bool is_readable() const override
     {
-        return taken_ < head_.size() || WaitFor(fd_, POLLIN, deadline_);
+        return taken_ < head_.size() || WaitFor(fd_, POLLIN, deadline_, cut_);
     }
-    bool is_writable() const override { return WaitFor(fd_, POLLOUT, deadline_); }
+    bool is_writable() const override { return WaitFor(fd_, POLLOUT, deadline_, cut_); }
 
     ssize_t read(char* ptr, size_t size) override
     {
@@ -124,7 +123,7 @@ public:
             taken_ += size;
             return static_cast<ssize_t>(size);
         }
-        while (WaitFor(fd_, POLLIN, deadline_)) {
+        while (WaitFor(fd_, POLLIN, deadline_, cut_)) {
             const ssize_t got = recv(fd_, ptr, size, 0);
             if (got >= 0 || (errno != EAGAIN && errno != EINTR))
                 return got;
@@ -134,7 +133,7 @@ public:
 
     ssize_t write(const char* ptr, size_t size) override
     {
-        while (WaitFor(fd_, POLLOUT, deadline_)) {
+        while (WaitFor(fd_, POLLOUT, deadline_, cut_)) {
             const ssize_t put = send(fd_, ptr, size, MSG_NOSIGNAL);
             if (put >= 0 || (errno != EAGAIN && errno != EINTR))
                 return put;
@@ -157,6 +156,7 @@ private:
     const std::string head_;
     size_t taken_ = 0;
     const Clock::time_point deadline_;
+    const int cut_;
 };
 
 // The library's routing and answer writing, given a connection whose head
@@ -194,14 +194,17 @@ public:
     }
 
     // Jobs still queued are called with run false, to let their
-    // connections go.
-    void Shutdown()
+    // connections go; those under way have until the deadline, then cut is
+    // called (it must make them end at once) before the workers are joined.
+    void Shutdown(Clock::time_point deadline, const std::function<void()>& cut)
     {
         {
-            std::lock_guard<std::mutex> hold(lock_);
+            std::unique_lock<std::mutex> hold(lock_);
             shutdown_ = true;
+            work_.notify_all();
+            if (!idle_.wait_until(hold, deadline, [&] { return busy_ == 0 && jobs_.empty(); }))
+                cut();
         }
-        work_.notify_all();
         for (std::thread& t : threads_)
             t.join();
         threads_.clear();
@@ -221,15 +224,23 @@ private:
                 job = std::move(jobs_.front());
                 jobs_.pop_front();
                 run = !shutdown_;
+                ++busy_;
             }
             job(run);
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                --busy_;
+            }
+            idle_.notify_all();
         }
     }
 
     const size_t limit_;
     std::mutex lock_;
     std::condition_variable work_;
+    std::condition_variable idle_;
     std::deque<std::function<void(bool)>> jobs_; // guarded by lock_
+    int busy_ = 0;                               // jobs under way; guarded by lock_
     bool shutdown_ = false;                      // guarded by lock_
     std::vector<std::thread> threads_;
 };
@@ -251,6 +262,27 @@ std::string ListenError(const HttpAddress& where, int err)
     if (err == EADDRNOTAVAIL)
         return at + " (not an address of this machine)";
     return at + " (" + std::strerror(err) + ")";
+}
+
+// A listening socket on the address, or -1 with err set.
+int ListenOn(const addrinfo& a, int& err)
+{
+    const int fd = socket(a.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        err = errno;
+        return -1;
+    }
+    // A restart may take the address back from its own closing
+    // connections, never from a listener: no SO_REUSEPORT, so a second
+    // daemon (or any other program) on it fails to listen instead of
+    // sharing the scrapes.
+    const int yes = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (bind(fd, a.ai_addr, a.ai_addrlen) == 0 && listen(fd, 64) == 0)
+        return fd;
+    err = errno;
+    close(fd);
+    return -1;
 }
 
 class GatedServer : public StatusServer {
@@ -295,65 +327,79 @@ public:
         });
     }
 
-    ~GatedServer() override
+    ~GatedServer() override { Finish(Clock::now()); }
+
+    // Stops accepting, lets the answers under way have until the deadline,
+    // cuts the rest and ends every thread of the server: nothing of it runs
+    // after this returns.
+    void Finish(Clock::time_point deadline)
     {
         stopping_ = true;
         Wake();
         if (gate_.joinable())
             gate_.join();
         if (pool_)
-            pool_->Shutdown();
+            pool_->Shutdown(deadline, [this] {
+                if (cut_[1] >= 0)
+                    (void)!::write(cut_[1], "", 1);
+            });
         for (int fd : TakeReturned())
             close(fd);
-        for (int fd : {listener_, wake_[0], wake_[1]})
-            if (fd >= 0)
-                close(fd);
+        for (int& fd : listeners_)
+            close(std::exchange(fd, -1));
+        for (int* fd : {&wake_[0], &wake_[1], &cut_[0], &cut_[1]})
+            if (*fd >= 0)
+                close(std::exchange(*fd, -1));
     }
 
     bool Listen(const HttpAddress& where, std::string* error)
     {
-        if (pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0) {
+        if (pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0 || pipe2(cut_, O_NONBLOCK | O_CLOEXEC) != 0) {
             *error = std::string("cannot listen: ") + std::strerror(errno);
             return false;
         }
+        // "localhost" is both loopback addresses, whichever of them the
+        // resolver knows: a scrape of either is answered.
+        const bool both_loopbacks = where.Host == "localhost";
         addrinfo hints{};
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
-        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(where.Host.c_str(), std::to_string(where.Port).c_str(), &hints, &found) !=
-            0) {
-            *error = "cannot listen on " + where.Host + ":" + std::to_string(where.Port) +
-                     " (no such address)";
-            return false;
-        }
+        hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV | (both_loopbacks ? AI_NUMERICHOST : 0);
         int err = EADDRNOTAVAIL;
-        for (const addrinfo* a = found; a && listener_ < 0; a = a->ai_next) {
-            const int fd = socket(a->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            if (fd < 0) {
-                err = errno;
-                continue;
+        for (const std::string& host : both_loopbacks ? std::vector<std::string>{"127.0.0.1", "::1"}
+                                                      : std::vector<std::string>{where.Host}) {
+            // Port 0 asks for a free port once; every further address takes
+            // the same.
+            const int port = listeners_.empty() ? where.Port : port_;
+            addrinfo* found = nullptr;
+            if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) {
+                if (both_loopbacks)
+                    continue;
+                *error = "cannot listen on " + where.Host + ":" + std::to_string(where.Port) +
+                         " (no such address)";
+                return false;
             }
-            // A restart may take the address back from its own closing
-            // connections, never from a listener: no SO_REUSEPORT, so a
-            // second daemon (or any other program) on it fails to listen
-            // instead of sharing the scrapes.
-            const int yes = 1;
-            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-            if (bind(fd, a->ai_addr, a->ai_addrlen) == 0 && listen(fd, 64) == 0) {
-                listener_ = fd;
-            } else {
-                err = errno;
-                close(fd);
+            int fd = -1;
+            for (const addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+                fd = ListenOn(*a, err);
+            }
+            freeaddrinfo(found);
+            if (fd >= 0) {
+                listeners_.push_back(fd);
+                std::string ip;
+                NameOf(getsockname, fd, ip, port_);
+            } else if (!both_loopbacks ||
+                       (err != EADDRNOTAVAIL && err != EAFNOSUPPORT && err != EPROTONOSUPPORT)) {
+                // One loopback this machine lacks (no IPv6) is no failure;
+                // anything else is.
+                *error = ListenError(where, err);
+                return false;
             }
         }
-        freeaddrinfo(found);
-        if (listener_ < 0) {
+        if (listeners_.empty()) {
             *error = ListenError(where, err);
             return false;
         }
-        std::string ip;
-        NameOf(getsockname, listener_, ip, port_);
         pool_ = std::make_unique<Pool>(workers_, queued_);
         gate_ = std::thread([this] { Gate(); });
         return true;
@@ -403,7 +449,7 @@ private:
         auto head = std::make_shared<std::string>(std::move(h.Head));
         const bool taken = pool_->TryPost([this, fd, head](bool run) {
             if (run) {
-                Connection c(fd, std::move(*head), Clock::now() + timeout_);
+                Connection c(fd, std::move(*head), Clock::now() + timeout_, cut_[0]);
                 router_.Answer(c);
             }
             Return(fd);
@@ -448,10 +494,10 @@ private:
         }
     }
 
-    void Accept(std::vector<Held>& held)
+    void Accept(int listener, std::vector<Held>& held)
     {
         for (;;) {
-            const int fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0) {
                 // Out of descriptors: the backlog waits a moment rather
                 // than the loop spinning on it.
@@ -494,7 +540,8 @@ private:
             polled.clear();
             polled.push_back({wake_[0], POLLIN, 0});
             const bool accepting = now >= accept_pause_;
-            polled.push_back({accepting ? listener_ : -1, POLLIN, 0});
+            for (int fd : listeners_)
+                polled.push_back({accepting ? fd : -1, POLLIN, 0});
             if (!accepting)
                 next = std::min(next, accept_pause_);
             for (const Held& h : held) {
@@ -507,9 +554,10 @@ private:
             while (::read(wake_[0], drain, sizeof drain) > 0) {
             }
             // The held ones first: the indexes match only before the
-            // listener adds to them.
+            // listeners add to them.
+            const size_t first_held = 1 + listeners_.size();
             for (size_t i = held.size(); i-- > 0;) {
-                if (polled[i + 2].revents == 0)
+                if (polled[i + first_held].revents == 0)
                     continue;
                 if (!Take(held[i])) {
                     if (held[i].Fd >= 0)
@@ -517,8 +565,9 @@ private:
                     held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
                 }
             }
-            if (polled[1].revents != 0)
-                Accept(held);
+            for (size_t l = 0; l < listeners_.size(); ++l)
+                if (polled[1 + l].revents != 0)
+                    Accept(listeners_[l], held);
         }
         for (const Held& h : held)
             close(h.Fd);
@@ -529,8 +578,10 @@ private:
     const int workers_;
     const int queued_;
     Router router_;
-    int listener_ = -1;
+    std::vector<int> listeners_;
     int wake_[2] = {-1, -1};
+    // Readable once the answers under way are to end at once.
+    int cut_[2] = {-1, -1};
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     Clock::time_point accept_pause_{}; // the gate's own
@@ -554,15 +605,13 @@ std::unique_ptr<StatusServer> StatusServer::Start(const HttpAddress& where,
 
 void StatusServer::Stop(std::unique_ptr<StatusServer> server, std::chrono::milliseconds limit)
 {
-    if (!server)
-        return;
-    std::packaged_task<void()> stop([s = std::move(server)]() mutable { s.reset(); });
-    std::future<void> done = stop.get_future();
-    std::thread t(std::move(stop));
-    if (done.wait_for(limit) == std::future_status::ready)
-        t.join();
-    else
-        t.detach();
+    // Every server here is a GatedServer. Its answers under way have the
+    // limit; a slow client's past it is cut rather than left running,
+    // since nothing of the server may outlive the stop (the process may
+    // be ending).
+    if (auto* gated = dynamic_cast<GatedServer*>(server.get()))
+        gated->Finish(Clock::now() + limit);
+    server.reset();
 }
 
 } // namespace chronavel::ctl

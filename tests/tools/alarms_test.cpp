@@ -178,6 +178,56 @@ TEST(Alarms, HistoryOutlivesARestart)
     EXPECT_EQ(last.back().At, again.History().back().At);
 }
 
+// Damaged lines of the history are skipped, never read as something
+// else: numbers that are not whole (or out of range) are not converted, and
+// a line a crash cut short does not take the event written after it.
+TEST(Alarms, DamagedHistoryIsSkippedLineByLine)
+{
+    const AlarmEvent raised{{AlarmKind::kClockSilent, 0x05}, true, "Часы $05/5", 1000, 1000};
+    const AlarmEvent cleared{{AlarmKind::kClockSilent, 0x05}, false, "Часы $05/5", 1300, 1000};
+    const std::string good = ctl::AlarmLine("ttyUSB0", raised);
+    const std::string next = ctl::AlarmLine("ttyUSB0", cleared);
+    const auto damaged = [&](const std::string& from, const std::string& to) {
+        std::string line = good;
+        const size_t at = line.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return line.replace(at, from.size(), to);
+    };
+    struct Case {
+        std::string damage;
+        std::string text; // the file
+        std::vector<std::time_t> loaded;
+    };
+    const std::vector<Case> cases = {
+        {"none", good + "\n" + next + "\n", {1000, 1300}},
+        {"address a fraction",
+         damaged("\"address\":5", "\"address\":5.5") + "\n" + next + "\n",
+         {1300}},
+        {"address out of range", damaged("\"address\":5", "\"address\":1e300") + "\n", {}},
+        {"time a fraction", damaged("\"t\":1000", "\"t\":1000.5") + "\n", {}},
+        {"time out of range", damaged("\"t\":1000", "\"t\":1e300") + "\n", {}},
+        {"time a text", damaged("\"since_t\":1000", "\"since_t\":\"1000\"") + "\n", {}},
+        {"time negative", damaged("\"t\":1000", "\"t\":-5") + "\n", {}},
+        {"line cut by a crash", good.substr(0, 40) + next + "\n", {1300}},
+        {"cut line last", good + "\n" + next.substr(0, 50), {1000}},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const std::string path = (dir.path() / "h.jsonl").string();
+        PutFile(path, c.text);
+        ctl::AlarmLog log(path);
+        std::vector<std::time_t> loaded;
+        for (const AlarmEvent& e : log.Load(ctl::kAlarmHistory))
+            loaded.push_back(e.At);
+        EXPECT_EQ(loaded, c.loaded) << c.damage;
+        // The next event appended after it is read back whole.
+        ASSERT_EQ(log.Append("ttyUSB0", cleared), "") << c.damage;
+        const auto after = log.Load(ctl::kAlarmHistory);
+        ASSERT_EQ(after.size(), c.loaded.size() + 1) << c.damage << "\n" << GetFile(path);
+        EXPECT_EQ(after.back().At, 1300) << c.damage;
+    }
+}
+
 TEST(Alarms, TheProgramsEnvironment)
 {
     AlarmEvent e{

@@ -25,6 +25,23 @@ chronavel_install_prometheus_deps() {
   chronavel_install_missing "${CHRONAVEL_PROMETHEUS_PACKAGES[@]}"
 }
 
+# scripts/check-alertmanager: the above, Alertmanager and amtool (run on a
+# port of the check's own; the package's system service plays no part), and
+# Python for the small web hook that takes the notifications.
+CHRONAVEL_ALERTMANAGER_PACKAGES=(prometheus-alertmanager python3)
+
+chronavel_install_alertmanager_deps() {
+  chronavel_install_missing "${CHRONAVEL_PROMETHEUS_PACKAGES[@]}" "${CHRONAVEL_ALERTMANAGER_PACKAGES[@]}"
+}
+
+# scripts/check-ansible: Ansible and its linter, python3-apt for the apt
+# module's check mode, jq for the role's variables.
+CHRONAVEL_ANSIBLE_PACKAGES=(ansible ansible-lint python3-apt jq)
+
+chronavel_install_ansible_deps() {
+  chronavel_install_missing "${CHRONAVEL_ANSIBLE_PACKAGES[@]}"
+}
+
 # The major version of the clang the release offers (or the one installed).
 chronavel_clang_major() {
   if command -v clang >/dev/null 2>&1; then

@@ -203,7 +203,8 @@ int Main(int argc, char** argv, DaemonMode mode)
     daemon->add_flag("--show-display", show_display,
                      "Also print the master's emulated display as status blocks arrive");
     daemon->add_flag("--supervise", supervise,
-                     "Take a census of the line at start and before each sync; log clocks "
+                     "Watch the clocks on the line: a census after the first sync, then each "
+                     "clock polled every 30-60 s between the syncs; log and alarm on clocks "
                      "that stop answering and come back");
     daemon->add_flag("--require-synced", require_synced,
                      "Skip the syncs while the PC's own clock is not synchronised");

@@ -121,9 +121,10 @@ chronavel_jobs() {
 #   CHRONAVEL_CCACHE_DIR      the cache (/var/cache/chronavel/ccache, or
 #                             ~/.cache/chronavel/ccache where that is not
 #                             writable)
-#   CHRONAVEL_CCACHE_MAXSIZE  its bound (8G: every build of one run, the
-#                             sanitizers' and the Windows ones included,
-#                             takes about half of it)
+#   CHRONAVEL_CCACHE_MAXSIZE  its bound (8G; ccache compresses, and the
+#                             objects of one whole run, with debug
+#                             information, take a small part of it;
+#                             the oldest go first)
 chronavel_ccache() {
   CHRONAVEL_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER= -DCMAKE_C_COMPILER_LAUNCHER=)
   command -v ccache >/dev/null 2>&1 || return 0

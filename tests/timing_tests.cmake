@@ -14,7 +14,14 @@ set(chronavel_timing_tests
   tools.CtlMisbehavingLine.EchoIsNoAnswerAndBabbleEndsOnSchedule
   # The web face answers while the line is kept in time, within 5 s.
   tools.CtlHttp.DaemonServesTheLinesStateWhileKeepingItInTime
+  # The census's and the master search's fast probes wait a few tens of
+  # milliseconds for an answer: a simulator kept from the CPU answers late.
+  tools.CtlScan.CensusListsTheAnsweringClocks
+  tools.CtlScan.FindsTheMaster
+  integration.MasterSearchPortTest.ReusesTheOpenPortOrOpensTheChosenOneForTheSearch
 )
+# (The windows' tests are listed after this file is read: their lock is set
+# in tests/CMakeLists.txt.)
 foreach(t IN LISTS chronavel_timing_tests)
   set_tests_properties(${t} PROPERTIES RESOURCE_LOCK timing)
 endforeach()

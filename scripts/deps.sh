@@ -9,11 +9,12 @@ CHRONAVEL_RUN_PACKAGES=(
 )
 
 # Only the tests: GoogleTest, Google Benchmark, clang (the fuzzers) with its
-# sanitizer runtimes, clang-format for the style check, and what
+# sanitizer runtimes, clang-format for the style check, ccache (every build
+# of the test command compiles through it, chronavel_ccache below), and what
 # scripts/check-prometheus needs (below).
 CHRONAVEL_TEST_PACKAGES=(
   libgtest-dev libbenchmark-dev
-  clang clang-format
+  clang clang-format ccache
 )
 
 # scripts/check-prometheus: promtool and the Prometheus server (the check
@@ -126,6 +127,38 @@ CHRONAVEL_WINDOWS_PROGRAM_PACKAGES=(xvfb xdotool x11-apps netpbm)
 
 chronavel_jobs() {
   nproc 2>/dev/null || echo 2
+}
+
+# The compiler cache every build of the test command shares: kept by the
+# machine outside the clone (so a fresh clone, in any folder, finds the
+# objects an earlier one compiled), its size bounded. Sets
+# CHRONAVEL_LAUNCHER to the CMake arguments that compile through it; where
+# ccache is not installed they clear the launcher and the build compiles
+# as it is (scripts/run and scripts/package need no ccache).
+#   CHRONAVEL_CCACHE_DIR      the cache (/var/cache/chronavel/ccache, or
+#                             ~/.cache/chronavel/ccache where that is not
+#                             writable)
+#   CHRONAVEL_CCACHE_MAXSIZE  its bound (8G; ccache compresses, and the
+#                             objects of one whole run, with debug
+#                             information, take a small part of it;
+#                             the oldest go first)
+chronavel_ccache() {
+  CHRONAVEL_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER= -DCMAKE_C_COMPILER_LAUNCHER=)
+  command -v ccache >/dev/null 2>&1 || return 0
+  local dir=${CHRONAVEL_CCACHE_DIR:-/var/cache/chronavel/ccache}
+  if ! mkdir -p "$dir" 2>/dev/null || [ ! -w "$dir" ]; then
+    dir=${XDG_CACHE_HOME:-$HOME/.cache}/chronavel/ccache
+    mkdir -p "$dir"
+  fi
+  export CCACHE_DIR=$dir
+  export CCACHE_MAXSIZE=${CHRONAVEL_CCACHE_MAXSIZE:-8G}
+  # Paths inside the clone are hashed relative to it, and the build folder's
+  # own path not at all: another clone elsewhere gets the same hits.
+  export CCACHE_BASEDIR=$PWD CCACHE_NOHASHDIR=1
+  # Precompiled headers (the test programs') are cached too; their macros
+  # and the headers' times may not spoil the hits of a fresh clone.
+  export CCACHE_SLOPPINESS=pch_defines,time_macros,include_file_mtime,include_file_ctime
+  CHRONAVEL_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 }
 
 # scripts/package: the manual pages (help2man), the PNG icons

@@ -55,12 +55,13 @@ constexpr std::chrono::seconds kAgainAfter[kMissesToSilent - 1] = {std::chrono::
 // The cycle a known clock is polled on: as short as this, as long as the
 // line's share allows but never longer than the other (a clock gone dark is
 // then called silent within about 70 s).
-constexpr std::chrono::seconds kShortestCycle{30};
+constexpr std::chrono::seconds kShortestCycle{40};
 constexpr std::chrono::seconds kLongestCycle{60};
 // The polls' share of the line the cycle is sized for.
 constexpr double kPollShare = 0.05;
-// One sweep probe every this long: the 254 addresses in under nine minutes.
-constexpr std::chrono::seconds kSweepSpacing{2};
+// One sweep probe every this long: the 254 addresses in under eleven
+// minutes (a probe beside a streaming master is often asked twice).
+constexpr std::chrono::milliseconds kSweepSpacing{2500};
 
 class LineWatch {
 public:

@@ -204,7 +204,7 @@ int Main(int argc, char** argv, DaemonMode mode)
                      "Also print the master's emulated display as status blocks arrive");
     daemon->add_flag("--supervise", supervise,
                      "Watch the clocks on the line: a census after the first sync, then each "
-                     "clock polled every 30-60 s between the syncs; log and alarm on clocks "
+                     "clock polled every 40-60 s between the syncs; log and alarm on clocks "
                      "that stop answering and come back");
     daemon->add_flag("--require-synced", require_synced,
                      "Skip the syncs while the PC's own clock is not synchronised");

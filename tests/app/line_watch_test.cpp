@@ -56,7 +56,9 @@ TEST(LineWatch, AClockGoneDarkIsSilentWithinTheLimitAndBackWithinACycle)
     EXPECT_GE(r.Events[0].second - dark, kAgainAfter[0] + kAgainAfter[1]);
     EXPECT_EQ(r.Events[1].first, (WatchEvent{WatchChange::kBack, 5}));
     EXPECT_LE(r.Events[1].second - back, w.Cycle());
-    EXPECT_EQ(w.Clocks().at(5).MissedPolls, static_cast<uint64_t>(3 + 200 / 30));
+    // Three misses, then one a cycle while it was dark.
+    EXPECT_EQ(w.Clocks().at(5).MissedPolls,
+              static_cast<uint64_t>(3 + (back - dark - seconds(10)) / w.Cycle()));
 }
 
 TEST(LineWatch, MissesShortOfTheLimitChangeNothing)
@@ -135,7 +137,7 @@ TEST(LineWatch, TheCycleKeepsTheShareOrTheLimit)
     }
     const Outcome r = Drive(w, clocks, 0, t0, t0, t0 + seconds(600));
     EXPECT_TRUE(r.Events.empty());
-    EXPECT_NEAR(r.Probes, 20 * 600 / 30 + 600 / 2, 25);
+    EXPECT_NEAR(r.Probes, 20 * (seconds(600) / kShortestCycle) + seconds(600) / kSweepSpacing, 25);
 }
 
 TEST(LineWatch, OneReplyInAHundredLostRaisesNothingInTwoHours)

@@ -232,7 +232,7 @@ TEST(CtlHttp, DaemonServesTheLinesStateWhileKeepingItInTime)
                   "127.0.0.1:0"});
     const auto logged = [&](const std::string& what) {
         return WaitUntil([&] { return d.ErrSoFar().find(what) != std::string::npos; },
-                         std::chrono::seconds(60));
+                         std::chrono::seconds(120));
     };
     ASSERT_TRUE(logged("serving http://127.0.0.1:")) << d.ErrSoFar();
     const int port = HttpPortFrom(d.ErrSoFar());

@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""The supervising daemon on the simulator, timed from outside.
+
+  bench/supervision_watch.py BUILD detect [--clocks 20] [--speed 9600]
+      [--loss 0.01] [--trials 20] [--batch 5]
+  bench/supervision_watch.py BUILD share --clocks N --speed BD [--minutes 6]
+
+detect: clocks switched off (the simulator's silence file) a batch at a
+time, at random moments, and on again; the time from each switch to the
+daemon's metric (chronavel_clock_up 0, then 1 again), median and worst.
+share: the daemon left to watch a quiet line after its census;
+chronavel_supervision_line_share once the census is out of its window.
+"""
+import argparse
+import json
+import os
+import random
+import re
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def metrics(port):
+    with urllib.request.urlopen(f"http://127.0.0.1:{port}/metrics", timeout=5) as r:
+        text = r.read().decode()
+    out = {}
+    for line in text.splitlines():
+        if line.startswith("#") or not line.strip():
+            continue
+        name, value = line.rsplit(" ", 1)
+        out[name] = float(value)
+    return out
+
+
+def clock_up(m, line, addr):
+    return m.get(f'chronavel_clock_up{{port="{line}",address="0x{addr:02X}"}}')
+
+
+class Line:
+    def __init__(self, build, clocks, speed, loss, period):
+        self.dir = tempfile.mkdtemp(prefix="chronavel-bench-")
+        self.name = f"bench{os.getpid()}x{random.randrange(10**6)}"
+        self.silence = os.path.join(self.dir, "silence")
+        open(self.silence, "w").close()
+        env = dict(os.environ, CHRONAVEL_PORTS_DIR=self.dir)
+        sim = [f"{build}/sim/chronavel-sim", "--name", self.name, "--speed", str(speed),
+               "--silence-file", self.silence, "--master", "1", "--seed", "1"]
+        for a in clocks:
+            sim += ["--clock", str(a)]
+        if loss:
+            sim += ["--drop-fraction", str(loss)]
+        self.sim = subprocess.Popen(sim, env=env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        time.sleep(1)
+        self.http = free_port()
+        self.log = open(os.path.join(self.dir, "daemon.log"), "w")
+        self.daemon = subprocess.Popen(
+            [f"{build}/tools/chronavelctl", "daemon", "--port", self.name, "--speed", str(speed),
+             "--period-seconds", str(period), "--supervise", "--http", f"127.0.0.1:{self.http}"],
+            env=env, stdout=self.log, stderr=self.log)
+
+    def metrics(self):
+        return metrics(self.http)
+
+    def silence_set(self, addrs):
+        with open(self.silence + ".tmp", "w") as f:
+            f.write(" ".join(str(a) for a in sorted(addrs)))
+        os.replace(self.silence + ".tmp", self.silence)
+
+    def wait_census(self, limit=600):
+        end = time.time() + limit
+        while time.time() < end:
+            try:
+                if self.metrics().get(f'chronavel_census_last_timestamp_seconds{{port="{self.name}"}}'):
+                    return True
+            except OSError:
+                pass
+            time.sleep(1)
+        return False
+
+    def close(self):
+        for p in (self.daemon, self.sim):
+            p.send_signal(signal.SIGTERM)
+        for p in (self.daemon, self.sim):
+            p.wait(timeout=20)
+
+
+def detect(a):
+    clocks = list(range(1, a.clocks + 1))
+    line = Line(a.build, clocks, a.speed, a.loss, 60)
+    try:
+        if not line.wait_census():
+            sys.exit("no census")
+        raised, cleared, false_alarms = [], [], 0
+        candidates = clocks[1:]  # the master keeps streaming
+        while len(raised) < a.trials:
+            batch = random.sample(candidates, min(a.batch, a.trials - len(raised)))
+            for phase, want, out in (("off", 0, raised), ("on", 1, cleared)):
+                # Each clock switched at its own random moment in 30 s.
+                at = {c: time.time() + random.uniform(0, 30) for c in batch}
+                switched, seen = {}, {}
+                silent = set(batch) if phase == "on" else set()
+                while len(seen) < len(batch):
+                    now = time.time()
+                    for c in batch:
+                        if c not in switched and now >= at[c]:
+                            switched[c] = now
+                            (silent.add if phase == "off" else silent.discard)(c)
+                            line.silence_set(silent)
+                    m = line.metrics()
+                    for c in batch:
+                        if c in switched and c not in seen and clock_up(m, line.name, c) == want:
+                            seen[c] = time.time() - switched[c]
+                    others = [c for c in clocks if c not in batch]
+                    false_alarms += sum(1 for c in others if clock_up(m, line.name, c) == 0)
+                    if time.time() - min(switched.values(), default=now) > 300:
+                        sys.exit(f"{phase}: not seen within 300 s: {set(batch) - set(seen)}")
+                    time.sleep(0.5)
+                out.extend(seen.values())
+        print(json.dumps({
+            "clocks": a.clocks, "speed": a.speed, "loss": a.loss, "trials": len(raised),
+            "raised_median_s": round(statistics.median(raised), 1),
+            "raised_worst_s": round(max(raised), 1),
+            "cleared_median_s": round(statistics.median(cleared), 1),
+            "cleared_worst_s": round(max(cleared), 1),
+            "false_alarm_samples": false_alarms}))
+    finally:
+        line.close()
+
+
+def share(a):
+    line = Line(a.build, list(range(1, a.clocks + 1)), a.speed, 0, 3600)
+    try:
+        if not line.wait_census(1800):
+            sys.exit("no census")
+        time.sleep(a.minutes * 60)
+        m = line.metrics()
+        print(json.dumps({
+            "clocks": a.clocks, "speed": a.speed,
+            "share": round(m[f'chronavel_supervision_line_share{{port="{line.name}"}}'], 4),
+            "cycle_s": m[f'chronavel_poll_cycle_seconds{{port="{line.name}"}}']}))
+    finally:
+        line.close()
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("build")
+    p.add_argument("what", choices=["detect", "share"])
+    p.add_argument("--clocks", type=int, default=20)
+    p.add_argument("--speed", type=int, default=9600)
+    p.add_argument("--loss", type=float, default=0.01)
+    p.add_argument("--trials", type=int, default=20)
+    p.add_argument("--batch", type=int, default=5)
+    p.add_argument("--minutes", type=float, default=6)
+    a = p.parse_args()
+    random.seed(1)
+    (detect if a.what == "detect" else share)(a)
+
+
+if __name__ == "__main__":
+    main()

@@ -218,10 +218,14 @@ bool DaemonLoop::PeriodSync()
         // On the period's own beat, so a frame that had to wait for its
         // second does not push the next ones. A sync that outran the period
         // (its frame sent again and again to a line that does not answer)
-        // leaves room for the watch (half a period, and at least a patient
-        // asking's), which would otherwise never get the line to find out why.
+        // leaves room for the watch (half a period, and a patient asking's,
+        // up to the period), which would otherwise never get the line to
+        // find out why.
         const Clock::duration room =
-            std::max<Clock::duration>(period_ / 2, std::chrono::seconds(5));
+            supervisor_->On()
+                ? std::min<Clock::duration>(
+                      period_, std::max<Clock::duration>(period_ / 2, std::chrono::seconds(5)))
+                : Clock::duration::zero();
         next_sync_ = std::max(due + period_, Clock::now() + room);
     }
     if (!synced_once_)

@@ -51,11 +51,11 @@ struct AlarmEvent {
 // What the daemon knows at a moment, for judging.
 struct LineFacts {
     bool PortOpen = true;
-    // After a census: the clocks as it left them; nullopt between censuses.
+    // Once a census has looked at the line: the clocks as the watch knows
+    // them; nullptr before.
     const std::map<uint8_t, ClockRecord>* Clocks = nullptr;
     std::optional<std::time_t> LastAnsweredSync; // or the daemon's start
-    // How long a round of census and sync takes at most: the period, or
-    // the census and a little more when that is longer.
+    // The sync period: two without an answered sync raise sync_failing.
     std::time_t CycleSeconds = 3600;
     platform::ClockSyncState Source = platform::ClockSyncState::kUnknown;
 };

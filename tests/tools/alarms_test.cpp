@@ -181,6 +181,30 @@ TEST(Alarms, HistoryOutlivesARestart)
 // Damaged lines of the history are skipped, never read as something
 // else: numbers that are not whole (or out of range) are not converted, and
 // a line a crash cut short does not take the event written after it.
+// Alarms a history left open that nothing would judge again are cleared,
+// with the reason: a drift of a clock the settings file no longer lists,
+// and every alarm of a clock forgotten for good.
+TEST(Alarms, RestoredAlarmsNothingJudgesAreClearedWithTheReason)
+{
+    ctl::Alarms before("ttyUSB0");
+    std::vector<AlarmEvent> history = before.Drift(5, {"Громкость 3, в файле 6"}, 10);
+    for (const AlarmEvent& e : before.Drift(6, {"Громкость 3, в файле 6"}, 10))
+        history.push_back(e);
+
+    ctl::Alarms again("ttyUSB0");
+    again.Restore(history);
+    ASSERT_EQ(again.Active().size(), 2u);
+    const auto unwatched = again.DriftUnwatched([](uint8_t a) { return a == 6; }, 20);
+    ASSERT_EQ(unwatched.size(), 1u);
+    EXPECT_EQ(unwatched[0].Id.Addr, 5);
+    EXPECT_FALSE(unwatched[0].Raised);
+    EXPECT_NE(unwatched[0].Text.find(ctl::Alarms::kDriftUnwatched), std::string::npos);
+    const auto forgotten = again.Forget(6, "часы убраны из наблюдения", 30);
+    ASSERT_EQ(forgotten.size(), 1u);
+    EXPECT_NE(forgotten[0].Text.find("(часы убраны из наблюдения)"), std::string::npos);
+    EXPECT_TRUE(again.Active().empty());
+}
+
 TEST(Alarms, DamagedHistoryIsSkippedLineByLine)
 {
     const AlarmEvent raised{{AlarmKind::kClockSilent, 0x05}, true, "Часы $05/5", 1000, 1000};

@@ -43,7 +43,7 @@ struct DaemonOptions {
     int RetrySeconds = 10;
     bool ShowDisplay = false;
     int Count = 0;                    // stop after this many syncs (0: never); for tests
-    bool Supervise = false;           // census of the line before each sync
+    bool Supervise = false;           // watch the clocks on the line (census, polls, sweep)
     std::string StateFile;            // JSON state written here when supervising
     std::vector<std::string> OnAlarm; // a program and its arguments run for each alarm change
     int AlarmSpacingSeconds = 60;     // at most one run of it per alarm in this time

@@ -185,17 +185,19 @@ void Supervisor::Poll(const Line& line)
 void Supervisor::Watched(const std::vector<WatchEvent>& events, bool changed)
 {
     const std::time_t now = WallNow();
+    std::vector<std::string> lines;
     for (const WatchEvent& e : events) {
         const WatchedClock& c = watch_.Clocks().at(e.Addr);
         switch (e.Change) {
         case WatchChange::kSilent:
-            Log(state_.Stopped(e.Addr));
+            lines.push_back(state_.Stopped(e.Addr));
             break;
         case WatchChange::kNew:
         case WatchChange::kBack:
         case WatchChange::kMasterOn:
         case WatchChange::kMasterOff:
-            LogAll(state_.Answered(e.Addr, c.Master, now));
+            for (std::string& l : state_.Answered(e.Addr, c.Master, now))
+                lines.push_back(std::move(l));
             break;
         }
         changed = true;
@@ -204,8 +206,11 @@ void Supervisor::Watched(const std::vector<WatchEvent>& events, bool changed)
         Share();
         return;
     }
-    JudgeAlarms();
+    // Published before it is said: whoever reads the line finds it in the
+    // state file, the metrics and the page already.
     Publish();
+    LogAll(lines);
+    JudgeAlarms();
 }
 
 void Supervisor::CensusStep(const Line& line)
@@ -407,10 +412,10 @@ bool Supervisor::JudgeAlarms()
     facts.CycleSeconds = daemon_.PeriodSeconds;
     facts.Source = source_.State;
     const auto events = alarms_.Judge(facts, now);
-    Handle(events);
     if (events.empty())
         return false;
-    Publish();
+    Publish(); // before the log and the alarm program say it
+    Handle(events);
     return true;
 }
 

@@ -815,7 +815,7 @@ TEST(CtlDaemon, SyncsRepeatedlyAndSurvivesTheLineGoingAway)
         << d.ErrSoFar();
 
     d.Signal(SIGTERM);
-    const CtlResult r = d.Wait(10000);
+    const CtlResult r = d.Wait(60000); // counted from the start
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(Count(r.err, "has gone away"), 1u) << r.err;
     EXPECT_NE(r.err.find("is back"), std::string::npos) << r.err;

@@ -105,10 +105,13 @@ TaskSlot Supervisor::CensusSlot(TaskTime now) const
         return {};
     if (census_)
         return {now, census_->StepBound()};
+    // A census not yet begun: its first step's bound, without making one
+    // at every pass of the loop.
+    const auto first_step = ProbeBound(line_.Speed, CensusPatience(line_.Speed, delays_));
     if (census_wanted_)
-        return {now, CensusRun(line_.Speed, {}, delays_).StepBound()};
+        return {now, first_step};
     if (census_next_)
-        return {*census_next_, CensusRun(line_.Speed, {}, delays_).StepBound()};
+        return {*census_next_, first_step};
     return {};
 }
 

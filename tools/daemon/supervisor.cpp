@@ -363,20 +363,33 @@ void Supervisor::SetLoop(bool port_open, std::time_t next_sync)
         Share();
 }
 
+WatchSummary Supervisor::Summary() const
+{
+    WatchSummary w;
+    w.ClocksKnown = static_cast<int>(watch_.Clocks().size());
+    w.PollCycleSeconds = std::chrono::duration<double>(watch_.Cycle()).count();
+    for (const auto& [addr, c] : watch_.Clocks())
+        w.MissedPolls[addr] = c.MissedPolls;
+    w.LastCensus = census_last_;
+    w.SweepAddress = watch_.SweepAt();
+    w.LineShare = share_.Share(TaskClock::now());
+    return w;
+}
+
 nlohmann::json Supervisor::WatchJson() const
 {
+    const WatchSummary w = Summary();
     nlohmann::json missed = nlohmann::json::object();
-    for (const auto& [addr, c] : watch_.Clocks())
-        missed[Hex2(addr)] = c.MissedPolls;
-    const TaskTime t = TaskClock::now();
+    for (const auto& [addr, n] : w.MissedPolls)
+        missed[Hex2(addr)] = n;
     return {
-        {"clocks_known", watch_.Clocks().size()},
-        {"poll_cycle_seconds", std::chrono::duration<double>(watch_.Cycle()).count()},
+        {"clocks_known", w.ClocksKnown},
+        {"poll_cycle_seconds", w.PollCycleSeconds},
         {"missed_polls", missed},
-        {"last_census", census_last_ ? nlohmann::json(UtcText(*census_last_)) : nullptr},
+        {"last_census", w.LastCensus ? nlohmann::json(UtcText(*w.LastCensus)) : nullptr},
         {"census_running", census_ != nullptr},
-        {"sweep_address", watch_.SweepAt()},
-        {"line_share", share_.Share(t)},
+        {"sweep_address", w.SweepAddress},
+        {"line_share", w.LineShare},
     };
 }
 
@@ -459,13 +472,7 @@ void Supervisor::Share()
     s->FrameEnds = FrameEnds();
     s->DriftWatched = drift_.On();
     s->Drift = drift_.Results();
-    s->Watch.ClocksKnown = static_cast<int>(watch_.Clocks().size());
-    s->Watch.PollCycleSeconds = std::chrono::duration<double>(watch_.Cycle()).count();
-    for (const auto& [addr, c] : watch_.Clocks())
-        s->Watch.MissedPolls[addr] = c.MissedPolls;
-    s->Watch.LastCensus = census_last_;
-    s->Watch.SweepAddress = watch_.SweepAt();
-    s->Watch.LineShare = share_.Share(TaskClock::now());
+    s->Watch = Summary();
     publisher_.Share(std::move(s));
 }
 

@@ -93,6 +93,8 @@ private:
     // changed (changed: something else did already).
     void Watched(const std::vector<WatchEvent>& events, bool changed);
     void Remember();
+    // The watch's figures, for the snapshot and (as JSON) the state file.
+    WatchSummary Summary() const;
     nlohmann::json WatchJson() const;
 
     const LineOptions& line_;

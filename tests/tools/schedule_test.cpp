@@ -90,6 +90,46 @@ TEST(Schedule, TimeFramesFirstAndNothingRunsIntoThem)
     }
 }
 
+TEST(Schedule, TheFrameAfterASyncKeepsItsBeatAndLeavesTheWatchRoom)
+{
+    const std::optional<milliseconds> unwatched;
+    struct Case {
+        const char* name;
+        TaskClock::duration period, sync_took;
+        std::optional<milliseconds> longest;
+        TaskClock::duration want; // after the frame that was due at t0
+    };
+    const Case cases[] = {
+        {"on its beat, whatever the sync took", seconds(60), seconds(1), milliseconds(900),
+         seconds(60)},
+        {"unwatched, a late sync goes on at once", seconds(60), seconds(75), unwatched,
+         seconds(75)},
+        {"a late sync leaves half a period", seconds(60), seconds(75), milliseconds(900),
+         seconds(75 + 30)},
+        {"at least 5 s, never over the period", seconds(4), seconds(6), milliseconds(900),
+         seconds(6 + 4)},
+        // A 2 s period with a patient asking of 2.4 s: without the room the
+        // asking never fits and the silent clock is never called silent.
+        {"room for the longest task", seconds(2), milliseconds(1100), milliseconds(2400),
+         milliseconds(1100 + 2400 + 400)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TaskTime next = NextFrameAfterSync(t0, t0 + c.sync_took, c.period, c.longest);
+        EXPECT_EQ(next - t0, c.want);
+        // Whatever waits fits between the sync and the frame.
+        if (c.longest)
+            EXPECT_TRUE(NextTask({t0 + c.sync_took + milliseconds(90),
+                                  next,
+                                  false,
+                                  {t0, *c.longest},
+                                  {},
+                                  {},
+                                  {}})
+                            .Task == LineTask::kPoll);
+    }
+}
+
 TEST(Schedule, TheShareIsTheBusyTimeOfTheLastMinutes)
 {
     LineShare share;

@@ -203,37 +203,26 @@ void DaemonLoop::TakeRequests()
 
 bool DaemonLoop::PeriodSync()
 {
+    const auto due = next_sync_;
     if (!SyncMayProceed(source_.State, daemon_.RequireSynced)) {
         Log("sync " + AddrText(options_.Addr) + ": skipped, the PC's clock is not synchronised");
         skipped_ = true;
         supervisor_->Skipped();
     } else {
-        const auto due = next_sync_;
         const SyncResult r = SyncAndSay("");
         if (r == SyncResult::kStopped)
             return false;
         if (r == SyncResult::kPortLost)
             return true; // made up as soon as the port is back
         skipped_ = false;
-        // On the period's own beat, so a frame that had to wait for its
-        // second does not push the next ones. A sync that outran the period
-        // (its frame sent again and again to a line that does not answer)
-        // leaves room for the watch (half a period, and a patient asking's,
-        // up to the period), which would otherwise never get the line to
-        // find out why.
-        const Clock::duration room =
-            supervisor_->On()
-                ? std::min<Clock::duration>(
-                      period_, std::max<Clock::duration>(period_ / 2, std::chrono::seconds(5)))
-                : Clock::duration::zero();
-        next_sync_ = std::max(due + period_, Clock::now() + room);
     }
     if (!synced_once_)
         supervisor_->WantCensus("after the first sync");
     synced_once_ = true;
     ++syncs_;
-    if (skipped_)
-        next_sync_ = Clock::now() + period_;
+    next_sync_ = skipped_ ? Clock::now() + period_
+                          : NextFrameAfterSync(due, Clock::now(), period_,
+                                               supervisor_->LongestTask(Clock::now()));
     if (daemon_.Count > 0 && syncs_ >= daemon_.Count) {
         // A counted run still leaves a census behind it.
         while (supervisor_->CensusPending() && !StopRequested.load() && !line_.Lost()) {

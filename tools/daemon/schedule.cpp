@@ -54,6 +54,19 @@ ScheduleChoice NextTask(const ScheduleInput& in)
     return {LineTask::kNone, wake};
 }
 
+TaskTime NextFrameAfterSync(TaskTime due, TaskTime now, TaskClock::duration period,
+                            std::optional<std::chrono::milliseconds> longest_task)
+{
+    if (!longest_task)
+        return std::max(due + period, now);
+    const TaskClock::duration room = std::max<TaskClock::duration>(
+        std::min<TaskClock::duration>(
+            period, std::max<TaskClock::duration>(period / 2, std::chrono::seconds(5))),
+        // With a little over the guard: the loop looks a moment after now.
+        *longest_task + kFrameGuard + std::chrono::milliseconds(100));
+    return std::max(due + period, now + room);
+}
+
 void LineShare::Took(TaskTime start, TaskTime end)
 {
     if (!first_)

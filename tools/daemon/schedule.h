@@ -52,6 +52,16 @@ constexpr std::chrono::milliseconds kFrameGuard{300};
 
 ScheduleChoice NextTask(const ScheduleInput& in);
 
+// When the frame after a sync falls due: a period after the last one was
+// due, so a frame that waited for its second does not push the next ones.
+// While the line is watched, a sync that ended late (its frame sent again
+// and again to a line that does not answer) still leaves room for the
+// watch: half a period, at least 5 s, at most a period, and never less than
+// the longest task waiting, or that task could never start and everything
+// behind it would wait for good.
+TaskTime NextFrameAfterSync(TaskTime due, TaskTime now, TaskClock::duration period,
+                            std::optional<std::chrono::milliseconds> longest_task);
+
 // The share of the line the supervision's tasks took over the last
 // minutes: each task's time on the line, added as it ends.
 class LineShare {

@@ -122,6 +122,21 @@ TaskSlot Supervisor::DriftSlot() const
     return drift_.Slot(line_.Speed);
 }
 
+std::optional<std::chrono::milliseconds> Supervisor::LongestTask(TaskTime now) const
+{
+    if (!On())
+        return std::nullopt;
+    // A poll asks patiently once a clock has missed, which may happen at any
+    // time between now and the next frame.
+    std::chrono::milliseconds longest{0};
+    if (census_last_)
+        longest = ProbeBound(line_.Speed, WatchPatience(line_.Speed, true));
+    for (const TaskSlot& slot : {PollSlot(now), SweepSlot(now), CensusSlot(now), DriftSlot()})
+        if (slot.Due)
+            longest = std::max(longest, slot.Cost);
+    return longest;
+}
+
 void Supervisor::WantCensus(const std::string& why)
 {
     if (!On() || census_)

@@ -45,6 +45,10 @@ public:
     TaskSlot SweepSlot(TaskTime now) const;
     TaskSlot CensusSlot(TaskTime now) const;
     TaskSlot DriftSlot() const;
+    // The longest of the tasks above, due or not, a patient asking among
+    // them (nullopt when the line is not watched): the least room a period
+    // must leave them.
+    std::optional<std::chrono::milliseconds> LongestTask(TaskTime now) const;
 
     // Each makes one probe (or census step, or register read) on the open
     // line and concludes what it can.

@@ -4,12 +4,17 @@
   bench/supervision_watch.py BUILD detect [--clocks 20] [--speed 9600]
       [--loss 0.01] [--trials 20] [--batch 5]
   bench/supervision_watch.py BUILD share --clocks N --speed BD [--minutes 6]
+  bench/supervision_watch.py BUILD quiet [--clocks 20] [--speed 9600]
+      [--loss 0.01] [--minutes 120]
 
 detect: clocks switched off (the simulator's silence file) a batch at a
 time, at random moments, and on again; the time from each switch to the
 daemon's metric (chronavel_clock_up 0, then 1 again), median and worst.
 share: the daemon left to watch a quiet line after its census;
 chronavel_supervision_line_share once the census is out of its window.
+quiet: every clock left on for a long run with replies lost; any clock
+called silent is a false alarm (the daemon's log and chronavel_clock_up),
+with the polls missed and the gaps between time frames beside it.
 """
 import argparse
 import json
@@ -157,10 +162,41 @@ def share(a):
         line.close()
 
 
+def quiet(a):
+    clocks = list(range(1, a.clocks + 1))
+    line = Line(a.build, clocks, a.speed, a.loss, 60)
+    try:
+        if not line.wait_census():
+            sys.exit("no census")
+        end = time.time() + a.minutes * 60
+        down_samples = 0
+        while time.time() < end:
+            m = line.metrics()
+            down_samples += sum(1 for c in clocks if clock_up(m, line.name, c) == 0)
+            time.sleep(5)
+        m = line.metrics()
+        missed = sum(v for k, v in m.items()
+                     if k.startswith("chronavel_clock_missed_polls_total{"))
+        line.log.flush()
+        with open(line.log.name) as f:
+            log = f.read()
+        stamps = [time.mktime(time.strptime(t, "%Y-%m-%d %H:%M:%S"))
+                  for t in re.findall(r"^(\S+ \S+) sync \S+: sent", log, re.M)]
+        gaps = [b - a_ for a_, b in zip(stamps, stamps[1:])]
+        print(json.dumps({
+            "clocks": a.clocks, "speed": a.speed, "loss": a.loss, "minutes": a.minutes,
+            "silent_raised": len(re.findall(r"alarm raised clock_silent", log)),
+            "clock_up_0_samples": down_samples, "missed_polls": int(missed),
+            "frames": len(stamps), "frame_gap_min_s": min(gaps, default=0),
+            "frame_gap_max_s": max(gaps, default=0)}))
+    finally:
+        line.close()
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("build")
-    p.add_argument("what", choices=["detect", "share"])
+    p.add_argument("what", choices=["detect", "share", "quiet"])
     p.add_argument("--clocks", type=int, default=20)
     p.add_argument("--speed", type=int, default=9600)
     p.add_argument("--loss", type=float, default=0.01)
@@ -169,7 +205,7 @@ def main():
     p.add_argument("--minutes", type=float, default=6)
     a = p.parse_args()
     random.seed(1)
-    (detect if a.what == "detect" else share)(a)
+    {"detect": detect, "share": share, "quiet": quiet}[a.what](a)
 
 
 if __name__ == "__main__":

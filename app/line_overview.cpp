@@ -1,5 +1,6 @@
 #include "app/line_overview.h"
 
+#include "app/master_search.h"
 #include "link/hex.h"
 #include "platform/local_time.h"
 
@@ -90,6 +91,42 @@ bool CensusMayProbe(std::optional<std::chrono::milliseconds> until_tick,
     // the tick, no probe may start that could still hold the port at it.
     constexpr std::chrono::milliseconds kMargin{100};
     return *until_tick > step_bound + kMargin;
+}
+
+OverviewWatch::OverviewWatch(int speed, const LineOverview& overview, WatchTime now)
+    : speed_(speed), watch_(speed)
+{
+    for (const OverviewRow& row : overview.Rows())
+        watch_.Know(row.Addr, row.Master, now, !row.SilentNow);
+}
+
+std::optional<WatchProbe> OverviewWatch::Next(WatchTime now,
+                                              std::optional<std::chrono::milliseconds> until_tick,
+                                              bool frame_queued) const
+{
+    const std::optional<WatchProbe> p = watch_.Due(now);
+    if (!p)
+        return std::nullopt;
+    const auto bound = ProbeBound(speed_, WatchPatience(speed_, Patient(*p)));
+    if (!CensusMayProbe(until_tick, bound, frame_queued))
+        return std::nullopt;
+    return p;
+}
+
+std::vector<WatchEvent> OverviewWatch::Result(LineOverview& overview, const WatchProbe& probe,
+                                              bool answered, bool master,
+                                              const std::vector<uint8_t>& heard, WallTime at,
+                                              WatchTime now)
+{
+    const std::vector<WatchEvent> events = watch_.Result(probe, answered, master, now);
+    if (answered)
+        overview.Probed(probe.Addr, true, master, at);
+    for (const WatchEvent& e : events)
+        if (e.Change == WatchChange::kSilent)
+            overview.Probed(e.Addr, false, false, at);
+    for (uint8_t addr : heard)
+        watch_.Heard(addr, now);
+    return events;
 }
 
 std::optional<uint8_t> SettingsTargetOf(const std::vector<OverviewRow>& rows, int selected)

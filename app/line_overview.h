@@ -4,6 +4,8 @@
 // What the overview window shows and decides, without the window.
 #pragma once
 
+#include "app/line_watch.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -59,6 +61,35 @@ constexpr const char* kOverviewColumns[] = {"Адрес", "Ответов", "М�
 // whole second after it. frame_queued: requests are waiting or in flight.
 bool CensusMayProbe(std::optional<std::chrono::milliseconds> until_tick,
                     std::chrono::milliseconds step_bound, bool frame_queued);
+
+// While the overview is open between censuses, its rows are kept fresh by
+// the daemon's watch: each clock polled on its cycle, a miss asked again
+// before the row says "нет ответа", the other addresses swept.
+class OverviewWatch {
+public:
+    // Watches the rows that answered last (silent ones are known, and asked
+    // on their turn).
+    OverviewWatch(int speed, const LineOverview& overview, WatchTime now);
+
+    // The probe to make now; nullopt when none is due or when it could
+    // still hold the port as the period's frame falls due (as the census).
+    std::optional<WatchProbe> Next(WatchTime now,
+                                   std::optional<std::chrono::milliseconds> until_tick,
+                                   bool frame_queued) const;
+    // How long Next's probe may wait for its answer.
+    bool Patient(const WatchProbe& probe) const { return probe.Ask == WatchAsk::kAgain; }
+    WatchTime NextDue() const { return watch_.NextDue(); }
+
+    // A probe's outcome, and the addresses heard on the line meanwhile: the
+    // rows follow the watch's verdicts (one miss is not a silent clock).
+    std::vector<WatchEvent> Result(LineOverview& overview, const WatchProbe& probe, bool answered,
+                                   bool master, const std::vector<uint8_t>& heard, WallTime at,
+                                   WatchTime now);
+
+private:
+    int speed_;
+    LineWatch watch_;
+};
 
 // "Настройки…" on a row: the clock the settings window is to read; nullopt
 // without a row chosen.

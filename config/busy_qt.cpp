@@ -45,6 +45,16 @@ void RunOffWindowThread(const std::function<void()>& work)
         std::rethrow_exception(error);
 }
 
+void RunInBackground(QObject* context, std::function<void()> work, std::function<void()> done)
+{
+    ++works_running;
+    std::thread([context, work = std::move(work), done = std::move(done)]() mutable {
+        work();
+        QMetaObject::invokeMethod(context, std::move(done), Qt::QueuedConnection);
+        --works_running;
+    }).detach();
+}
+
 bool WindowThreadBusy()
 {
     return busy_depth > 0;

@@ -26,6 +26,8 @@ namespace {
 
 // How often a census held back for a time frame looks again.
 constexpr int kPaceRetryMs = 20;
+// How often the watch looks for a poll that has fallen due.
+constexpr int kWatchTickMs = 200;
 
 QString Q(const std::string& s)
 {
@@ -91,11 +93,18 @@ TLineOverview::TLineOverview(QWidget* parent) : QDialog(parent)
     connect(ButtonCheck, &QPushButton::clicked, this, &TLineOverview::ButtonCheckClick);
     connect(ButtonSettings, &QPushButton::clicked, this, &TLineOverview::ButtonSettingsClick);
     connect(Grid, &QTableWidget::itemSelectionChanged, this, &TLineOverview::UpdateButtons);
+    watch_timer_ = new QTimer(this);
+    watch_timer_->setInterval(kWatchTickMs);
+    connect(watch_timer_, &QTimer::timeout, this, &TLineOverview::WatchTick);
     Refresh();
 }
 
 TLineOverview::~TLineOverview()
 {
+    // A probe under way holds a pointer to the census: let it end first.
+    *alive_ = false;
+    if (probing_)
+        WaitForBlockingWork();
     run_.reset();
     if (FormOverview == this)
         FormOverview = nullptr;
@@ -105,14 +114,24 @@ void TLineOverview::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     Refresh(); // a link check or a settings read in the main window meanwhile
+    if (!run_ && Overview().Rows().size() > 0)
+        StartWatch();
 }
 
 void TLineOverview::closeEvent(QCloseEvent* event)
 {
-    // What was found stays for the run; a census in progress ends here.
+    // What was found stays for the run; a census in progress ends here, and
+    // the watch until the window is opened again.
     if (run_)
         Finish(QStringLiteral("Обзор прерван"));
+    watch_timer_->stop();
+    watch_.reset();
     QDialog::closeEvent(event);
+}
+
+int TLineOverview::Speed() const
+{
+    return Connection.ComSpeed > 0 ? Connection.ComSpeed : 9600;
 }
 
 void TLineOverview::Refresh()
@@ -158,6 +177,8 @@ void TLineOverview::ButtonCensusClick()
         Finish(QStringLiteral("Обзор прерван"));
         return;
     }
+    if (probing_)
+        WaitForBlockingWork(); // the watch's poll under way: a moment
     if (!Connected()) {
         Status->setText(QString::fromUtf8(kNoConnectionMessage));
         return;
@@ -167,8 +188,9 @@ void TLineOverview::ButtonCensusClick()
     std::vector<uint8_t> expected;
     for (const auto& row : Overview().Rows())
         expected.push_back(row.Addr);
-    const int speed = Connection.ComSpeed > 0 ? Connection.ComSpeed : 9600;
-    run_ = std::make_unique<CensusRun>(speed, expected, delays_);
+    watch_timer_->stop();
+    watch_.reset();
+    run_ = std::make_unique<CensusRun>(Speed(), expected, delays_);
     ProgressBar1->setValue(0);
     ButtonCensus->setText(QStringLiteral("Стоп"));
     Status->setText(QStringLiteral("Обзор линии…"));
@@ -178,7 +200,7 @@ void TLineOverview::ButtonCensusClick()
 
 void TLineOverview::Step()
 {
-    if (!run_)
+    if (!run_ || probing_)
         return; // stopped or closed meanwhile
     // A time frame due while the next probe could hold the port goes first.
     const auto until = UntilTick ? UntilTick() : std::nullopt;
@@ -186,7 +208,25 @@ void TLineOverview::Step()
         QTimer::singleShot(kPaceRetryMs, this, &TLineOverview::Step);
         return;
     }
-    const bool over = run_->Step();
+    probing_ = true;
+    auto over = std::make_shared<bool>(false);
+    CensusRun* run = run_.get();
+    RunInBackground(
+        this, [run, over] { *over = run->Step(); },
+        [this, over, alive = alive_] {
+            if (*alive)
+                StepDone(*over);
+        });
+}
+
+void TLineOverview::StepDone(bool over)
+{
+    probing_ = false;
+    if (stop_asked_) {
+        stop_asked_ = false;
+        Finish(QStringLiteral("Обзор прерван"));
+        return;
+    }
     const CensusStep& step = run_->Last();
     const uint8_t addr = step.Addr;
     Overview().Probed(addr, step.Answered, step.Master, std::chrono::system_clock::now());
@@ -206,6 +246,8 @@ void TLineOverview::Step()
             text += QStringLiteral(", мастер %1").arg(AddrText(master->Addr));
         ProgressBar1->setValue(kLastSearchAddress);
         Finish(text);
+        if (!lost && isVisible())
+            StartWatch();
     } else {
         QTimer::singleShot(0, this, &TLineOverview::Step);
     }
@@ -213,11 +255,74 @@ void TLineOverview::Step()
 
 void TLineOverview::Finish(const QString& text)
 {
+    if (probing_) {
+        // The step under way ends first; its result is not waited for here.
+        stop_asked_ = true;
+        ButtonCensus->setText(QStringLiteral("Обзор"));
+        return;
+    }
     delays_ = run_->Delays();
     run_.reset();
     ButtonCensus->setText(QStringLiteral("Обзор"));
     Status->setText(text);
     Refresh();
+}
+
+void TLineOverview::StartWatch()
+{
+    watch_ = std::make_unique<OverviewWatch>(Speed(), Overview(), std::chrono::steady_clock::now());
+    watch_timer_->start();
+}
+
+void TLineOverview::WatchTick()
+{
+    // Not beside a census, another probe, or the operator's own wait (a
+    // link check or settings read holds the port anyway).
+    if (!watch_ || run_ || probing_ || !isVisible() || WindowThreadBusy() || !Connected())
+        return;
+    const auto until = UntilTick ? UntilTick() : std::nullopt;
+    const std::optional<WatchProbe> probe =
+        watch_->Next(std::chrono::steady_clock::now(), until, !QueuesIdle());
+    if (!probe)
+        return;
+    probing_ = true;
+    struct Outcome {
+        ClockProbe Got;
+        std::vector<uint8_t> Heard; // worker thread until done
+    };
+    auto out = std::make_shared<Outcome>();
+    const int speed = Speed();
+    const bool patient = watch_->Patient(*probe);
+    RunInBackground(
+        this,
+        [out, addr = probe->Addr, speed, patient] {
+            out->Got = ProbeClock(addr, speed, patient,
+                                  [&out](const ReplyHeader& h) { out->Heard.push_back(h.Addr); });
+        },
+        [this, out, probe = *probe, alive = alive_] {
+            if (!*alive)
+                return;
+            probing_ = false;
+            if (!watch_)
+                return; // closed, or a census began, meanwhile
+            if (out->Got.PortLost) {
+                watch_timer_->stop();
+                watch_.reset();
+                Status->setText(QStringLiteral("Порт потерян: наблюдение остановлено"));
+                return;
+            }
+            const auto events =
+                watch_->Result(Overview(), probe, out->Got.Answered, out->Got.Master, out->Heard,
+                               std::chrono::system_clock::now(), std::chrono::steady_clock::now());
+            for (const WatchEvent& e : events) {
+                if (e.Change == WatchChange::kSilent)
+                    Status->setText(QStringLiteral("Часы %1 не отвечают").arg(AddrText(e.Addr)));
+                else if (e.Change == WatchChange::kBack || e.Change == WatchChange::kNew)
+                    Status->setText(QStringLiteral("Часы %1 отвечают").arg(AddrText(e.Addr)));
+            }
+            if (out->Got.Answered || !events.empty())
+                Refresh();
+        });
 }
 
 void TLineOverview::ButtonSyncClick()

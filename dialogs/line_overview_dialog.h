@@ -1,10 +1,12 @@
-// "Обзор линии": a census of addresses 1..254 taken a probe at a time from
-// the event loop (the window keeps painting, "Стоп" ends it before the next
-// probe), the clocks that answered in a table, and from a chosen row a
-// time setting, a link check or the clock's settings. The census gives way
-// to the period's time frames, which leave on their second.
+// "Обзор линии": a census of addresses 1..254 taken a probe at a time on a
+// worker thread (the window stays in the operator's hands, "Стоп" ends it
+// after the probe under way), the clocks that answered in a table, and from
+// a chosen row a time setting, a link check or the clock's settings. While
+// the window is open the table is kept fresh by the watch's polls. Probes
+// give way to the period's time frames, which leave on their second.
 #pragma once
 
+#include "app/line_overview.h"
 #include "app/master_search.h"
 
 #include <QDialog>
@@ -18,6 +20,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTableWidget;
+class QTimer;
 
 class TLineOverview : public QDialog {
     Q_OBJECT
@@ -42,6 +45,8 @@ public:
     std::function<void()> ReadTargetSettings;
 
     bool Running() const { return run_ != nullptr; }
+    // Whether the table is being kept fresh (after a census, while open).
+    bool Watching() const { return watch_ != nullptr; }
     void Refresh();
 
     void ButtonCensusClick();
@@ -55,12 +60,22 @@ protected:
 
 private:
     void Step();
+    void StepDone(bool over);
     void Finish(const QString& text);
+    void StartWatch();
+    void WatchTick();
+    int Speed() const;
     std::optional<uint8_t> Chosen() const;
     void UpdateButtons();
 
     std::unique_ptr<chronavel::CensusRun> run_;
     chronavel::ReplyDelays delays_; // learnt on this line, for the next census
+    std::unique_ptr<chronavel::OverviewWatch> watch_;
+    QTimer* watch_timer_ = nullptr;
+    bool probing_ = false;    // a census step or a poll is on the worker thread
+    bool stop_asked_ = false; // "Стоп" or a close while a step was under way
+    // Cleared when the window goes, so a probe's late result is dropped.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 extern TLineOverview* FormOverview;

@@ -1,6 +1,6 @@
-// The overview's decisions: what a row says after probes and checks, when
-// the census must let a time frame go first, and which clock "Настройки…"
-// opens.
+// The overview's decisions: what a row says after probes, checks and the
+// watch's polls, when the census must let a time frame go first, and which
+// clock "Настройки…" opens.
 #include "app/line_overview.h"
 
 #include <gtest/gtest.h>
@@ -35,6 +35,51 @@ TEST(LineOverview, RowsFollowProbesAndChecks)
     EXPECT_EQ(OverviewRowTexts(rows[0])[4], "прочитаны");
     EXPECT_EQ(OverviewRowTexts(OverviewRow{0xFE, 0, false, std::nullopt, true, false})[0],
               "$FE/254");
+}
+
+// Between censuses the rows follow the watch's verdicts: a single miss does
+// not make a row say "нет ответа", the third in a row does, an answer
+// clears it, a swept address that answers gets a row, and no poll starts
+// that could hold the port as a time frame falls due.
+TEST(LineOverview, TheWatchKeepsTheRowsFresh)
+{
+    const WallTime wall{std::chrono::hours(1000)};
+    const WatchTime t0{std::chrono::hours(1000)};
+    LineOverview o;
+    o.Probed(4, true, false, wall);
+    o.Probed(7, true, true, wall);
+    OverviewWatch w(9600, o, t0);
+
+    const auto silent = [&](uint8_t addr) {
+        for (const OverviewRow& r : o.Rows())
+            if (r.Addr == addr)
+                return r.SilentNow;
+        return false;
+    };
+    const WatchProbe four{4, WatchAsk::kPoll}, again{4, WatchAsk::kAgain};
+    w.Result(o, four, false, false, {}, wall, t0);
+    EXPECT_FALSE(silent(4));
+    EXPECT_EQ(w.Next(t0 + std::chrono::seconds(2), std::nullopt, false), again);
+    EXPECT_TRUE(w.Patient(again));
+    // A frame queued, or the period's tick too near: the asking waits.
+    EXPECT_FALSE(w.Next(t0 + std::chrono::seconds(2), std::nullopt, true));
+    EXPECT_FALSE(w.Next(t0 + std::chrono::seconds(2), milliseconds(300), false));
+    w.Result(o, again, false, false, {}, wall, t0 + std::chrono::seconds(2));
+    EXPECT_FALSE(silent(4));
+    const auto events = w.Result(o, again, false, false, {}, wall, t0 + std::chrono::seconds(7));
+    EXPECT_EQ(events, (std::vector<WatchEvent>{{WatchChange::kSilent, 4}}));
+    EXPECT_TRUE(silent(4));
+    w.Result(o, four, true, false, {}, wall, t0 + std::chrono::seconds(50));
+    EXPECT_FALSE(silent(4));
+
+    // Heard on the line while a probe waited: asked at once; its answer
+    // gives it a row.
+    w.Result(o, {7, WatchAsk::kPoll}, true, true, {0x30}, wall, t0 + std::chrono::seconds(60));
+    EXPECT_EQ(w.Next(t0 + std::chrono::seconds(60), std::nullopt, false),
+              (WatchProbe{0x30, WatchAsk::kAgain}));
+    w.Result(o, {0x30, WatchAsk::kAgain}, true, false, {}, wall, t0 + std::chrono::seconds(61));
+    ASSERT_EQ(o.Rows().size(), 3u);
+    EXPECT_EQ(o.Rows()[2].Addr, 0x30);
 }
 
 TEST(LineOverview, CensusLetsTheTimeFrameGoFirst)

@@ -136,6 +136,81 @@ private slots:
         QCOMPARE(overview.Grid->item(0, 4)->text(), QString());
         overview.close();
     }
+
+    // Ten clocks beside a master streaming every half second: the operator's
+    // sync chosen during the census goes out at once, the window keeps
+    // painting, all ten are listed, and once the census is over the table
+    // stays fresh by itself: a clock that goes dark is shown as such.
+    void tenClocksAnOperatorSyncMidCensusAndAClockGoingDark()
+    {
+        sim::Options o;
+        o.name = "overview10";
+        o.publish_link = false;
+        o.clocks = {2, 9, 31, 64, 100, 127, 150, 201, 230, 254};
+        o.master = 31;
+        o.status_interval_ms = 500;
+        o.seed = 11;
+        sim::Simulator sim(o);
+        std::string error;
+        QVERIFY2(sim.Start(&error), error.c_str());
+        Connection.ComSpeed = 9600;
+        PortHandle.Set(OpenPort(sim.DevicePath(), 9600));
+        QVERIFY(PortHandle.Get());
+        StartExchangeThread();
+        Connection.TargetAddress = 0xFF;
+
+        TForm1 form;
+        form.ServiceMode->Switch(true);
+        form.ServiceMode->OverviewItem->trigger();
+        TLineOverview& overview = *FormOverview;
+
+        // The window thread's longest gap between two ticks of a 50 ms timer.
+        QTimer ticker;
+        auto last_tick = std::chrono::steady_clock::now();
+        std::chrono::steady_clock::duration longest_gap{};
+        connect(&ticker, &QTimer::timeout, [&] {
+            const auto now = std::chrono::steady_clock::now();
+            longest_gap = std::max(longest_gap, now - last_tick);
+            last_tick = now;
+        });
+        ticker.start(50);
+
+        overview.ButtonCensus->click();
+        QTest::qWait(4000);
+        QVERIFY(overview.Running());
+        const size_t frames_before = sim.FramesReceived(kCmdSetTime);
+        const auto chosen = std::chrono::steady_clock::now();
+        form.N9->trigger(); // "Синхронизация времени"
+        QVERIFY(test::WaitUntil([&] { return sim.FramesReceived(kCmdSetTime) > frames_before; },
+                                60000));
+        const double sync_s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - chosen).count();
+        qInfo("the operator's sync went out %.1f s after it was chosen", sync_s);
+        // It used to wait for the census's end, some 40 s.
+        QVERIFY2(sync_s < 6, qPrintable(QString::number(sync_s)));
+        QVERIFY(overview.Running());
+
+        QVERIFY(test::WaitUntil([&] { return !overview.Running(); }, 240000));
+        ticker.stop();
+        const double gap_s = std::chrono::duration<double>(longest_gap).count();
+        qInfo("the window thread's longest gap during the census: %.2f s", gap_s);
+        QVERIFY2(gap_s < 1.0, qPrintable(QString::number(gap_s)));
+        QCOMPARE(overview.Status->text(), QStringLiteral("Отвечают часов: 10, мастер $1F/31"));
+        QCOMPARE(overview.Grid->rowCount(), 10);
+
+        // The table is kept fresh while the window is open: a clock gone dark
+        // is shown within the watch's limit without another census.
+        sim::Faults dark;
+        dark.silent = true;
+        sim.SetFaults(100, dark);
+        const auto off = std::chrono::steady_clock::now();
+        QVERIFY(test::WaitUntil(
+            [&] { return overview.Grid->item(4, 3)->text().startsWith("нет ответа"); }, 150000));
+        qInfo("the dark clock shown after %.0f s",
+              std::chrono::duration<double>(std::chrono::steady_clock::now() - off).count());
+        QVERIFY(!overview.Grid->item(3, 3)->text().startsWith("нет ответа"));
+        overview.close();
+    }
 };
 
 QTEST_MAIN(LineOverviewTest)

@@ -3,7 +3,7 @@
 #include "app/main_logic.h"
 #include "config/register_values.h"
 #include "config/registers.h"
-#include "config/settings_form.h"
+#include "config/write_settings.h"
 #include "link/exchange.h"
 #include "link/frames.h"
 #include "link/host_call.h"

@@ -259,12 +259,4 @@ std::string TimeZoneItem(int entry, const std::string& decimal_point)
     return text;
 }
 
-std::string SaveRefusal(uint8_t target)
-{
-    if (target != 0xFF)
-        return {};
-    return "Настройки записываются только в одни часы. Выберите в окне \"Подключение\" "
-           "адрес часов вместо \"Всем\" и прочитайте их настройки снова.";
-}
-
 } // namespace chronavel

@@ -94,10 +94,4 @@ std::string UnreadText(const RegisterValues& clock);
 std::string AddressItem(int value);                                    // "$0A/10"
 std::string TimeZoneItem(int entry, const std::string& decimal_point); // "-11.5", "13.0"
 
-// A save needs one addressed clock: every clock answers with its own
-// address, so writes to all of them would never be answered and would give
-// every clock the same address. Empty when the save may go ahead, else what
-// to tell the operator.
-std::string SaveRefusal(uint8_t target);
-
 } // namespace chronavel

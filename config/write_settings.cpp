@@ -269,4 +269,12 @@ std::string OutcomeText(uint8_t target, const WriteOutcome& outcome)
     return text;
 }
 
+std::string SaveRefusal(uint8_t target)
+{
+    if (target != 0xFF)
+        return {};
+    return "Настройки записываются только в одни часы. Выберите в окне \"Подключение\" "
+           "адрес часов вместо \"Всем\" и прочитайте их настройки снова.";
+}
+
 } // namespace chronavel

@@ -53,6 +53,12 @@ struct SavePlan {
 // whether changed or not, with the chosen value: the clock's own unless the
 // operator set it). Changing the address last keeps every other write
 // going to the address the clock still answers at.
+// A save needs one addressed clock: every clock answers with its own
+// address, so writes to all of them would never be answered and would give
+// every clock the same address. Empty when the save may go ahead, else what
+// to tell the operator.
+std::string SaveRefusal(uint8_t target);
+
 SavePlan PlanSave(const RegisterValues& clock, const RegisterValues& chosen);
 
 // Only the registers whose wanted value differs from the clock's (or whose

@@ -159,6 +159,9 @@ TForm5::~TForm5()
 {
     if (Form5 == this)
         Form5 = nullptr;
+    // A search still open must not select the master in a dialog that went.
+    if (MasterSearchCaller == this)
+        MasterSearchCaller = nullptr;
 }
 
 void TForm5::FormCreate()

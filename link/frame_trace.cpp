@@ -3,17 +3,17 @@
 #include "link/hex.h"
 #include "platform/local_time.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <utility>
 
 namespace chronavel {
 
-namespace detail {
-std::atomic<int> frame_observer_count{0};
-} // namespace detail
-
 namespace {
+
+// The listeners' count, read without the lock on every frame.
+std::atomic<int> frame_observer_count{0};
 
 struct Observers {
     // Held while listeners run, so removing one waits for a call in progress.
@@ -32,13 +32,18 @@ Observers& TheObservers()
 
 } // namespace
 
+bool FrameTraceOn()
+{
+    return frame_observer_count.load(std::memory_order_relaxed) != 0;
+}
+
 int AddFrameObserver(FrameObserver observer)
 {
     Observers& o = TheObservers();
     std::lock_guard<std::mutex> hold(o.Lock);
     const int id = o.NextId++;
     o.List.emplace_back(id, std::move(observer));
-    detail::frame_observer_count.store(static_cast<int>(o.List.size()));
+    frame_observer_count.store(static_cast<int>(o.List.size()));
     return id;
 }
 
@@ -47,7 +52,7 @@ void RemoveFrameObserver(int id)
     Observers& o = TheObservers();
     std::lock_guard<std::mutex> hold(o.Lock);
     std::erase_if(o.List, [id](const auto& entry) { return entry.first == id; });
-    detail::frame_observer_count.store(static_cast<int>(o.List.size()));
+    frame_observer_count.store(static_cast<int>(o.List.size()));
 }
 
 void RemoveAllFrameObservers()
@@ -55,7 +60,7 @@ void RemoveAllFrameObservers()
     Observers& o = TheObservers();
     std::lock_guard<std::mutex> hold(o.Lock);
     o.List.clear();
-    detail::frame_observer_count.store(0);
+    frame_observer_count.store(0);
 }
 
 namespace detail {

@@ -1,10 +1,9 @@
 // Frame trace: every frame the program writes, every reply header it
 // accepts and every data block it reads with the result of its check, handed
 // to whoever listens (the sent-data log, chronavelctl --trace). While nobody
-// listens the writers and readers pay one relaxed atomic load.
+// listens the writers and readers pay one call and a relaxed atomic load.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -50,15 +49,12 @@ void RemoveFrameObserver(int id);
 void RemoveAllFrameObservers();
 
 namespace detail {
-extern std::atomic<int> frame_observer_count;
 void NotifyFrame(FrameDirection direction, uint8_t addr, uint8_t cmd, const uint8_t* bytes,
                  size_t count, bool ok, size_t announced);
 } // namespace detail
 
-inline bool FrameTraceOn()
-{
-    return detail::frame_observer_count.load(std::memory_order_relaxed) != 0;
-}
+// Whether anybody listens: a frame is only formatted for them.
+bool FrameTraceOn();
 
 inline void TraceFrame(FrameDirection direction, uint8_t addr, uint8_t cmd, const uint8_t* bytes,
                        size_t count, bool ok = true, size_t announced = 0)

@@ -1,7 +1,7 @@
 #include "link/switch_master.h"
 
 #include "config/registers.h"
-#include "config/settings_form.h"
+#include "config/write_settings.h"
 #include "link/frames.h"
 #include "link/master_flags.h"
 #include "link/request.h"

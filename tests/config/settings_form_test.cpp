@@ -1,4 +1,5 @@
 #include "config/settings_form.h"
+#include "config/write_settings.h"
 
 #include <gtest/gtest.h>
 #include <optional>

@@ -11,8 +11,10 @@ namespace chronavel::platform {
 class FileLock {
 public:
     // The lock on path + ".lock", created if need be; nullptr with a
-    // message in error when another process holds it or it cannot be had.
-    static std::unique_ptr<FileLock> Take(const std::string& path, std::string* error);
+    // message in error when another process holds it (held set, when
+    // given) or it cannot be had (the folder not writable, say).
+    static std::unique_ptr<FileLock> Take(const std::string& path, std::string* error,
+                                          bool* held = nullptr);
     virtual ~FileLock() = default;
 };
 

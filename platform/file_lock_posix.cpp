@@ -21,8 +21,10 @@ private:
 
 } // namespace
 
-std::unique_ptr<FileLock> FileLock::Take(const std::string& path, std::string* error)
+std::unique_ptr<FileLock> FileLock::Take(const std::string& path, std::string* error, bool* held)
 {
+    if (held)
+        *held = false;
     const std::string name = path + ".lock";
     // Never through a link planted at the name.
     const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
@@ -39,6 +41,8 @@ std::unique_ptr<FileLock> FileLock::Take(const std::string& path, std::string* e
             pid[n] = '\0';
         close(fd);
         if (err == EWOULDBLOCK) {
+            if (held)
+                *held = true;
             const std::string holder(pid, std::strcspn(pid, "\n"));
             *error = path + " is in use by another process" +
                      (holder.empty() ? "" : " (pid " + holder + ")");

@@ -16,7 +16,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<FileLock> FileLock::Take(const std::string& path, std::string* error)
+std::unique_ptr<FileLock> FileLock::Take(const std::string& path, std::string* error, bool* held)
 {
     const std::string name = path + ".lock";
     // Opened without sharing: a second opener is refused until this
@@ -25,6 +25,8 @@ std::unique_ptr<FileLock> FileLock::Take(const std::string& path, std::string* e
                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
+        if (held)
+            *held = code == ERROR_SHARING_VIOLATION;
         *error = code == ERROR_SHARING_VIOLATION
                      ? path + " is in use by another process"
                      : name + ": cannot be opened (error " + std::to_string(code) + ")";

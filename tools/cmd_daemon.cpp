@@ -31,10 +31,16 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
             return kExitUsage;
         }
         std::string error;
-        state_lock = platform::FileLock::Take(daemon.StateFile, &error);
+        bool held = false;
+        state_lock = platform::FileLock::Take(daemon.StateFile, &error, &held);
         if (!state_lock) {
+            // Only a lock another process holds means a second daemon; a
+            // folder the daemon may not write (the service unit lets it
+            // write only its state folder) is said as such.
             Say("state file: " + ValidUtf8(error) +
-                "; another chronavelctl daemon keeps that state, not starting a second");
+                (held ? "; another chronavelctl daemon keeps that state, not starting a second"
+                      : "; the daemon needs a folder it may write for the state file and its "
+                        "lock (under the service unit: /var/lib/chronavel)"));
             return kExitUsage;
         }
         // Holding the lock, no one else writes that state: a temporary

@@ -244,6 +244,13 @@ TEST(CtlHttp, DaemonServesTheLinesStateWhileKeepingItInTime)
     EXPECT_NE(second.err.find(state_file + " is in use by another process (pid "),
               std::string::npos)
         << second.err;
+    // One whose lock cannot be made is not said to be another daemon's.
+    const CtlResult nowhere =
+        RunCtl({"daemon", "--port", "ctlhttp", "--addr", "all", "--count", "1", "--supervise",
+                "--state-file", state_file + "/under-a-file.json"});
+    EXPECT_EQ(nowhere.code, 2) << nowhere.err;
+    EXPECT_NE(nowhere.err.find("needs a folder it may write"), std::string::npos) << nowhere.err;
+    EXPECT_EQ(nowhere.err.find("another chronavelctl daemon"), std::string::npos) << nowhere.err;
     httplib::Client http("127.0.0.1", port);
     http.set_read_timeout(10, 0);
     // From the first second: what is known, never "no state yet"; the first

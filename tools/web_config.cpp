@@ -126,9 +126,10 @@ std::string TlsPart(yaml_document_t& d, const yaml_node_t* node, const std::stri
         });
     if (!why.empty())
         return why;
-    if (node->type == YAML_MAPPING_NODE && out.CertFile.empty() && out.KeyFile.empty() &&
-        out.ClientCaFile.empty() && node->data.mapping.pairs.top == node->data.mapping.pairs.start)
-        return ""; // an empty section: no TLS
+    const bool empty = node->type != YAML_MAPPING_NODE ||
+                       node->data.mapping.pairs.top == node->data.mapping.pairs.start;
+    if (empty)
+        return ""; // "tls_server_config:" alone: no TLS
     if (out.CertFile.empty() || out.KeyFile.empty())
         return At(node) + "tls_server_config needs both cert_file and key_file";
     if (out.ClientAuth.find("Verify") != std::string::npos && out.ClientCaFile.empty())

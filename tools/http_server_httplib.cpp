@@ -903,8 +903,10 @@ std::unique_ptr<StatusServer> StatusServer::Start(const HttpAddress& where,
                                                   std::string* error)
 {
     auto face = MakeFace(web, error);
-    if (!face)
+    if (!face) {
+        *error = "--web-config: " + *error;
         return nullptr;
+    }
     auto server = std::make_unique<GatedServer>(std::move(board), limits, std::move(face));
     if (!server->Listen(where, error))
         return nullptr;

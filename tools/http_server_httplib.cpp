@@ -19,6 +19,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <poll.h>
 #include <signal.h>
 #include <strings.h>
@@ -189,6 +190,10 @@ std::shared_ptr<const Face> MakeFace(const WebConfig* web, std::string* error)
         return nullptr;
     }
     if (SSL_CTX_use_PrivateKey_file(ctx.get(), web->KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH) {
+            *error = "key_file " + web->KeyFile + " is not the key of cert_file " + web->CertFile;
+            return nullptr;
+        }
         *error =
             "key_file " + web->KeyFile + " holds no usable PEM private key (" + TlsError() + ")";
         return nullptr;

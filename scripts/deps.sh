@@ -4,7 +4,7 @@
 # Building and running the programs.
 CHRONAVEL_RUN_PACKAGES=(
   cmake ninja-build g++ pkg-config
-  libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
+  libcli11-dev nlohmann-json3-dev libcpp-httplib-dev libssl-dev libyaml-dev libcrypt-dev
   qt6-base-dev fonts-dejavu-core
 )
 

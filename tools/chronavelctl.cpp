@@ -231,6 +231,13 @@ int Main(int argc, char** argv, DaemonMode mode)
                      "With --supervise: serve /metrics (Prometheus), /status.json and a status "
                      "page on ADDR:PORT, e.g. 127.0.0.1:8470")
         ->needs("--supervise");
+    std::string web_config;
+    daemon
+        ->add_option("--web-config", web_config,
+                     "With --http: TLS and passwords for the web face from this YAML file "
+                     "(tls_server_config, basic_auth_users, http_server_config), read again "
+                     "when it changes and on SIGHUP")
+        ->needs("--http");
     // For tests: a shorter period, a shorter reconnect interval, a bounded run.
     daemon->add_option("--period-seconds", period_seconds)->group("");
     daemon->add_option("--retry-seconds", retry_seconds)->group("");
@@ -240,6 +247,10 @@ int Main(int argc, char** argv, DaemonMode mode)
 
     // Listed for --help; main() takes it before this parser, since install
     // passes everything after --port on to the daemon's options.
+    auto* hash_password = app.add_subcommand(
+        "hash-password", "Print a bcrypt hash of a password (typed twice, or the first line of "
+                         "standard input) for basic_auth_users in --web-config");
+
     app.add_subcommand("service", "Windows: the daemon as a service, one per port (install, "
                                   "start, stop, status, uninstall; 'service --help')");
 
@@ -360,6 +371,8 @@ int Main(int argc, char** argv, DaemonMode mode)
         }
         if (*ask)
             return RunAsk(ask_state, ask_words);
+        if (*hash_password)
+            return RunHashPassword();
         if (*daemon) {
             DaemonOptions d;
             d.PeriodSeconds = ParsePeriod(period);
@@ -380,6 +393,12 @@ int Main(int argc, char** argv, DaemonMode mode)
                 if (!d.Http)
                     throw UsageError("--http: '" + http + "' is not ADDR:PORT");
             }
+#ifdef _WIN32
+            if (!web_config.empty())
+                throw UsageError("--web-config: this build of chronavelctl has no web face, so "
+                                 "neither TLS nor passwords for it");
+#endif
+            d.WebConfigFile = web_config;
             const LineOptions line = MakeLine(daemon_args);
             if (mode == DaemonMode::kCheckOnly)
                 return kExitOk;

@@ -51,6 +51,8 @@ struct DaemonOptions {
     bool RequireSynced = false;       // no sync while the PC's clock is unsynchronised
     // The web face for the building's monitoring (with Supervise).
     std::optional<HttpAddress> Http;
+    // Its TLS and passwords (with Http), read again when the file changes.
+    std::string WebConfigFile;
 };
 
 int RunPorts(bool json);
@@ -77,6 +79,9 @@ int RunConfigApply(const LineOptions& line, const std::string& path, const Apply
 int RunScan(const LineOptions& line, const ScanOptions& scan);
 int RunWatch(const LineOptions& line, const WatchOptions& watch);
 int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);
+// A bcrypt hash for the web configuration, of a password from the terminal
+// or standard input.
+int RunHashPassword();
 // A request to the daemon keeping state_file: "census" or "forget ADDR".
 int RunAsk(const std::string& state_file, const std::vector<std::string>& words);
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "tools/http_status.h"
+#include "tools/web_config.h"
 
 #include <chrono>
 #include <memory>
@@ -24,13 +25,20 @@ struct HttpLimits {
 
 class StatusServer {
 public:
-    // Listens on the address and starts serving. Nullptr, with a message in
-    // error, when that fails (the address is taken, not this machine's, or
-    // the build has no server).
+    // Listens on the address and starts serving, with TLS and passwords as
+    // web says (nullptr: plain HTTP, open). Nullptr, with a message in
+    // error, when that fails (the address is taken, not this machine's, a
+    // certificate cannot be used, or the build has no server).
     static std::unique_ptr<StatusServer> Start(const HttpAddress& where,
                                                std::shared_ptr<const StatusBoard> board,
-                                               const HttpLimits& limits, std::string* error);
+                                               const HttpLimits& limits, const WebConfig* web,
+                                               std::string* error);
     virtual ~StatusServer() = default;
+
+    // New TLS and passwords for the connections accepted from now on;
+    // false, with a message, when they cannot be used (the ones before are
+    // kept).
+    virtual bool Reconfigure(const WebConfig* web, std::string* error) = 0;
 
     // The port listened on (the one the system chose for port 0).
     virtual int Port() const = 0;

@@ -10,11 +10,19 @@
 #include <ctime>
 #include <deque>
 #include <fcntl.h>
+#include <filesystem>
 #include <functional>
 #include <httplib.h>
+#include <map>
 #include <mutex>
 #include <netdb.h>
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <poll.h>
+#include <signal.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -27,7 +35,9 @@
 // however steadily it sends. Only complete requests reach the workers, so
 // no number of slow clients can hold them. The library routes and writes
 // the answers; its own accepting loop, whose time-out applies to each
-// receive rather than to the request, is not used.
+// receive rather than to the request, is not used. A TLS handshake is made
+// by the same thread within the same deadline, so a handshake that
+// trickles is cut like a head that trickles.
 
 namespace chronavel::ctl {
 
@@ -66,10 +76,207 @@ bool WaitFor(int fd, short events, Clock::time_point deadline, int cut = -1)
     }
 }
 
-void SendNow(int fd, const std::string& text)
+using Tls = std::shared_ptr<SSL>;
+
+Tls NewTls(SSL_CTX* ctx, int fd)
 {
-    (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    Tls tls(SSL_new(ctx), SSL_free);
+    if (tls && SSL_set_fd(tls.get(), fd) != 1)
+        tls.reset();
+    return tls;
 }
+
+// Written as far as the connection takes it now; never waits.
+void SendNow(int fd, SSL* tls, const std::string& text)
+{
+    if (tls) {
+        ERR_clear_error();
+        (void)SSL_write(tls, text.data(), static_cast<int>(text.size()));
+    } else {
+        (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+}
+
+// TLS writes go through write(2), which raises SIGPIPE on a connection the
+// client closed: the server's own threads hold it back, and get EPIPE.
+void HoldBackSigpipe()
+{
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+}
+
+// What one TLS call that did not complete waits for: POLLIN, POLLOUT, or 0
+// when the connection is finished.
+short TlsWants(SSL* tls, int r)
+{
+    switch (SSL_get_error(tls, r)) {
+    case SSL_ERROR_WANT_READ:
+        return POLLIN;
+    case SSL_ERROR_WANT_WRITE:
+        return POLLOUT;
+    default:
+        return 0;
+    }
+}
+
+// The face as one configuration makes it: TLS (or none) and the users.
+struct Face {
+    std::shared_ptr<SSL_CTX> Ctx;
+    std::map<std::string, std::string> Users;
+    std::vector<std::pair<std::string, std::string>> Headers;
+};
+
+std::string TlsError()
+{
+    std::string why;
+    while (const unsigned long e = ERR_get_error()) {
+        char text[256];
+        ERR_error_string_n(e, text, sizeof text);
+        why = text; // the last is the nearest to the cause
+    }
+    return why.empty() ? "unknown reason" : why;
+}
+
+// A file TLS is to read, or why it cannot be: said before OpenSSL's own
+// words, which do not name the file.
+std::string Readable(const char* what, const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(std::filesystem::path(path), ec))
+        return std::string(what) + " " + path + ": no such file";
+    if (access(path.c_str(), R_OK) != 0)
+        return std::string(what) + " " + path + ": " + std::strerror(errno);
+    return "";
+}
+
+// Accepts any certificate the client shows: for the client auth types that
+// ask for one without verifying it.
+extern "C" int AnyCertificate(int, X509_STORE_CTX*)
+{
+    return 1;
+}
+
+std::shared_ptr<const Face> MakeFace(const WebConfig* web, std::string* error)
+{
+    auto face = std::make_shared<Face>();
+    if (!web)
+        return face;
+    face->Users = web->Users;
+    face->Headers = web->Headers;
+    if (!web->Tls())
+        return face;
+    ERR_clear_error();
+    std::shared_ptr<SSL_CTX> ctx(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    if (!ctx) {
+        *error = "TLS: " + TlsError();
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(ctx.get(), web->MinVersion);
+    SSL_CTX_set_max_proto_version(ctx.get(), web->MaxVersion);
+    SSL_CTX_set_options(ctx.get(), SSL_OP_NO_RENEGOTIATION);
+    for (const auto& [what, path] :
+         {std::pair<const char*, const std::string&>{"cert_file", web->CertFile},
+          {"key_file", web->KeyFile}}) {
+        if (std::string why = Readable(what, path); !why.empty()) {
+            *error = why;
+            return nullptr;
+        }
+    }
+    if (SSL_CTX_use_certificate_chain_file(ctx.get(), web->CertFile.c_str()) != 1) {
+        *error =
+            "cert_file " + web->CertFile + " holds no usable PEM certificate (" + TlsError() + ")";
+        return nullptr;
+    }
+    if (SSL_CTX_use_PrivateKey_file(ctx.get(), web->KeyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+        if (ERR_GET_REASON(ERR_peek_last_error()) == X509_R_KEY_VALUES_MISMATCH) {
+            *error = "key_file " + web->KeyFile + " is not the key of cert_file " + web->CertFile;
+            return nullptr;
+        }
+        *error =
+            "key_file " + web->KeyFile + " holds no usable PEM private key (" + TlsError() + ")";
+        return nullptr;
+    }
+    if (SSL_CTX_check_private_key(ctx.get()) != 1) {
+        *error = "key_file " + web->KeyFile + " is not the key of cert_file " + web->CertFile;
+        return nullptr;
+    }
+    if (!web->ClientCaFile.empty()) {
+        if (std::string why = Readable("client_ca_file", web->ClientCaFile); !why.empty()) {
+            *error = why;
+            return nullptr;
+        }
+        STACK_OF(X509_NAME)* names = SSL_load_client_CA_file(web->ClientCaFile.c_str());
+        if (!names ||
+            SSL_CTX_load_verify_locations(ctx.get(), web->ClientCaFile.c_str(), nullptr) != 1) {
+            if (names)
+                sk_X509_NAME_pop_free(names, X509_NAME_free);
+            *error = "client_ca_file " + web->ClientCaFile + " holds no usable PEM certificate (" +
+                     TlsError() + ")";
+            return nullptr;
+        }
+        SSL_CTX_set_client_CA_list(ctx.get(), names);
+    }
+    const std::string& type = web->ClientAuth;
+    const int ask = type == "NoClientCert" ? SSL_VERIFY_NONE : SSL_VERIFY_PEER;
+    const int require = type.rfind("Require", 0) == 0 ? SSL_VERIFY_FAIL_IF_NO_PEER_CERT : 0;
+    const bool verify = type.find("Verify") != std::string::npos;
+    SSL_CTX_set_verify(ctx.get(), ask | require, verify ? nullptr : &AnyCertificate);
+    face->Ctx = std::move(ctx);
+    return face;
+}
+
+// The name and password of a "Basic" Authorization header.
+bool BasicCredentials(const std::string& header, std::string& user, std::string& password)
+{
+    static const std::string kBasic = "Basic ";
+    if (header.size() <= kBasic.size() || header.size() > 2048 ||
+        strncasecmp(header.c_str(), kBasic.c_str(), kBasic.size()) != 0)
+        return false;
+    std::string coded = header.substr(kBasic.size());
+    while (!coded.empty() && coded.back() == ' ')
+        coded.pop_back();
+    if (coded.empty() || coded.size() % 4 != 0)
+        return false;
+    std::string plain(coded.size() / 4 * 3, '\0');
+    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(plain.data()),
+                                  reinterpret_cast<const unsigned char*>(coded.data()),
+                                  static_cast<int>(coded.size()));
+    if (n < 0)
+        return false;
+    // The decoder counts the padding's bytes too.
+    const size_t pad = coded.size() - coded.find_last_not_of('=') - 1;
+    plain.resize(static_cast<size_t>(n) - std::min<size_t>(pad, 2));
+    const size_t colon = plain.find(':');
+    if (colon == std::string::npos)
+        return false;
+    user = plain.substr(0, colon);
+    password = plain.substr(colon + 1);
+    return true;
+}
+
+// Whether the request may be answered. A name no one has costs the same
+// bcrypt as a known one, so the time taken does not tell which names exist.
+bool Allowed(const Face& face, const httplib::Request& req)
+{
+    if (face.Users.empty())
+        return true;
+    std::string user, password;
+    if (!BasicCredentials(req.get_header_value("Authorization"), user, password))
+        return false;
+    static const std::string kNoOne = [] {
+        std::string error;
+        return BcryptHash("no one's password", &error);
+    }();
+    const auto known = face.Users.find(user);
+    const bool matches =
+        BcryptMatches(password, known != face.Users.end() ? known->second : kNoOne);
+    return known != face.Users.end() && matches;
+}
+
+// The face of the connection a worker answers.
+thread_local const Face* answering = nullptr;
 
 std::string Refusal(int status, const char* reason)
 {
@@ -104,14 +311,15 @@ void NameOf(int (*get)(int, sockaddr*, socklen_t*), int fd, std::string& ip, int
 // done by one deadline.
 class Connection : public httplib::Stream {
 public:
-    Connection(int fd, std::string head, Clock::time_point deadline, int cut)
-        : fd_(fd), head_(std::move(head)), deadline_(deadline), cut_(cut)
+    Connection(int fd, SSL* tls, std::string head, Clock::time_point deadline, int cut)
+        : fd_(fd), tls_(tls), head_(std::move(head)), deadline_(deadline), cut_(cut)
     {
     }
 
     bool is_readable() const override
     {
-        return taken_ < head_.size() || WaitFor(fd_, POLLIN, deadline_, cut_);
+        return taken_ < head_.size() || (tls_ && SSL_pending(tls_) > 0) ||
+               WaitFor(fd_, POLLIN, deadline_, cut_);
     }
     bool is_writable() const override { return WaitFor(fd_, POLLOUT, deadline_, cut_); }
 
@@ -123,6 +331,8 @@ public:
             taken_ += size;
             return static_cast<ssize_t>(size);
         }
+        if (tls_)
+            return TlsCall(size, [&] { return SSL_read(tls_, ptr, static_cast<int>(size)); });
         while (WaitFor(fd_, POLLIN, deadline_, cut_)) {
             const ssize_t got = recv(fd_, ptr, size, 0);
             if (got >= 0 || (errno != EAGAIN && errno != EINTR))
@@ -133,6 +343,8 @@ public:
 
     ssize_t write(const char* ptr, size_t size) override
     {
+        if (tls_)
+            return TlsCall(size, [&] { return SSL_write(tls_, ptr, static_cast<int>(size)); });
         while (WaitFor(fd_, POLLOUT, deadline_, cut_)) {
             const ssize_t put = send(fd_, ptr, size, MSG_NOSIGNAL);
             if (put >= 0 || (errno != EAGAIN && errno != EINTR))
@@ -152,7 +364,26 @@ public:
     socket_t socket() const override { return fd_; }
 
 private:
+    // One TLS read or write, waited for within the deadline.
+    template <typename Call> ssize_t TlsCall(size_t size, Call call)
+    {
+        if (size == 0)
+            return 0;
+        for (;;) {
+            ERR_clear_error();
+            const int r = call();
+            if (r > 0)
+                return r;
+            const short wants = TlsWants(tls_, r);
+            if (wants == 0)
+                return SSL_get_error(tls_, r) == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+            if (!WaitFor(fd_, wants, deadline_, cut_))
+                return -1;
+        }
+    }
+
     const int fd_;
+    SSL* const tls_;
     const std::string head_;
     size_t taken_ = 0;
     const Clock::time_point deadline_;
@@ -213,6 +444,7 @@ public:
 private:
     void Work()
     {
+        HoldBackSigpipe();
         for (;;) {
             std::function<void(bool)> job;
             bool run = true;
@@ -252,6 +484,10 @@ struct Held {
     std::string Head;
     Clock::time_point Deadline;
     bool Closing = false;
+    std::shared_ptr<const Face> Of;
+    Tls Secure;           // none for plain HTTP, and once lingering
+    bool Shaken = false;  // the TLS handshake is done
+    short Wants = POLLIN; // what the connection waits for
 };
 
 std::string ListenError(const HttpAddress& where, int err)
@@ -287,13 +523,22 @@ int ListenOn(const addrinfo& a, int& err)
 
 class GatedServer : public StatusServer {
 public:
-    GatedServer(std::shared_ptr<const StatusBoard> board, const HttpLimits& limits)
+    GatedServer(std::shared_ptr<const StatusBoard> board, const HttpLimits& limits,
+                std::shared_ptr<const Face> face)
         : board_(std::move(board)), timeout_(limits.TimeoutMs), workers_(limits.Workers),
-          queued_(limits.Queued)
+          queued_(limits.Queued), face_(std::move(face))
     {
-        // Read-only: any method but GET and HEAD is refused before a body is
-        // read.
+        // Every path behind the same password; then read-only: any method
+        // but GET and HEAD is refused before a body is read.
         router_.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+            for (const auto& [name, value] : answering->Headers)
+                res.set_header(name, value);
+            if (!Allowed(*answering, req)) {
+                res.status = 401;
+                res.set_header("WWW-Authenticate", "Basic realm=\"chronavel\", charset=\"UTF-8\"");
+                res.set_content("401 unauthorized\n", "text/plain; charset=utf-8");
+                return httplib::Server::HandlerResponse::Handled;
+            }
             if (req.method == "GET" || req.method == "HEAD")
                 return httplib::Server::HandlerResponse::Unhandled;
             res.status = 405;
@@ -407,6 +652,16 @@ public:
 
     int Port() const override { return port_; }
 
+    bool Reconfigure(const WebConfig* web, std::string* error) override
+    {
+        auto face = MakeFace(web, error);
+        if (!face)
+            return false;
+        std::lock_guard<std::mutex> hold(face_lock_);
+        face_ = std::move(face);
+        return true;
+    }
+
 private:
     template <typename Render> void Serve(httplib::Response& res, const char* type, Render render)
     {
@@ -447,23 +702,36 @@ private:
     {
         const int fd = h.Fd;
         auto head = std::make_shared<std::string>(std::move(h.Head));
-        const bool taken = pool_->TryPost([this, fd, head](bool run) {
+        const bool taken = pool_->TryPost([this, fd, head, face = h.Of, tls = h.Secure](bool run) {
             if (run) {
-                Connection c(fd, std::move(*head), Clock::now() + timeout_, cut_[0]);
+                Connection c(fd, tls.get(), std::move(*head), Clock::now() + timeout_, cut_[0]);
+                answering = face.get();
                 router_.Answer(c);
+                answering = nullptr;
+            }
+            if (tls) {
+                ERR_clear_error();
+                SSL_shutdown(tls.get()); // close_notify, if the socket takes it now
             }
             Return(fd);
         });
         if (taken) {
             h.Fd = -1;
+            h.Secure.reset();
         } else {
-            SendNow(fd, Refusal(503, "busy"));
+            SendNow(fd, h.Secure.get(), Refusal(503, "busy"));
             Linger(h);
         }
     }
 
     void Linger(Held& h)
     {
+        if (h.Secure) {
+            ERR_clear_error();
+            SSL_shutdown(h.Secure.get());
+            h.Secure.reset();
+        }
+        h.Wants = POLLIN;
         shutdown(h.Fd, SHUT_WR);
         h.Head.clear();
         h.Closing = true;
@@ -473,9 +741,31 @@ private:
     // Reads what the connection has; false when it is to be let go.
     bool Take(Held& h)
     {
+        SSL* tls = h.Secure.get();
+        if (tls && !h.Shaken) {
+            ERR_clear_error();
+            const int r = SSL_accept(tls);
+            if (r != 1) {
+                h.Wants = TlsWants(tls, r);
+                return h.Wants != 0;
+            }
+            h.Shaken = true;
+        }
+        h.Wants = POLLIN;
         char buf[4096];
         for (;;) {
-            const ssize_t got = recv(h.Fd, buf, sizeof buf, 0);
+            ssize_t got = 0;
+            if (tls) {
+                ERR_clear_error();
+                const int r = SSL_read(tls, buf, sizeof buf);
+                if (r <= 0) {
+                    h.Wants = TlsWants(tls, r);
+                    return h.Wants != 0;
+                }
+                got = r;
+            } else {
+                got = recv(h.Fd, buf, sizeof buf, 0);
+            }
             if (got == 0)
                 return false;
             if (got < 0)
@@ -488,7 +778,7 @@ private:
                 return h.Fd >= 0;
             }
             if (h.Head.size() > kHeadMax) {
-                SendNow(h.Fd, Refusal(431, "Request Header Fields Too Large"));
+                SendNow(h.Fd, h.Secure.get(), Refusal(431, "Request Header Fields Too Large"));
                 Linger(h);
             }
         }
@@ -513,17 +803,32 @@ private:
                 close(oldest->Fd);
                 held.erase(oldest);
             }
-            held.push_back({fd, {}, Clock::now() + timeout_, false});
+            Held h{fd, {}, Clock::now() + timeout_, false, CurrentFace(), nullptr, false, POLLIN};
+            if (h.Of->Ctx) {
+                h.Secure = NewTls(h.Of->Ctx.get(), fd);
+                if (!h.Secure) {
+                    close(fd);
+                    continue;
+                }
+            }
+            held.push_back(std::move(h));
         }
+    }
+
+    std::shared_ptr<const Face> CurrentFace()
+    {
+        std::lock_guard<std::mutex> hold(face_lock_);
+        return face_;
     }
 
     void Gate()
     {
+        HoldBackSigpipe();
         std::vector<Held> held;
         std::vector<pollfd> polled;
         while (!stopping_) {
             for (int fd : TakeReturned()) {
-                held.push_back({fd, {}, {}, false});
+                held.push_back({fd, {}, {}, false, nullptr, nullptr, false, POLLIN});
                 Linger(held.back());
             }
             const auto now = Clock::now();
@@ -531,8 +836,10 @@ private:
             std::erase_if(held, [&](Held& h) {
                 if (h.Deadline > now)
                     return false;
-                if (!h.Closing)
-                    SendNow(h.Fd, Refusal(408, "Request Timeout"));
+                // A handshake not done in time has no way to be told.
+                if (!h.Closing && (!h.Secure || h.Shaken))
+                    SendNow(h.Fd, h.Secure.get(), Refusal(408, "Request Timeout"));
+                h.Secure.reset();
                 close(h.Fd);
                 return true;
             });
@@ -545,7 +852,7 @@ private:
             if (!accepting)
                 next = std::min(next, accept_pause_);
             for (const Held& h : held) {
-                polled.push_back({h.Fd, POLLIN, 0});
+                polled.push_back({h.Fd, h.Wants, 0});
                 next = std::min(next, h.Deadline);
             }
             if (poll(polled.data(), polled.size(), MsLeft(next)) < 0 && errno != EINTR)
@@ -589,15 +896,23 @@ private:
     std::vector<int> returned_; // guarded by returned_lock_
     std::unique_ptr<Pool> pool_;
     std::thread gate_;
+    std::mutex face_lock_;
+    std::shared_ptr<const Face> face_; // for connections accepted next; guarded by face_lock_
 };
 
 } // namespace
 
 std::unique_ptr<StatusServer> StatusServer::Start(const HttpAddress& where,
                                                   std::shared_ptr<const StatusBoard> board,
-                                                  const HttpLimits& limits, std::string* error)
+                                                  const HttpLimits& limits, const WebConfig* web,
+                                                  std::string* error)
 {
-    auto server = std::make_unique<GatedServer>(std::move(board), limits);
+    auto face = MakeFace(web, error);
+    if (!face) {
+        *error = "--web-config: " + *error;
+        return nullptr;
+    }
+    auto server = std::make_unique<GatedServer>(std::move(board), limits, std::move(face));
     if (!server->Listen(where, error))
         return nullptr;
     return server;

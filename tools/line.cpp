@@ -17,6 +17,7 @@ namespace chronavel::ctl {
 std::atomic<bool> StopRequested{false};
 std::atomic<int> StopSignal{0};
 std::atomic<bool> CensusRequested{false};
+std::atomic<bool> ReloadRequested{false};
 
 namespace {
 
@@ -28,6 +29,7 @@ extern "C" void OnStopSignal(int sig)
 extern "C" void OnReload(int)
 {
     CensusRequested.store(true);
+    ReloadRequested.store(true);
 }
 
 constexpr auto kStopWait = std::chrono::milliseconds(3000);

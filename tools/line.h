@@ -23,6 +23,8 @@ extern std::atomic<int> StopSignal;
 // Set by SIGHUP once InstallSignalHandlers has run: the daemon takes a
 // census of its line; cleared by whoever acts on it.
 extern std::atomic<bool> CensusRequested;
+// SIGHUP, for the daemon's web configuration (read again).
+extern std::atomic<bool> ReloadRequested;
 void InstallSignalHandlers();
 // What a stop signal does, for a stop asked for another way (the Windows
 // service control manager's STOP).

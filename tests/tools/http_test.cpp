@@ -454,8 +454,8 @@ TEST(CtlHttp, StopLeavesNoThreadBehind)
     snapshot->State = {{"padding", std::string(32 << 20, 'x')}};
     board->Set(snapshot);
     std::string error;
-    auto server = ctl::StatusServer::Start({"127.0.0.1", 0}, board,
-                                           {.Workers = 1, .Queued = 4, .TimeoutMs = 60000}, &error);
+    auto server = ctl::StatusServer::Start(
+        {"127.0.0.1", 0}, board, {.Workers = 1, .Queued = 4, .TimeoutMs = 60000}, nullptr, &error);
     ASSERT_TRUE(server) << error;
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     const int small = 4096;

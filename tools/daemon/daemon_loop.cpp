@@ -18,6 +18,7 @@
 #include "tools/tool_host.h"
 #include "tools/tracker.h"
 #include "tools/watchdog.h"
+#include "tools/web_config.h"
 
 #include <atomic>
 #include <chrono>
@@ -109,7 +110,17 @@ void DaemonLoop::Listen()
     if (!daemon_.Http || server_ || Clock::now() < next_listen_)
         return;
     std::string error;
-    server_ = StatusServer::Start(*daemon_.Http, board_, HttpLimits{}, &error);
+    WebConfig web;
+    if (!daemon_.WebConfigFile.empty()) {
+        web_stamp_ = WebConfigStamp(daemon_.WebConfigFile, web);
+        if (std::string why = LoadWebConfig(daemon_.WebConfigFile, web); !why.empty())
+            error = "--web-config: " + why;
+        else
+            web_stamp_ = WebConfigStamp(daemon_.WebConfigFile, web);
+    }
+    if (error.empty())
+        server_ = StatusServer::Start(*daemon_.Http, board_, HttpLimits{},
+                                      daemon_.WebConfigFile.empty() ? nullptr : &web, &error);
     if (!server_) {
         if (supervisor_->HttpFailed(error))
             Log("web face: " + error +
@@ -119,9 +130,40 @@ void DaemonLoop::Listen()
         return;
     }
     supervisor_->HttpListening(server_->Port());
+    web_fault_.clear();
     const std::string& name = daemon_.Http->Host;
-    Log("serving http://" + (name.find(':') != std::string::npos ? "[" + name + "]" : name) + ":" +
+    Log(std::string("serving ") + (web.Tls() ? "https" : "http") + "://" +
+        (name.find(':') != std::string::npos ? "[" + name + "]" : name) + ":" +
         std::to_string(server_->Port()) + "/ (/metrics, /status.json)");
+}
+
+void DaemonLoop::ReloadWeb()
+{
+    const bool asked = ReloadRequested.exchange(false);
+    if (!server_ || daemon_.WebConfigFile.empty())
+        return;
+    const auto now = Clock::now();
+    if (!asked && now < next_web_check_)
+        return;
+    next_web_check_ = now + std::chrono::seconds(1);
+    WebConfig web;
+    std::string why = LoadWebConfig(daemon_.WebConfigFile, web);
+    const std::string stamp = WebConfigStamp(daemon_.WebConfigFile, web);
+    if (!asked && stamp == web_stamp_)
+        return;
+    web_stamp_ = stamp;
+    if (why.empty())
+        server_->Reconfigure(&web, &why);
+    if (!why.empty()) {
+        why = "--web-config: " + why;
+        if (asked || why != web_fault_)
+            Log("web face: " + why + "; the last good configuration is kept");
+        web_fault_ = why;
+        return;
+    }
+    web_fault_.clear();
+    Log("web face: --web-config read again (" + std::string(web.Tls() ? "TLS" : "no TLS") + ", " +
+        std::to_string(web.Users.size()) + " user" + (web.Users.size() == 1 ? "" : "s") + ")");
 }
 
 // The loop's state for the web face, given before each wait.
@@ -291,6 +333,7 @@ int DaemonLoop::Run()
     events_.Check();
     while (!StopRequested.load()) {
         Listen();
+        ReloadWeb();
         CheckSource();
         TakeRequests();
         if (!line_.IsOpen()) {

@@ -47,6 +47,9 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void Listen();
+    // The web configuration read again on SIGHUP or when its files change;
+    // a bad one is said and the last good one kept.
+    void ReloadWeb();
     void ShareLoop();
     void MarkReady();
     // The PC's clock looked at again; a change said and judged.
@@ -81,6 +84,9 @@ private:
     std::unique_ptr<StatusServer> server_;
     std::shared_ptr<StatusBoard> board_;
     Clock::time_point next_listen_;
+    std::string web_stamp_; // the web configuration's files as last read
+    std::string web_fault_; // why the last reload failed, said once
+    Clock::time_point next_web_check_;
     bool synced_once_ = false; // a regular sync has been made
     Clock::time_point next_requests_;
     bool ready_ = false;

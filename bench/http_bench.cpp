@@ -101,7 +101,8 @@ void BoardSwap(int clients)
     auto board = std::make_shared<ctl::StatusBoard>();
     board->Set(Snapshot(0));
     std::string error;
-    auto server = ctl::StatusServer::Start({"127.0.0.1", 0}, board, ctl::HttpLimits{}, &error);
+    auto server =
+        ctl::StatusServer::Start({"127.0.0.1", 0}, board, ctl::HttpLimits{}, nullptr, &error);
     if (!server) {
         std::fprintf(stderr, "%s\n", error.c_str());
         std::exit(1);

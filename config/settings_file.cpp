@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -269,7 +270,9 @@ std::string SettingsFromJsonText(const std::string& text, RegisterValues& out)
 
 std::string ReadWholeFile(const std::string& path, std::string& text)
 {
-    std::ifstream in(path);
+    // UTF-8 name, wide on Windows (see platform/utf8_path.h, which this
+    // layer does not include).
+    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())));
     if (!in)
         return path + ": cannot be read";
     std::stringstream whole;

@@ -1,9 +1,11 @@
 #include "platform/utf16_win32.h"
 #include "platform/win_service.h"
 
+#include <aclapi.h>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <sddl.h>
 #include <shlobj.h>
 #include <thread>
 
@@ -231,19 +233,104 @@ std::vector<std::string> ServicesNamed(const std::string& prefix, std::string* e
     }
 }
 
-std::string ServiceDataDir()
+namespace {
+
+// SYSTEM and the Administrators: full control; the local users: read and
+// list (0x1200a9, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), so that the
+// operator can read a service's state, log and alarm history without
+// elevation to see what it does (nothing there is secret); nobody else
+// can make, change or hold a file there. Owned by the Administrators, so
+// no user who made it first keeps the right to change that. The folder's
+// rights pass to what is made in it; its own are not taken from above.
+constexpr const wchar_t* kFolderRights =
+    L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// What is in it: the same, set on the entry itself.
+constexpr const wchar_t* kEntryRights = L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+
+struct LocalFreer {
+    void operator()(void* p) const { LocalFree(p); }
+};
+using Descriptor = std::unique_ptr<void, LocalFreer>;
+
+Descriptor MakeDescriptor(const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return nullptr;
+    return Descriptor(sd);
+}
+
+// Owner and rights of the descriptor on path; the error code, or 0.
+DWORD Apply(const std::wstring& path, PSECURITY_DESCRIPTOR sd)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL defaulted = FALSE, present = FALSE;
+    GetSecurityDescriptorOwner(sd, &owner, &defaulted);
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    return SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                     PROTECTED_DACL_SECURITY_INFORMATION,
+                                 owner, nullptr, dacl, nullptr);
+}
+
+} // namespace
+
+std::string SecureFolder(const std::string& dir)
+{
+    const Descriptor folder = MakeDescriptor(kFolderRights);
+    const Descriptor entry = MakeDescriptor(kEntryRights);
+    if (!folder || !entry)
+        return ErrorText("the folder's rights", GetLastError());
+    const std::wstring wdir = WideFromUtf8(dir);
+    SECURITY_ATTRIBUTES sa{sizeof sa, folder.get(), FALSE};
+    if (CreateDirectoryW(wdir.c_str(), &sa))
+        return {};
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+        return ErrorText(dir, GetLastError());
+    // There already: made by an older version, or by someone else first.
+    const DWORD attributes = GetFileAttributesW(wdir.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return dir + ": not a folder of its own (a file or a link); remove it";
+    if (const DWORD code = Apply(wdir, folder.get()))
+        return ErrorText(dir + ": its rights cannot be set (run as administrator)", code);
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((wdir + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return {};
+    std::string failed;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (const DWORD code = Apply(wdir + L"\\" + name, entry.get()); code && failed.empty())
+            failed =
+                ErrorText(dir + "\\" + Utf8FromWide(name) + ": its rights cannot be set", code);
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return failed;
+}
+
+std::string ServiceDataDir(std::string* error)
 {
     PWSTR path = nullptr;
     std::wstring dir;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)) && path)
         dir = path;
     CoTaskMemFree(path);
-    if (dir.empty())
+    if (dir.empty()) {
+        if (error)
+            *error = "no %ProgramData% folder";
         return {};
-    dir += L"\\chronavel";
-    if (!CreateDirectoryW(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    }
+    const std::string utf8 = Utf8FromWide(dir + L"\\chronavel");
+    if (std::string why = SecureFolder(utf8); !why.empty()) {
+        if (error)
+            *error = why;
         return {};
-    return Utf8FromWide(dir);
+    }
+    return utf8;
 }
 
 namespace {

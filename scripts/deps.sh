@@ -122,8 +122,9 @@ chronavel_install_windows_deps() {
 }
 
 # The windows program under Wine (scripts/wine-program): a virtual display,
-# xdotool for the operator's clicks, xwd and netpbm for the screenshot.
-CHRONAVEL_WINDOWS_PROGRAM_PACKAGES=(xvfb xdotool x11-apps netpbm)
+# xdotool for the operator's clicks, xwd and netpbm for the screenshot; librsvg2-bin
+# and netpbm for chronavel.exe's icon.
+CHRONAVEL_WINDOWS_PROGRAM_PACKAGES=(xvfb xdotool x11-apps netpbm librsvg2-bin)
 
 chronavel_jobs() {
   nproc 2>/dev/null || echo 2

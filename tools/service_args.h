@@ -3,6 +3,7 @@
 // the manager starts it with.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +31,17 @@ inline constexpr const char* kServicePrefix = "chronavel-sync-";
 std::vector<std::string> ServiceDaemonArguments(const std::string& service_port,
                                                 const std::vector<std::string>& options,
                                                 const std::string& data_dir);
+
+// The service runs in the system's folder, not the installing shell's: the
+// options' files (--settings, --state-file, the --on-alarm program) made
+// absolute by Windows' rules against `cwd`, and checked with `exists`:
+// the settings file and a program named with a folder must be there, a
+// state file's folder must (the daemon makes the file). A program named
+// without a folder and not in `cwd` is left to Windows' search of PATH.
+// nullopt with *error saying which path and why.
+std::optional<std::vector<std::string>>
+ServicePaths(const std::vector<std::string>& options, const std::string& cwd,
+             const std::function<bool(const std::string&)>& exists, std::string* error);
 
 // Where the service writes what it would print.
 std::string ServiceLogPath(const std::string& data_dir, const std::string& service_port);

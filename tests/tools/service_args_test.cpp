@@ -4,6 +4,7 @@
 // into the same arguments.
 #include "tools/service_args.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -54,6 +55,54 @@ TEST(CtlService, DaemonOptionsPassOnWithTheServiceDefaults)
     for (const auto& c : cases)
         EXPECT_EQ(ServiceDaemonArguments("COM7", c.options, dir), c.expected)
             << testing::PrintToString(c.options);
+}
+
+TEST(CtlService, PathsMadeAbsoluteForTheServiceOrRefused)
+{
+    // The service starts in System32: every file it is given is made whole
+    // against the installing shell's folder, and must be there.
+    const std::string cwd = "C:\\Школа";
+    const std::vector<std::string> there = {"C:\\Школа\\часы.json",
+                                            "C:\\Школа",
+                                            "C:\\Школа\\тревога.cmd",
+                                            "C:\\notify.exe",
+                                            "D:\\s.json",
+                                            "\\\\srv\\share\\a.cmd",
+                                            "C:\\"};
+    const auto exists = [&](const std::string& p) {
+        return std::find(there.begin(), there.end(), p) != there.end();
+    };
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> expected; // empty: refused, the error naming the path
+    };
+    const std::vector<Case> cases = {
+        {{"--settings", "часы.json", "--state-file=.\\s.json"},
+         {"--settings", "C:\\Школа\\часы.json", "--state-file=C:\\Школа\\s.json"}},
+        {{"--settings", "D:\\s.json", "--state-file", "..\\x.json"},
+         {"--settings", "D:\\s.json", "--state-file", "C:\\x.json"}},
+        {{"--settings=\\notify.exe"}, {"--settings=C:\\notify.exe"}},
+        {{"--on-alarm", "тревога.cmd", "--settings", "x"},
+         {"--on-alarm", "C:\\Школа\\тревога.cmd", "--settings", "x"}},
+        {{"--on-alarm", "\\\\srv\\share\\a.cmd"}, {"--on-alarm", "\\\\srv\\share\\a.cmd"}},
+        // A bare name not here is the PATH's.
+        {{"--on-alarm", "powershell", "-File", "a.ps1"},
+         {"--on-alarm", "powershell", "-File", "a.ps1"}},
+        {{"--settings", "нет.json"}, {}},
+        {{"--state-file", "нет\\s.json"}, {}},
+        {{"--on-alarm", "scripts\\a.cmd"}, {}},
+        {{"--settings", "D:s.json"}, {}},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto got = ServicePaths(c.options, cwd, exists, &error);
+        if (c.expected.empty()) {
+            EXPECT_FALSE(got) << testing::PrintToString(c.options);
+            EXPECT_NE(error.find(c.options[1]), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(got, c.expected) << testing::PrintToString(c.options) << error;
+        }
+    }
 }
 
 TEST(CtlService, CommandLineQuotedAsWindowsSplitsIt)

@@ -1,0 +1,132 @@
+// The services' folder as SecureFolder leaves it, read back with the
+// system's own security calls: owned by the Administrators, SYSTEM and the
+// Administrators with full control, the users reading only, nothing taken
+// from above, whether the folder was new or a user had made it (and a file
+// in it) with rights for everyone first.
+#include "platform/utf16_win32.h"
+#include "platform/win_service.h"
+#include "support/temp_dir.h"
+
+#include <aclapi.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sddl.h>
+#include <string>
+#include <vector>
+
+namespace chronavel::platform {
+namespace {
+
+struct Ace {
+    std::string who; // SDDL alias
+    DWORD mask;
+    BYTE flags;
+    bool operator==(const Ace&) const = default;
+};
+
+std::string Alias(PSID sid)
+{
+    for (const auto& [alias, type] :
+         {std::pair{"SY", WinLocalSystemSid}, std::pair{"BA", WinBuiltinAdministratorsSid},
+          std::pair{"BU", WinBuiltinUsersSid}, std::pair{"WD", WinWorldSid}})
+        if (IsWellKnownSid(sid, type))
+            return alias;
+    return "other";
+}
+
+struct Rights {
+    std::string owner;
+    bool is_protected = false;
+    std::vector<Ace> aces;
+};
+
+Rights Read(const std::filesystem::path& path)
+{
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    Rights r;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                              OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                              nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS) {
+        r.owner = "unreadable";
+        return r;
+    }
+    r.owner = Alias(owner);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd, &control, &revision);
+    r.is_protected = (control & SE_DACL_PROTECTED) != 0;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACE_HEADER* header = nullptr;
+        GetAce(dacl, i, reinterpret_cast<void**>(&header));
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) {
+            r.aces.push_back({"not allowed", 0, header->AceType});
+            continue;
+        }
+        auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+        r.aces.push_back({Alias(&ace->SidStart), ace->Mask, header->AceFlags});
+    }
+    LocalFree(sd);
+    return r;
+}
+
+// A folder and a file in it as a user might have made them first:
+// everyone may do anything.
+void OpenToEveryone(const std::filesystem::path& path)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(
+        L"D:P(A;OICI;FA;;;WD)", SDDL_REVISION_1, &sd, nullptr));
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    EXPECT_EQ(SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, dacl, nullptr),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LocalFree(sd);
+}
+
+TEST(SecureFolder, OnlySystemAndAdministratorsWrite)
+{
+    constexpr DWORD kFull = FILE_ALL_ACCESS, kRead = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+    constexpr BYTE kInherit = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    const std::vector<Ace> folder_aces = {
+        {"SY", kFull, kInherit}, {"BA", kFull, kInherit}, {"BU", kRead, kInherit}};
+    const std::vector<Ace> entry_aces = {{"SY", kFull, 0}, {"BA", kFull, 0}, {"BU", kRead, 0}};
+    test::TempDir base;
+    for (const bool made_first : {false, true}) {
+        // A Cyrillic name on the way, as a school's folder may have.
+        const auto dir = base.path() / (made_first ? L"занята" : L"новая");
+        const auto lock = dir / L"chronavel-sync-COM3.json.lock";
+        if (made_first) {
+            std::filesystem::create_directory(dir);
+            std::ofstream(lock) << "held";
+            OpenToEveryone(dir);
+            OpenToEveryone(lock);
+        }
+        const std::string utf8 = Utf8FromWide(dir.wstring());
+        ASSERT_EQ(SecureFolder(utf8), "") << made_first;
+        const Rights folder = Read(dir);
+        EXPECT_EQ(folder.owner, "BA") << made_first;
+        EXPECT_TRUE(folder.is_protected) << made_first;
+        EXPECT_EQ(folder.aces, folder_aces) << made_first;
+        if (made_first) {
+            const Rights file = Read(lock);
+            EXPECT_EQ(file.owner, "BA");
+            EXPECT_TRUE(file.is_protected);
+            EXPECT_EQ(file.aces, entry_aces);
+        }
+        // Again over its own rights: nothing to change, no error.
+        EXPECT_EQ(SecureFolder(utf8), "");
+    }
+    // A file where the folder should be is not taken for it.
+    const auto file = base.path() / L"файл";
+    std::ofstream(file) << "x";
+    EXPECT_NE(SecureFolder(Utf8FromWide(file.wstring())), "");
+}
+
+} // namespace
+} // namespace chronavel::platform

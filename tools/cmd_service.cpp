@@ -24,7 +24,7 @@ namespace {
 constexpr int kServiceWaitSeconds = 20;
 
 constexpr const char* kUsage =
-    "usage: chronavelctl service install --port COMn [daemon options]\n"
+    "usage: chronavelctl service install --port COMn|STABLE-NAME [daemon options]\n"
     "       chronavelctl service start|stop|status|uninstall --port COMn\n"
     "       chronavelctl service stop|start|uninstall --all\n"
     "       chronavelctl service stop --all --running-to FILE\n"
@@ -74,8 +74,8 @@ const char* StateText(platform::ServiceState state)
     return "paused";
 }
 
-int Install(const std::string& port, const std::vector<std::string>& options,
-            const DaemonEntry& daemon)
+int Install(const std::string& port, const std::string& daemon_port,
+            const std::vector<std::string>& options, const DaemonEntry& daemon)
 {
     std::string dir_error;
     const std::string data_dir = platform::ServiceDataDir(&dir_error);
@@ -95,6 +95,7 @@ int Install(const std::string& port, const std::vector<std::string>& options,
     if (!absolute)
         return Usage(why);
     std::vector<std::string> args = ServiceDaemonArguments(port, *absolute, data_dir);
+    args[1] = daemon_port; // an adapter's stable name as given: it finds the adapter's COM port
     // The daemon's own parser judges the options now, not the service's
     // first start, where a mistake would only reach the log.
     if (const int rc = daemon(args, DaemonMode::kCheckOnly); rc != kExitOk)
@@ -231,7 +232,7 @@ extern "C" void OnServiceStop()
 
 int RunDaemonAsService(const std::string& port, const std::function<int()>& daemon)
 {
-    const auto service_port = ServicePort(port);
+    const auto service_port = ServiceKey(port);
     const std::string name = ServiceName(service_port.value_or(port));
     const std::string data_dir = platform::ServiceDataDir();
     const auto rc = platform::RunAsService(
@@ -296,12 +297,14 @@ int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& d
     } else {
         return Usage(action + ": --port COMn must come first");
     }
-    const auto port = ServicePort(port_text);
+    const auto port = ServiceKey(port_text);
     if (!port)
-        return Usage("'" + port_text + "' cannot name a service: give a port such as COM7");
+        return Usage("'" + port_text +
+                     "' cannot name a service: give a port such as COM7, or the adapter's "
+                     "stable name as 'chronavelctl ports' shows it");
     std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
     if (action == "install")
-        return Install(*port, rest, daemon);
+        return Install(*port, ServicePort(port_text) ? *port : port_text, rest, daemon);
     if (!rest.empty())
         return Usage(action + " takes only --port, not '" + rest.front() + "'");
     const std::string name = ServiceName(*port);

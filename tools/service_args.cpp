@@ -23,6 +23,23 @@ std::optional<std::string> ServicePort(const std::string& port)
     return name;
 }
 
+std::optional<std::string> ServiceKey(const std::string& port)
+{
+    if (auto key = ServicePort(port))
+        return key;
+    // An instance ID has a backslash, never in front, and no blanks.
+    if (port.find('\\') == std::string::npos || port.front() == '\\' || port.size() > 200)
+        return std::nullopt;
+    std::string key = port;
+    for (char& c : key) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u <= ' ' || c == '/' || c == '"' || u >= 0x7F)
+            return std::nullopt;
+        c = std::isalnum(u) || c == '-' || c == '.' ? static_cast<char>(std::toupper(u)) : '_';
+    }
+    return key;
+}
+
 std::string ServiceName(const std::string& service_port)
 {
     return kServicePrefix + service_port;

@@ -15,6 +15,14 @@ namespace chronavel::ctl {
 // a service name cannot hold (slashes, blanks, nothing).
 std::optional<std::string> ServicePort(const std::string& port);
 
+// The part of a service's name that port gives: ServicePort's for a COM
+// name; for an adapter's stable name (its device instance ID,
+// "USB\VID_0403&PID_6001\A50285BI", which the daemon turns into whatever
+// COM port the adapter has at each open) the ID upper-cased with every
+// character a service name should not hold made "_"
+// ("USB_VID_0403_PID_6001_A50285BI"). nullopt as ServicePort.
+std::optional<std::string> ServiceKey(const std::string& port);
+
 // "chronavel-sync-COM7": one service per port.
 std::string ServiceName(const std::string& service_port);
 

@@ -29,6 +29,19 @@ TEST(CtlService, OneNamePerPort)
     for (const auto& [port, expected] : cases)
         EXPECT_EQ(ServicePort(port), expected) << port;
     EXPECT_EQ(ServiceName(*ServicePort("com7")), "chronavel-sync-COM7");
+    // An adapter's stable name (its device instance ID) names one too.
+    const std::vector<std::pair<std::string, std::optional<std::string>>> keys = {
+        {"com7", "COM7"},
+        {"USB\\VID_0403&PID_6001\\a50285bi", "USB_VID_0403_PID_6001_A50285BI"},
+        {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "FTDIBUS_VID_0403_PID_6001_A50285BIA_0000"},
+        {"\\\\.\\COM7", "COM7"},
+        {"\\COM7", std::nullopt},
+        {"USB\\VID 0403", std::nullopt},
+        {"USB\\VID/0403", std::nullopt},
+        {"COM 7", std::nullopt},
+    };
+    for (const auto& [port, expected] : keys)
+        EXPECT_EQ(ServiceKey(port), expected) << port;
 }
 
 TEST(CtlService, DaemonOptionsPassOnWithTheServiceDefaults)

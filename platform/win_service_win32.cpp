@@ -260,18 +260,44 @@ Descriptor MakeDescriptor(const wchar_t* sddl)
     return Descriptor(sd);
 }
 
-// Owner and rights of the descriptor on path; the error code, or 0.
-DWORD Apply(const std::wstring& path, PSECURITY_DESCRIPTOR sd)
+// Owner and rights of the descriptor on path, set through a handle of the
+// entry itself: a link is never followed, and a file with other names
+// elsewhere (a hard link a user made to a file of theirs or of the system)
+// is not changed, since its rights are those of every name. "" when done.
+std::string Apply(const std::string& path, PSECURITY_DESCRIPTOR sd, bool folder)
 {
-    PSID owner = nullptr;
-    PACL dacl = nullptr;
-    BOOL defaulted = FALSE, present = FALSE;
-    GetSecurityDescriptorOwner(sd, &owner, &defaulted);
-    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
-    return SetNamedSecurityInfoW(const_cast<wchar_t*>(path.c_str()), SE_FILE_OBJECT,
-                                 OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
-                                     PROTECTED_DACL_SECURITY_INFORMATION,
-                                 owner, nullptr, dacl, nullptr);
+    HANDLE h =
+        CreateFileW(WideFromUtf8(path).c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return ErrorText(path + ": its rights cannot be set (run as administrator)",
+                         GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
+    std::string error;
+    if (!GetFileInformationByHandle(h, &info)) {
+        error = ErrorText(path, GetLastError());
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        error = path + ": a link; remove it (as an administrator)";
+    } else if (folder && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = path + ": a file where the folder should be; remove it (as an administrator)";
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1) {
+        error = path + ": a file with other names elsewhere; remove it (as an administrator)";
+    } else {
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        BOOL defaulted = FALSE, present = FALSE;
+        GetSecurityDescriptorOwner(sd, &owner, &defaulted);
+        GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+        if (const DWORD code =
+                SetSecurityInfo(h, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                    PROTECTED_DACL_SECURITY_INFORMATION,
+                                owner, nullptr, dacl, nullptr))
+            error = ErrorText(path + ": its rights cannot be set (run as administrator)", code);
+    }
+    CloseHandle(h);
+    return error;
 }
 
 } // namespace
@@ -289,12 +315,8 @@ std::string SecureFolder(const std::string& dir)
     if (GetLastError() != ERROR_ALREADY_EXISTS)
         return ErrorText(dir, GetLastError());
     // There already: made by an older version, or by someone else first.
-    const DWORD attributes = GetFileAttributesW(wdir.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return dir + ": not a folder of its own (a file or a link); remove it";
-    if (const DWORD code = Apply(wdir, folder.get()))
-        return ErrorText(dir + ": its rights cannot be set (run as administrator)", code);
+    if (std::string why = Apply(dir, folder.get(), true); !why.empty())
+        return why;
     WIN32_FIND_DATAW found;
     HANDLE find = FindFirstFileW((wdir + L"\\*").c_str(), &found);
     if (find == INVALID_HANDLE_VALUE)
@@ -304,9 +326,9 @@ std::string SecureFolder(const std::string& dir)
         const std::wstring name = found.cFileName;
         if (name == L"." || name == L"..")
             continue;
-        if (const DWORD code = Apply(wdir + L"\\" + name, entry.get()); code && failed.empty())
-            failed =
-                ErrorText(dir + "\\" + Utf8FromWide(name) + ": its rights cannot be set", code);
+        if (std::string why = Apply(dir + "\\" + Utf8FromWide(name), entry.get(), false);
+            !why.empty() && failed.empty())
+            failed = why;
     } while (FindNextFileW(find, &found));
     FindClose(find);
     return failed;

@@ -6,7 +6,9 @@
 // Administrators, SYSTEM and the Administrators with full control, the
 // users reading only, nothing taken from above. Wine keeps only what Unix
 // modes hold (its owner is the Unix user's, its rights are remade from the
-// modes, never protected): there the writers are what is checked.
+// modes, never protected): there the writers are what is checked. A hard
+// link planted there, which would pass the rights on to a file elsewhere,
+// and a file in the folder's place are refused.
 #include "platform/utf16_win32.h"
 #include "platform/win_service.h"
 #include "support/temp_dir.h"
@@ -144,6 +146,19 @@ TEST(SecureFolder, OnlySystemAndAdministratorsWrite)
         // Again over its own rights: nothing to change, no error.
         EXPECT_EQ(SecureFolder(utf8), "");
     }
+    // A second name planted for a file elsewhere would hand that file the
+    // folder's rights: it is refused, named, and the file left as it was.
+    const auto outside = base.path() / L"чужой.txt";
+    std::ofstream(outside) << "x";
+    OpenToEveryone(outside);
+    const auto planted = base.path() / L"занята" / L"history.jsonl";
+    ASSERT_TRUE(CreateHardLinkW(planted.c_str(), outside.c_str(), nullptr));
+    const std::string why = SecureFolder(Utf8FromWide((base.path() / L"занята").wstring()));
+    EXPECT_NE(why.find("history.jsonl"), std::string::npos) << why;
+    bool everyone_writes = false;
+    for (const Ace& a : Read(outside).aces)
+        everyone_writes = everyone_writes || (a.who == "WD" && (a.mask & FILE_WRITE_DATA));
+    EXPECT_TRUE(everyone_writes);
     // A file where the folder should be is not taken for it.
     const auto file = base.path() / L"файл";
     std::ofstream(file) << "x";

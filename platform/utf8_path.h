@@ -8,20 +8,32 @@
 #pragma once
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 
 namespace chronavel::platform {
 
+// Text that is not UTF-8 (Windows converts, and refuses it) names no file:
+// the empty path, which every call then refuses as it would a missing file.
 inline std::filesystem::path PathFromUtf8(const std::string& utf8)
 {
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    try {
+        return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
+// "" for a name Windows holds that is no text (a lone UTF-16 surrogate).
 inline std::string Utf8FromPath(const std::filesystem::path& path)
 {
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
+    try {
+        const std::u8string text = path.u8string();
+        return std::string(text.begin(), text.end());
+    } catch (const std::exception&) {
+        return {};
+    }
 }
 
 // std::fopen of a UTF-8 name.

@@ -1,6 +1,7 @@
 #include "app/ini_file_chronavel.h"
 
 #include "platform/app_paths.h"
+#include "platform/utf8_path.h"
 
 #include <cctype>
 #include <filesystem>
@@ -31,7 +32,7 @@ platform::IniFile& OpenSettingsFile()
         // The fallback directory may not exist yet; a failure here shows
         // only as writes that do not reach the file.
         std::error_code ec;
-        const auto dir = std::filesystem::path(path).parent_path();
+        const auto dir = platform::PathFromUtf8(path).parent_path();
         if (!path.empty() && !dir.empty())
             std::filesystem::create_directories(dir, ec);
         State.file = std::make_unique<platform::IniFile>(path);
@@ -45,12 +46,12 @@ std::string SettingsBesideExecutable(const std::string& exe_path)
 {
     if (exe_path.empty())
         return {};
-    std::filesystem::path p(exe_path);
-    std::string ext = p.extension().string();
+    std::filesystem::path p = platform::PathFromUtf8(exe_path);
+    std::string ext = platform::Utf8FromPath(p.extension());
     for (char& c : ext)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (ext == ".exe")
-        return p.replace_extension(".ini").string();
+        return platform::Utf8FromPath(p.replace_extension(".ini"));
     // Other dots belong to the name (chronavel-1.2): nothing to replace.
     return exe_path + ".ini";
 }
@@ -62,7 +63,8 @@ std::string SettingsPathFor(const std::string& exe_path, bool exe_dir_writable,
         return SettingsBesideExecutable(exe_path);
     if (config_dir.empty())
         return {};
-    return (std::filesystem::path(config_dir) / "chronavel" / "chronavel.ini").string();
+    return platform::Utf8FromPath(platform::PathFromUtf8(config_dir) / "chronavel" /
+                                  "chronavel.ini");
 }
 
 std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writable,
@@ -74,17 +76,19 @@ std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writabl
     namespace fs = std::filesystem;
     const std::string admin = SettingsBesideExecutable(exe_path);
     std::error_code ec;
-    if (!mine.empty() && fs::exists(mine, ec))
+    const fs::path mine_path = platform::PathFromUtf8(mine);
+    const fs::path admin_path = platform::PathFromUtf8(admin);
+    if (!mine.empty() && fs::exists(mine_path, ec))
         return mine;
-    if (!fs::is_regular_file(admin, ec))
+    if (!fs::is_regular_file(admin_path, ec))
         return mine;
     // The user's file starts as the administrator's; from then on it is
     // the one read and written.
     if (!mine.empty()) {
-        fs::create_directories(fs::path(mine).parent_path(), ec);
-        if (fs::copy_file(admin, mine, fs::copy_options::skip_existing, ec) && !ec)
+        fs::create_directories(mine_path.parent_path(), ec);
+        if (fs::copy_file(admin_path, mine_path, fs::copy_options::skip_existing, ec) && !ec)
             return mine;
-        if (fs::exists(mine, ec))
+        if (fs::exists(mine_path, ec))
             return mine;
     }
     // No file of the user's own can be made: the administrator's is read,
@@ -95,7 +99,8 @@ std::string ChooseSettingsFile(const std::string& exe_path, bool exe_dir_writabl
 bool SystemProgramFolder(const std::string& dir)
 {
     // Forward slashes on every system, so the names compare the same way.
-    const std::string d = std::filesystem::path(dir).lexically_normal().generic_string();
+    const std::u8string g = platform::PathFromUtf8(dir).lexically_normal().generic_u8string();
+    const std::string d(g.begin(), g.end());
     return d == "/usr" || d.rfind("/usr/", 0) == 0 || d == "/bin" || d == "/bin/" || d == "/sbin" ||
            d == "/sbin/";
 }
@@ -103,8 +108,9 @@ bool SystemProgramFolder(const std::string& dir)
 std::string DefaultSettingsPath()
 {
     const std::string exe = platform::ExecutablePath();
-    const std::string dir =
-        exe.empty() ? std::string() : std::filesystem::path(exe).parent_path().string();
+    const std::string dir = exe.empty()
+                                ? std::string()
+                                : platform::Utf8FromPath(platform::PathFromUtf8(exe).parent_path());
     const bool writable = platform::DirectoryWritable(dir) && !SystemProgramFolder(dir);
     return ChooseSettingsFile(exe, writable, platform::UserConfigDir());
 }

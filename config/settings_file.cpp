@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -269,8 +271,14 @@ std::string SettingsFromJsonText(const std::string& text, RegisterValues& out)
 
 std::string ReadWholeFile(const std::string& path, std::string& text)
 {
-    std::ifstream in(path);
-    if (!in)
+    // UTF-8 name, wide on Windows (as platform/utf8_path.h, which this
+    // layer does not include); one that is no UTF-8 cannot be read.
+    std::ifstream in;
+    try {
+        in.open(std::filesystem::path(std::u8string(path.begin(), path.end())));
+    } catch (const std::exception&) {
+    }
+    if (!in.is_open())
         return path + ": cannot be read";
     std::stringstream whole;
     whole << in.rdbuf();

@@ -2,6 +2,9 @@
 // whether a progress line can be redrawn.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace chronavel::platform {
 
 // Runs handler(signal number) on Ctrl+C (SIGINT) and on a request to end
@@ -19,5 +22,10 @@ bool StderrIsTerminal();
 // Makes the console show the program's UTF-8 text as it is (Windows
 // consoles start in the OEM code page); nothing to do elsewhere.
 void UseUtf8Console();
+
+// The program's arguments as UTF-8. Windows hands main() its argv in the
+// ANSI code page, which cannot hold a name outside it: there they are
+// read again from the wide command line. Elsewhere argv as it is.
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 } // namespace chronavel::platform

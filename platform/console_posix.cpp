@@ -29,4 +29,9 @@ bool StderrIsTerminal()
 
 void UseUtf8Console() {}
 
+std::vector<std::string> Utf8Arguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 } // namespace chronavel::platform

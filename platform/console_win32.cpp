@@ -1,10 +1,12 @@
 #include "platform/api_win32.h"
 #include "platform/console.h"
+#include "platform/utf16_win32.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <io.h>
+#include <shellapi.h>
 
 namespace chronavel::platform {
 
@@ -44,6 +46,23 @@ bool StderrIsTerminal()
 void UseUtf8Console()
 {
     SetConsoleOutputCP(CP_UTF8);
+}
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv)
+{
+    // Split as the C runtime splits the narrow one, so both agree.
+    int n = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &n);
+    std::vector<std::string> args;
+    if (wide && n == argc) {
+        for (int i = 0; i < n; ++i)
+            args.push_back(Utf8FromWide(wide[i]));
+    } else {
+        args.assign(argv, argv + argc);
+    }
+    if (wide)
+        LocalFree(wide);
+    return args;
 }
 
 } // namespace chronavel::platform

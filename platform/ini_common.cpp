@@ -1,5 +1,6 @@
 #include "platform/atomic_file.h"
 #include "platform/ini.h"
+#include "platform/utf8_path.h"
 
 #include <charconv>
 #include <cstdio>
@@ -143,16 +144,17 @@ Load LoadFile(const std::string& path, std::string& text)
     if (path.empty())
         return Load::kFailed;
     std::error_code ec;
-    const auto st = fs::status(path, ec);
+    const fs::path file = PathFromUtf8(path);
+    const auto st = fs::status(file, ec);
     if (st.type() == fs::file_type::not_found)
         return Load::kMissing;
     // Directories, devices and pipes are never read: a pipe would block.
     if (ec || st.type() != fs::file_type::regular)
         return Load::kFailed;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in)
         return Load::kFailed;
-    const auto size = fs::file_size(path, ec);
+    const auto size = fs::file_size(file, ec);
     if (ec)
         return Load::kFailed;
     text.resize(static_cast<size_t>(size));
@@ -190,16 +192,16 @@ bool StoreFile(const std::string& path, const std::string& text, bool existed)
 {
     std::error_code ec;
     std::string target = path;
-    if (fs::is_symlink(path, ec)) {
-        const auto real = fs::canonical(path, ec);
+    if (fs::is_symlink(PathFromUtf8(path), ec)) {
+        const auto real = fs::canonical(PathFromUtf8(path), ec);
         if (ec)
             return false;
-        target = real.string();
+        target = Utf8FromPath(real);
     }
     if (existed) {
         // The rename would replace a read-only file; respect its flag
         // instead, as writing into it would.
-        std::FILE* probe = std::fopen(target.c_str(), "r+b");
+        std::FILE* probe = OpenFile(target, "r+b");
         if (!probe)
             return false;
         std::fclose(probe);

@@ -41,8 +41,16 @@ std::optional<ServiceState> QueryService(const std::string& name, std::string* e
 std::vector<std::string> ServicesNamed(const std::string& prefix, std::string* error);
 
 // Where services keep their state and logs (%ProgramData%\chronavel),
-// made when missing; "" when it cannot be.
-std::string ServiceDataDir();
+// made when missing and closed to all but the system and administrators
+// (SecureFolder); "" with *error set when it cannot be.
+std::string ServiceDataDir(std::string* error = nullptr);
+
+// Makes dir (when missing) owned by the Administrators, SYSTEM and the
+// Administrators with full control, the local users reading only (their
+// rights not inherited from above), and puts the same rights on every
+// entry already in it: a file a user made there beforehand (a lock held,
+// a planted history) is theirs no longer. "" when done, else the reason.
+std::string SecureFolder(const std::string& dir);
 
 // Runs body as the service `name` when the manager started this process:
 // it is told RUNNING before body, STOP_PENDING when it asks for a stop

@@ -50,9 +50,16 @@ std::vector<std::string> ServicesNamed(const std::string&, std::string* error)
     return {};
 }
 
-std::string ServiceDataDir()
+std::string ServiceDataDir(std::string* error)
 {
+    if (error)
+        *error = "no Windows services here";
     return {};
+}
+
+std::string SecureFolder(const std::string&)
+{
+    return "no Windows folders here";
 }
 
 std::optional<int> RunAsService(const std::string&, const std::function<int()>&, void (*)())

@@ -1,9 +1,11 @@
 #include "platform/utf16_win32.h"
 #include "platform/win_service.h"
 
+#include <aclapi.h>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <sddl.h>
 #include <shlobj.h>
 #include <thread>
 
@@ -231,19 +233,126 @@ std::vector<std::string> ServicesNamed(const std::string& prefix, std::string* e
     }
 }
 
-std::string ServiceDataDir()
+namespace {
+
+// SYSTEM and the Administrators: full control; the local users: read and
+// list (0x1200a9, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), so that the
+// operator can read a service's state, log and alarm history without
+// elevation to see what it does (nothing there is secret); nobody else
+// can make, change or hold a file there. Owned by the Administrators, so
+// no user who made it first keeps the right to change that. The folder's
+// rights pass to what is made in it; its own are not taken from above.
+constexpr const wchar_t* kFolderRights =
+    L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// What is in it: the same, set on the entry itself.
+constexpr const wchar_t* kEntryRights = L"O:BAD:PAI(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)";
+
+struct LocalFreer {
+    void operator()(void* p) const { LocalFree(p); }
+};
+using Descriptor = std::unique_ptr<void, LocalFreer>;
+
+Descriptor MakeDescriptor(const wchar_t* sddl)
+{
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return nullptr;
+    return Descriptor(sd);
+}
+
+// Owner and rights of the descriptor on path, set through a handle of the
+// entry itself: a link is never followed, and a file with other names
+// elsewhere (a hard link a user made to a file of theirs or of the system)
+// is not changed, since its rights are those of every name. "" when done.
+std::string Apply(const std::string& path, PSECURITY_DESCRIPTOR sd, bool folder)
+{
+    HANDLE h =
+        CreateFileW(WideFromUtf8(path).c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return ErrorText(path + ": its rights cannot be set (run as administrator)",
+                         GetLastError());
+    BY_HANDLE_FILE_INFORMATION info{};
+    std::string error;
+    if (!GetFileInformationByHandle(h, &info)) {
+        error = ErrorText(path, GetLastError());
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        error = path + ": a link; remove it (as an administrator)";
+    } else if (folder && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        error = path + ": a file where the folder should be; remove it (as an administrator)";
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && info.nNumberOfLinks > 1) {
+        error = path + ": a file with other names elsewhere; remove it (as an administrator)";
+    } else {
+        PSID owner = nullptr;
+        PACL dacl = nullptr;
+        BOOL defaulted = FALSE, present = FALSE;
+        GetSecurityDescriptorOwner(sd, &owner, &defaulted);
+        GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+        if (const DWORD code =
+                SetSecurityInfo(h, SE_FILE_OBJECT,
+                                OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                                    PROTECTED_DACL_SECURITY_INFORMATION,
+                                owner, nullptr, dacl, nullptr))
+            error = ErrorText(path + ": its rights cannot be set (run as administrator)", code);
+    }
+    CloseHandle(h);
+    return error;
+}
+
+} // namespace
+
+std::string SecureFolder(const std::string& dir)
+{
+    const Descriptor folder = MakeDescriptor(kFolderRights);
+    const Descriptor entry = MakeDescriptor(kEntryRights);
+    if (!folder || !entry)
+        return ErrorText("the folder's rights", GetLastError());
+    const std::wstring wdir = WideFromUtf8(dir);
+    SECURITY_ATTRIBUTES sa{sizeof sa, folder.get(), FALSE};
+    if (CreateDirectoryW(wdir.c_str(), &sa))
+        return {};
+    if (GetLastError() != ERROR_ALREADY_EXISTS)
+        return ErrorText(dir, GetLastError());
+    // There already: made by an older version, or by someone else first.
+    if (std::string why = Apply(dir, folder.get(), true); !why.empty())
+        return why;
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((wdir + L"\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE)
+        return {};
+    std::string failed;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (std::string why = Apply(dir + "\\" + Utf8FromWide(name), entry.get(), false);
+            !why.empty() && failed.empty())
+            failed = why;
+    } while (FindNextFileW(find, &found));
+    FindClose(find);
+    return failed;
+}
+
+std::string ServiceDataDir(std::string* error)
 {
     PWSTR path = nullptr;
     std::wstring dir;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &path)) && path)
         dir = path;
     CoTaskMemFree(path);
-    if (dir.empty())
+    if (dir.empty()) {
+        if (error)
+            *error = "no %ProgramData% folder";
         return {};
-    dir += L"\\chronavel";
-    if (!CreateDirectoryW(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+    }
+    const std::string utf8 = Utf8FromWide(dir + L"\\chronavel");
+    if (std::string why = SecureFolder(utf8); !why.empty()) {
+        if (error)
+            *error = why;
         return {};
-    return Utf8FromWide(dir);
+    }
+    return utf8;
 }
 
 namespace {

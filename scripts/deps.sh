@@ -111,10 +111,11 @@ chronavel_install_test_deps() {
 }
 
 # The Windows stage: MinGW-w64 (POSIX threads) for the cross build, the
-# GoogleTest sources to build for Windows, Wine to run the result.
+# GoogleTest sources to build for Windows, Wine to run the result, and the
+# locale sources for a Russian locale of the tests' own (scripts/wine-ru).
 CHRONAVEL_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-  wine wine64
+  wine wine64 locales
 )
 
 chronavel_install_windows_deps() {
@@ -122,8 +123,9 @@ chronavel_install_windows_deps() {
 }
 
 # The windows program under Wine (scripts/wine-program): a virtual display,
-# xdotool for the operator's clicks, xwd and netpbm for the screenshot.
-CHRONAVEL_WINDOWS_PROGRAM_PACKAGES=(xvfb xdotool x11-apps netpbm)
+# xdotool for the operator's clicks, xwd and netpbm for the screenshot; librsvg2-bin
+# and netpbm for chronavel.exe's icon.
+CHRONAVEL_WINDOWS_PROGRAM_PACKAGES=(xvfb xdotool x11-apps netpbm librsvg2-bin)
 
 chronavel_jobs() {
   nproc 2>/dev/null || echo 2

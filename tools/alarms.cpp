@@ -1,5 +1,6 @@
 #include "tools/alarms.h"
 
+#include "platform/utf8_path.h"
 #include "tools/args.h"
 
 #include <algorithm>
@@ -285,7 +286,7 @@ std::vector<AlarmEvent> AlarmLog::Load(size_t count) const
 {
     std::vector<AlarmEvent> events;
     for (const std::string& name : {path_ + ".1", path_}) {
-        std::ifstream in(name);
+        std::ifstream in(platform::PathFromUtf8(name));
         for (std::string line; std::getline(in, line);) {
             // A line cut short by a crash has the next event written on
             // after it: that one is read, the cut one skipped.
@@ -305,18 +306,19 @@ std::vector<AlarmEvent> AlarmLog::Load(size_t count) const
 std::string AlarmLog::Append(const std::string& port, const AlarmEvent& e)
 {
     std::error_code ec;
-    if (std::filesystem::file_size(path_, ec) >= limit_ && !ec) {
-        std::filesystem::rename(path_, path_ + ".1", ec);
+    const std::filesystem::path file = platform::PathFromUtf8(path_);
+    if (std::filesystem::file_size(file, ec) >= limit_ && !ec) {
+        std::filesystem::rename(file, platform::PathFromUtf8(path_ + ".1"), ec);
         if (ec)
             return path_ + ": " + ec.message();
     }
     // A line a crash cut short is ended first, so this one stays whole.
     bool ended = true;
-    if (std::ifstream last(path_, std::ios::binary); last && last.seekg(-1, std::ios::end)) {
+    if (std::ifstream last(file, std::ios::binary); last && last.seekg(-1, std::ios::end)) {
         char c = '\n';
         ended = !last.get(c) || c == '\n';
     }
-    std::ofstream out(path_, std::ios::app);
+    std::ofstream out(file, std::ios::app);
     if (!ended)
         out << '\n';
     out << AlarmLine(port, e) << '\n';

@@ -441,6 +441,14 @@ int Main(int argc, char** argv, DaemonMode mode)
 int main(int argc, char** argv)
 {
     chronavel::platform::UseUtf8Console();
+    // Paths and texts are UTF-8 from here on, on Windows too.
+    std::vector<std::string> utf8 = chronavel::platform::Utf8Arguments(argc, argv);
+    std::vector<char*> utf8_ptrs;
+    for (auto& a : utf8)
+        utf8_ptrs.push_back(a.data());
+    utf8_ptrs.push_back(nullptr);
+    argv = utf8_ptrs.data();
+    argc = static_cast<int>(utf8.size());
     if (argc > 1 && std::string(argv[1]) == "service") {
         const std::vector<std::string> args(argv + 2, argv + argc);
         return RunServiceCommand(

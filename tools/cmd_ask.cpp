@@ -1,6 +1,7 @@
 // `ask`: a request to the daemon keeping a state file (a census now, or a
 // clock forgotten), handed over as a file beside it (tools/daemon/requests.h)
 // and waited for until the daemon has taken it.
+#include "platform/utf8_path.h"
 #include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/daemon/requests.h"
@@ -34,10 +35,10 @@ int RunAsk(const std::string& state_file, const std::vector<std::string>& words)
     }
     const auto until = std::chrono::steady_clock::now() + kTakenWithin;
     std::error_code ec;
-    while (std::filesystem::exists(path, ec)) {
+    while (std::filesystem::exists(platform::PathFromUtf8(path), ec)) {
         if (std::chrono::steady_clock::now() >= until) {
             // Not left for a daemon started later to act on unasked.
-            std::filesystem::remove(path, ec);
+            std::filesystem::remove(platform::PathFromUtf8(path), ec);
             Say("chronavelctl: no daemon keeping " + state_file + " took the request within " +
                 std::to_string(kTakenWithin.count()) + " s (is one running with --state-file " +
                 state_file + "?)");

@@ -5,6 +5,7 @@
 #include "app/master_search.h"
 #include "config/registers.h"
 #include "platform/atomic_file.h"
+#include "platform/utf8_path.h"
 #include "port/sync.h"
 #include "tools/apply.h"
 #include "tools/commands.h"
@@ -72,7 +73,7 @@ int RunConfigExport(const LineOptions& options, const std::string& out_path)
     if (!out_path.empty()) {
         // Said before the clocks are read, not after.
         std::error_code ec;
-        if (std::filesystem::is_symlink(std::filesystem::u8path(out_path), ec)) {
+        if (std::filesystem::is_symlink(platform::PathFromUtf8(out_path), ec)) {
             Say("chronavelctl: " + ValidUtf8(out_path) +
                 ": a symbolic link, which would be replaced with a plain file; give the path of "
                 "the file itself");

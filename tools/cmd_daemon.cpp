@@ -2,6 +2,7 @@
 // loaded, then the loop (tools/daemon/daemon_loop.h).
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
+#include "platform/utf8_path.h"
 #include "tools/commands.h"
 #include "tools/config_file.h"
 #include "tools/daemon/daemon_loop.h"
@@ -24,7 +25,7 @@ int RunDaemon(const LineOptions& options, const DaemonOptions& daemon)
     std::unique_ptr<platform::FileLock> state_lock;
     if (!daemon.StateFile.empty()) {
         std::error_code ec;
-        if (std::filesystem::is_symlink(std::filesystem::u8path(daemon.StateFile), ec)) {
+        if (std::filesystem::is_symlink(platform::PathFromUtf8(daemon.StateFile), ec)) {
             Say("state file: " + ValidUtf8(daemon.StateFile) +
                 " is a symbolic link, which the daemon would replace with a plain file; give the "
                 "path of the file itself");

@@ -1,6 +1,8 @@
 // chronavelctl service: the daemon as a Windows service, one per port,
 // registered with the service control manager and run under it.
 #include "platform/app_paths.h"
+#include "platform/atomic_file.h"
+#include "platform/utf8_path.h"
 #include "platform/win_service.h"
 #include "tools/commands.h"
 #include "tools/line.h"
@@ -9,7 +11,9 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace chronavel::ctl {
@@ -20,13 +24,17 @@ namespace {
 constexpr int kServiceWaitSeconds = 20;
 
 constexpr const char* kUsage =
-    "usage: chronavelctl service install --port COMn [daemon options]\n"
+    "usage: chronavelctl service install --port COMn|STABLE-NAME [daemon options]\n"
     "       chronavelctl service start|stop|status|uninstall --port COMn\n"
     "       chronavelctl service stop|start|uninstall --all\n"
+    "       chronavelctl service stop --all --running-to FILE\n"
+    "       chronavelctl service start --running-from FILE\n"
     "The daemon as the Windows service chronavel-sync-COMn: started with Windows,\n"
     "restarted when it fails, its state file and log in %ProgramData%\\chronavel.\n"
     "install takes the options of 'chronavelctl daemon' (--period, --http ADDR:PORT,\n"
     "--on-alarm PROGRAM ...); --supervise and a state file are added when not given.\n"
+    "--running-to lists the services that were running, a line each, and\n"
+    "--running-from starts those (an upgrade leaves stopped ones stopped).\n"
     "status exits 0 running, 3 stopped, 4 not installed; the others 0 done, 1 failed.\n";
 
 constexpr int kStatusStopped = 3;
@@ -66,13 +74,28 @@ const char* StateText(platform::ServiceState state)
     return "paused";
 }
 
-int Install(const std::string& port, const std::vector<std::string>& options,
-            const DaemonEntry& daemon)
+int Install(const std::string& port, const std::string& daemon_port,
+            const std::vector<std::string>& options, const DaemonEntry& daemon)
 {
-    const std::string data_dir = platform::ServiceDataDir();
+    std::string dir_error;
+    const std::string data_dir = platform::ServiceDataDir(&dir_error);
     if (data_dir.empty())
-        return Failed("cannot make the folder %ProgramData%\\chronavel for the state and the log");
-    std::vector<std::string> args = ServiceDaemonArguments(port, options, data_dir);
+        return Failed("the folder %ProgramData%\\chronavel for the state and the log: " +
+                      dir_error);
+    std::error_code ec;
+    const std::string cwd = platform::Utf8FromPath(std::filesystem::current_path(ec));
+    std::string why;
+    const auto absolute = ServicePaths(
+        options, cwd,
+        [](const std::string& path) {
+            std::error_code e;
+            return std::filesystem::exists(platform::PathFromUtf8(path), e);
+        },
+        &why);
+    if (!absolute)
+        return Usage(why);
+    std::vector<std::string> args = ServiceDaemonArguments(port, *absolute, data_dir);
+    args[1] = daemon_port; // an adapter's stable name as given: it finds the adapter's COM port
     // The daemon's own parser judges the options now, not the service's
     // first start, where a mistake would only reach the log.
     if (const int rc = daemon(args, DaemonMode::kCheckOnly); rc != kExitOk)
@@ -146,23 +169,59 @@ int ForAll(int (*action)(const std::string& name))
     return rc;
 }
 
-// The service's log takes what the daemon would print; the previous one
-// is kept as .1 once it has grown past 1 MiB. Kept open for the process's
-// life, as the tool's output goes there until it ends.
-void LogToFile(const std::string& path)
+// An upgrade's stop: every service of ours stopped, and those that were
+// running (or on their way) listed in `list` for StartListed after it.
+int StopAllListing(const std::string& list)
 {
-    std::error_code ec;
-    const std::filesystem::path log = std::filesystem::u8path(path);
-    if (std::filesystem::file_size(log, ec) > (1u << 20) && !ec)
-        std::filesystem::rename(log, std::filesystem::u8path(path + ".1"), ec);
-#ifdef _WIN32
-    std::FILE* file = _wfopen(log.c_str(), L"a");
-#else
-    std::FILE* file = std::fopen(path.c_str(), "a");
-#endif
-    if (file)
-        SendOutputTo(file);
+    std::string error;
+    const auto names = platform::ServicesNamed(kServicePrefix, &error);
+    if (!error.empty())
+        return Failed(error);
+    std::string running;
+    int rc = kExitOk;
+    for (const auto& name : names) {
+        const auto state = platform::QueryService(name, &error);
+        if (!state) {
+            Say("chronavelctl service: " + error);
+            rc = kExitNoAnswer;
+            continue;
+        }
+        if (*state == platform::ServiceState::kStopped)
+            continue;
+        running += name + "\n";
+        if (Stop(name) != kExitOk)
+            rc = kExitNoAnswer;
+    }
+    if (const std::string why = platform::WriteFileAtomically(list, running); !why.empty())
+        return Failed(why);
+    return rc;
 }
+
+int StartListed(const std::string& list)
+{
+    std::ifstream in(platform::PathFromUtf8(list));
+    if (!in)
+        return Failed(list + ": cannot be read");
+    int rc = kExitOk;
+    for (std::string name; std::getline(in, name);) {
+        if (!name.empty() && name.back() == '\r')
+            name.pop_back();
+        // Only ours: the list is a file, and a file can be edited.
+        if (name.rfind(kServicePrefix, 0) != 0 ||
+            !ServicePort(name.substr(std::strlen(kServicePrefix)))) {
+            if (!name.empty())
+                Say("chronavelctl service: " + list + ": '" + name + "' is not a service of ours");
+            continue;
+        }
+        if (Start(name) != kExitOk)
+            rc = kExitNoAnswer;
+    }
+    return rc;
+}
+
+// The service's log takes what the daemon would print, kept open for the
+// process's life; past 1 MiB it becomes .1 and a new one starts.
+constexpr std::uintmax_t kServiceLogLimit = 1u << 20;
 
 extern "C" void OnServiceStop()
 {
@@ -173,14 +232,15 @@ extern "C" void OnServiceStop()
 
 int RunDaemonAsService(const std::string& port, const std::function<int()>& daemon)
 {
-    const auto service_port = ServicePort(port);
+    const auto service_port = ServiceKey(port);
     const std::string name = ServiceName(service_port.value_or(port));
     const std::string data_dir = platform::ServiceDataDir();
     const auto rc = platform::RunAsService(
         name,
         [&] {
             if (!data_dir.empty())
-                LogToFile(ServiceLogPath(data_dir, service_port.value_or(port)));
+                SendOutputToLog(ServiceLogPath(data_dir, service_port.value_or(port)),
+                                kServiceLogLimit);
             const int result = daemon();
             // A stop asked for by the manager is the daemon's normal end.
             return StopSignal.load() == SIGTERM ? kExitOk : result;
@@ -212,6 +272,10 @@ int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& d
         std::vector<std::string> rest(args.begin() + 1, args.end());
         return daemon(rest, DaemonMode::kService);
     }
+    if (args.size() == 4 && action == "stop" && args[1] == "--all" && args[2] == "--running-to")
+        return StopAllListing(args[3]);
+    if (args.size() == 3 && action == "start" && args[1] == "--running-from")
+        return StartListed(args[2]);
     if (args.size() == 2 && args[1] == "--all") {
         if (action == "uninstall")
             return ForAll(&Uninstall);
@@ -233,12 +297,14 @@ int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& d
     } else {
         return Usage(action + ": --port COMn must come first");
     }
-    const auto port = ServicePort(port_text);
+    const auto port = ServiceKey(port_text);
     if (!port)
-        return Usage("'" + port_text + "' cannot name a service: give a port such as COM7");
+        return Usage("'" + port_text +
+                     "' cannot name a service: give a port such as COM7, or the adapter's "
+                     "stable name as 'chronavelctl ports' shows it");
     std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(next), args.end());
     if (action == "install")
-        return Install(*port, rest, daemon);
+        return Install(*port, ServicePort(port_text) ? *port : port_text, rest, daemon);
     if (!rest.empty())
         return Usage(action + " takes only --port, not '" + rest.front() + "'");
     const std::string name = ServiceName(*port);

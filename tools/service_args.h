@@ -3,6 +3,7 @@
 // the manager starts it with.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +14,14 @@ namespace chronavel::ctl {
 // are all "COM7", so one port cannot get two services. nullopt for a name
 // a service name cannot hold (slashes, blanks, nothing).
 std::optional<std::string> ServicePort(const std::string& port);
+
+// The part of a service's name that port gives: ServicePort's for a COM
+// name; for an adapter's stable name (its device instance ID,
+// "USB\VID_0403&PID_6001\A50285BI", which the daemon turns into whatever
+// COM port the adapter has at each open) the ID upper-cased with every
+// character a service name should not hold made "_"
+// ("USB_VID_0403_PID_6001_A50285BI"). nullopt as ServicePort.
+std::optional<std::string> ServiceKey(const std::string& port);
 
 // "chronavel-sync-COM7": one service per port.
 std::string ServiceName(const std::string& service_port);
@@ -30,6 +39,17 @@ inline constexpr const char* kServicePrefix = "chronavel-sync-";
 std::vector<std::string> ServiceDaemonArguments(const std::string& service_port,
                                                 const std::vector<std::string>& options,
                                                 const std::string& data_dir);
+
+// The service runs in the system's folder, not the installing shell's: the
+// options' files (--settings, --state-file, the --on-alarm program) made
+// absolute by Windows' rules against `cwd`, and checked with `exists`:
+// the settings file and a program named with a folder must be there, a
+// state file's folder must (the daemon makes the file). A program named
+// without a folder and not in `cwd` is left to Windows' search of PATH.
+// nullopt with *error saying which path and why.
+std::optional<std::vector<std::string>>
+ServicePaths(const std::vector<std::string>& options, const std::string& cwd,
+             const std::function<bool(const std::string&)>& exists, std::string* error);
 
 // Where the service writes what it would print.
 std::string ServiceLogPath(const std::string& data_dir, const std::string& service_port);

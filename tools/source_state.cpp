@@ -2,6 +2,7 @@
 
 #include "app/time_source.h"
 #include "platform/time_source.h"
+#include "platform/utf8_path.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -51,7 +52,7 @@ void InstallClockSyncOverride()
         explicit FileSyncSource(std::string file) : file_(std::move(file)) {}
         ClockSync Sync() override
         {
-            std::ifstream in(file_);
+            std::ifstream in(platform::PathFromUtf8(file_));
             std::stringstream text;
             text << in.rdbuf();
             return ParseClockSyncText(text.str()).value_or(ClockSync{});

@@ -7,6 +7,7 @@
 #include "link/host.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -42,5 +43,10 @@ void Print(const std::string& line);
 // Both into this file from now on (a Windows service has no standard
 // streams to write to); nullptr: the standard streams again.
 void SendOutputTo(std::FILE* file);
+// Both appended to the log file at path (UTF-8) from now on; whenever a
+// line takes it past limit bytes it becomes path.1 (the one before that is
+// dropped) and a new one starts: a service running for months keeps two
+// files at most. False when the file cannot be opened.
+bool SendOutputToLog(const std::string& path, std::uintmax_t limit);
 
 } // namespace chronavel::ctl

@@ -23,6 +23,7 @@ RequestExecutionLevel admin
 
 !include MUI2.nsh
 !include LogicLib.nsh
+!include WinMessages.nsh
 
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Chronavel"
 
@@ -78,12 +79,65 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Chronavel"
 
 !include "${MANIFEST}"
 
+; chronavel.exe running from $INSTDIR: Windows holds a running program's
+; file, which could then be neither replaced nor deleted, and the
+; installation would be left half old, half new. Found by its file (open
+; for writing is refused while it runs, whoever runs it). Interactively
+; the operator is asked to close it. A silent run closes its main window
+; ("Chronavel") as Alt+F4 does, so the program saves its settings and
+; ends, and waits up to 30 s for it; if it still runs, the run ends with
+; exit code 2 before any file is touched, and says why in
+; %TEMP%\chronavel-setup.log (a silent run has no window to say it in).
+LangString ProgramOpen ${LANG_RUSSIAN} "Программа Chronavel открыта ($INSTDIR\chronavel.exe). Закройте её и нажмите «Повтор»."
+LangString ProgramOpen ${LANG_ENGLISH} "Chronavel is open ($INSTDIR\chronavel.exe). Close it and press Retry."
+!macro CLOSE_PROGRAM un
+Function ${un}CloseProgram
+  ${IfNot} ${FileExists} "$INSTDIR\chronavel.exe"
+    Return
+  ${EndIf}
+  StrCpy $R1 0
+  ${Do}
+    ClearErrors
+    FileOpen $R0 "$INSTDIR\chronavel.exe" a
+    ${IfNot} ${Errors}
+      FileClose $R0
+      Return
+    ${EndIf}
+    ${If} ${Silent}
+      ${If} $R1 = 0
+        FindWindow $R0 "" "Chronavel"
+        ${If} $R0 <> 0
+          SendMessage $R0 ${WM_CLOSE} 0 0 /TIMEOUT=5000
+        ${EndIf}
+      ${ElseIf} $R1 >= 60
+        FileOpen $R0 "$TEMP\chronavel-setup.log" a
+        FileSeek $R0 0 END
+        FileWrite $R0 "$INSTDIR\chronavel.exe is running and did not close within 30 s: nothing was changed. Close Chronavel and run this again.$\r$\n"
+        FileClose $R0
+        SetErrorLevel 2
+        Quit
+      ${EndIf}
+      Sleep 500
+      IntOp $R1 $R1 + 1
+    ${Else}
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(ProgramOpen)" IDRETRY retry
+      SetErrorLevel 2
+      Quit
+      retry:
+    ${EndIf}
+  ${Loop}
+FunctionEnd
+!macroend
+!insertmacro CLOSE_PROGRAM ""
+!insertmacro CLOSE_PROGRAM "un."
+
 Function .onInit
   SetRegView 64
   ; Russian unless the user picks English (the system's language plays
   ; no part); a silent install asks nothing and stays Russian.
   StrCpy $LANGUAGE ${LANG_RUSSIAN}
   !insertmacro MUI_LANGDLL_DISPLAY
+  Call CloseProgram
 FunctionEnd
 
 ; The installer runs as administrator and the program should not: it
@@ -95,12 +149,19 @@ FunctionEnd
 
 Section "Chronavel" SecProgram
   SectionIn RO
+  ; The folder chosen on the pages may be another one than .onInit saw.
+  Call CloseProgram
   ; An upgrade under a running synchronisation service: its
   ; chronavelctl.exe is in use and could not be replaced. The services are
-  ; stopped for the copy and started after it, as Windows starts them.
+  ; stopped for the copy, and those that were running, and only those, are
+  ; started after it: one the administrator stopped (to free its port for
+  ; the windows program) stays stopped. The new chronavelctl.exe does it,
+  ; from the installer's own folder: an older one has no --running-to.
   StrCpy $1 ""
   ${If} ${FileExists} "$INSTDIR\chronavelctl.exe"
-    nsExec::ExecToLog '"$INSTDIR\chronavelctl.exe" service stop --all'
+    InitPluginsDir
+    File "/oname=$PLUGINSDIR\chronavelctl.exe" "${STAGE}\chronavelctl.exe"
+    nsExec::ExecToLog '"$PLUGINSDIR\chronavelctl.exe" service stop --all --running-to "$PLUGINSDIR\running.txt"'
     Pop $0
     StrCpy $1 "upgrade"
   ${EndIf}
@@ -111,7 +172,7 @@ Section "Chronavel" SecProgram
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMPROGRAMS\Chronavel.lnk" "$INSTDIR\chronavel.exe" "" "$INSTDIR\chronavel.ico"
   ${If} $1 == "upgrade"
-    nsExec::ExecToLog '"$INSTDIR\chronavelctl.exe" service start --all'
+    nsExec::ExecToLog '"$INSTDIR\chronavelctl.exe" service start --running-from "$PLUGINSDIR\running.txt"'
     Pop $0
   ${EndIf}
 SectionEnd
@@ -137,6 +198,7 @@ Function un.onInit
   SetRegView 64
   StrCpy $LANGUAGE ${LANG_RUSSIAN}
   !insertmacro MUI_UNGETLANGUAGE
+  Call un.CloseProgram
 FunctionEnd
 
 Section "Uninstall"

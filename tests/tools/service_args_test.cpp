@@ -4,6 +4,7 @@
 // into the same arguments.
 #include "tools/service_args.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -28,6 +29,19 @@ TEST(CtlService, OneNamePerPort)
     for (const auto& [port, expected] : cases)
         EXPECT_EQ(ServicePort(port), expected) << port;
     EXPECT_EQ(ServiceName(*ServicePort("com7")), "chronavel-sync-COM7");
+    // An adapter's stable name (its device instance ID) names one too.
+    const std::vector<std::pair<std::string, std::optional<std::string>>> keys = {
+        {"com7", "COM7"},
+        {"USB\\VID_0403&PID_6001\\a50285bi", "USB_VID_0403_PID_6001_A50285BI"},
+        {"FTDIBUS\\VID_0403+PID_6001+A50285BIA\\0000", "FTDIBUS_VID_0403_PID_6001_A50285BIA_0000"},
+        {"\\\\.\\COM7", "COM7"},
+        {"\\COM7", std::nullopt},
+        {"USB\\VID 0403", std::nullopt},
+        {"USB\\VID/0403", std::nullopt},
+        {"COM 7", std::nullopt},
+    };
+    for (const auto& [port, expected] : keys)
+        EXPECT_EQ(ServiceKey(port), expected) << port;
 }
 
 TEST(CtlService, DaemonOptionsPassOnWithTheServiceDefaults)
@@ -54,6 +68,54 @@ TEST(CtlService, DaemonOptionsPassOnWithTheServiceDefaults)
     for (const auto& c : cases)
         EXPECT_EQ(ServiceDaemonArguments("COM7", c.options, dir), c.expected)
             << testing::PrintToString(c.options);
+}
+
+TEST(CtlService, PathsMadeAbsoluteForTheServiceOrRefused)
+{
+    // The service starts in System32: every file it is given is made whole
+    // against the installing shell's folder, and must be there.
+    const std::string cwd = "C:\\Школа";
+    const std::vector<std::string> there = {"C:\\Школа\\часы.json",
+                                            "C:\\Школа",
+                                            "C:\\Школа\\тревога.cmd",
+                                            "C:\\notify.exe",
+                                            "D:\\s.json",
+                                            "\\\\srv\\share\\a.cmd",
+                                            "C:\\"};
+    const auto exists = [&](const std::string& p) {
+        return std::find(there.begin(), there.end(), p) != there.end();
+    };
+    struct Case {
+        std::vector<std::string> options;
+        std::vector<std::string> expected; // empty: refused, the error naming the path
+    };
+    const std::vector<Case> cases = {
+        {{"--settings", "часы.json", "--state-file=.\\s.json"},
+         {"--settings", "C:\\Школа\\часы.json", "--state-file=C:\\Школа\\s.json"}},
+        {{"--settings", "D:\\s.json", "--state-file", "..\\x.json"},
+         {"--settings", "D:\\s.json", "--state-file", "C:\\x.json"}},
+        {{"--settings=\\notify.exe"}, {"--settings=C:\\notify.exe"}},
+        {{"--on-alarm", "тревога.cmd", "--settings", "x"},
+         {"--on-alarm", "C:\\Школа\\тревога.cmd", "--settings", "x"}},
+        {{"--on-alarm", "\\\\srv\\share\\a.cmd"}, {"--on-alarm", "\\\\srv\\share\\a.cmd"}},
+        // A bare name not here is the PATH's.
+        {{"--on-alarm", "powershell", "-File", "a.ps1"},
+         {"--on-alarm", "powershell", "-File", "a.ps1"}},
+        {{"--settings", "нет.json"}, {}},
+        {{"--state-file", "нет\\s.json"}, {}},
+        {{"--on-alarm", "scripts\\a.cmd"}, {}},
+        {{"--settings", "D:s.json"}, {}},
+    };
+    for (const auto& c : cases) {
+        std::string error;
+        const auto got = ServicePaths(c.options, cwd, exists, &error);
+        if (c.expected.empty()) {
+            EXPECT_FALSE(got) << testing::PrintToString(c.options);
+            EXPECT_NE(error.find(c.options[1]), std::string::npos) << error;
+        } else {
+            EXPECT_EQ(got, c.expected) << testing::PrintToString(c.options) << error;
+        }
+    }
 }
 
 TEST(CtlService, CommandLineQuotedAsWindowsSplitsIt)

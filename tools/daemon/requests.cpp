@@ -1,6 +1,7 @@
 #include "tools/daemon/requests.h"
 
 #include "platform/atomic_file.h"
+#include "platform/utf8_path.h"
 #include "tools/args.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ const std::string kInfix = ".request-";
 // temporary of one being written among them).
 std::string RequestNumber(const fs::path& file, const std::string& state_name)
 {
-    const std::string name = file.filename().string();
+    const std::string name = platform::Utf8FromPath(file.filename());
     const std::string head = state_name + kInfix;
     if (name.size() <= head.size() || name.compare(0, head.size(), head) != 0)
         return {};
@@ -85,8 +86,8 @@ std::string PutRequest(const std::string& state_file, const DaemonRequest& r, st
 std::vector<DaemonRequest> TakeRequests(const std::string& state_file,
                                         std::vector<std::string>* errors)
 {
-    const fs::path state(state_file);
-    const std::string state_name = state.filename().string();
+    const fs::path state = platform::PathFromUtf8(state_file);
+    const std::string state_name = platform::Utf8FromPath(state.filename());
     std::vector<std::pair<std::string, fs::path>> files;
     std::error_code ec;
     for (fs::directory_iterator it(FolderOf(state), ec), end; !ec && it != end; it.increment(ec)) {
@@ -109,7 +110,7 @@ std::vector<DaemonRequest> TakeRequests(const std::string& state_file,
         if (auto r = ParseRequest(line, &why))
             out.push_back(*r);
         else if (errors)
-            errors->push_back(path.filename().string() + ": " + why);
+            errors->push_back(platform::Utf8FromPath(path.filename()) + ": " + why);
     }
     return out;
 }

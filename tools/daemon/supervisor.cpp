@@ -1,6 +1,7 @@
 #include "tools/daemon/supervisor.h"
 
 #include "app/time_source.h"
+#include "platform/utf8_path.h"
 #include "tools/args.h"
 #include "tools/daemon/daemon_log.h"
 #include "tools/line.h"
@@ -53,7 +54,7 @@ Supervisor::~Supervisor() = default;
 // was down is still found missing, and one that is back clears its alarm.
 void Supervisor::Remember()
 {
-    std::ifstream in(daemon_.StateFile);
+    std::ifstream in(platform::PathFromUtf8(daemon_.StateFile));
     if (in) {
         const nlohmann::json state = nlohmann::json::parse(in, nullptr, false);
         if (state.is_object() && state.contains("clocks") && state["clocks"].is_array())

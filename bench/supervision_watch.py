@@ -17,6 +17,7 @@ called silent is a false alarm (the daemon's log and chronavel_clock_up),
 with the polls missed and the gaps between time frames beside it.
 """
 import argparse
+import contextlib
 import json
 import os
 import random
@@ -104,12 +105,21 @@ class Line:
             p.wait(timeout=20)
 
 
+@contextlib.contextmanager
+def censused_line(a, clocks, loss, period, limit=600):
+    """A line whose daemon has taken its first census; closed afterwards."""
+    line = Line(a.build, clocks, a.speed, loss, period)
+    try:
+        if not line.wait_census(limit):
+            sys.exit("no census")
+        yield line
+    finally:
+        line.close()
+
+
 def detect(a):
     clocks = list(range(1, a.clocks + 1))
-    line = Line(a.build, clocks, a.speed, a.loss, 60)
-    try:
-        if not line.wait_census():
-            sys.exit("no census")
+    with censused_line(a, clocks, a.loss, 60) as line:
         raised, cleared, false_alarms = [], [], 0
         candidates = clocks[1:]  # the master keeps streaming
         while len(raised) < a.trials:
@@ -143,31 +153,21 @@ def detect(a):
             "cleared_median_s": round(statistics.median(cleared), 1),
             "cleared_worst_s": round(max(cleared), 1),
             "false_alarm_samples": false_alarms}))
-    finally:
-        line.close()
 
 
 def share(a):
-    line = Line(a.build, list(range(1, a.clocks + 1)), a.speed, 0, 3600)
-    try:
-        if not line.wait_census(1800):
-            sys.exit("no census")
+    with censused_line(a, list(range(1, a.clocks + 1)), 0, 3600, 1800) as line:
         time.sleep(a.minutes * 60)
         m = line.metrics()
         print(json.dumps({
             "clocks": a.clocks, "speed": a.speed,
             "share": round(m[f'chronavel_supervision_line_share{{port="{line.name}"}}'], 4),
             "cycle_s": m[f'chronavel_poll_cycle_seconds{{port="{line.name}"}}']}))
-    finally:
-        line.close()
 
 
 def quiet(a):
     clocks = list(range(1, a.clocks + 1))
-    line = Line(a.build, clocks, a.speed, a.loss, 60)
-    try:
-        if not line.wait_census():
-            sys.exit("no census")
+    with censused_line(a, clocks, a.loss, 60) as line:
         end = time.time() + a.minutes * 60
         down_samples = 0
         while time.time() < end:
@@ -189,8 +189,6 @@ def quiet(a):
             "clock_up_0_samples": down_samples, "missed_polls": int(missed),
             "frames": len(stamps), "frame_gap_min_s": min(gaps, default=0),
             "frame_gap_max_s": max(gaps, default=0)}))
-    finally:
-        line.close()
 
 
 def main():

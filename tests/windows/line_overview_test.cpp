@@ -35,6 +35,21 @@ class LineOverviewTest : public QObject {
 
     std::unique_ptr<test::TempDir> dir_;
     std::unique_ptr<QtHost> host_;
+    std::unique_ptr<sim::Simulator> sim_;
+
+    // The simulated line, open at 9600 Bd with the exchange thread running
+    // and every clock the target (callers check PortHandle).
+    void Connect(const sim::Options& o)
+    {
+        sim_ = std::make_unique<sim::Simulator>(o);
+        std::string error;
+        QVERIFY2(sim_->Start(&error), error.c_str());
+        Connection.ComSpeed = 9600;
+        PortHandle.Set(OpenPort(sim_->DevicePath(), 9600));
+        QVERIFY(PortHandle.Get());
+        StartExchangeThread();
+        Connection.TargetAddress = 0xFF;
+    }
 
 private slots:
     void init()
@@ -48,6 +63,7 @@ private slots:
     {
         ResetExchangeState();
         ClosePort();
+        sim_.reset();
         ResetCoreState();
         host_.reset();
         dir_.reset();
@@ -62,14 +78,9 @@ private slots:
         o.master = 7;
         o.status_interval_ms = 1000;
         o.seed = 5;
-        sim::Simulator sim(o);
-        std::string error;
-        QVERIFY2(sim.Start(&error), error.c_str());
-        Connection.ComSpeed = 9600;
-        PortHandle.Set(OpenPort(sim.DevicePath(), 9600));
+        Connect(o);
         QVERIFY(PortHandle.Get());
-        StartExchangeThread();
-        Connection.TargetAddress = 0xFF;
+        sim::Simulator& sim = *sim_;
 
         TForm1 form;
         TForm6 settings;
@@ -155,14 +166,9 @@ private slots:
         o.master = 31;
         o.status_interval_ms = 500;
         o.seed = 11;
-        sim::Simulator sim(o);
-        std::string error;
-        QVERIFY2(sim.Start(&error), error.c_str());
-        Connection.ComSpeed = 9600;
-        PortHandle.Set(OpenPort(sim.DevicePath(), 9600));
+        Connect(o);
         QVERIFY(PortHandle.Get());
-        StartExchangeThread();
-        Connection.TargetAddress = 0xFF;
+        sim::Simulator& sim = *sim_;
 
         TForm1 form;
         form.ServiceMode->Switch(true);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace chronavel::platform {
 
@@ -27,5 +28,19 @@ ClockSync QueryClockSync();
 
 // The system's own answer, whatever source is installed.
 ClockSync SystemClockSync();
+
+// What Windows tells of the keeping of its clock, and the answer made of
+// it (here, so that the rule is tested on every system).
+struct WindowsTimeFacts {
+    // GetSystemTimeAdjustment: a time service is steering the clock now.
+    bool Steered = false;
+    // The Windows time service (W32Time) is installed and could be asked.
+    bool ServiceKnown = false;
+    // Its start type is Disabled: it never runs.
+    bool ServiceDisabled = false;
+    // Its Parameters\Type: NTP, NT5DS, AllSync, NoSync ("" when unread).
+    std::string Type;
+};
+ClockSync ClockSyncFromWindowsTime(const WindowsTimeFacts& facts);
 
 } // namespace chronavel::platform

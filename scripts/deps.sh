@@ -111,12 +111,34 @@ chronavel_install_test_deps() {
 }
 
 # The Windows stage: MinGW-w64 (POSIX threads) for the cross build, the
-# GoogleTest sources to build for Windows, Wine to run the result, and the
-# locale sources for a Russian locale of the tests' own (scripts/wine-ru).
+# GoogleTest sources to build for Windows, dpkg-dev to unpack cpp-httplib's
+# source (its whole header, for the web face), Wine to run the result, and
+# the locale sources for a Russian locale of the tests' own
+# (scripts/wine-ru).
 CHRONAVEL_WINDOWS_PACKAGES=(
-  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest dpkg-dev
   wine wine64 locales
 )
+
+# Makes sure apt knows a source package (apt-get source PACKAGE): when it
+# does not yet, the machine's own enabled "deb" entries of this release are
+# added as "deb-src". The archive is whatever this machine already installs
+# from (a mirror, a snapshot, a proxy), never an address of ours.
+chronavel_deb_src() {
+  local package=$1 sudo="" entries
+  if [ -n "$(apt-cache showsrc "$package" 2>/dev/null | head -n 1)" ]; then
+    return 0
+  fi
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  entries=$(. /etc/os-release && scripts/apt-source-entries "${VERSION_CODENAME}")
+  if [ -z "$entries" ]; then
+    echo "No enabled 'deb' entry for this release in /etc/apt: cannot fetch the $package source" >&2
+    return 1
+  fi
+  echo "Adding deb-src entries from this machine's apt sources"
+  echo "$entries" | $sudo tee /etc/apt/sources.list.d/chronavel-deb-src.sources >/dev/null
+  chronavel_apt_update
+}
 
 chronavel_install_windows_deps() {
   chronavel_install_missing "${CHRONAVEL_RUN_PACKAGES[@]}" "${CHRONAVEL_WINDOWS_PACKAGES[@]}"

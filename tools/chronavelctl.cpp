@@ -395,8 +395,8 @@ int Main(int argc, char** argv, DaemonMode mode)
             }
 #ifdef _WIN32
             if (!web_config.empty())
-                throw UsageError("--web-config: this build of chronavelctl has no web face, so "
-                                 "neither TLS nor passwords for it");
+                throw UsageError("--web-config: this build of chronavelctl has neither TLS nor "
+                                 "passwords for its web face");
 #endif
             d.WebConfigFile = web_config;
             const LineOptions line = MakeLine(daemon_args);

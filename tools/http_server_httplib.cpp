@@ -1,33 +1,41 @@
 #include "tools/http_server.h"
 
+// First: on Windows it takes in Winsock, before anything else takes in
+// <windows.h> without it.
 #include <algorithm>
-#include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <deque>
-#include <fcntl.h>
-#include <filesystem>
 #include <functional>
 #include <httplib.h>
 #include <map>
 #include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <cerrno>
 #include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#if CHRONAVEL_WEB_CONFIG
+#include <filesystem>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <poll.h>
-#include <signal.h>
 #include <strings.h>
-#include <sys/socket.h>
-#include <thread>
-#include <unistd.h>
-#include <utility>
-#include <vector>
+#endif
 
 // Connections are accepted, and their request heads read, by one thread
 // that polls them all with a deadline for the whole head: a client that
@@ -38,6 +46,10 @@
 // receive rather than to the request, is not used. A TLS handshake is made
 // by the same thread within the same deadline, so a handshake that
 // trickles is cut like a head that trickles.
+//
+// The same on Windows, over Winsock; there the build has no TLS nor
+// passwords (CHRONAVEL_WEB_CONFIG unset), as no OpenSSL nor libcrypt is
+// built for it.
 
 namespace chronavel::ctl {
 
@@ -56,47 +68,202 @@ constexpr size_t kHeldMax = 128;
 // connection under the answer.
 constexpr milliseconds kLinger(500);
 
-int MsLeft(Clock::time_point deadline)
-{
-    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
-    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
-}
+// Sockets as each system has them: Winsock's handles, codes and calls, or
+// descriptors and errno. The server below speaks only these. Every socket
+// is non-blocking.
+using Socket = socket_t;
+constexpr Socket kNoSocket = INVALID_SOCKET;
 
-// Ready (or failed, which the next call says), or false when the deadline
-// passed first or cut became readable (the server is stopping).
-bool WaitFor(int fd, short events, Clock::time_point deadline, int cut = -1)
+#ifdef _WIN32
+using PollEntry = WSAPOLLFD;
+constexpr int kWouldBlock = WSAEWOULDBLOCK;
+constexpr int kInterrupted = WSAEINTR;
+constexpr int kAddressInUse = WSAEADDRINUSE;
+constexpr int kNotHere = WSAEADDRNOTAVAIL;
+constexpr int kNoFamily = WSAEAFNOSUPPORT;
+constexpr int kNoProtocol = WSAEPROTONOSUPPORT;
+
+int LastError()
 {
-    for (;;) {
-        pollfd p[2] = {{fd, events, 0}, {cut, POLLIN, 0}};
-        const int n = poll(p, 2, MsLeft(deadline));
-        if (n > 0)
-            return p[1].revents == 0;
-        if (n == 0 || errno != EINTR)
-            return false;
+    return WSAGetLastError();
+}
+bool OutOfResources(int err)
+{
+    return err == WSAEMFILE || err == WSAENOBUFS;
+}
+std::string ErrorText(int err)
+{
+    // A port in an excluded range (Hyper-V reserves some), or held with
+    // SO_EXCLUSIVEADDRUSE by another program.
+    if (err == WSAEACCES)
+        return "the system refuses that port to this program";
+    return "Winsock error " + std::to_string(err);
+}
+int Poll(PollEntry* entries, size_t n, int ms)
+{
+    return WSAPoll(entries, static_cast<ULONG>(n), ms);
+}
+void CloseSocket(Socket s)
+{
+    closesocket(s);
+}
+void StopSending(Socket s)
+{
+    shutdown(s, SD_SEND);
+}
+ssize_t SendSome(Socket s, const char* data, size_t size)
+{
+    return send(s, data, static_cast<int>(std::min<size_t>(size, INT_MAX)), 0);
+}
+ssize_t ReceiveSome(Socket s, char* data, size_t size)
+{
+    return recv(s, data, static_cast<int>(std::min<size_t>(size, INT_MAX)), 0);
+}
+bool NonBlocking(Socket s)
+{
+    u_long on = 1;
+    return ioctlsocket(s, FIONBIO, &on) == 0;
+}
+Socket NewSocket(int family)
+{
+    const Socket s = socket(family, SOCK_STREAM, IPPROTO_TCP);
+    if (s != kNoSocket && !NonBlocking(s)) {
+        closesocket(s);
+        return kNoSocket;
     }
+    return s;
 }
-
-using Tls = std::shared_ptr<SSL>;
-
-Tls NewTls(SSL_CTX* ctx, int fd)
+Socket AcceptOne(Socket listener)
 {
-    Tls tls(SSL_new(ctx), SSL_free);
-    if (tls && SSL_set_fd(tls.get(), fd) != 1)
-        tls.reset();
-    return tls;
-}
-
-// Written as far as the connection takes it now; never waits.
-void SendNow(int fd, SSL* tls, const std::string& text)
-{
-    if (tls) {
-        ERR_clear_error();
-        (void)SSL_write(tls, text.data(), static_cast<int>(text.size()));
-    } else {
-        (void)!send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    const Socket s = accept(listener, nullptr, nullptr);
+    if (s != kNoSocket && !NonBlocking(s)) {
+        closesocket(s);
+        return kNoSocket;
     }
+    return s;
+}
+// Windows lets a listener bind beside its own closing connections as it
+// is; its SO_REUSEADDR would let a second program take the port over.
+void AllowRebind(Socket) {}
+// Winsock raises no signal.
+void HoldBackSigpipe() {}
+
+// A connected pair, for one thread to wake another's poll: WSAPoll takes
+// sockets only, so this is a loopback connection where elsewhere it is a
+// socketpair. Its far end is checked to be this one: another program could
+// connect to the listener in the moment it is open.
+bool SocketPair(Socket pair[2])
+{
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int len = sizeof at;
+    Socket listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    Socket ends[2] = {kNoSocket, socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)};
+    bool ok = listener != kNoSocket && ends[1] != kNoSocket &&
+              bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+              listen(listener, 1) == 0 &&
+              getsockname(listener, reinterpret_cast<sockaddr*>(&at), &len) == 0 &&
+              connect(ends[1], reinterpret_cast<sockaddr*>(&at), sizeof at) == 0 &&
+              (ends[0] = accept(listener, nullptr, nullptr)) != kNoSocket;
+    if (ok) {
+        sockaddr_in mine{}, theirs{};
+        int mine_len = sizeof mine, theirs_len = sizeof theirs;
+        ok = getsockname(ends[1], reinterpret_cast<sockaddr*>(&mine), &mine_len) == 0 &&
+             getpeername(ends[0], reinterpret_cast<sockaddr*>(&theirs), &theirs_len) == 0 &&
+             mine.sin_port == theirs.sin_port && mine.sin_addr.s_addr == theirs.sin_addr.s_addr &&
+             NonBlocking(ends[0]) && NonBlocking(ends[1]);
+    }
+    if (listener != kNoSocket)
+        closesocket(listener);
+    if (!ok) {
+        for (Socket s : ends)
+            if (s != kNoSocket)
+                closesocket(s);
+        return false;
+    }
+    pair[0] = ends[0];
+    pair[1] = ends[1];
+    return true;
 }
 
+// Winsock taken up for as long as a server lives.
+class SocketLibrary {
+public:
+    SocketLibrary()
+    {
+        WSADATA data;
+        up_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }
+    ~SocketLibrary()
+    {
+        if (up_)
+            WSACleanup();
+    }
+    SocketLibrary(const SocketLibrary&) = delete;
+    SocketLibrary& operator=(const SocketLibrary&) = delete;
+
+private:
+    bool up_ = false;
+};
+#else
+using PollEntry = pollfd;
+constexpr int kWouldBlock = EAGAIN;
+constexpr int kInterrupted = EINTR;
+constexpr int kAddressInUse = EADDRINUSE;
+constexpr int kNotHere = EADDRNOTAVAIL;
+constexpr int kNoFamily = EAFNOSUPPORT;
+constexpr int kNoProtocol = EPROTONOSUPPORT;
+
+int LastError()
+{
+    return errno;
+}
+bool OutOfResources(int err)
+{
+    return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+std::string ErrorText(int err)
+{
+    return std::strerror(err);
+}
+int Poll(PollEntry* entries, size_t n, int ms)
+{
+    return poll(entries, n, ms);
+}
+void CloseSocket(Socket s)
+{
+    close(s);
+}
+void StopSending(Socket s)
+{
+    shutdown(s, SHUT_WR);
+}
+// Never SIGPIPE: a client gone is an error to the one sending.
+ssize_t SendSome(Socket s, const char* data, size_t size)
+{
+    return send(s, data, size, MSG_NOSIGNAL);
+}
+ssize_t ReceiveSome(Socket s, char* data, size_t size)
+{
+    return recv(s, data, size, 0);
+}
+Socket NewSocket(int family)
+{
+    return socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+}
+Socket AcceptOne(Socket listener)
+{
+    return accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+}
+// A restart may take the address back from its own closing connections,
+// never from a listener: no SO_REUSEPORT, so a second daemon (or any other
+// program) on it fails to listen instead of sharing the scrapes.
+void AllowRebind(Socket s)
+{
+    const int yes = 1;
+    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+}
 // TLS writes go through write(2), which raises SIGPIPE on a connection the
 // client closed: the server's own threads hold it back, and get EPIPE.
 void HoldBackSigpipe()
@@ -106,10 +273,68 @@ void HoldBackSigpipe()
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 }
+bool SocketPair(Socket pair[2])
+{
+    return socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) == 0;
+}
+struct SocketLibrary {};
+#endif
+
+bool Retry(int err)
+{
+    return err == kWouldBlock || err == kInterrupted;
+}
+
+int MsLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::ceil<milliseconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 60000));
+}
+
+// Ready (or failed, which the next call says), or false when the deadline
+// passed first or cut became readable (the server is stopping).
+bool WaitFor(Socket s, short events, Clock::time_point deadline, Socket cut)
+{
+    for (;;) {
+        PollEntry p[2] = {{s, events, 0}, {cut, POLLIN, 0}};
+        const int n = Poll(p, 2, MsLeft(deadline));
+        if (n > 0)
+            return p[1].revents == 0;
+        if (n == 0 || LastError() != kInterrupted)
+            return false;
+    }
+}
+
+#if CHRONAVEL_WEB_CONFIG
+using Session = SSL;
+using SessionContext = SSL_CTX;
+#else
+// No TLS in this build: no connection has a session, so nothing below is
+// ever given one.
+struct Session;
+struct SessionContext;
+#endif
+using Tls = std::shared_ptr<Session>;
+
+// The face as one configuration makes it: TLS (or none) and the users.
+struct Face {
+    std::shared_ptr<SessionContext> Ctx;
+    std::map<std::string, std::string> Users;
+    std::vector<std::pair<std::string, std::string>> Headers;
+};
+
+#if CHRONAVEL_WEB_CONFIG
+Tls NewTls(SessionContext* ctx, Socket fd)
+{
+    Tls tls(SSL_new(ctx), SSL_free);
+    if (tls && SSL_set_fd(tls.get(), fd) != 1)
+        tls.reset();
+    return tls;
+}
 
 // What one TLS call that did not complete waits for: POLLIN, POLLOUT, or 0
 // when the connection is finished.
-short TlsWants(SSL* tls, int r)
+short TlsWants(Session* tls, int r)
 {
     switch (SSL_get_error(tls, r)) {
     case SSL_ERROR_WANT_READ:
@@ -121,12 +346,41 @@ short TlsWants(SSL* tls, int r)
     }
 }
 
-// The face as one configuration makes it: TLS (or none) and the users.
-struct Face {
-    std::shared_ptr<SSL_CTX> Ctx;
-    std::map<std::string, std::string> Users;
-    std::vector<std::pair<std::string, std::string>> Headers;
-};
+// Whether a call that finished the connection found it closed in order.
+bool TlsClosed(Session* tls, int r)
+{
+    return SSL_get_error(tls, r) == SSL_ERROR_ZERO_RETURN;
+}
+
+int TlsAccept(Session* tls)
+{
+    ERR_clear_error();
+    return SSL_accept(tls);
+}
+
+int TlsRead(Session* tls, char* data, size_t size)
+{
+    ERR_clear_error();
+    return SSL_read(tls, data, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+}
+
+int TlsWrite(Session* tls, const char* data, size_t size)
+{
+    ERR_clear_error();
+    return SSL_write(tls, data, static_cast<int>(std::min<size_t>(size, INT_MAX)));
+}
+
+bool TlsPending(Session* tls)
+{
+    return SSL_pending(tls) > 0;
+}
+
+// close_notify, if the socket takes it now.
+void TlsClose(Session* tls)
+{
+    ERR_clear_error();
+    SSL_shutdown(tls);
+}
 
 std::string TlsError()
 {
@@ -275,6 +529,62 @@ bool Allowed(const Face& face, const httplib::Request& req)
     return known != face.Users.end() && matches;
 }
 
+#else
+Tls NewTls(SessionContext*, Socket)
+{
+    return nullptr;
+}
+short TlsWants(Session*, int)
+{
+    return 0;
+}
+bool TlsClosed(Session*, int)
+{
+    return false;
+}
+int TlsAccept(Session*)
+{
+    return -1;
+}
+int TlsRead(Session*, char*, size_t)
+{
+    return -1;
+}
+int TlsWrite(Session*, const char*, size_t)
+{
+    return -1;
+}
+bool TlsPending(Session*)
+{
+    return false;
+}
+void TlsClose(Session*) {}
+
+std::shared_ptr<const Face> MakeFace(const WebConfig* web, std::string* error)
+{
+    if (web) {
+        *error = "this build of chronavelctl has neither TLS nor passwords for its web face";
+        return nullptr;
+    }
+    return std::make_shared<Face>();
+}
+
+// No passwords in this build: every request may be answered.
+bool Allowed(const Face&, const httplib::Request&)
+{
+    return true;
+}
+#endif
+
+// Written as far as the connection takes it now; never waits.
+void SendNow(Socket fd, Session* tls, const std::string& text)
+{
+    if (tls)
+        (void)TlsWrite(tls, text.data(), text.size());
+    else
+        (void)SendSome(fd, text.data(), text.size());
+}
+
 // The face of the connection a worker answers.
 thread_local const Face* answering = nullptr;
 
@@ -286,13 +596,15 @@ std::string Refusal(int status, const char* reason)
            std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
-void NameOf(int (*get)(int, sockaddr*, socklen_t*), int fd, std::string& ip, int& port)
+// The address of the connection's far end (peer) or of this one.
+void NameOf(bool peer, Socket fd, std::string& ip, int& port)
 {
     sockaddr_storage sa{};
     socklen_t len = sizeof sa;
     char text[INET6_ADDRSTRLEN] = "";
     port = 0;
-    if (get(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
+    auto* at = reinterpret_cast<sockaddr*>(&sa);
+    if ((peer ? getpeername(fd, at, &len) : getsockname(fd, at, &len)) != 0)
         return;
     if (sa.ss_family == AF_INET) {
         const auto* in = reinterpret_cast<const sockaddr_in*>(&sa);
@@ -311,14 +623,14 @@ void NameOf(int (*get)(int, sockaddr*, socklen_t*), int fd, std::string& ip, int
 // done by one deadline.
 class Connection : public httplib::Stream {
 public:
-    Connection(int fd, SSL* tls, std::string head, Clock::time_point deadline, int cut)
+    Connection(Socket fd, Session* tls, std::string head, Clock::time_point deadline, Socket cut)
         : fd_(fd), tls_(tls), head_(std::move(head)), deadline_(deadline), cut_(cut)
     {
     }
 
     bool is_readable() const override
     {
-        return taken_ < head_.size() || (tls_ && SSL_pending(tls_) > 0) ||
+        return taken_ < head_.size() || (tls_ && TlsPending(tls_)) ||
                WaitFor(fd_, POLLIN, deadline_, cut_);
     }
     bool is_writable() const override { return WaitFor(fd_, POLLOUT, deadline_, cut_); }
@@ -332,10 +644,10 @@ public:
             return static_cast<ssize_t>(size);
         }
         if (tls_)
-            return TlsCall(size, [&] { return SSL_read(tls_, ptr, static_cast<int>(size)); });
+            return TlsCall(size, [&] { return TlsRead(tls_, ptr, size); });
         while (WaitFor(fd_, POLLIN, deadline_, cut_)) {
-            const ssize_t got = recv(fd_, ptr, size, 0);
-            if (got >= 0 || (errno != EAGAIN && errno != EINTR))
+            const ssize_t got = ReceiveSome(fd_, ptr, size);
+            if (got >= 0 || !Retry(LastError()))
                 return got;
         }
         return -1;
@@ -344,10 +656,10 @@ public:
     ssize_t write(const char* ptr, size_t size) override
     {
         if (tls_)
-            return TlsCall(size, [&] { return SSL_write(tls_, ptr, static_cast<int>(size)); });
+            return TlsCall(size, [&] { return TlsWrite(tls_, ptr, size); });
         while (WaitFor(fd_, POLLOUT, deadline_, cut_)) {
-            const ssize_t put = send(fd_, ptr, size, MSG_NOSIGNAL);
-            if (put >= 0 || (errno != EAGAIN && errno != EINTR))
+            const ssize_t put = SendSome(fd_, ptr, size);
+            if (put >= 0 || !Retry(LastError()))
                 return put;
         }
         return -1;
@@ -355,11 +667,11 @@ public:
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override
     {
-        NameOf(getpeername, fd_, ip, port);
+        NameOf(true, fd_, ip, port);
     }
     void get_local_ip_and_port(std::string& ip, int& port) const override
     {
-        NameOf(getsockname, fd_, ip, port);
+        NameOf(false, fd_, ip, port);
     }
     socket_t socket() const override { return fd_; }
 
@@ -370,24 +682,23 @@ private:
         if (size == 0)
             return 0;
         for (;;) {
-            ERR_clear_error();
             const int r = call();
             if (r > 0)
                 return r;
             const short wants = TlsWants(tls_, r);
             if (wants == 0)
-                return SSL_get_error(tls_, r) == SSL_ERROR_ZERO_RETURN ? 0 : -1;
+                return TlsClosed(tls_, r) ? 0 : -1;
             if (!WaitFor(fd_, wants, deadline_, cut_))
                 return -1;
         }
     }
 
-    const int fd_;
-    SSL* const tls_;
+    const Socket fd_;
+    Session* const tls_;
     const std::string head_;
     size_t taken_ = 0;
     const Clock::time_point deadline_;
-    const int cut_;
+    const Socket cut_;
 };
 
 // The library's routing and answer writing, given a connection whose head
@@ -480,7 +791,7 @@ private:
 // A connection the accepting thread holds: its head arriving, or its
 // close lingering.
 struct Held {
-    int Fd = -1;
+    Socket Fd = kNoSocket;
     std::string Head;
     Clock::time_point Deadline;
     bool Closing = false;
@@ -493,32 +804,27 @@ struct Held {
 std::string ListenError(const HttpAddress& where, int err)
 {
     const std::string at = "cannot listen on " + where.Host + ":" + std::to_string(where.Port);
-    if (err == EADDRINUSE)
+    if (err == kAddressInUse)
         return at + " (address in use, perhaps by another chronavelctl daemon)";
-    if (err == EADDRNOTAVAIL)
+    if (err == kNotHere)
         return at + " (not an address of this machine)";
-    return at + " (" + std::strerror(err) + ")";
+    return at + " (" + ErrorText(err) + ")";
 }
 
-// A listening socket on the address, or -1 with err set.
-int ListenOn(const addrinfo& a, int& err)
+// A listening socket on the address, or none with err set.
+Socket ListenOn(const addrinfo& a, int& err)
 {
-    const int fd = socket(a.ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        err = errno;
-        return -1;
+    const Socket fd = NewSocket(a.ai_family);
+    if (fd == kNoSocket) {
+        err = LastError();
+        return kNoSocket;
     }
-    // A restart may take the address back from its own closing
-    // connections, never from a listener: no SO_REUSEPORT, so a second
-    // daemon (or any other program) on it fails to listen instead of
-    // sharing the scrapes.
-    const int yes = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (bind(fd, a.ai_addr, a.ai_addrlen) == 0 && listen(fd, 64) == 0)
+    AllowRebind(fd);
+    if (bind(fd, a.ai_addr, static_cast<socklen_t>(a.ai_addrlen)) == 0 && listen(fd, 64) == 0)
         return fd;
-    err = errno;
-    close(fd);
-    return -1;
+    err = LastError();
+    CloseSocket(fd);
+    return kNoSocket;
 }
 
 class GatedServer : public StatusServer {
@@ -585,22 +891,23 @@ public:
             gate_.join();
         if (pool_)
             pool_->Shutdown(deadline, [this] {
-                if (cut_[1] >= 0)
-                    (void)!::write(cut_[1], "", 1);
+                if (cut_[1] != kNoSocket)
+                    (void)SendSome(cut_[1], "", 1);
             });
-        for (int fd : TakeReturned())
-            close(fd);
-        for (int& fd : listeners_)
-            close(std::exchange(fd, -1));
-        for (int* fd : {&wake_[0], &wake_[1], &cut_[0], &cut_[1]})
-            if (*fd >= 0)
-                close(std::exchange(*fd, -1));
+        for (Socket fd : TakeReturned())
+            CloseSocket(fd);
+        for (Socket& fd : listeners_)
+            CloseSocket(std::exchange(fd, kNoSocket));
+        listeners_.clear();
+        for (Socket* fd : {&wake_[0], &wake_[1], &cut_[0], &cut_[1]})
+            if (*fd != kNoSocket)
+                CloseSocket(std::exchange(*fd, kNoSocket));
     }
 
     bool Listen(const HttpAddress& where, std::string* error)
     {
-        if (pipe2(wake_, O_NONBLOCK | O_CLOEXEC) != 0 || pipe2(cut_, O_NONBLOCK | O_CLOEXEC) != 0) {
-            *error = std::string("cannot listen: ") + std::strerror(errno);
+        if (!SocketPair(wake_) || !SocketPair(cut_)) {
+            *error = "cannot listen: " + ErrorText(LastError());
             return false;
         }
         // "localhost" is both loopback addresses, whichever of them the
@@ -610,7 +917,7 @@ public:
         hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV | (both_loopbacks ? AI_NUMERICHOST : 0);
-        int err = EADDRNOTAVAIL;
+        int err = kNotHere;
         for (const std::string& host : both_loopbacks ? std::vector<std::string>{"127.0.0.1", "::1"}
                                                       : std::vector<std::string>{where.Host}) {
             // Port 0 asks for a free port once; every further address takes
@@ -624,17 +931,17 @@ public:
                          " (no such address)";
                 return false;
             }
-            int fd = -1;
-            for (const addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+            Socket fd = kNoSocket;
+            for (const addrinfo* a = found; a && fd == kNoSocket; a = a->ai_next) {
                 fd = ListenOn(*a, err);
             }
             freeaddrinfo(found);
-            if (fd >= 0) {
+            if (fd != kNoSocket) {
                 listeners_.push_back(fd);
                 std::string ip;
-                NameOf(getsockname, fd, ip, port_);
+                NameOf(false, fd, ip, port_);
             } else if (!both_loopbacks ||
-                       (err != EADDRNOTAVAIL && err != EAFNOSUPPORT && err != EPROTONOSUPPORT)) {
+                       (err != kNotHere && err != kNoFamily && err != kNoProtocol)) {
                 // One loopback this machine lacks (no IPv6) is no failure;
                 // anything else is.
                 *error = ListenError(where, err);
@@ -677,20 +984,20 @@ private:
 
     void Wake()
     {
-        if (wake_[1] >= 0)
-            (void)!::write(wake_[1], "", 1);
+        if (wake_[1] != kNoSocket)
+            (void)SendSome(wake_[1], "", 1);
     }
 
-    std::vector<int> TakeReturned()
+    std::vector<Socket> TakeReturned()
     {
         std::lock_guard<std::mutex> hold(returned_lock_);
         return std::exchange(returned_, {});
     }
 
     // A worker's finished connection, back for its lingering close.
-    void Return(int fd)
+    void Return(Socket fd)
     {
-        shutdown(fd, SHUT_WR);
+        StopSending(fd);
         {
             std::lock_guard<std::mutex> hold(returned_lock_);
             returned_.push_back(fd);
@@ -700,7 +1007,7 @@ private:
 
     void Hand(Held& h)
     {
-        const int fd = h.Fd;
+        const Socket fd = h.Fd;
         auto head = std::make_shared<std::string>(std::move(h.Head));
         const bool taken = pool_->TryPost([this, fd, head, face = h.Of, tls = h.Secure](bool run) {
             if (run) {
@@ -709,14 +1016,12 @@ private:
                 router_.Answer(c);
                 answering = nullptr;
             }
-            if (tls) {
-                ERR_clear_error();
-                SSL_shutdown(tls.get()); // close_notify, if the socket takes it now
-            }
+            if (tls)
+                TlsClose(tls.get());
             Return(fd);
         });
         if (taken) {
-            h.Fd = -1;
+            h.Fd = kNoSocket;
             h.Secure.reset();
         } else {
             SendNow(fd, h.Secure.get(), Refusal(503, "busy"));
@@ -727,12 +1032,11 @@ private:
     void Linger(Held& h)
     {
         if (h.Secure) {
-            ERR_clear_error();
-            SSL_shutdown(h.Secure.get());
+            TlsClose(h.Secure.get());
             h.Secure.reset();
         }
         h.Wants = POLLIN;
-        shutdown(h.Fd, SHUT_WR);
+        StopSending(h.Fd);
         h.Head.clear();
         h.Closing = true;
         h.Deadline = Clock::now() + kLinger;
@@ -741,10 +1045,9 @@ private:
     // Reads what the connection has; false when it is to be let go.
     bool Take(Held& h)
     {
-        SSL* tls = h.Secure.get();
+        Session* tls = h.Secure.get();
         if (tls && !h.Shaken) {
-            ERR_clear_error();
-            const int r = SSL_accept(tls);
+            const int r = TlsAccept(tls);
             if (r != 1) {
                 h.Wants = TlsWants(tls, r);
                 return h.Wants != 0;
@@ -756,26 +1059,25 @@ private:
         for (;;) {
             ssize_t got = 0;
             if (tls) {
-                ERR_clear_error();
-                const int r = SSL_read(tls, buf, sizeof buf);
+                const int r = TlsRead(tls, buf, sizeof buf);
                 if (r <= 0) {
                     h.Wants = TlsWants(tls, r);
                     return h.Wants != 0;
                 }
                 got = r;
             } else {
-                got = recv(h.Fd, buf, sizeof buf, 0);
+                got = ReceiveSome(h.Fd, buf, sizeof buf);
             }
             if (got == 0)
                 return false;
             if (got < 0)
-                return errno == EAGAIN || errno == EINTR;
+                return Retry(LastError());
             if (h.Closing)
                 continue;
             h.Head.append(buf, static_cast<size_t>(got));
             if (h.Head.find("\r\n\r\n") != std::string::npos) {
                 Hand(h);
-                return h.Fd >= 0;
+                return h.Fd != kNoSocket;
             }
             if (h.Head.size() > kHeadMax) {
                 SendNow(h.Fd, h.Secure.get(), Refusal(431, "Request Header Fields Too Large"));
@@ -784,14 +1086,14 @@ private:
         }
     }
 
-    void Accept(int listener, std::vector<Held>& held)
+    void Accept(Socket listener, std::vector<Held>& held)
     {
         for (;;) {
-            const int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-            if (fd < 0) {
+            const Socket fd = AcceptOne(listener);
+            if (fd == kNoSocket) {
                 // Out of descriptors: the backlog waits a moment rather
                 // than the loop spinning on it.
-                if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                if (OutOfResources(LastError()))
                     accept_pause_ = Clock::now() + milliseconds(100);
                 return;
             }
@@ -800,14 +1102,14 @@ private:
                     std::min_element(held.begin(), held.end(), [](const Held& a, const Held& b) {
                         return a.Deadline < b.Deadline;
                     });
-                close(oldest->Fd);
+                CloseSocket(oldest->Fd);
                 held.erase(oldest);
             }
             Held h{fd, {}, Clock::now() + timeout_, false, CurrentFace(), nullptr, false, POLLIN};
             if (h.Of->Ctx) {
                 h.Secure = NewTls(h.Of->Ctx.get(), fd);
                 if (!h.Secure) {
-                    close(fd);
+                    CloseSocket(fd);
                     continue;
                 }
             }
@@ -825,9 +1127,9 @@ private:
     {
         HoldBackSigpipe();
         std::vector<Held> held;
-        std::vector<pollfd> polled;
+        std::vector<PollEntry> polled;
         while (!stopping_) {
-            for (int fd : TakeReturned()) {
+            for (Socket fd : TakeReturned()) {
                 held.push_back({fd, {}, {}, false, nullptr, nullptr, false, POLLIN});
                 Linger(held.back());
             }
@@ -840,60 +1142,65 @@ private:
                 if (!h.Closing && (!h.Secure || h.Shaken))
                     SendNow(h.Fd, h.Secure.get(), Refusal(408, "Request Timeout"));
                 h.Secure.reset();
-                close(h.Fd);
+                CloseSocket(h.Fd);
                 return true;
             });
             auto next = now + milliseconds(1000);
             polled.clear();
             polled.push_back({wake_[0], POLLIN, 0});
-            const bool accepting = now >= accept_pause_;
-            for (int fd : listeners_)
-                polled.push_back({accepting ? fd : -1, POLLIN, 0});
-            if (!accepting)
-                next = std::min(next, accept_pause_);
             for (const Held& h : held) {
                 polled.push_back({h.Fd, h.Wants, 0});
                 next = std::min(next, h.Deadline);
             }
-            if (poll(polled.data(), polled.size(), MsLeft(next)) < 0 && errno != EINTR)
+            // The listeners last, and only while accepting.
+            const size_t first_listener = polled.size();
+            const bool accepting = now >= accept_pause_;
+            if (accepting) {
+                for (Socket fd : listeners_)
+                    polled.push_back({fd, POLLIN, 0});
+            } else {
+                next = std::min(next, accept_pause_);
+            }
+            if (Poll(polled.data(), polled.size(), MsLeft(next)) < 0 && LastError() != kInterrupted)
                 break;
             char drain[64];
-            while (::read(wake_[0], drain, sizeof drain) > 0) {
+            while (ReceiveSome(wake_[0], drain, sizeof drain) > 0) {
             }
             // The held ones first: the indexes match only before the
             // listeners add to them.
-            const size_t first_held = 1 + listeners_.size();
             for (size_t i = held.size(); i-- > 0;) {
-                if (polled[i + first_held].revents == 0)
+                if (polled[1 + i].revents == 0)
                     continue;
                 if (!Take(held[i])) {
-                    if (held[i].Fd >= 0)
-                        close(held[i].Fd);
+                    if (held[i].Fd != kNoSocket)
+                        CloseSocket(held[i].Fd);
                     held.erase(held.begin() + static_cast<std::ptrdiff_t>(i));
                 }
             }
-            for (size_t l = 0; l < listeners_.size(); ++l)
-                if (polled[1 + l].revents != 0)
-                    Accept(listeners_[l], held);
+            if (accepting)
+                for (size_t l = 0; l < listeners_.size(); ++l)
+                    if (polled[first_listener + l].revents != 0)
+                        Accept(listeners_[l], held);
         }
         for (const Held& h : held)
-            close(h.Fd);
+            CloseSocket(h.Fd);
     }
 
+    SocketLibrary sockets_; // first up, last down
     std::shared_ptr<const StatusBoard> board_;
     const milliseconds timeout_;
     const int workers_;
     const int queued_;
     Router router_;
-    std::vector<int> listeners_;
-    int wake_[2] = {-1, -1};
+    std::vector<Socket> listeners_;
+    Socket wake_[2] = {kNoSocket, kNoSocket};
     // Readable once the answers under way are to end at once.
-    int cut_[2] = {-1, -1};
+    Socket cut_[2] = {kNoSocket, kNoSocket};
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     Clock::time_point accept_pause_{}; // the gate's own
     std::mutex returned_lock_;
-    std::vector<int> returned_; // guarded by returned_lock_
+    std::vector<Socket> returned_; // guarded by returned_lock_
     std::unique_ptr<Pool> pool_;
     std::thread gate_;
     std::mutex face_lock_;

@@ -1,22 +1,12 @@
-// A build without the HTTP library (the Windows one): no server, and no
-// web configuration.
-#include "tools/http_server.h"
+// What the web face has no library for in the Windows build (no OpenSSL,
+// libyaml nor libcrypt is built for it): no web configuration, so no TLS
+// nor passwords. The server itself is tools/http_server_httplib.cpp there
+// too.
+#include "tools/web_config.h"
 
 namespace chronavel::ctl {
 
-std::unique_ptr<StatusServer> StatusServer::Start(const HttpAddress&,
-                                                  std::shared_ptr<const StatusBoard>,
-                                                  const HttpLimits&, const WebConfig*,
-                                                  std::string* error)
-{
-    *error = "this build of chronavelctl has no HTTP server";
-    return nullptr;
-}
-
-void StatusServer::Stop(std::unique_ptr<StatusServer>, std::chrono::milliseconds) {}
-
-// Nor TLS, nor passwords: the daemon refuses --web-config before it comes to
-// these.
+// The daemon refuses --web-config before it comes to these.
 std::string LoadWebConfig(const std::string&, WebConfig&)
 {
     return "this build of chronavelctl has no TLS nor passwords for the web face";

@@ -3,9 +3,9 @@
 // the monitoring's requests while it keeps the clocks in time.
 #include "sim/sim.h"
 #include "support/wait.h"
-#include "tools/http_server.h"
-#include "tools/http_status.h"
 #include "tools/run_ctl.h"
+#include "tools/web/http_server.h"
+#include "tools/web/http_status.h"
 
 #include <arpa/inet.h>
 #include <atomic>

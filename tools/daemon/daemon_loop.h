@@ -7,10 +7,10 @@
 
 #include "app/time_events.h"
 #include "platform/clock_sync.h"
-#include "tools/commands.h"
-#include "tools/config_file.h"
+#include "tools/cli/commands.h"
 #include "tools/daemon/schedule.h"
-#include "tools/watchdog.h"
+#include "tools/settings/config_file.h"
+#include "tools/supervision/watchdog.h"
 
 #include <chrono>
 #include <functional>

@@ -2,10 +2,10 @@
 
 #include "app/time_source.h"
 #include "platform/utf8_path.h"
-#include "tools/args.h"
 #include "tools/daemon/daemon_log.h"
-#include "tools/line.h"
-#include "tools/source_state.h"
+#include "tools/line/line.h"
+#include "tools/line/source_state.h"
+#include "tools/text/args.h"
 
 #include <chrono>
 #include <fstream>

@@ -8,16 +8,16 @@
 #include "app/line_watch.h"
 #include "app/master_search.h"
 #include "platform/clock_sync.h"
-#include "tools/alarm_runner.h"
-#include "tools/alarms.h"
-#include "tools/commands.h"
-#include "tools/config_file.h"
+#include "tools/cli/commands.h"
 #include "tools/daemon/drift_watch.h"
 #include "tools/daemon/publisher.h"
 #include "tools/daemon/requests.h"
 #include "tools/daemon/schedule.h"
-#include "tools/http_status.h"
-#include "tools/supervision.h"
+#include "tools/settings/config_file.h"
+#include "tools/supervision/alarm_runner.h"
+#include "tools/supervision/alarms.h"
+#include "tools/supervision/supervision.h"
+#include "tools/web/http_status.h"
 
 #include <ctime>
 #include <memory>

@@ -12,6 +12,7 @@
 #include "tools/line/line.h"
 #include "tools/line/tool_host.h"
 #include "tools/settings/config_file.h"
+#include "tools/text/text.h"
 #include "tools/web/http_status.h"
 
 #include <algorithm>

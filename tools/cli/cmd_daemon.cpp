@@ -9,6 +9,7 @@
 #include "tools/line/tool_host.h"
 #include "tools/line/tracker.h"
 #include "tools/settings/config_file.h"
+#include "tools/text/text.h"
 #include "tools/web/http_status.h"
 
 #include <chrono>

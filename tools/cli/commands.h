@@ -1,32 +1,17 @@
 // The subcommands of chronavelctl. Each returns the process exit code.
 #pragma once
 
+#include "tools/daemon/daemon_options.h"
+#include "tools/line/exit_codes.h"
+#include "tools/line/line_options.h"
+#include "tools/service/service.h"
 #include "tools/text/args.h"
-#include "tools/web/http_address.h"
 
 #include <cstdint>
-#include <functional>
-#include <optional>
 #include <string>
 #include <vector>
 
 namespace chronavel::ctl {
-
-// Exit codes.
-constexpr int kExitOk = 0;
-constexpr int kExitNoAnswer = 1; // a clock did not answer, nothing found
-constexpr int kExitUsage = 2;
-constexpr int kExitPort = 3;     // cannot open, settings refused, vanished
-constexpr int kExitInternal = 4; // an error no subcommand handles; a message says which
-constexpr int kExitDiffers = 2;  // config: something differs or was changed (never an error)
-// Stopped by a signal: 128 + its number (130 for Ctrl+C, 143 for SIGTERM);
-// the daemon, whose normal stop is SIGTERM, then ends with kExitOk.
-
-struct LineOptions {
-    std::string Port;
-    int Speed = 9600;
-    uint8_t Addr = 0xFF;
-};
 
 struct WatchOptions {
     int Count = 0; // 0: until interrupted
@@ -36,23 +21,6 @@ struct WatchOptions {
 struct ScanOptions {
     bool All = false; // every clock that answers, not only the master
     bool Json = false;
-};
-
-struct DaemonOptions {
-    int PeriodSeconds = 3600;
-    int RetrySeconds = 10;
-    bool ShowDisplay = false;
-    int Count = 0;                    // stop after this many syncs (0: never); for tests
-    bool Supervise = false;           // watch the clocks on the line (census, polls, sweep)
-    std::string StateFile;            // JSON state written here when supervising
-    std::vector<std::string> OnAlarm; // a program and its arguments run for each alarm change
-    int AlarmSpacingSeconds = 60;     // at most one run of it per alarm in this time
-    std::string SettingsFile;         // a config export the listed clocks are watched against
-    bool RequireSynced = false;       // no sync while the PC's clock is unsynchronised
-    // The web face for the building's monitoring (with Supervise).
-    std::optional<HttpAddress> Http;
-    // Its TLS and passwords (with Http), read again when the file changes.
-    std::string WebConfigFile;
 };
 
 int RunPorts(bool json);
@@ -84,17 +52,5 @@ int RunDaemon(const LineOptions& line, const DaemonOptions& daemon);
 int RunHashPassword();
 // A request to the daemon keeping state_file: "census" or "forget ADDR".
 int RunAsk(const std::string& state_file, const std::vector<std::string>& words);
-
-// The daemon's own parser and loop, for the service: kCheckOnly parses
-// "daemon ARGS" and stops there, kService runs it under the Windows service
-// control manager.
-enum class DaemonMode { kNormal, kCheckOnly, kService };
-using DaemonEntry = std::function<int(const std::vector<std::string>& args, DaemonMode mode)>;
-// chronavelctl service ACTION ...: install, uninstall, start, stop, status,
-// and run (the manager's way in).
-int RunServiceCommand(const std::vector<std::string>& args, const DaemonEntry& daemon);
-// daemon() under the manager, its output in the service's log; a message
-// and kExitUsage when this process was not started by the manager.
-int RunDaemonAsService(const std::string& port, const std::function<int()>& daemon);
 
 } // namespace chronavel::ctl

@@ -7,8 +7,10 @@
 
 #include "app/time_events.h"
 #include "platform/clock_sync.h"
-#include "tools/cli/commands.h"
+#include "tools/daemon/daemon_options.h"
 #include "tools/daemon/schedule.h"
+#include "tools/line/exit_codes.h"
+#include "tools/line/line_options.h"
 #include "tools/settings/config_file.h"
 #include "tools/supervision/watchdog.h"
 

@@ -7,7 +7,7 @@
 #include "platform/console.h"
 #include "platform/vports.h"
 #include "port/port.h"
-#include "tools/web/http_status.h"
+#include "tools/text/text.h"
 
 #include <chrono>
 #include <utility>

@@ -5,7 +5,8 @@
 
 #include "config/register_values.h"
 #include "port/port.h"
-#include "tools/cli/commands.h"
+#include "tools/line/exit_codes.h"
+#include "tools/line/line_options.h"
 #include "tools/line/tool_host.h"
 
 #include <atomic>

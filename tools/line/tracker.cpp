@@ -2,10 +2,10 @@
 
 #include "link/exchange.h"
 #include "link/frames.h"
+#include "link/hex.h"
 #include "link/reception.h"
 #include "port/decode.h"
 #include "tools/line/tool_host.h"
-#include "tools/text/args.h"
 
 #include <array>
 #include <atomic>

@@ -4,9 +4,10 @@
 #include "platform/atomic_file.h"
 #include "platform/utf8_path.h"
 #include "platform/win_service.h"
-#include "tools/cli/commands.h"
+#include "tools/line/exit_codes.h"
 #include "tools/line/line.h"
 #include "tools/line/tool_host.h"
+#include "tools/service/service.h"
 #include "tools/service/service_args.h"
 
 #include <csignal>

@@ -1,9 +1,9 @@
 #include "tools/settings/config_file.h"
 
 #include "config/registers.h"
+#include "link/hex.h"
 #include "tools/settings/settings_file.h"
-#include "tools/supervision/supervision.h"
-#include "tools/text/args.h"
+#include "tools/text/text.h"
 #include "version.h"
 
 #include <algorithm>

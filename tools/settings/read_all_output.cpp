@@ -2,8 +2,8 @@
 
 #include "config/register_table.h"
 #include "config/registers.h"
+#include "link/hex.h"
 #include "tools/settings/config_file.h"
-#include "tools/text/args.h"
 
 #include <cstdio>
 

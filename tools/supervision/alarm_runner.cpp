@@ -1,6 +1,7 @@
 #include "tools/supervision/alarm_runner.h"
 
-#include "tools/text/args.h"
+#include "link/hex.h"
+#include "tools/text/text.h"
 
 namespace chronavel::ctl {
 

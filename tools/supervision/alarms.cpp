@@ -1,7 +1,8 @@
 #include "tools/supervision/alarms.h"
 
+#include "link/hex.h"
 #include "platform/utf8_path.h"
-#include "tools/text/args.h"
+#include "tools/text/text.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,8 @@
 #include "tools/supervision/supervision.h"
 
+#include "link/hex.h"
 #include "platform/local_time.h"
-#include "tools/text/args.h"
+#include "tools/text/text.h"
 
 #include <ctime>
 
@@ -145,14 +146,6 @@ nlohmann::json Supervision::Json(const std::string& port, std::time_t now) const
                         {"last_sync", TimeOrNull(rec.LastSync)}});
     return {
         {"port", port}, {"updated", UtcText(now)}, {"answering", Answering()}, {"clocks", list}};
-}
-
-std::string UtcText(std::time_t t)
-{
-    const std::tm tm = platform::UtcCalendar(t);
-    char buf[32];
-    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return buf;
 }
 
 } // namespace chronavel::ctl

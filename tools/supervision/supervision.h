@@ -58,7 +58,4 @@ private:
     std::map<uint8_t, ClockRecord> clocks_;
 };
 
-// A time as "2026-12-07T12:00:00Z".
-std::string UtcText(std::time_t t);
-
 } // namespace chronavel::ctl

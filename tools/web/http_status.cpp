@@ -1,8 +1,9 @@
 #include "tools/web/http_status.h"
 
 #include "app/time_source.h"
+#include "link/hex.h"
 #include "platform/local_time.h"
-#include "tools/text/args.h"
+#include "tools/text/text.h"
 #include "version.h"
 
 #include <cstdio>
@@ -210,13 +211,6 @@ std::string DriftText(const StatusSnapshot& s)
 }
 
 } // namespace
-
-std::string ValidUtf8(const std::string& text)
-{
-    const std::string quoted =
-        nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-    return nlohmann::json::parse(quoted).get<std::string>();
-}
 
 std::string MetricsText(const StatusSnapshot& s, std::time_t now)
 {

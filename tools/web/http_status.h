@@ -73,11 +73,6 @@ private:
     std::shared_ptr<const StatusSnapshot> snapshot_;
 };
 
-// The text with every byte that is not valid UTF-8 replaced by U+FFFD: a
-// port's name comes from the file system, which allows any bytes, and JSON,
-// the page and the metrics carry only UTF-8.
-std::string ValidUtf8(const std::string& text);
-
 // Prometheus text exposition (version 0.0.4) of the snapshot at now.
 std::string MetricsText(const StatusSnapshot& s, std::time_t now);
 

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 namespace chronavel::ctl {
@@ -49,6 +50,20 @@ int RunAsk(const std::string& state_file, const std::vector<std::string>& words)
     Say(RequestText(*request) + ": taken by the daemon keeping " + state_file +
         " (its log says what follows)");
     return kExitOk;
+}
+
+Verb AddAsk(CLI::App& app)
+{
+    struct Args {
+        std::string state_file;
+        std::vector<std::string> words;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand(
+        "ask", "Ask a running supervising daemon for a census now, or to forget a clock");
+    sub->add_option("--state-file", a->state_file, "the state file the daemon keeps")->required();
+    sub->add_option("request", a->words, "census | forget ADDR")->required()->expected(1, 2);
+    return {.Sub = sub, .Run = [a](DaemonMode) { return RunAsk(a->state_file, a->words); }};
 }
 
 } // namespace chronavel::ctl

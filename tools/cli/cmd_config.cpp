@@ -8,6 +8,7 @@
 #include "platform/utf8_path.h"
 #include "port/sync.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/line_args.h"
 #include "tools/line/apply.h"
 #include "tools/line/line.h"
 #include "tools/line/tool_host.h"
@@ -21,6 +22,7 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <memory>
 
 namespace chronavel::ctl {
 
@@ -248,6 +250,64 @@ int RunConfigApply(const LineOptions& options, const std::string& path, const Ap
             Print(nlohmann::json{{"changed", changed}, {"clocks", clocks}}.dump());
         return rc;
     });
+}
+
+// Settings kept in files. Its exit codes are for deployment tools: 0
+// nothing to do, 2 changed (or, for diff, different), 1 anything failed,
+// bad arguments and a stop included, so that 2 never means an error here.
+Verb AddConfig(CLI::App& app)
+{
+    struct Args {
+        LineArgs export_line;
+        std::string export_out;
+        LineArgs diff_line;
+        std::string diff_file;
+        LineArgs apply_line;
+        std::string apply_file;
+        ApplyOptions apply;
+        CLI::App* export_sub = nullptr;
+        CLI::App* diff_sub = nullptr;
+        CLI::App* apply_sub = nullptr;
+    };
+    auto a = std::make_shared<Args>();
+    auto* config =
+        app.add_subcommand("config", "Clock settings kept in a file: export, diff, apply");
+    config->require_subcommand(1);
+    a->export_sub = config->add_subcommand(
+        "export", "Read the settings of one clock, or of every clock the census finds, into JSON");
+    AddPort(*a->export_sub, a->export_line);
+    AddAddr(*a->export_sub, a->export_line, true, "");
+    a->export_sub->add_option("-o,--output", a->export_out, "Write to this file instead of stdout");
+    a->diff_sub = config->add_subcommand(
+        "diff", "Compare the clocks with a settings file: exit 0 all match, 2 differs, 1 failed");
+    AddPort(*a->diff_sub, a->diff_line);
+    a->diff_sub->add_option("FILE", a->diff_file, "A file of config export")->required();
+    a->apply_sub = config->add_subcommand(
+        "apply", "Write what differs from a settings file: exit 0 nothing to change, 2 changed, "
+                 "1 failed");
+    AddPort(*a->apply_sub, a->apply_line);
+    a->apply_sub->add_option("FILE", a->apply_file, "A file of config export")->required();
+    a->apply_sub->add_flag("--check", a->apply.Check,
+                           "Write nothing; answer as if the writes had been made");
+    a->apply_sub->add_flag("--json", a->apply.Json,
+                           "Print {\"changed\": …, \"clocks\": {ADDR: {\"changed\": [...], "
+                           "\"failed\": [...]}}}");
+    a->apply_sub->add_flag("--move", a->apply.Move,
+                           "Move a clock whose ClockAddr in the file differs from its key");
+    return {.Sub = config,
+            .Run =
+                [a](DaemonMode) {
+                    if (*a->export_sub)
+                        return RunConfigExport(MakeLine(a->export_line), a->export_out);
+                    if (*a->diff_sub)
+                        return RunConfigDiff(MakeLine(a->diff_line), a->diff_file);
+                    return RunConfigApply(MakeLine(a->apply_line), a->apply_file, a->apply);
+                },
+            .EveryFailure = kExitNoAnswer,
+            .SucceedsWith = kExitDiffers,
+            // A deployment tool's time-out (SIGTERM) or a Ctrl+C is a failure
+            // like any other: from the parse on, not from the first transaction.
+            .StopsFromStart = true};
 }
 
 } // namespace chronavel::ctl

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #ifndef _WIN32
@@ -76,6 +77,14 @@ int RunHashPassword()
     std::printf("%s\n", hash.c_str());
     return kExitOk;
 #endif
+}
+
+Verb AddHashPassword(CLI::App& app)
+{
+    auto* sub = app.add_subcommand(
+        "hash-password", "Print a bcrypt hash of a password (typed twice, or the first line of "
+                         "standard input) for basic_auth_users in --web-config");
+    return {.Sub = sub, .Run = [](DaemonMode) { return RunHashPassword(); }};
 }
 
 } // namespace chronavel::ctl

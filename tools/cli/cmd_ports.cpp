@@ -3,6 +3,7 @@
 #include "tools/cli/commands.h"
 #include "tools/line/tool_host.h"
 
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -29,6 +30,14 @@ int RunPorts(bool json)
     for (const auto& p : ports)
         Print(p.stable.empty() ? DeviceEntryText(p) : p.stable + " → " + DeviceEntryText(p));
     return kExitOk;
+}
+
+Verb AddPorts(CLI::App& app)
+{
+    auto json = std::make_shared<bool>(false);
+    auto* sub = app.add_subcommand("ports", "List the serial ports");
+    sub->add_flag("--json", *json, "JSON array of {name, text}");
+    return {.Sub = sub, .Run = [json](DaemonMode) { return RunPorts(*json); }};
 }
 
 } // namespace chronavel::ctl

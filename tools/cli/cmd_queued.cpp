@@ -6,6 +6,7 @@
 #include "link/request.h"
 #include "port/sync.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/line_args.h"
 #include "tools/line/line.h"
 #include "tools/line/source_state.h"
 #include "tools/line/tool_host.h"
@@ -14,6 +15,7 @@
 
 #include <array>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace chronavel::ctl {
@@ -218,6 +220,49 @@ int RunReadAll(const LineOptions& options, bool json)
         for (const auto& row : SettingsTable())
             Print(row);
     return unanswered.empty() ? kExitOk : kExitNoAnswer;
+}
+
+Verb AddSync(CLI::App& app)
+{
+    auto a = std::make_shared<LineArgs>();
+    auto* sub = app.add_subcommand("sync", "Send the local time to the clock(s) once");
+    AddPort(*sub, *a);
+    AddAddr(*sub, *a, false, "all");
+    return {.Sub = sub, .Run = [a](DaemonMode) { return RunSync(MakeLine(*a)); }};
+}
+
+Verb AddRead(CLI::App& app)
+{
+    struct Args {
+        LineArgs line;
+        std::vector<std::string> regs;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand("read", "Read registers (queued reads)");
+    AddPort(*sub, a->line);
+    AddAddr(*sub, a->line, true, "");
+    sub->add_option("REG", a->regs, "Register numbers, decimal or 0x-hex")->required();
+    return {.Sub = sub, .Run = [a](DaemonMode) {
+                const LineOptions line = MakeLine(a->line);
+                std::vector<uint8_t> regs;
+                for (const auto& r : a->regs)
+                    regs.push_back(ParseRegister(r));
+                return RunRead(line, regs);
+            }};
+}
+
+Verb AddReadAll(CLI::App& app)
+{
+    struct Args {
+        LineArgs line;
+        bool json = false;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand("read-all", "Read the clock's settings and decode them");
+    AddPort(*sub, a->line);
+    AddAddr(*sub, a->line, true, "");
+    sub->add_flag("--json", a->json, "One JSON object keyed by setting name");
+    return {.Sub = sub, .Run = [a](DaemonMode) { return RunReadAll(MakeLine(a->line), a->json); }};
 }
 
 } // namespace chronavel::ctl

@@ -3,11 +3,13 @@
 #include "app/master_search.h"
 #include "platform/console.h"
 #include "tools/cli/commands.h"
+#include "tools/cli/line_args.h"
 #include "tools/line/line.h"
 #include "tools/line/tool_host.h"
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -80,6 +82,21 @@ int RunScan(const LineOptions& options, const ScanOptions& scan)
     }
     Print("no master found");
     return kExitNoAnswer;
+}
+
+Verb AddScan(CLI::App& app)
+{
+    struct Args {
+        LineArgs line;
+        ScanOptions scan;
+    };
+    auto a = std::make_shared<Args>();
+    auto* sub = app.add_subcommand("scan", "Search addresses 1..254 for the master clock");
+    AddPort(*sub, a->line);
+    auto* all = sub->add_flag("--all", a->scan.All,
+                              "Census: every clock that answers, and which is master");
+    sub->add_flag("--json", a->scan.Json, "With --all: a JSON array of {addr, master}")->needs(all);
+    return {.Sub = sub, .Run = [a](DaemonMode) { return RunScan(MakeLine(a->line), a->scan); }};
 }
 
 } // namespace chronavel::ctl

@@ -1,17 +1,38 @@
-// The subcommands of chronavelctl. Each returns the process exit code.
+// The subcommands of chronavelctl: each cmd_*.cpp adds its own to the
+// parser (Add*, in the table of chronavelctl.cpp) and runs it (Run*, which
+// returns the exit code).
 #pragma once
 
+#include "tools/cli/verb.h"
 #include "tools/daemon/daemon_options.h"
 #include "tools/line/exit_codes.h"
 #include "tools/line/line_options.h"
 #include "tools/service/service.h"
 #include "tools/text/args.h"
 
+#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace chronavel::ctl {
+
+Verb AddPorts(CLI::App& app);
+Verb AddSync(CLI::App& app);
+Verb AddCheck(CLI::App& app);
+Verb AddRead(CLI::App& app);
+Verb AddReadAll(CLI::App& app);
+Verb AddWrite(CLI::App& app);
+Verb AddRestore(CLI::App& app);
+Verb AddConfig(CLI::App& app);
+Verb AddScan(CLI::App& app);
+Verb AddWatch(CLI::App& app);
+Verb AddAsk(CLI::App& app);
+Verb AddDaemon(CLI::App& app);
+Verb AddHashPassword(CLI::App& app);
+// Listed only: main() hands everything after it to RunServiceCommand.
+constexpr const char* kServiceVerb = "service";
+Verb AddService(CLI::App& app);
 
 struct WatchOptions {
     int Count = 0; // 0: until interrupted

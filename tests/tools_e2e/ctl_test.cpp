@@ -1,7 +1,7 @@
 // chronavelctl end to end: the real executable against the simulated line.
 #include "sim/sim.h"
 #include "support/temp_dir.h"
-#include "tools/run_ctl.h"
+#include "tools_e2e/run_ctl.h"
 #include "version.h"
 
 #include <chrono>

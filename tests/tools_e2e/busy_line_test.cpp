@@ -7,7 +7,7 @@
 #include "link/frames.h"
 #include "sim/sim.h"
 #include "support/temp_dir.h"
-#include "tools/run_ctl.h"
+#include "tools_e2e/run_ctl.h"
 
 #include <algorithm>
 #include <cstdint>

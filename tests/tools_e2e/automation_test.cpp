@@ -4,7 +4,7 @@
 #include "sim/sim.h"
 #include "support/temp_dir.h"
 #include "support/wait.h"
-#include "tools/run_ctl.h"
+#include "tools_e2e/run_ctl.h"
 
 #include <csignal>
 #include <filesystem>

@@ -1,11 +1,12 @@
-// The supervising daemon's web face: its address parsing and the texts it
-// serves as functions, then the real daemon on a simulated line answering
-// the monitoring's requests while it keeps the clocks in time.
+// The supervising daemon's web face: the texts it serves as functions, then
+// the real daemon on a simulated line answering the monitoring's requests
+// while it keeps the clocks in time (its server and addresses in this
+// process: tests/tools/http_server_test.cpp).
 #include "sim/sim.h"
 #include "support/wait.h"
-#include "tools/run_ctl.h"
 #include "tools/web/http_server.h"
 #include "tools/web/http_status.h"
+#include "tools_e2e/run_ctl.h"
 
 #include <arpa/inet.h>
 #include <atomic>
@@ -27,31 +28,7 @@
 namespace chronavel::test {
 namespace {
 
-using ctl::HttpAddress;
-using ctl::ParseHttpAddress;
 using std::chrono::milliseconds;
-
-TEST(CtlHttp, AddressesAreHostColonPort)
-{
-    const std::vector<std::pair<std::string, std::optional<HttpAddress>>> cases = {
-        {"127.0.0.1:8470", HttpAddress{"127.0.0.1", 8470}},
-        {"localhost:0", HttpAddress{"localhost", 0}},
-        {"[::1]:8470", HttpAddress{"::1", 8470}},
-        {"0.0.0.0:65535", HttpAddress{"0.0.0.0", 65535}},
-        {"127.0.0.1", std::nullopt},
-        {":8470", std::nullopt},
-        {"127.0.0.1:", std::nullopt},
-        {"127.0.0.1:65536", std::nullopt},
-        {"127.0.0.1:-1", std::nullopt},
-        {"127.0.0.1:84x", std::nullopt},
-        {"::1:8470", std::nullopt},
-        {"[::1:8470", std::nullopt},
-        {"a b:80", std::nullopt},
-        {"127.0.0.1:123456", std::nullopt},
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(ParseHttpAddress(text), expected) << text;
-}
 
 // A small reader of the Prometheus text format: every sample belongs to a
 // family declared by a TYPE line before it, names and labels are well
@@ -433,50 +410,6 @@ TEST(CtlHttp, TakenAddressLeavesTheClocksKeptInTime)
     const CtlResult bad = RunCtl({"daemon", "--port", "p", "--supervise", "--http", "nowhere"});
     EXPECT_EQ(bad.code, 2) << bad.err;
     EXPECT_NE(bad.err.find("'nowhere'"), std::string::npos) << bad.err;
-}
-
-// A stop while a worker is still answering a client that takes nothing:
-// the answer has the stop's limit, then is cut, and nothing of the server
-// runs on after the stop (the process may be ending under it).
-TEST(CtlHttp, StopLeavesNoThreadBehind)
-{
-    const auto threads = [] {
-        size_t n = 0;
-        for ([[maybe_unused]] const auto& e :
-             std::filesystem::directory_iterator("/proc/self/task"))
-            ++n;
-        return n;
-    };
-    const size_t before = threads();
-    auto board = std::make_shared<ctl::StatusBoard>();
-    auto snapshot = std::make_shared<ctl::StatusSnapshot>();
-    // More than the socket buffers hold, so the answer waits for the client.
-    snapshot->State = {{"padding", std::string(32 << 20, 'x')}};
-    board->Set(snapshot);
-    std::string error;
-    auto server = ctl::StatusServer::Start(
-        {"127.0.0.1", 0}, board, {.Workers = 1, .Queued = 4, .TimeoutMs = 60000}, nullptr, &error);
-    ASSERT_TRUE(server) << error;
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    const int small = 4096;
-    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(static_cast<uint16_t>(server->Port()));
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    const std::string request = "GET /status.json HTTP/1.1\r\nHost: x\r\n\r\n";
-    ASSERT_EQ(write(fd, request.data(), request.size()), static_cast<ssize_t>(request.size()));
-    // The answer has begun and stalled.
-    pollfd p{fd, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 10000), 1);
-    std::this_thread::sleep_for(milliseconds(300));
-
-    const auto stop_at = std::chrono::steady_clock::now();
-    ctl::StatusServer::Stop(std::move(server), milliseconds(300));
-    EXPECT_LT(std::chrono::steady_clock::now() - stop_at, std::chrono::seconds(10));
-    EXPECT_EQ(threads(), before);
-    close(fd);
 }
 
 } // namespace

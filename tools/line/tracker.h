@@ -42,7 +42,7 @@ int TextBlocksSeen();
 // Forgets failures and answers; the counts go on.
 void ClearTracker();
 // Everything back as at start, the counts and the clock address too
-// (tools/tool_state.h).
+// (tools/line/tool_state.h).
 void ResetTracker();
 
 enum class WaitEnd { kDone, kInterrupted, kPortLost, kGivenUp };

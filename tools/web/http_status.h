@@ -2,7 +2,7 @@
 // snapshot of the line's state that the daemon's loop hands over, and the
 // three views of it (Prometheus metrics, the state file's JSON, a page in
 // Russian for an operator's browser). No sockets here: the server
-// (tools/http_server.h) only serves what these functions make.
+// (tools/web/http_server.h) only serves what these functions make.
 #pragma once
 
 #include "link/request.h"

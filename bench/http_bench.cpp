@@ -12,8 +12,8 @@
 //     each time set, as the simulator measures them.
 //   http_bench [--syncs N] [--clients N]
 #include "sim/sim.h"
-#include "tools/http_server.h"
-#include "tools/run_ctl.h"
+#include "tools/web/http_server.h"
+#include "tools_e2e/run_ctl.h"
 
 #include <algorithm>
 #include <arpa/inet.h>

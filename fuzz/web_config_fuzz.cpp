@@ -1,6 +1,6 @@
 // Arbitrary text as the web face's configuration file: refused in words or
 // taken, never a crash, a hang or an exception.
-#include "tools/web_config.h"
+#include "tools/web/web_config.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -11,13 +11,13 @@ set(chronavel_timing_tests
   sim.SimTest.TimeSetArrivesWithTheFramesLastByte
   sim.SimTest.TimeSetIsTakenAndItsErrorRecorded
   # The daemon ends within a second of SIGTERM on a babbling line.
-  tools.CtlMisbehavingLine.EchoIsNoAnswerAndBabbleEndsOnSchedule
+  tools_e2e.CtlMisbehavingLine.EchoIsNoAnswerAndBabbleEndsOnSchedule
   # The web face answers while the line is kept in time, within 5 s.
-  tools.CtlHttp.DaemonServesTheLinesStateWhileKeepingItInTime
+  tools_e2e.CtlHttp.DaemonServesTheLinesStateWhileKeepingItInTime
   # The census's and the master search's fast probes wait a few tens of
   # milliseconds for an answer: a simulator kept from the CPU answers late.
-  tools.CtlScan.CensusListsTheAnsweringClocks
-  tools.CtlScan.FindsTheMaster
+  tools_e2e.CtlScan.CensusListsTheAnsweringClocks
+  tools_e2e.CtlScan.FindsTheMaster
   integration.MasterSearchPortTest.ReusesTheOpenPortOrOpensTheChosenOneForTheSearch
 )
 # (The windows' tests are listed after this file is read: their lock is set

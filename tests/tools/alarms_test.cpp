@@ -2,8 +2,8 @@
 // raised once when its cause appears and cleared once when it goes, and
 // the history that carries them over a restart.
 #include "support/temp_dir.h"
-#include "tools/alarm_runner.h"
-#include "tools/alarms.h"
+#include "tools/supervision/alarm_runner.h"
+#include "tools/supervision/alarms.h"
 
 #include <gtest/gtest.h>
 

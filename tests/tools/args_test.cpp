@@ -1,5 +1,5 @@
 // The daemon's period names, straight through the tool's parser.
-#include "tools/args.h"
+#include "tools/text/args.h"
 
 #include <gtest/gtest.h>
 #include <string>

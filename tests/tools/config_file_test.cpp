@@ -3,7 +3,7 @@
 // come back the same, unanswered ones left out.
 #include "config/registers.h"
 #include "support/temp_dir.h"
-#include "tools/config_file.h"
+#include "tools/settings/config_file.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include "config/register_table.h"
 #include "config/settings_file.h"
 #include "config/write_settings.h"
-#include "tools/read_all_output.h"
+#include "tools/settings/read_all_output.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // service per port whatever its spelling, the daemon's options passed on
 // with the service's defaults, and a command line Windows splits back
 // into the same arguments.
-#include "tools/service_args.h"
+#include "tools/service/service_args.h"
 
 #include <algorithm>
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // limit sends it to .1 and a new file starts, and a file left too big by
 // the last run starts anew at once.
 #include "support/temp_dir.h"
-#include "tools/tool_host.h"
+#include "tools/line/tool_host.h"
 
 #include <gtest/gtest.h>
 #include <string>

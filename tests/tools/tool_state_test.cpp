@@ -5,10 +5,10 @@
 #include "link/request.h"
 #include "port/port.h"
 #include "testkit/fake_port.h"
-#include "tools/line.h"
-#include "tools/tool_host.h"
-#include "tools/tool_state.h"
-#include "tools/tracker.h"
+#include "tools/line/line.h"
+#include "tools/line/tool_host.h"
+#include "tools/line/tool_state.h"
+#include "tools/line/tracker.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // The daemon's watchdog: when it pings the service manager, and when the
 // service manager asks for pings at all.
 #include "platform/service_notify.h"
-#include "tools/watchdog.h"
+#include "tools/supervision/watchdog.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>

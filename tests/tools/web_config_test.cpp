@@ -1,6 +1,6 @@
 // The web face's configuration file: a full one read as written, and each
 // kind of fault refused in words that name the line and what to do.
-#include "tools/web_config.h"
+#include "tools/web/web_config.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #include "tools/daemon/daemon_log.h"
 
 #include "platform/local_time.h"
-#include "tools/tool_host.h"
+#include "tools/line/tool_host.h"
 
 #include <ctime>
 

@@ -7,10 +7,12 @@
 
 #include "app/time_events.h"
 #include "platform/clock_sync.h"
-#include "tools/commands.h"
-#include "tools/config_file.h"
+#include "tools/daemon/daemon_options.h"
 #include "tools/daemon/schedule.h"
-#include "tools/watchdog.h"
+#include "tools/line/exit_codes.h"
+#include "tools/line/line_options.h"
+#include "tools/settings/config_file.h"
+#include "tools/supervision/watchdog.h"
 
 #include <chrono>
 #include <functional>

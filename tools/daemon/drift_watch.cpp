@@ -2,7 +2,7 @@
 
 #include "app/master_search.h"
 #include "config/registers.h"
-#include "tools/line.h"
+#include "tools/line/line.h"
 
 #include <algorithm>
 

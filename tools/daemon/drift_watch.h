@@ -4,8 +4,8 @@
 #pragma once
 
 #include "config/register_values.h"
-#include "tools/config_file.h"
 #include "tools/daemon/schedule.h"
+#include "tools/settings/config_file.h"
 
 #include <cstdint>
 #include <map>

@@ -3,7 +3,7 @@
 // the web face's snapshot.
 #pragma once
 
-#include "tools/http_status.h"
+#include "tools/web/http_status.h"
 
 #include <memory>
 #include <nlohmann/json.hpp>

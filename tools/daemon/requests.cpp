@@ -2,7 +2,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/utf8_path.h"
-#include "tools/args.h"
+#include "tools/text/args.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,11 +1,12 @@
 #include "tools/daemon/supervisor.h"
 
 #include "app/time_source.h"
+#include "link/hex.h"
 #include "platform/utf8_path.h"
-#include "tools/args.h"
 #include "tools/daemon/daemon_log.h"
-#include "tools/line.h"
-#include "tools/source_state.h"
+#include "tools/line/line.h"
+#include "tools/line/source_state.h"
+#include "tools/text/text.h"
 
 #include <chrono>
 #include <fstream>

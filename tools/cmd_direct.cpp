@@ -18,7 +18,6 @@ namespace chronavel::ctl {
 namespace {
 
 constexpr int kCheckAttempts = 10;
-constexpr int kCheckSilent = 2;
 
 } // namespace
 
@@ -28,15 +27,15 @@ int RunCheck(const LineOptions& options)
     Line line(options, host);
     if (const int rc = line.Open(); rc != kExitOk)
         return rc;
-    NoAnswer.store(0);
     // No exchange thread runs here, so no master can have been seen: unlike
     // the window's check, which skips the send while a master is active,
     // this one always sends.
-    line.ReadFailed(
-        SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts, kCheckSilent).Failure);
+    const TransactionResult r = SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts);
+    line.ReadFailed(r.Failure);
+    ShowLineNotice(r.Line);
     if (line.Lost())
         return PortVanished(options);
-    if (NoAnswer.load() == 0) {
+    if (r.Answered) {
         Print("connected");
         return kExitOk;
     }
@@ -88,8 +87,9 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
     }
     if (plan.Writes.empty())
         return r;
-    NoAnswer.store(0);
     const WriteOutcome outcome = WriteSettings(addr, plan);
+    for (const LineNotice& told : outcome.Told)
+        ShowLineNotice(told);
     line.ReadFailed(outcome.Failure);
     // What the clock answered stays reported, whatever stopped the rest;
     // the writes not answered are what it misses.

@@ -4,7 +4,6 @@
 #include "config/registers.h"
 #include "link/frames.h"
 #include "link/request.h"
-#include "port/sync.h"
 #include "tools/commands.h"
 #include "tools/line.h"
 #include "tools/read_all_output.h"
@@ -143,7 +142,6 @@ int RunSync(const LineOptions& options)
         Say("chronavelctl: " + UnsynchronisedWarning(source));
     ClearTracker();
     const int before = Counts().Failed;
-    NoAnswer.store(0);
     const WaitEnd o = QueueAndWait(line, {TimeSyncRequest(options.Addr)});
     if (o != WaitEnd::kDone)
         return OutcomeCode(o, line);

@@ -101,7 +101,7 @@ const std::vector<Probe>& Probes()
          [] { return !ReadErrorShown(); }},
         {"the frame written last",
          [] {
-             const Bytes frame = BuildShortFrame(1, kCmdLinkCheck, 0, 0);
+             const std::vector<uint8_t> frame = BuildShortFrame(1, kCmdLinkCheck, 0, 0);
              NoteWrittenFrame(frame.data(), frame.size());
          },
          [] { return !WrittenFrameNoted(); }},

@@ -1,7 +1,8 @@
 // The core's process-wide state, piece by piece, in one list: the reset a
-// test, a benchmark or a fuzzer starts from, the state test and the
-// documentation all follow it, so a piece added here is reset, tested and
-// documented, and a piece left out of it is none of these.
+// test, a benchmark or a fuzzer starts from, the state test
+// (tests/app/core_state_test.cpp) and docs/architecture.md all follow it.
+// A piece added here is reset at once, and the state test fails until it
+// has a probe there.
 #pragma once
 
 #include <span>

@@ -84,9 +84,9 @@ struct WriteOutcome {
 };
 
 // Runs the plan against the clock at target, stopping at the first write
-// that goes unanswered; nothing is sent to all
-// clocks (0xFF: no answer ever carries it, and every clock would get the
-// same address) or for a refused plan. Each answered write goes into the
+// that goes unanswered; nothing is sent to all clocks (0xFF: no answer ever
+// carries it, and every clock would get the same address) or for a refused
+// plan. Each answered write goes into the
 // clock's record. A write of 0x4C other than target is a move, whether or
 // not 0x4C was ever read: before anything is sent the new address is asked
 // (anything answering there: kAddressTaken, nothing written); after the

@@ -8,7 +8,6 @@
 #include "port/port.h"
 #include "port/port_error.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>

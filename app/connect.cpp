@@ -8,7 +8,6 @@
 #include "link/host_call.h"
 #include "port/port.h"
 #include "port/port_list.h"
-#include "port/sync.h"
 
 #include <cctype>
 #include <cstdio>
@@ -135,8 +134,6 @@ ConnectResult Connect(const ConnectChoice& choice)
         Connection.ComSpeed = *speed;
         Connection.ComPort = name;
         Connection.TargetAddress = ChosenAddress(choice.ToAll, choice.AddressIndex);
-        // A fresh connection: an earlier unanswered exchange is forgotten.
-        NoAnswer.store(0);
         StartExchangeThread();
         // The clocks get the time now, by the path the period takes, rather
         // than keeping a wrong time until the first period ends.

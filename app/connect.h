@@ -60,9 +60,9 @@ enum class ConnectResult {
 // "Подключить": the speed converted (0 or below refused), a different port
 // closes the open one, the speed applied to a port that stays open, the
 // port opened when none is; only then, with a port open, ComSpeed, ComPort
-// and TargetAddress are stored, NoAnswer cleared and a new exchange thread
-// started (the running one retired first) and the time sent to the target
-// at once. Messages go through the host.
+// and TargetAddress are stored, a new exchange thread started (the running
+// one retired first) and the time sent to the target at once. Messages go
+// through the host.
 ConnectResult Connect(const ConnectChoice& choice);
 
 } // namespace chronavel

@@ -108,7 +108,10 @@ FailureAnswer HandleRequestFailed(std::unique_ptr<FailureBlock> block, Reconnect
         return FailureAnswer::kRetried;
     }
     // The exchange thread drops the pending entry when it takes this.
-    PostToThread(WM_REQUEST_CANCEL, std::move(block));
+    if (PostToThread(WM_REQUEST_CANCEL, std::move(block)) == PostResult::kNoThread) {
+        host.ShowMessage(kThreadNotStartedText);
+        return FailureAnswer::kNoThread;
+    }
     if (ui.Closing())
         return FailureAnswer::kClosing;
     if (!host.ShowWarning(kReconnectText) || ui.Closing())

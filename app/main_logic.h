@@ -85,6 +85,7 @@ enum class FailureAnswer {
     kGivenUp,     // Cancel, then Cancel: the request dropped, nothing else
     kReconnected, // Cancel, then OK: exchange stopped, port closed, dialog shown
     kClosing,     // the window is closing: the request dropped, nothing asked
+    kNoThread,    // Cancel, but no exchange thread took it: told, nothing more asked
 };
 
 // The handler, on the window thread while the reporting exchange thread

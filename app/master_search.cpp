@@ -35,7 +35,6 @@ constexpr int kMinReadTimeoutMs = 5;
 // One unanswered wait per address: a second would double a silent line's
 // search for the rare reply lost to noise.
 constexpr int kProbeLimit = 1;
-constexpr int kSilentReport = 2;
 // A probe that met another clock's bytes is asked again, while the line has
 // been busy for less than its first wait and the longest frame a clock sends
 // (a wake byte, the header, 255 data bytes and the check byte) with room to
@@ -100,19 +99,19 @@ ProbeOutcome ProbeAddress(uint8_t candidate, const SyncPatience& patience, const
     ProbeOutcome out;
     const uint32_t started = platform::GetTickCount();
     for (int attempt = 0; attempt <= kBusyRetries; ++attempt) {
-        NoAnswer.store(0);
         const uint32_t seen_before = Reception.BytesSeen.load();
         bool answered = false;
         ReplyHeader reply;
         bool busy_at_end = false;
+        std::optional<LineNotice> line;
         {
             // The answer's header is read before the exchange thread, if one
             // runs, can hunt over it.
             PortIoHold hold;
             out.SentAt = platform::GetTickCount();
-            const TransactionResult r =
-                SyncTransaction(candidate, kCmdReadRegister, kRegMasterFlags, 0, kProbeLimit,
-                                kSilentReport, patience);
+            const TransactionResult r = SyncTransaction(candidate, kCmdReadRegister,
+                                                        kRegMasterFlags, 0, kProbeLimit, patience);
+            line = r.Line;
             if (r.Failure) {
                 out.Failure = r.Failure;
                 break;
@@ -122,6 +121,7 @@ ProbeOutcome ProbeAddress(uint8_t candidate, const SyncPatience& patience, const
             out.DelayMs = platform::GetTickCount() - out.SentAt;
             busy_at_end = Reception.HuntBytes.load() != 0;
         }
+        ShowLineNotice(line); // the silence of an address is no news
         if (answered) {
             out.Answered = true;
             out.Master =
@@ -167,15 +167,9 @@ SyncPatience ProbePatience(int speed)
 }
 
 MasterSearchRun::MasterSearchRun(int speed)
-    : patience_(ProbePatience(speed)), busy_window_ms_(BusyWindowMs(speed)),
-      no_answer_before_(NoAnswer.load())
+    : patience_(ProbePatience(speed)), busy_window_ms_(BusyWindowMs(speed))
 {
     MasterAddress.store(0);
-}
-
-MasterSearchRun::~MasterSearchRun()
-{
-    NoAnswer.store(no_answer_before_);
 }
 
 uint8_t MasterSearchRun::Found() const
@@ -337,12 +331,10 @@ SyncPatience WatchPatience(int speed, bool patient)
 ClockProbe ProbeClock(uint8_t addr, int speed, bool patient,
                       const std::function<void(const ReplyHeader&)>& heard)
 {
-    const uint8_t no_answer_before = NoAnswer.load();
     SyncPatience patience = WatchPatience(speed, patient);
     patience.Heard = heard;
     const auto wait_ms = static_cast<uint32_t>(ReadTimeoutOf(patience) * patience.EmptyReadLimit);
     const ProbeOutcome o = ProbeAddress(addr, patience, {BusyWindowMs(speed) + wait_ms, true});
-    NoAnswer.store(no_answer_before);
     return {o.Answered, o.Master, PortGoneAfter(o)};
 }
 
@@ -368,13 +360,11 @@ bool CensusRun::Step()
     if (done_)
         return true;
     const uint8_t candidate = Next();
-    const uint8_t no_answer_before = NoAnswer.load();
     SyncPatience patience = second_round_ ? SyncPatience{} : CensusPatience(speed_, delays_);
     patience.Heard = [this](const ReplyHeader& h) { Heard(h); };
     // The first wait may pass before the line is seen busy at its end.
     const auto wait_ms = static_cast<uint32_t>(ReadTimeoutOf(patience) * patience.EmptyReadLimit);
     const ProbeOutcome o = ProbeAddress(candidate, patience, {busy_window_ms_ + wait_ms, true});
-    NoAnswer.store(no_answer_before);
 
     last_ = {candidate, o.Answered, o.Master, second_round_};
     late_addr_ = o.Answered ? 0 : candidate;

@@ -27,12 +27,10 @@ SyncPatience ProbePatience(int speed);
 
 // One search, a probe at a time, for a caller that goes on with other work
 // between probes (a window that keeps painting). Creating it clears
-// MasterAddress; ending it (done or dropped half-way) puts NoAnswer back as
-// it was, since a silent address is not a failed link.
+// MasterAddress.
 class MasterSearchRun {
 public:
     explicit MasterSearchRun(int speed);
-    ~MasterSearchRun();
     MasterSearchRun(const MasterSearchRun&) = delete;
     MasterSearchRun& operator=(const MasterSearchRun&) = delete;
 
@@ -51,7 +49,6 @@ public:
 private:
     SyncPatience patience_;
     uint32_t busy_window_ms_;
-    uint8_t no_answer_before_;
     uint8_t next_ = kFirstSearchAddress;
     bool done_ = false;
     bool port_lost_ = false;
@@ -62,8 +59,7 @@ using SearchProgress = std::function<void(uint8_t candidate)>;
 
 // Probes 1..254 on the open port (PortHandle) at the given line speed.
 // Stops at the first master and returns MasterAddress: that clock's address,
-// or 0 when none answered as master (or cancel was set). NoAnswer is left as
-// it was before the search: a silent address is not a failed link.
+// or 0 when none answered as master (or cancel was set).
 uint8_t SearchMaster(int speed, const SearchProgress& progress = {},
                      const std::atomic<bool>* cancel = nullptr);
 
@@ -148,8 +144,7 @@ struct CensusStep {
 // came too late, a master's block), is asked again with a transaction's usual
 // patience, in address order, before it is called silent. A probe that met
 // other traffic is made again while the line has been busy less than its
-// longest frame. NoAnswer is as the caller left it between steps and after;
-// MasterAddress is not touched. Run to its end (not when the port is lost),
+// longest frame. MasterAddress is not touched. Run to its end (not when the port is lost),
 // the result is remembered (RememberCensus).
 class CensusRun {
 public:
@@ -207,8 +202,8 @@ private:
 // in address order. Stops early when cancel is set (the list then holds what
 // answered so far, and is not remembered). expected: clocks that answered
 // before, asked again patiently when they miss. delays: the line's answer
-// delays, taken as a start and given back with this census's added. NoAnswer
-// and MasterAddress are left as they were.
+// delays, taken as a start and given back with this census's added.
+// MasterAddress is left as it was.
 std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = {},
                                     const std::atomic<bool>* cancel = nullptr,
                                     const std::vector<uint8_t>& expected = {},
@@ -217,8 +212,7 @@ std::vector<CensusEntry> TakeCensus(int speed, const SearchProgress& progress = 
 // One clock asked for its master flags once, as a watch of the line asks
 // between censuses: fast (the probe's short wait, a busy line asked again
 // as by the census) or patient (a transaction's usual wait, for a clock
-// that just missed). heard: each other header met on the way. NoAnswer is
-// left as it was.
+// that just missed). heard: each other header met on the way.
 struct ClockProbe {
     bool Answered = false;
     bool Master = false;

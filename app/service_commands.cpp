@@ -18,7 +18,6 @@ namespace chronavel {
 namespace {
 
 constexpr int kLinkCheckAttempts = 10;
-constexpr int kSilent = 1;
 
 // "" when count requests can be queued now, else why not.
 std::string QueueBlocked(int count)
@@ -59,7 +58,6 @@ std::string QueueRegisterWrite(uint8_t addr, uint8_t reg, uint8_t value)
         return why;
     if (std::string why = QueueBlocked(1); !why.empty())
         return why;
-    NoAnswer.store(0);
     PutRequest(StandardRequest(addr, kCmdWriteRegister, reg, value));
     return {};
 }
@@ -109,15 +107,16 @@ bool LinkCheck(uint8_t target)
 {
     if (target == 0xFF)
         return false;
-    if (MasterActive.load() == 0) {
-        const TransactionResult r =
-            SyncTransaction(target, kCmdLinkCheck, 0, 0, kLinkCheckAttempts, kSilent);
-        if (r.Failure) {
-            HostPortError(r.Failure->Kind, r.Failure->Text);
-            return false;
-        }
+    // A master heard on the line is the link standing: nothing is sent.
+    if (MasterActive.load() != 0)
+        return true;
+    const TransactionResult r = SyncTransaction(target, kCmdLinkCheck, 0, 0, kLinkCheckAttempts);
+    if (r.Failure) {
+        HostPortError(r.Failure->Kind, r.Failure->Text);
+        return false;
     }
-    return NoAnswer.load() == 0;
+    ShowLineNotice(r.Line); // the silence itself is told by the status bar
+    return r.Answered;
 }
 
 bool ExchangeSwitch(bool checked)

@@ -34,7 +34,7 @@ bool ExchangeRunning();
 // clocks (0xFF).
 std::string ReadAllSettings(uint8_t addr);
 
-// Forgets an earlier link failure and queues the write of value to reg.
+// Queues the write of value to reg.
 // Refused for all clocks (0xFF).
 std::string QueueRegisterWrite(uint8_t addr, uint8_t reg, uint8_t value);
 
@@ -51,10 +51,12 @@ std::string NotHexMessage(const std::string& text);
 // or given up.
 bool SettingsReadFinished();
 
-// The link check towards target: false at once for all clocks (0xFF); with
-// no master active one silent transaction (command 0x80, ten attempts).
-// True when NoAnswer is clear afterwards. Blocks while the clock is asked.
-// A port read that fails is shown ("Error reading port") and gives false.
+// The link check towards target: false at once for all clocks (0xFF); true
+// with a master active (its blocks are the link); else one transaction
+// (command 0x80, ten attempts), true when it was answered. The silence is
+// not told (the caller shows the link's state), the line-status check's
+// notice is. Blocks while the clock is asked. A port read that fails is
+// shown ("Error reading port") and gives false.
 bool LinkCheck(uint8_t target);
 
 // "Включено" after its click toggled it: checked starts an exchange thread

@@ -4,7 +4,6 @@
 #include "link/frames.h"
 #include "platform/tick.h"
 #include "platform/time_source.h"
-#include "port/sync.h"
 
 #include <chrono>
 #include <ctime>
@@ -98,7 +97,6 @@ TRequestRec TimeSyncRequest(uint8_t addr)
 
 bool Sinkhr_date(uint8_t addr)
 {
-    NoAnswer.store(0);
     return PutRequest(TimeSyncRequest(addr));
 }
 

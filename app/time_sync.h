@@ -51,8 +51,8 @@ DataRef FreshTimeData();
 // 7, 3 retries 3,000 ms apart, ReplyMode 2.
 TRequestRec TimeSyncRequest(uint8_t addr);
 
-// Forgets an earlier link failure (NoAnswer) and queues the time-setting
-// request for addr. False when the ring has no room (nothing queued).
+// Queues the time-setting request for addr. False when the ring has no
+// room (nothing queued).
 bool Sinkhr_date(uint8_t addr);
 
 } // namespace chronavel

@@ -10,7 +10,6 @@
 #include "config/write_settings.h"
 #include "dialogs/connection_dialog.h"
 #include "link/host.h"
-#include "port/sync.h"
 
 #include <QCloseEvent>
 #include <QFont>
@@ -641,9 +640,6 @@ void TForm6::Button1Click()
                           " на линии уже отвечали другие часы. Два табло с одним адресом "
                           "мешают друг другу. Всё равно записать новый адрес?"))
         return;
-    // The operator asks for this save: an earlier unanswered exchange must
-    // not swallow it silently.
-    NoAnswer.store(0);
     saving_ = true;
     WriteOutcome outcome;
     try {
@@ -654,6 +650,8 @@ void TForm6::Button1Click()
         return;
     }
     saving_ = false;
+    for (const LineNotice& told : outcome.Told)
+        ShowLineNotice(told);
     if (const std::string why = OutcomeText(target, outcome); !why.empty()) {
         host.ShowMessage(why);
         return; // the window stays open with the operator's values

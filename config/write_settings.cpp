@@ -15,13 +15,13 @@ namespace {
 constexpr int kImageWrites = 3;
 constexpr int kImageLimit = 3;
 constexpr int kExplicitLimit = 5;
-constexpr int kSilent = 2; // a transaction's report argument: no message box
 
-// Whether any clock answers a link check at addr, asked with a save's usual
-// patience. Leaves NoAnswer set when none did.
-TransactionResult Present(uint8_t addr)
+// Keeps what an unanswered transaction's line check found, for the caller.
+TransactionResult Noted(TransactionResult r, std::vector<LineNotice>& told)
 {
-    return SyncTransaction(addr, kCmdLinkCheck, 0, 0, kExplicitLimit, kSilent);
+    if (r.Line)
+        told.push_back(*r.Line);
+    return r;
 }
 
 // The registers of the rows a save writes as w, ascending.
@@ -127,10 +127,11 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         out.Result = WriteResult::kRefused;
         return out;
     }
-    if (NoAnswer.load() == 1) {
-        out.Result = WriteResult::kNoAnswer;
-        return out;
-    }
+    // Whether any clock answers a link check at addr, asked with a save's
+    // usual patience.
+    const auto present = [&out](uint8_t addr) {
+        return Noted(SyncTransaction(addr, kCmdLinkCheck, 0, 0, kExplicitLimit), out.Told);
+    };
     // A failed read stops the save where it happened.
     const auto failed = [&out](const TransactionResult& r) {
         if (r.Failure) {
@@ -148,10 +149,9 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         out.NewAddress = *move;
         // Two clocks on one address would answer each other's frames for
         // good: the new address must be free before anything is written.
-        const TransactionResult taken = Present(*move);
+        const TransactionResult taken = present(*move);
         if (failed(taken))
             return out;
-        NoAnswer.store(0);
         if (taken) {
             out.Result = WriteResult::kAddressTaken;
             return out;
@@ -160,10 +160,14 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
     for (const RegisterWrite& w : plan.Writes) {
         for (int n = 0; n < w.Times; ++n) {
             const TransactionResult written =
-                SyncTransaction(target, kCmdWriteRegister, w.Reg, w.Value, w.Limit, 0);
+                SyncTransaction(target, kCmdWriteRegister, w.Reg, w.Value, w.Limit);
             if (failed(written))
                 return out;
             if (!written) {
+                // The rest would go to a clock that stopped answering.
+                if (written.WentUnanswered)
+                    out.Told.push_back({false, NoAnswerMessage(target)});
+                Noted(written, out.Told);
                 out.Result = WriteResult::kNoAnswer;
                 out.Unanswered = w.Reg;
                 return out;
@@ -176,18 +180,17 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         // The clock answered the write from its old address; it must now be
         // gone from there and answer at the new one before the program
         // follows it.
-        const TransactionResult stayed = Present(target);
+        const TransactionResult stayed = present(target);
         if (failed(stayed))
             return out;
-        NoAnswer.store(0);
         if (stayed) {
             out.Result = WriteResult::kNotMoved;
             out.Unanswered = kRegClockAddr;
             return out;
         }
         bool there = false;
-        const TransactionResult read =
-            SyncTransaction(*move, kCmdReadRegister, kRegClockAddr, 0, kExplicitLimit, kSilent);
+        const TransactionResult read = Noted(
+            SyncTransaction(*move, kCmdReadRegister, kRegClockAddr, 0, kExplicitLimit), out.Told);
         if (failed(read))
             return out;
         if (read) {
@@ -195,19 +198,16 @@ WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan)
         } else {
             // A clock that leaves reads of 0x4C unanswered: the new address,
             // free before the write, answering now is the proof.
-            NoAnswer.store(0);
-            const TransactionResult again = Present(*move);
+            const TransactionResult again = present(*move);
             if (failed(again))
                 return out;
             there = again.Answered;
         }
         if (!there) {
-            NoAnswer.store(1);
             out.Result = WriteResult::kMoveUnconfirmed;
             out.Unanswered = kRegClockAddr;
             return out;
         }
-        NoAnswer.store(0);
         MoveAnswered(target, *move);
         out.Address = *move;
     }
@@ -218,9 +218,8 @@ RegistersRead ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs,
 {
     RegistersRead out;
     for (uint8_t reg : regs) {
-        NoAnswer.store(0);
         const TransactionResult read =
-            SyncTransaction(target, kCmdReadRegister, reg, 0, limit, kSilent);
+            Noted(SyncTransaction(target, kCmdReadRegister, reg, 0, limit), out.Told);
         if (read.Failure) {
             out.Failure = read.Failure;
             return out;
@@ -228,7 +227,6 @@ RegistersRead ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs,
         if (read)
             out.Values.Set(reg, read.Reply.Param2);
     }
-    NoAnswer.store(0);
     return out;
 }
 
@@ -257,11 +255,8 @@ std::string OutcomeText(uint8_t target, const WriteOutcome& outcome)
                "другими часами). Прочитайте настройки снова.";
     if (outcome.Result == WriteResult::kReadFailed && outcome.Failure)
         return outcome.Failure->Text;
-    if (outcome.Result != WriteResult::kNoAnswer)
+    if (outcome.Result != WriteResult::kNoAnswer || !outcome.Unanswered)
         return {};
-    if (!outcome.Unanswered)
-        return "Настройки не записаны: связь с часами потеряна. Проверьте подключение и "
-               "прочитайте настройки снова.";
     std::string text = "Запись остановлена: часы " + RegisterList({target}).replace(0, 2, "$") +
                        " не ответили на запись регистра " + RegisterList({*outcome.Unanswered}) +
                        "; он и следующие за ним регистры не записаны. Проверьте связь, "

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "config/register_values.h"
+#include "port/port.h"
 #include "port/port_error.h"
 
 #include <cstddef>
@@ -15,7 +16,7 @@ namespace chronavel {
 
 enum class WriteResult {
     kWritten,          // every write was answered
-    kNoAnswer,         // a write went unanswered, or NoAnswer was already set
+    kNoAnswer,         // a write went unanswered
     kAllClocksRefused, // the target is 0xFF: nothing was sent
     kRefused,          // the plan is refused (unknown registers, address 0xFF)
     kNotMoved,         // every write answered, but the clock stays at its old address
@@ -76,12 +77,16 @@ struct WriteOutcome {
     uint8_t Address = 0;                // where the clock answers now
     uint8_t NewAddress = 0;             // the address asked for (kAddressTaken, kMoveUnconfirmed)
     std::optional<ReadFailure> Failure; // kReadFailed
+    // What the operator is to hear of the transactions, in the order they
+    // met it, before the caller's word on the outcome: NoAnswerMessage for
+    // the write that went unanswered, and each line-status check's notice.
+    std::vector<LineNotice> Told;
 };
 
 // Runs the plan against the clock at target, stopping at the first write
-// that goes unanswered; nothing is sent while NoAnswer is set, to all
-// clocks (0xFF: no answer ever carries it, and every clock would get the
-// same address) or for a refused plan. Each answered write goes into the
+// that goes unanswered; nothing is sent to all clocks (0xFF: no answer ever
+// carries it, and every clock would get the same address) or for a refused
+// plan. Each answered write goes into the
 // clock's record. A write of 0x4C other than target is a move, whether or
 // not 0x4C was ever read: before anything is sent the new address is asked
 // (anything answering there: kAddressTaken, nothing written); after the
@@ -93,13 +98,13 @@ struct WriteOutcome {
 WriteOutcome WriteSettings(uint8_t target, const SavePlan& plan);
 
 // Reads each register of the clock at target with a synchronous transaction
-// (silent, attempt limit as given); registers it does not answer stay
-// unknown, and NoAnswer is left clear for the next one. A port read that
-// fails ends it at once, with Failure set and NoAnswer as that transaction
-// left it.
+// (attempt limit as given); registers it does not answer stay unknown and
+// the next is asked all the same. A port read that fails ends it at once,
+// with Failure set.
 struct RegistersRead {
     RegisterValues Values;
     std::optional<ReadFailure> Failure;
+    std::vector<LineNotice> Told; // the line-status checks' notices, in order
 };
 RegistersRead ReadRegistersNow(uint8_t target, const std::vector<uint8_t>& regs, int limit);
 

@@ -367,12 +367,12 @@ std::shared_ptr<TNewThread> StartExchangeThread()
     return t;
 }
 
-void PostToThread(int msg, std::unique_ptr<FailureBlock> block)
+PostResult PostToThread(int msg, std::unique_ptr<FailureBlock> block)
 {
     std::shared_ptr<TNewThread> t = ExchangeThread.Get();
     if (!t)
-        throw PortError(PortErrorKind::kThreadNotStarted, "Thread not started");
-    t->PostToThread(msg, std::move(block));
+        return PostResult::kNoThread;
+    return t->PostToThread(msg, std::move(block)) ? PostResult::kPosted : PostResult::kThreadEnded;
 }
 
 void StopThread()

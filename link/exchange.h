@@ -204,9 +204,17 @@ extern ExchangeThreadVar ExchangeThread;
 // starts a new one and stores it in ExchangeThread.
 std::shared_ptr<TNewThread> StartExchangeThread();
 
-// Posts to ExchangeThread. Throws PortError("Thread not started") when no
-// exchange thread was ever started; a thread that has ended takes nothing.
-void PostToThread(int msg, std::unique_ptr<FailureBlock> block = nullptr);
+// What came of a post to ExchangeThread.
+enum class PostResult {
+    kPosted,      // queued for the running thread
+    kThreadEnded, // the thread has ended and takes nothing
+    kNoThread,    // no exchange thread was ever started (or it was forgotten)
+};
+// Told to the operator when a post found no exchange thread.
+constexpr const char* kThreadNotStartedText = "Thread not started";
+
+// Posts to ExchangeThread; the block is released when nothing takes it.
+[[nodiscard]] PostResult PostToThread(int msg, std::unique_ptr<FailureBlock> block = nullptr);
 
 // Asks ExchangeThread to stop; does not wait. Nothing when there is none.
 void StopThread();

@@ -121,6 +121,17 @@ void ForgetWrittenFrame()
     written.Valid = false;
 }
 
+bool WrittenFrameNoted()
+{
+    std::lock_guard<std::mutex> hold(written_lock);
+    return written.Valid;
+}
+
+bool ReadErrorShown()
+{
+    return read_error_shown.load();
+}
+
 void SetLineStopHook(bool (*stop)())
 {
     stop_hook.store(stop);

@@ -81,6 +81,7 @@ constexpr uint32_t kHuntByteLimit = 2 * kLongestReply;
 void NoteWrittenFrame(const uint8_t* frame, size_t size);
 // Forgets the frame written last (a new port).
 void ForgetWrittenFrame();
+bool WrittenFrameNoted();
 
 // Asks every header search, block read and synchronous transaction in
 // progress, on any thread, to end at once (the program is stopping). The
@@ -122,6 +123,8 @@ std::vector<uint8_t> ReceivedBytes();
 
 // Lets the next failed read show its message again.
 void ResetReadErrorNotice();
+// The message of the current run of failed reads has been shown.
+bool ReadErrorShown();
 
 void ResetReception();
 

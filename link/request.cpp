@@ -110,6 +110,11 @@ void SetRequestFailedHandler(RequestFailedHandler handler)
     failed_handler = std::move(handler);
 }
 
+bool RequestFailedHandlerSet()
+{
+    return CurrentHandler() != nullptr;
+}
+
 void CheckPending()
 {
     RequestQueues& queues = ActiveQueues();

@@ -125,6 +125,7 @@ struct FailureBlock {
 // exchange thread posts WM_REQUEST_CANCEL with the block to itself.
 using RequestFailedHandler = std::function<void(std::unique_ptr<FailureBlock>)>;
 void SetRequestFailedHandler(RequestFailedHandler handler);
+bool RequestFailedHandlerSet();
 
 // One pass of the retry engine: reports entries whose retries are spent,
 // resends at most one due entry.

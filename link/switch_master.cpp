@@ -31,6 +31,11 @@ void SetSwitchMasterSleep(SwitchMasterSleep sleep)
     sleeper.store(sleep ? sleep : &RealSleep);
 }
 
+bool SwitchMasterSleepSet()
+{
+    return sleeper.load() != &RealSleep;
+}
+
 SwitchResult SwitchMaster(uint8_t addr, bool on)
 {
     // No answer ever carries 0xFF, and every clock would become a master

@@ -27,5 +27,6 @@ std::string SwitchMasterText(SwitchResult result);
 // restores the real sleep.
 using SwitchMasterSleep = void (*)(int ms);
 void SetSwitchMasterSleep(SwitchMasterSleep sleep);
+bool SwitchMasterSleepSet(); // another than the real one
 
 } // namespace chronavel

@@ -18,6 +18,8 @@ namespace {
 std::mutex frame_ends_lock;
 FrameEndStats frame_ends; // guarded by frame_ends_lock
 
+} // namespace
+
 void RecordFrameEnd(double seconds)
 {
     std::lock_guard<std::mutex> hold(frame_ends_lock);
@@ -28,8 +30,6 @@ void RecordFrameEnd(double seconds)
     frame_ends.SumSeconds += seconds;
     frame_ends.LastSeconds = seconds;
 }
-
-} // namespace
 
 FrameEndStats FrameEnds()
 {

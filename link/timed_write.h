@@ -29,6 +29,8 @@ struct FrameEndStats {
     std::optional<double> LastSeconds; // the latest frame's offset
 };
 FrameEndStats FrameEnds();
+// Counts one time frame's end, seconds after its second.
+void RecordFrameEnd(double seconds);
 
 // Forgets the frame ends (tests).
 void ResetFrameEnds();

@@ -320,6 +320,12 @@ void SetClockDisplaySink(ClockDisplaySink s)
     sink = std::move(s);
 }
 
+bool ClockDisplaySinkSet()
+{
+    std::lock_guard<std::mutex> hold(sink_lock);
+    return sink != nullptr;
+}
+
 void ResetDisplayState()
 {
     {

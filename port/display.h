@@ -62,6 +62,7 @@ void ShowClockFields();
 using ClockDisplaySink =
     std::function<void(const std::string& shown, const FieldRows& table, int rows)>;
 void SetClockDisplaySink(ClockDisplaySink sink);
+bool ClockDisplaySinkSet();
 
 // Texts empty, tick 0, no sink (tests).
 void ResetDisplayState();

@@ -64,24 +64,35 @@ void PurgePort(platform::SerialDevice* port)
         port->Purge();
 }
 
-void ShowLineErrors(platform::SerialDevice* port)
+std::optional<LineNotice> CheckLine(platform::SerialDevice* port)
 {
     if (!port)
-        return; // closed on purpose meanwhile: nothing to report
+        return std::nullopt; // closed on purpose meanwhile: nothing to report
     uint32_t word = 0;
-    if (!port->ClearErrors(word)) {
-        if (port->Lost())
-            HostPortError(PortErrorKind::kDeviceGone, LineErrorMessage(0));
-        else
-            HostMessage(LineErrorMessage(0));
-        return;
-    }
-    // A clean line reads 0 after every reply; only real errors are shown.
+    if (!port->ClearErrors(word))
+        return LineNotice{port->Lost(), LineErrorMessage(0)};
+    // A clean line reads 0 after every reply; only real errors are told.
     if (word == 0)
-        return;
+        return std::nullopt;
     std::string text = LineErrorMessage(word);
-    if (!text.empty())
-        HostMessage(text);
+    if (text.empty())
+        return std::nullopt;
+    return LineNotice{false, std::move(text)};
+}
+
+void ShowLineNotice(const std::optional<LineNotice>& notice)
+{
+    if (!notice)
+        return;
+    if (notice->DeviceGone)
+        HostPortError(PortErrorKind::kDeviceGone, notice->Text);
+    else
+        HostMessage(notice->Text);
+}
+
+void ShowLineErrors(platform::SerialDevice* port)
+{
+    ShowLineNotice(CheckLine(port));
 }
 
 std::string LineErrorMessage(uint32_t error_word)

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -82,8 +83,24 @@ std::string SetPortSpeed(platform::SerialDevice& port, int speed);
 // Discards pending input and output; failures and a null port are ignored.
 void PurgePort(platform::SerialDevice* port);
 
-// The line-status check: "Ошибка соединения" when the status call fails;
-// the table's message for a non-zero error word that has one; else nothing.
+// What the line-status check found to tell: "Ошибка соединения" when the
+// status call fails (a port error when the device is gone), the table's
+// message for a non-zero error word that has one.
+struct LineNotice {
+    bool DeviceGone = false;
+    std::string Text;
+    bool operator==(const LineNotice&) const = default;
+};
+
+// The line-status check, telling nothing: what there is to tell, or none
+// (a clean line, or no port: closed on purpose meanwhile).
+std::optional<LineNotice> CheckLine(platform::SerialDevice* port);
+
+// Tells the operator what the check found (through link/host_call.h).
+void ShowLineNotice(const std::optional<LineNotice>& notice);
+
+// The check, told at once: for the exchange thread's side of the line and
+// a port just opened, which have no caller to hand it to.
 void ShowLineErrors(platform::SerialDevice* port);
 
 // The message for an error word, empty when the table has none.

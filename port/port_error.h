@@ -2,17 +2,15 @@
 // that callers test (never the text).
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
 namespace chronavel {
 
 enum class PortErrorKind {
-    kCannotOpen,       // "Error opening port": missing, in use, no access
-    kSettingsRefused,  // "Error setting port state"
-    kReadFailed,       // "Error reading port", the device still there
-    kDeviceGone,       // the device vanished (adapter pulled, line closed)
-    kThreadNotStarted, // "Thread not started"
+    kCannotOpen,      // "Error opening port": missing, in use, no access
+    kSettingsRefused, // "Error setting port state"
+    kReadFailed,      // "Error reading port", the device still there
+    kDeviceGone,      // the device vanished (adapter pulled, line closed)
 };
 
 // A failed port read, returned to the caller: its kind and the operator's
@@ -21,19 +19,6 @@ struct ReadFailure {
     PortErrorKind Kind = PortErrorKind::kReadFailed;
     std::string Text;
     bool operator==(const ReadFailure&) const = default;
-};
-
-// Raised only for "Thread not started": a request posted with no exchange
-// thread (PostToThread).
-class PortError : public std::runtime_error {
-public:
-    PortError(PortErrorKind kind, const std::string& text) : std::runtime_error(text), kind_(kind)
-    {
-    }
-    PortErrorKind Kind() const { return kind_; }
-
-private:
-    PortErrorKind kind_;
 };
 
 } // namespace chronavel

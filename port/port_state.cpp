@@ -1,10 +1,6 @@
-#include "port/port_state.h"
-
-#include "port/decode.h"
-#include "port/display.h"
+// The port's process-wide places (reset with the rest of the core's state,
+// app/core_state.h).
 #include "port/port.h"
-#include "port/port_list.h"
-#include "port/sync.h"
 
 namespace chronavel {
 
@@ -20,16 +16,6 @@ std::recursive_mutex& PortIoLock()
 {
     static std::recursive_mutex lock;
     return lock;
-}
-
-void ResetPortState()
-{
-    PortHandle.Set(nullptr);
-    PortIoWaiters().store(0);
-    PortNames.fill(std::string());
-    NoAnswer.store(0);
-    ResetDecodeState();
-    ResetDisplayState();
 }
 
 } // namespace chronavel

@@ -2,7 +2,6 @@
 
 #include "link/frames.h"
 #include "link/hex.h"
-#include "link/host_call.h"
 #include "link/line_clock.h"
 #include "link/reception.h"
 #include "platform/tick.h"
@@ -16,8 +15,6 @@
 #include <thread>
 
 namespace chronavel {
-
-std::atomic<uint8_t> NoAnswer{0};
 
 namespace {
 
@@ -161,22 +158,17 @@ std::string NoAnswerMessage(uint8_t addr)
     return "Информация от устройства $" + HexDigits(addr) + " не поступает!";
 }
 
-TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit,
-                                  int report)
+TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit)
 {
-    return SyncTransaction(addr, cmd, p1, p2, limit, report, SyncPatience{});
+    return SyncTransaction(addr, cmd, p1, p2, limit, SyncPatience{});
 }
 
 TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2, int limit,
-                                  int report, const SyncPatience& patience)
+                                  const SyncPatience& patience)
 {
-    if (NoAnswer.load() == 1)
-        return {};
     platform::SerialPtr port = PortHandle.Get();
-    if (!port) {
-        NoAnswer.store(1);
+    if (!port)
         return {};
-    }
     limit = std::max(1, limit);
     const int empty_limit = std::max(1, patience.EmptyReadLimit);
     const int per_byte = std::max(1, patience.ReadTimeoutMs > 0 ? patience.ReadTimeoutMs
@@ -221,18 +213,14 @@ TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t
             }
         }
     }
-    if (stopped) {
-        // The program is stopping: nothing more is said or done on the line.
-        NoAnswer.store(1);
-        return {};
-    }
-    NoAnswer.store(1);
-    if (report == 0)
-        HostMessage(NoAnswerMessage(addr));
+    if (stopped)
+        return {}; // the program is stopping: nothing more is done on the line
+    TransactionResult unanswered;
+    unanswered.WentUnanswered = true;
     PortIoHold hold;
-    ShowLineErrors(port.get());
+    unanswered.Line = CheckLine(port.get());
     PurgePort(port.get());
-    return {};
+    return unanswered;
 }
 
 } // namespace chronavel

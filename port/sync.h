@@ -1,23 +1,19 @@
 // Synchronous transactions: one frame written on the calling (window)
-// thread and waited for there, resent a bounded number of times. An
-// unanswered transaction sets NoAnswer, which stops all further ones until
-// the main window clears it.
+// thread and waited for there, resent a bounded number of times. Each
+// returns what came of it and shows nothing: the caller decides what the
+// operator is told and whether the next transaction is sent.
 #pragma once
 
 #include "link/frames.h"
+#include "port/port.h"
 #include "port/port_error.h"
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace chronavel {
-
-// 1 after an unanswered transaction (or one started with no port open);
-// while 1, transactions send nothing.
-extern std::atomic<uint8_t> NoAnswer;
 
 // How patient the wait for an answer is. The defaults are the port's own
 // read time-out and ten empty reads (about 0.8 s on a silent line); the
@@ -42,12 +38,13 @@ uint32_t HearingMs(int speed, int per_byte);
 // past and the wait goes on; a wait that hears the line fall silent, or
 // that outlasts the time its silent reads would take, ends the attempt, and
 // the frame is written again. After `limit` attempts, or once the time they
-// would take on a silent line has passed, NoAnswer is set, the message
-// "Информация от устройства $XX не поступает!" is shown when report is 0,
-// and the line status is checked and the port purged. Answered: Reply
-// holds the answer. A data block read past
-// that cannot be read ends the transaction at once with the failure:
-// nothing more is written or shown, NoAnswer is left as it was.
+// would take on a silent line has passed, the line status is checked (what
+// it found is in Line, for the caller to show after its own word on the
+// silence: NoAnswerMessage where the operator is to hear of it) and the
+// port purged. With no port open nothing is written and nothing checked.
+// Answered: Reply holds the answer. A data block read past that cannot be
+// read ends the transaction at once with the failure: nothing more is
+// written or checked.
 struct TransactionResult {
     bool Answered = false;
     std::optional<ReadFailure> Failure;
@@ -55,15 +52,21 @@ struct TransactionResult {
     // reception's places: once the transaction lets go of the port, the
     // exchange thread may hunt the next frame (a master's block) over them.
     ReplyHeader Reply;
+    // The line-status check after an unanswered transaction, when it found
+    // something to tell (ShowLineNotice).
+    std::optional<LineNotice> Line;
+    // Written and waited for to the end in vain: what NoAnswerMessage tells
+    // of (not so with no port open, a stop asked for, or a failed read).
+    bool WentUnanswered = false;
     explicit operator bool() const { return Answered; }
 };
 [[nodiscard]] TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2,
-                                                int limit, int report);
+                                                int limit);
 [[nodiscard]] TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t p2,
-                                                int limit, int report,
-                                                const SyncPatience& patience);
+                                                int limit, const SyncPatience& patience);
 
-// The no-answer message for an address.
+// The no-answer message for an address: what a caller that tells the
+// operator of an unanswered transaction shows, before the result's Line.
 std::string NoAnswerMessage(uint8_t addr);
 
 } // namespace chronavel

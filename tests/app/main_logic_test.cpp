@@ -249,6 +249,22 @@ TEST_F(MainEngineTest, FailureAnsweredCancelThenOkReconnects)
     EXPECT_EQ(ui.calls, (std::vector<std::string>{"N7", "Timer3", "dialog"}));
 }
 
+// The thread that reported is forgotten meanwhile: the operator is told and
+// asked nothing more, where the post used to throw out of the handler.
+TEST_F(MainEngineTest, FailureCancelledWithNoThreadLeftSaysSo)
+{
+    Connect();
+    SendAndSpend();
+    ExchangeThread.Set(nullptr);
+    host_.AnswerNext(false);
+    UiRecord ui;
+    EXPECT_EQ(HandleRequestFailed(BlockFor(FindPending(0x05, kCmdSetTime)->Rec), ui),
+              FailureAnswer::kNoThread);
+    EXPECT_EQ(host_.Warnings(), std::vector<std::string>{kRetryReadText});
+    EXPECT_EQ(host_.Messages(), std::vector<std::string>{kThreadNotStartedText});
+    EXPECT_TRUE(ui.calls.empty());
+}
+
 TEST_F(MainEngineTest, FailureWhileClosingAsksNothing)
 {
     Connect();

@@ -123,7 +123,6 @@ protected:
         if (change)
             change(now);
         plan_ = PlanSave(clock, ChosenRegisters(shown, now, clock));
-        NoAnswer.store(0);
         return WriteSettings(kTarget, plan_);
     }
 

@@ -145,7 +145,7 @@ TEST_F(LoopTest, OkReArmsForThreeMoreResends)
 TEST_F(LoopTest, CancelRemovesTheEntryBetweenPassesAndFreesTheLine)
 {
     SetRequestFailedHandler([&](std::unique_ptr<FailureBlock> b) {
-        PostToThread(WM_REQUEST_CANCEL, std::move(b));
+        EXPECT_EQ(PostToThread(WM_REQUEST_CANCEL, std::move(b)), PostResult::kPosted);
         EXPECT_FALSE(PendingEmpty()); // not while the report is handled
     });
     PutRequest(StandardRequest(1, kCmdReadRegister, 0x4D, 0));
@@ -250,8 +250,9 @@ TEST_F(LoopTest, QueuesAreIdleOnlyOnceTheLastRequestIsAnsweredOrGivenUp)
     watcher.join();
     EXPECT_FALSE(idle_seen.load());
 
-    SetRequestFailedHandler(
-        [&](std::unique_ptr<FailureBlock> b) { PostToThread(WM_REQUEST_CANCEL, std::move(b)); });
+    SetRequestFailedHandler([&](std::unique_ptr<FailureBlock> b) {
+        EXPECT_EQ(PostToThread(WM_REQUEST_CANCEL, std::move(b)), PostResult::kPosted);
+    });
     Passes(110); // resends spent, given up
     EXPECT_TRUE(QueuesIdle());
 }
@@ -493,12 +494,7 @@ class ThreadTest : public EngineTest {};
 
 TEST_F(ThreadTest, PostToThreadWithoutAThreadSaysSo)
 {
-    try {
-        PostToThread(WM_REQUEST_CANCEL, nullptr);
-        FAIL() << "no exception";
-    } catch (const PortError& e) {
-        EXPECT_STREQ(e.what(), "Thread not started");
-    }
+    EXPECT_EQ(PostToThread(WM_REQUEST_CANCEL, nullptr), PostResult::kNoThread);
     EXPECT_NO_THROW(StopThread());
 }
 
@@ -542,11 +538,11 @@ TEST_F(ThreadTest, StopDuringAPassLetsThePassComplete)
 TEST_F(ThreadTest, QuitMessageEndsTheThread)
 {
     auto t = StartExchangeThread();
-    PostToThread(WM_QUIT);
+    EXPECT_EQ(PostToThread(WM_QUIT), PostResult::kPosted);
     EXPECT_TRUE(t->WaitEnded(5s));
-    // An ended thread takes nothing, and says so without an exception.
+    // An ended thread takes nothing, and says so.
     EXPECT_FALSE(t->PostToThread(WM_QUIT));
-    EXPECT_NO_THROW(PostToThread(WM_REQUEST_CANCEL, nullptr));
+    EXPECT_EQ(PostToThread(WM_REQUEST_CANCEL, nullptr), PostResult::kThreadEnded);
 }
 
 // Reads of more than one byte fail: the data-block read fails.
@@ -703,9 +699,9 @@ TEST(ThreadDeadlock, FailureHandlerCanRunATransactionOnTheWindowThread)
                 return;
             // The link check of the window side, while the exchange thread
             // waits for this handler.
-            answered.set_value(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 2).Answered);
+            answered.set_value(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1).Answered);
             RearmCursorEntry();
-            PostToThread(WM_REQUEST_CANCEL, std::move(b));
+            EXPECT_EQ(PostToThread(WM_REQUEST_CANCEL, std::move(b)), PostResult::kPosted);
         });
         auto t = StartExchangeThread();
         PutRequest(MakeRequest(1, 3000, 1, tick.Now() + 3000, kCmdReadRegister, 0x4D, 0, nullptr,

@@ -1,5 +1,5 @@
 // Synchronous transactions: one frame, a wait for its answer on the calling
-// thread, bounded resends, and the no-answer state.
+// thread, bounded resends, and what an unanswered one returns.
 #include "engine_fixture.h"
 
 #include <chrono>
@@ -14,19 +14,26 @@ using SyncTest = EngineTest;
 
 const Bytes kLinkCheckToClock1 = BuildShortFrame(1, kCmdLinkCheck, 0, 0);
 
-TEST_F(SyncTest, NothingIsSentWhileNoAnswerIsSet)
+// Each transaction stands on its own: one that went unanswered leaves
+// nothing behind that would keep the next from being sent.
+TEST_F(SyncTest, AnUnansweredTransactionDoesNotStopTheNext)
 {
-    NoAnswer = 1;
-    EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0, 5, 0));
-    EXPECT_EQ(port->WriteCount(), 0u);
-    EXPECT_TRUE(host.Messages().empty());
+    EXPECT_FALSE(SyncTransaction(2, kCmdLinkCheck, 0, 0, 1));
+    port->on_write = [&](const Bytes& w) {
+        if (w[3] == 1)
+            port->Feed(ReplyFrame(1, 0, kCmdLinkCheck, 0, 0));
+    };
+    EXPECT_TRUE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1));
+    EXPECT_EQ(port->WriteCount(), 2u);
 }
 
-TEST_F(SyncTest, NoPortSetsNoAnswerSilently)
+TEST_F(SyncTest, NoPortSendsAndTellsNothing)
 {
     PortHandle.Set(nullptr);
-    EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0, 5, 0));
-    EXPECT_EQ(NoAnswer.load(), 1);
+    const TransactionResult r = SyncTransaction(1, kCmdWriteRegister, 0x4D, 0, 5);
+    EXPECT_FALSE(r);
+    EXPECT_FALSE(r.WentUnanswered) << "no message is due: nothing was sent";
+    EXPECT_FALSE(r.Line);
     EXPECT_EQ(port->WriteCount(), 0u);
     EXPECT_TRUE(host.Messages().empty());
 }
@@ -37,22 +44,22 @@ TEST_F(SyncTest, ClockAnsweringTheSecondFrame)
         if (port->WriteCount() == 2)
             port->Feed(ReplyFrame(1, 0, kCmdWriteRegister, 0x4D, 0x80));
     };
-    EXPECT_TRUE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 3, 0));
+    EXPECT_TRUE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 3));
     EXPECT_EQ(port->WriteCount(), 2u);
     EXPECT_EQ(port->Writes()[0], BuildShortFrame(1, kCmdWriteRegister, 0x4D, 0x80));
-    EXPECT_EQ(NoAnswer.load(), 0);
     EXPECT_TRUE(host.Messages().empty());
 }
 
 TEST_F(SyncTest, SilentClockWithLimitFive)
 {
     port->error_word = 0;
-    EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 5, 0));
+    const TransactionResult r = SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 5);
+    EXPECT_FALSE(r);
+    EXPECT_TRUE(r.WentUnanswered);
+    EXPECT_FALSE(r.Line) << "a clean line has nothing to tell";
     EXPECT_EQ(port->WriteCount(), 5u);
     EXPECT_EQ(port->Reads(), 50); // ten empty reads per wait, about 4 s on a real line
-    EXPECT_EQ(NoAnswer.load(), 1);
-    ASSERT_EQ(host.Messages().size(), 1u);
-    EXPECT_EQ(host.Messages()[0], "Информация от устройства $01 не поступает!");
+    EXPECT_TRUE(host.Messages().empty()) << "the caller speaks";
     EXPECT_EQ(port->Purges(), 6); // one per frame, and one at the end
 }
 
@@ -64,21 +71,22 @@ TEST_F(SyncTest, MessageShowsTheAddressInUpperCaseHex)
 
 TEST_F(SyncTest, SilentLinkCheckReportsNothing)
 {
-    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 10, 2));
+    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 10));
     EXPECT_EQ(port->WriteCount(), 10u);
     EXPECT_EQ(port->Writes()[9], kLinkCheckToClock1);
-    EXPECT_EQ(NoAnswer.load(), 1);
     EXPECT_TRUE(host.Messages().empty());
 }
 
-TEST_F(SyncTest, LineErrorsAreShownAfterTheNoAnswerMessage)
+// The line status is checked after the silence and handed back for the
+// caller to tell after its own word on it.
+TEST_F(SyncTest, LineErrorsAreReturnedNotShown)
 {
     port->error_word = platform::kFrame;
-    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 0));
-    const auto messages = host.Messages();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0], "Информация от устройства $01 не поступает!");
-    EXPECT_EQ(messages[1], LineErrorMessage(platform::kFrame));
+    TransactionResult r = SyncTransaction(1, kCmdLinkCheck, 0, 0, 1);
+    EXPECT_EQ(r.Line, (LineNotice{false, LineErrorMessage(platform::kFrame)}));
+    EXPECT_TRUE(host.Messages().empty());
+    ShowLineNotice(r.Line);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{LineErrorMessage(platform::kFrame)});
 }
 
 // Whatever else the line carries is read past within the same wait: no
@@ -103,13 +111,12 @@ TEST_F(SyncTest, OnlyTheAnswerToTheFrameIsTaken)
         SCOPED_TRACE(c.what);
         port = std::make_shared<FakePort>();
         PortHandle.Set(port);
-        NoAnswer = 0;
         port->on_write = [&](const Bytes&) {
             port->Feed(c.before);
             port->Feed(answer);
             port->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 3, {0xE0, 0x01, 0x00}));
         };
-        const TransactionResult r = SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 1, 0);
+        const TransactionResult r = SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 1);
         EXPECT_TRUE(r);
         EXPECT_EQ(port->WriteCount(), 1u);
         // The exchange thread hunts the master's block right behind the
@@ -123,7 +130,7 @@ TEST_F(SyncTest, OnlyTheAnswerToTheFrameIsTaken)
         port = std::make_shared<FakePort>();
         PortHandle.Set(port);
         port->on_write = [&](const Bytes&) { port->Feed(c.before); };
-        EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 2, 2));
+        EXPECT_FALSE(SyncTransaction(1, kCmdWriteRegister, 0x4D, 0x80, 2));
         EXPECT_EQ(port->WriteCount(), 2u);
     }
 }
@@ -135,7 +142,7 @@ TEST_F(SyncTest, ShorterPatienceAppliesForTheTransactionOnly)
     SyncPatience quick;
     quick.ReadTimeoutMs = 15;
     quick.EmptyReadLimit = 2;
-    EXPECT_FALSE(SyncTransaction(0x20, kCmdReadRegister, 0x4D, 0, 1, 2, quick));
+    EXPECT_FALSE(SyncTransaction(0x20, kCmdReadRegister, 0x4D, 0, 1, quick));
     EXPECT_EQ(timeouts, std::vector<int>{15});
     EXPECT_EQ(port->Reads(), 2);
     EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
@@ -148,14 +155,14 @@ TEST_F(SyncTest, PatienceIsRestoredWhenTheReadFails)
     quick.ReadTimeoutMs = 15;
     // A data-bearing answer's block is not read here, so no read can fail;
     // the answer ends the transaction.
-    EXPECT_TRUE(SyncTransaction(1, kReplyStatus, 0, 0, 1, 2, quick));
+    EXPECT_TRUE(SyncTransaction(1, kReplyStatus, 0, 0, 1, quick));
     EXPECT_EQ(port->ReadTimeoutPerByte(), 80);
 }
 
 TEST_F(SyncTest, FailingPortShowsOneReadErrorPerTransaction)
 {
     port->fail_reads = true;
-    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 10, 2));
+    EXPECT_FALSE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 10));
     EXPECT_EQ(port->WriteCount(), 10u);
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Error reading port"});
 }
@@ -200,7 +207,6 @@ TEST_F(SyncTest, ForeignTrafficCannotKeepATransactionGoing)
         SCOPED_TRACE(c.Name);
         auto timed = std::make_shared<TimedPort>(tick);
         PortHandle.Set(timed);
-        NoAnswer = 0;
         if (c.NoiseBytes > 0)
             timed->Feed(Bytes(c.NoiseBytes, 0x55));
         if (c.StatusBlocks)
@@ -211,7 +217,7 @@ TEST_F(SyncTest, ForeignTrafficCannotKeepATransactionGoing)
                 timed->Feed(ReplyFrame(1, 0, kReplyStatus, 0, 0));
             };
         const uint32_t start = tick.Now();
-        EXPECT_FALSE(SyncTransaction(2, c.Cmd, 0, 0, c.Limit, 2));
+        EXPECT_FALSE(SyncTransaction(2, c.Cmd, 0, 0, c.Limit));
         const uint32_t bound = static_cast<uint32_t>(c.Limit) * 10 * 80;
         // Bytes that never form a header end each wait sooner: after twice
         // the longest reply, as an empty wait.
@@ -219,7 +225,6 @@ TEST_F(SyncTest, ForeignTrafficCannotKeepATransactionGoing)
             c.NoiseBytes > 0 ? static_cast<uint32_t>(c.Limit) * kHuntByteLimit : bound;
         EXPECT_GE(tick.Now() - start, least);
         EXPECT_LE(tick.Now() - start, bound + 400);
-        EXPECT_EQ(NoAnswer.load(), 1);
         timed->on_write = nullptr;
     }
 }
@@ -234,8 +239,7 @@ TEST_F(SyncTest, ExchangeThreadCannotTakeTheAnswer)
     };
     auto t = StartExchangeThread();
     for (int i = 0; i < 40; ++i) {
-        ASSERT_TRUE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1, 0)) << i;
-        ASSERT_EQ(NoAnswer.load(), 0);
+        ASSERT_TRUE(SyncTransaction(1, kCmdLinkCheck, 0, 0, 1)) << i;
         std::this_thread::sleep_for(3ms);
     }
     EXPECT_EQ(port->WriteCount(), 40u);

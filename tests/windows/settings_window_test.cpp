@@ -76,7 +76,6 @@ private slots:
         ResetClockSettings();
         ResetAnswered();
         BeginReadBatch(0x05);
-        NoAnswer = 0;
         Connection.TargetAddress = 0x05;
         host = std::make_unique<test::RecorderHost>();
         form = std::make_unique<TForm6>();
@@ -88,7 +87,6 @@ private slots:
         PortHandle.Set(nullptr);
         ResetClockSettings();
         ResetAnswered();
-        NoAnswer = 0;
     }
 
     void layoutAsDesigned()
@@ -344,14 +342,12 @@ private slots:
         clock.silent = true;
         PortHandle.Set(clock.port);
         AnswerAllZero();
-        NoAnswer = 1; // left by an earlier exchange: the operator's save clears it
         Show();
         QTest::mouseClick(form->Button1, Qt::LeftButton);
         QVERIFY(form->isVisible());
         QCOMPARE(host->Messages().size(), size_t(2));
         QCOMPARE(host->Messages()[0], NoAnswerMessage(0x05));
         QVERIFY(host->Messages()[1].find("0xD8") != std::string::npos);
-        QCOMPARE(NoAnswer.load(), uint8_t(1));
         QVERIFY(clock.port->WriteCount() > 0);
         const auto first = clock.port->Writes().front();
         for (const auto& w : clock.port->Writes())

@@ -20,7 +20,6 @@ namespace chronavel::ctl {
 namespace {
 
 constexpr int kCheckAttempts = 10;
-constexpr int kCheckSilent = 2;
 
 } // namespace
 
@@ -30,15 +29,15 @@ int RunCheck(const LineOptions& options)
     Line line(options, host);
     if (const int rc = line.Open(); rc != kExitOk)
         return rc;
-    NoAnswer.store(0);
     // No exchange thread runs here, so no master can have been seen: unlike
     // the window's check, which skips the send while a master is active,
     // this one always sends.
-    line.ReadFailed(
-        SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts, kCheckSilent).Failure);
+    const TransactionResult r = SyncTransaction(options.Addr, kCmdLinkCheck, 0, 0, kCheckAttempts);
+    line.ReadFailed(r.Failure);
+    ShowLineNotice(r.Line);
     if (line.Lost())
         return PortVanished(options);
-    if (NoAnswer.load() == 0) {
+    if (r.Answered) {
         Print("connected");
         return kExitOk;
     }

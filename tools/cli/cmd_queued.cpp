@@ -145,7 +145,6 @@ int RunSync(const LineOptions& options)
         Say("chronavelctl: " + UnsynchronisedWarning(source));
     ClearTracker();
     const int before = Counts().Failed;
-    NoAnswer.store(0);
     const WaitEnd o = QueueAndWait(line, {TimeSyncRequest(options.Addr)});
     if (o != WaitEnd::kDone)
         return OutcomeCode(o, line);

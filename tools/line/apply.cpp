@@ -55,8 +55,9 @@ ApplyResult ApplySettings(const LineOptions& options, const Line& line, uint8_t 
     }
     if (plan.Writes.empty())
         return r;
-    NoAnswer.store(0);
     const WriteOutcome outcome = WriteSettings(addr, plan);
+    for (const LineNotice& told : outcome.Told)
+        ShowLineNotice(told);
     line.ReadFailed(outcome.Failure);
     // What the clock answered stays reported, whatever stopped the rest;
     // the writes not answered are what it misses.

@@ -141,6 +141,8 @@ void Line::ReadFailed(const std::optional<ReadFailure>& failure) const
 RegisterValues Line::ReadRegisters(uint8_t addr, const std::vector<uint8_t>& regs, int limit) const
 {
     RegistersRead read = ReadRegistersNow(addr, regs, limit);
+    for (const LineNotice& told : read.Told)
+        ShowLineNotice(told);
     ReadFailed(read.Failure);
     return std::move(read.Values);
 }

@@ -83,7 +83,8 @@ void GiveUp(std::unique_ptr<FailureBlock> block)
     Say("no answer from clock " + Hex2(rec.Addr) + " to command " + Hex2(rec.Cmd) +
         (rec.Cmd == kCmdSetTime ? std::string() : " " + Hex2(rec.Param1)) +
         " after its retries; given up");
-    PostToThread(WM_REQUEST_CANCEL, std::move(block));
+    if (PostToThread(WM_REQUEST_CANCEL, std::move(block)) == PostResult::kNoThread)
+        CurrentHost().ShowMessage(kThreadNotStartedText); // on the host's thread already
     s.failed.fetch_add(1);
     Notify();
 }

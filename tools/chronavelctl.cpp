@@ -5,6 +5,7 @@
 #include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/line.h"
+#include "tools/service_args.h"
 #include "tools/source_state.h"
 #include "tools/tool_host.h"
 #include "version.h"
@@ -400,8 +401,13 @@ int Main(int argc, char** argv, DaemonMode mode)
 #endif
             d.WebConfigFile = web_config;
             const LineOptions line = MakeLine(daemon_args);
-            if (mode == DaemonMode::kCheckOnly)
-                return kExitOk;
+            if (mode == DaemonMode::kCheckOnly) {
+                const auto problems =
+                    ServiceNeedsProblems(d.SettingsFile, d.WebConfigFile, d.StateFile);
+                for (const std::string& problem : problems)
+                    Say(problem);
+                return problems.empty() ? kExitOk : kExitUsage;
+            }
             if (mode == DaemonMode::kService)
                 return RunDaemonAsService(daemon_args.port, [&] { return RunDaemon(line, d); });
             return RunDaemon(line, d);

@@ -102,13 +102,14 @@ struct PortHolder {
 // What the system said about a failed open, for the operator's texts.
 struct OpenFailure {
     OpenCause cause = OpenCause::kNone;
-    int code = 0;                    // errno, or Win32's GetLastError()
-    std::string system_text;         // the system's own words for code
-    std::string group;               // kDenied on POSIX: the device's group, when it has a name
-    std::string user;                // kDenied on POSIX: who we run as
-    bool user_in_group = false;      // ... and the group database already lists the user in it
-    std::vector<PortHolder> holders; // kBusy: the processes seen holding it (Linux; own user's only
-                                     // unless root)
+    int code = 0;               // errno, or Win32's GetLastError()
+    std::string system_text;    // the system's own words for code
+    std::string group;          // kDenied on POSIX: the device's group, when it has a name
+    std::string user;           // kDenied on POSIX: who we run as
+    bool user_in_group = false; // ... and the group database already lists the user in it
+    // kBusy: the processes seen holding it (Linux only; another user's
+    // are seen by root alone).
+    std::vector<PortHolder> holders;
 };
 
 // The cause an open's system error code stands for (errno on POSIX,

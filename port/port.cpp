@@ -154,8 +154,10 @@ std::string RussianCause(const platform::OpenFailure& f, const std::string& name
 std::string OpenFailureCause(const platform::OpenFailure& failure, const std::string& name,
                              const std::string& device, Words words)
 {
-    return words == Words::kRussian ? RussianCause(failure, name, device)
-                                    : EnglishCause(failure, name, device);
+    // "\\.\COM7" tells the operator nothing "COM7" does not.
+    const std::string shown = device == "\\\\.\\" + name ? name : device;
+    return words == Words::kRussian ? RussianCause(failure, name, shown)
+                                    : EnglishCause(failure, name, shown);
 }
 
 std::string OpenFailureMessage(const PortOpening& opened, const std::string& name)

@@ -582,6 +582,9 @@ TEST(OpenFailureCause, EachCauseSaysTheWayOut)
     EXPECT_EQ(
         OpenFailureCause(failure(OpenCause::kNone), "ttyUSB0", "/dev/ttyUSB0", Words::kEnglish),
         "");
+    // A COM port is named as the operator knows it, not by its device path.
+    EXPECT_EQ(OpenFailureCause(failure(OpenCause::kAbsent), "COM7", "\\\\.\\COM7", Words::kRussian),
+              "Порта COM7 нет: адаптер не подключён или порт называется иначе.");
 }
 
 // A user outside the device's group, as a desktop user is outside dialout:

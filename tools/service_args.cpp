@@ -252,9 +252,8 @@ std::vector<std::string> ServiceNeedsProblems(const std::string& settings_file,
     if (!platform::FileLock::Take(state_file, &error, &held))
         problems.push_back(
             "state file: " + ValidUtf8(error) +
-            (held ? "; a chronavelctl daemon already keeps that state (started by hand, or the "
-                    "service of another port given the same --state-file): stop it, or give "
-                    "another --state-file"
+            (held ? "; a chronavelctl daemon already keeps that state (a service installed before, "
+                    "or a daemon started by hand): stop it, or give another --state-file"
                   : "; the daemon needs a folder it may write for the state file and its lock"));
     return problems;
 }

@@ -161,6 +161,18 @@ FunctionEnd
 ; on its PATH anyway). Only a folder this installer added is removed
 ; again, and only by the uninstall (AddedToPath in the uninstall entry).
 Function AddToPath
+  ; The section keeps its own state in $0-$2 ($1 = "upgrade"): theirs back
+  ; at the end.
+  Push $0
+  Push $1
+  Push $2
+  Call AddToPathWith
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+Function AddToPathWith
   ClearErrors
   ReadRegStr $0 HKLM "${ENV_KEY}" "Path"
   ${If} ${Errors}
@@ -193,6 +205,14 @@ Function AddToPath
 FunctionEnd
 
 Function un.RemoveFromPath
+  Push $0
+  Push $1
+  Call un.RemoveFromPathWith
+  Pop $1
+  Pop $0
+FunctionEnd
+
+Function un.RemoveFromPathWith
   ClearErrors
   ReadRegDWORD $0 HKLM "${UNINST_KEY}" "AddedToPath"
   ${If} ${Errors}

@@ -87,7 +87,7 @@ PortOpening OpenPortForOperator(const std::string& name, int speed)
     if (opened.port)
         ShowLineErrors(opened.port.get());
     else if (opened.error == PortErrorKind::kCannotOpen)
-        HostPortError(opened.error, opened.text);
+        HostPortError(opened.error, OpenFailureMessage(opened, name));
     else
         CurrentHost().ShowMessage(opened.text);
     return opened;

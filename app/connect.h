@@ -46,7 +46,8 @@ struct ConnectChoice {
 };
 
 // Opens a port for the windows (TryOpenPort) and tells the operator what
-// it came to through the host: "Error opening port" as a port error,
+// it came to through the host: "Error opening port" and its cause on a
+// second line (OpenFailureMessage) as a port error,
 // "Error setting port state" as a message, the line's state of a port that
 // opened (ShowLineErrors). The caller stores the port, or goes on by the
 // failure's kind.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace chronavel::platform {
 
@@ -83,6 +84,39 @@ enum class OpenStatus {
     kConfigFailed, // opened, but the line settings or speed were refused
 };
 
+// Why a device did not open, as far as the system tells.
+enum class OpenCause {
+    kNone,   // it opened, or the failure was in the settings
+    kDenied, // this user may not open it
+    kBusy,   // another program (or another handle of this one) holds it
+    kAbsent, // no such device, or it has just gone
+    kOther,  // any other system error: see code
+};
+
+// A process that has the device open.
+struct PortHolder {
+    int pid = 0;
+    std::string name; // its program's name, empty when it cannot be read
+};
+
+// What the system said about a failed open, for the operator's texts.
+struct OpenFailure {
+    OpenCause cause = OpenCause::kNone;
+    int code = 0;               // errno, or Win32's GetLastError()
+    std::string system_text;    // the system's own words for code
+    std::string group;          // kDenied on POSIX: the device's group, when it has a name
+    std::string user;           // kDenied on POSIX: who we run as
+    bool user_in_group = false; // ... and the group database already lists the user in it
+    // kBusy: the processes seen holding it (Linux only; another user's
+    // are seen by root alone).
+    std::vector<PortHolder> holders;
+};
+
+// The cause an open's system error code stands for (errno on POSIX,
+// GetLastError() on Windows, where a COM port held elsewhere answers
+// "access denied").
+OpenCause OpenCauseOf(int code);
+
 // The device path for a port name. POSIX: a name containing "/" is a path
 // already; otherwise /dev/NAME when it exists, else the entry of that name
 // in the virtual-port directory when the directory may be trusted and has
@@ -99,6 +133,9 @@ int WriteStallLimitMs(int baud);
 // bits, no parity, one stop bit, no flow control, not a controlling
 // terminal, the given speed, 80 ms read time-out per byte. On failure the
 // device is left closed and nullptr is returned, with the reason in status.
-SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status);
+// When the open itself failed (kOpenFailed) and failure is given, it says
+// why.
+SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status,
+                     OpenFailure* failure = nullptr);
 
 } // namespace chronavel::platform

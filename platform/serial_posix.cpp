@@ -4,11 +4,18 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -405,15 +412,154 @@ std::string SerialDevicePath(const std::string& name)
     return dev;
 }
 
-SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status)
+OpenCause OpenCauseOf(int code)
+{
+    switch (code) {
+    case 0:
+        return OpenCause::kNone;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return OpenCause::kDenied;
+    case EBUSY:       // TIOCEXCL: another open holds it exclusively
+    case EWOULDBLOCK: // the lock every open of ours takes
+        return OpenCause::kBusy;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+        return OpenCause::kAbsent;
+    default:
+        return OpenCause::kOther;
+    }
+}
+
+namespace {
+
+std::string UserName(uid_t uid, gid_t* primary)
+{
+    std::vector<char> buf(16384);
+    passwd pw{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found) != 0 || !found)
+        return {};
+    if (primary)
+        *primary = pw.pw_gid;
+    return pw.pw_name;
+}
+
+std::string GroupName(gid_t gid)
+{
+    std::vector<char> buf(16384);
+    group gr{};
+    group* found = nullptr;
+    if (::getgrgid_r(gid, &gr, buf.data(), buf.size(), &found) != 0 || !found)
+        return {};
+    return gr.gr_name;
+}
+
+// Whether the group database puts user in gid: what a new login would get,
+// unlike this process's groups, fixed when the session began.
+bool DatabaseHasUserIn(const std::string& user, gid_t primary, gid_t gid)
+{
+    int n = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(n));
+    if (::getgrouplist(user.c_str(), primary, groups.data(), &n) < 0) {
+        groups.resize(static_cast<size_t>(n));
+        if (::getgrouplist(user.c_str(), primary, groups.data(), &n) < 0)
+            return false;
+    }
+    groups.resize(static_cast<size_t>(n));
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
+}
+
+// Who has the device open: each process's open files in /proc that are this
+// very device. Other users' processes show only to root.
+std::vector<PortHolder> Holders(const std::string& path)
+{
+    std::vector<PortHolder> found;
+#if defined(__linux__)
+    struct stat dev {};
+    if (::stat(path.c_str(), &dev) != 0 || !S_ISCHR(dev.st_mode))
+        return found;
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return found;
+    while (const dirent* e = ::readdir(proc)) {
+        char* end = nullptr;
+        const long pid = std::strtol(e->d_name, &end, 10);
+        if (pid <= 0 || *end != '\0')
+            continue;
+        const std::string fd_dir = std::string("/proc/") + e->d_name + "/fd";
+        DIR* fds = ::opendir(fd_dir.c_str());
+        if (!fds)
+            continue; // another user's, or gone meanwhile
+        bool holds = false;
+        while (const dirent* f = ::readdir(fds)) {
+            struct stat st {};
+            if (f->d_name[0] == '.' || ::stat((fd_dir + "/" + f->d_name).c_str(), &st) != 0)
+                continue;
+            if (S_ISCHR(st.st_mode) && st.st_rdev == dev.st_rdev) {
+                holds = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (!holds)
+            continue;
+        PortHolder h;
+        h.pid = static_cast<int>(pid);
+        std::ifstream comm(std::string("/proc/") + e->d_name + "/comm");
+        std::getline(comm, h.name);
+        found.push_back(h);
+    }
+    ::closedir(proc);
+    std::sort(found.begin(), found.end(),
+              [](const PortHolder& a, const PortHolder& b) { return a.pid < b.pid; });
+#else
+    (void)path;
+#endif
+    return found;
+}
+
+// Fills *failure for an open of path that failed with err.
+void Explain(const std::string& path, int err, OpenFailure* failure)
+{
+    if (!failure)
+        return;
+    *failure = OpenFailure{};
+    failure->code = err;
+    failure->cause = OpenCauseOf(err);
+    failure->system_text = std::strerror(err);
+    if (failure->cause == OpenCause::kDenied) {
+        gid_t primary = 0;
+        failure->user = UserName(::geteuid(), &primary);
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0) {
+            failure->group = GroupName(st.st_gid);
+            failure->user_in_group =
+                !failure->user.empty() && DatabaseHasUserIn(failure->user, primary, st.st_gid);
+        }
+    } else if (failure->cause == OpenCause::kBusy) {
+        failure->holders = Holders(path);
+    }
+}
+
+} // namespace
+
+SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status, OpenFailure* failure)
 {
     status = OpenStatus::kOpenFailed;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        Explain(path, errno, failure);
         return nullptr;
+    }
     // TIOCEXCL keeps other users out, but root passes it; the lock does not.
     if (::flock(fd, LOCK_EX | LOCK_NB) < 0) {
-        ::close(fd);
+        const int err = errno;
+        ::close(fd); // before the holders are looked for: this one is not one
+        Explain(path, err, failure);
         return nullptr;
     }
     status = OpenStatus::kConfigFailed;

@@ -364,7 +364,31 @@ std::string SerialDevicePath(const std::string& name)
     return "\\\\.\\" + name;
 }
 
-SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status)
+OpenCause OpenCauseOf(int code)
+{
+    switch (static_cast<DWORD>(code)) {
+    case ERROR_SUCCESS:
+        return OpenCause::kNone;
+    // A COM port opens for one handle at a time: a second open, from any
+    // program, is refused as "access denied" (or a sharing violation).
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_BUSY:
+        return OpenCause::kBusy;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_DEVICE_NOT_CONNECTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_BAD_NETPATH:
+    case ERROR_INVALID_NAME:
+        return OpenCause::kAbsent;
+    default:
+        return OpenCause::kOther;
+    }
+}
+
+SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status, OpenFailure* failure)
 {
     status = OpenStatus::kOpenFailed;
     if (baud <= 0)
@@ -372,8 +396,17 @@ SerialPtr OpenSerial(const std::string& path, int baud, OpenStatus& status)
     // No sharing: a second open, ours or another program's, is refused.
     HANDLE h = CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        if (failure) {
+            *failure = OpenFailure{};
+            failure->code = static_cast<int>(err);
+            failure->cause = OpenCauseOf(failure->code);
+            const std::string text = ErrorText("", err); // ": the system's words"
+            failure->system_text = text.size() > 2 ? text.substr(2) : text;
+        }
         return nullptr;
+    }
     status = OpenStatus::kConfigFailed;
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);

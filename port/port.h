@@ -62,7 +62,25 @@ struct PortOpening {
     platform::SerialPtr port;                         // null when it did not open
     PortErrorKind error = PortErrorKind::kCannotOpen; // why, when port is null
     std::string text;                                 // the operator's text, when port is null
+    platform::OpenFailure failure; // kCannotOpen: what the system said, for OpenFailureCause
 };
+
+// The language of a front end's texts: the windows speak Russian, the tool
+// and its daemon English.
+enum class Words { kRussian, kEnglish };
+
+// Why a port did not open, as the operator is told it after "Error opening
+// port": no access (with the device's group and the command that joins it),
+// in use (by which processes, when they can be seen, and how to stop the
+// service), absent, or the system's own words. `name` is the port as the
+// operator gave it, `device` the path that was opened. Empty when the
+// failure has no cause (a port that opened, or refused its settings).
+std::string OpenFailureCause(const platform::OpenFailure& failure, const std::string& name,
+                             const std::string& device, Words words);
+
+// The windows' message for a port that did not open: "Error opening port",
+// then the cause on a line of its own.
+std::string OpenFailureMessage(const PortOpening& opened, const std::string& name);
 
 // Opens the named device (see PortPath) at the speed: raw 8N1, no flow
 // control, 80 ms read time-out per byte, input and output purged. A device

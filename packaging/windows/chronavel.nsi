@@ -24,8 +24,14 @@ RequestExecutionLevel admin
 !include MUI2.nsh
 !include LogicLib.nsh
 !include WinMessages.nsh
+!include StrFunc.nsh
+${StrStr}
+${UnStrRep}
 
 !define UNINST_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Chronavel"
+!define ENV_KEY "SYSTEM\CurrentControlSet\Control\Session Manager\Environment"
+; A prompt where chronavelctl needs no path, whatever became of the PATH.
+!define PROMPT_LINK "$SMPROGRAMS\Chronavel — командная строка.lnk"
 
 Name "Chronavel"
 OutFile "${OUTFILE}"
@@ -147,6 +153,89 @@ Function RunAsUser
   Exec '"$WINDIR\explorer.exe" "$INSTDIR\chronavel.exe"'
 FunctionEnd
 
+; chronavelctl from any prompt: the program's folder joins the system PATH
+; unless it is there already. The installer's strings hold
+; ${NSIS_MAX_STRLEN} characters, and a PATH longer than that would come
+; back cut short and be written so; such a PATH is left alone, and the
+; details say where chronavelctl.exe is (the Start menu's prompt has it
+; on its PATH anyway). Only a folder this installer added is removed
+; again, and only by the uninstall (AddedToPath in the uninstall entry).
+Function AddToPath
+  ; The section keeps its own state in $0-$2 ($1 = "upgrade"): theirs back
+  ; at the end.
+  Push $0
+  Push $1
+  Push $2
+  Call AddToPathWith
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+Function AddToPathWith
+  ClearErrors
+  ReadRegStr $0 HKLM "${ENV_KEY}" "Path"
+  ${If} ${Errors}
+    DetailPrint "PATH unreadable or too long to change here; chronavelctl is $INSTDIR\chronavelctl.exe"
+    Return
+  ${EndIf}
+  StrLen $1 $0
+  StrLen $2 $INSTDIR
+  IntOp $1 $1 + $2
+  IntOp $1 $1 + 3
+  ${If} $1 >= ${NSIS_MAX_STRLEN}
+    DetailPrint "PATH too long to change here; chronavelctl is $INSTDIR\chronavelctl.exe"
+    Return
+  ${EndIf}
+  ${StrStr} $1 ";$0;" ";$INSTDIR;"
+  ${If} $1 != ""
+    Return
+  ${EndIf}
+  StrCpy $1 $0 1 -1
+  ${If} $0 == ""
+  ${OrIf} $1 == ";"
+    StrCpy $0 "$0$INSTDIR"
+  ${Else}
+    StrCpy $0 "$0;$INSTDIR"
+  ${EndIf}
+  WriteRegExpandStr HKLM "${ENV_KEY}" "Path" $0
+  WriteRegDWORD HKLM "${UNINST_KEY}" "AddedToPath" 1
+  DetailPrint "PATH: $INSTDIR added"
+  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+FunctionEnd
+
+Function un.RemoveFromPath
+  Push $0
+  Push $1
+  Call un.RemoveFromPathWith
+  Pop $1
+  Pop $0
+FunctionEnd
+
+Function un.RemoveFromPathWith
+  ClearErrors
+  ReadRegDWORD $0 HKLM "${UNINST_KEY}" "AddedToPath"
+  ${If} ${Errors}
+  ${OrIf} $0 <> 1
+    Return
+  ${EndIf}
+  ClearErrors
+  ReadRegStr $0 HKLM "${ENV_KEY}" "Path"
+  StrLen $1 $0
+  IntOp $1 $1 + 3
+  ${If} ${Errors}
+  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+    DetailPrint "PATH too long to change here: remove $INSTDIR from it by hand"
+    Return
+  ${EndIf}
+  ${UnStrRep} $0 ";$0;" ";$INSTDIR;" ";"
+  StrCpy $0 $0 "" 1
+  StrCpy $0 $0 -1
+  WriteRegExpandStr HKLM "${ENV_KEY}" "Path" $0
+  DetailPrint "PATH: $INSTDIR removed"
+  SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+FunctionEnd
+
 Section "Chronavel" SecProgram
   SectionIn RO
   ; The folder chosen on the pages may be another one than .onInit saw.
@@ -171,6 +260,9 @@ Section "Chronavel" SecProgram
   ; The shortcut's working folder is the output folder.
   SetOutPath "$INSTDIR"
   CreateShortcut "$SMPROGRAMS\Chronavel.lnk" "$INSTDIR\chronavel.exe" "" "$INSTDIR\chronavel.ico"
+  ; cmd's PATH command takes the rest of its line, blanks and all.
+  CreateShortcut "${PROMPT_LINK}" "$SYSDIR\cmd.exe" '/k PATH $INSTDIR;%PATH%' "$INSTDIR\chronavel.ico"
+  Call AddToPath
   ${If} $1 == "upgrade"
     nsExec::ExecToLog '"$INSTDIR\chronavelctl.exe" service start --running-from "$PLUGINSDIR\running.txt"'
     Pop $0
@@ -212,6 +304,7 @@ Section "Uninstall"
     DetailPrint "chronavelctl service uninstall --all: $0"
   ${EndIf}
 
+  Call un.RemoveFromPath
   !insertmacro UninstallFiles
   Delete "$INSTDIR\uninstall.exe"
   ; Never /r: chronavel.ini, the user's settings, may lie beside the
@@ -220,5 +313,6 @@ Section "Uninstall"
 
   SetShellVarContext all
   Delete "$SMPROGRAMS\Chronavel.lnk"
+  Delete "${PROMPT_LINK}"
   DeleteRegKey HKLM "${UNINST_KEY}"
 SectionEnd

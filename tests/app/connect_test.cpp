@@ -233,7 +233,9 @@ TEST_F(ConnectLineTest, PortThatCannotBeOpenedClosesTheDialogUnconnected)
     EXPECT_EQ(Connect(c), ConnectResult::kClose);
     EXPECT_FALSE(PortHandle.Get());
     EXPECT_FALSE(ExchangeThread.Get());
-    EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error opening port"});
+    EXPECT_EQ(host_.Messages(), std::vector<std::string>{"Error opening port\nПорта "
+                                                         "/nonexistent/tty нет: адаптер не "
+                                                         "подключён или порт называется иначе."});
     // Nothing of a choice that did not connect is kept (nor saved by "Выход").
     EXPECT_EQ(Connection.ComPort, port_before);
     EXPECT_EQ(Connection.ComSpeed, 9600);

@@ -115,7 +115,9 @@ TEST_F(MasterSearchPortTest, MissingPortIsReportedAndNothingIsLeftOpen)
     }
     EXPECT_FALSE(PortHandle);
     EXPECT_EQ(Connection.ComPort, "nosuchport");
-    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Error opening port"});
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Error opening port\nПорта nosuchport нет "
+                                                        "(/dev/nosuchport): адаптер не "
+                                                        "подключён или порт называется иначе."});
 }
 
 } // namespace

@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -463,8 +466,17 @@ TEST_F(PortOpen, SecondOpenOfTheSameDeviceFails)
     auto first = OpenPort(pty.path(), 9600);
     ASSERT_TRUE(first);
 
-    ExpectNotOpened(TryOpenPort(pty.path(), 9600), PortErrorKind::kCannotOpen,
-                    "Error opening port");
+    const PortOpening second = TryOpenPort(pty.path(), 9600);
+    ExpectNotOpened(second, PortErrorKind::kCannotOpen, "Error opening port");
+    // Busy, and the holder (this very process) found by its open device.
+    EXPECT_EQ(second.failure.cause, platform::OpenCause::kBusy);
+    ASSERT_EQ(second.failure.holders.size(), 1u);
+    EXPECT_EQ(second.failure.holders[0].pid, ::getpid());
+    EXPECT_NE(OpenFailureMessage(second, pty.path())
+                  .find("\nПорт " + pty.path() + " занят другой программой: PID " +
+                        std::to_string(::getpid())),
+              std::string::npos)
+        << OpenFailureMessage(second, pty.path());
 
     // Another program's open is kept out too (the lock holds even for root).
     int fd = ::open(pty.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -482,8 +494,152 @@ TEST_F(PortOpen, MissingDeviceFails)
 {
     for (const char* name : {"/dev/chronavel-no-such-port", "ttyChronavelMissing", ""}) {
         SCOPED_TRACE(name);
-        ExpectNotOpened(TryOpenPort(name, 9600), PortErrorKind::kCannotOpen, "Error opening port");
+        const PortOpening opened = TryOpenPort(name, 9600);
+        ExpectNotOpened(opened, PortErrorKind::kCannotOpen, "Error opening port");
+        if (*name != '\0') { // "/dev/" is there, but as a folder
+            EXPECT_EQ(opened.failure.cause, platform::OpenCause::kAbsent);
+        }
     }
+}
+
+TEST(OpenCause, SystemErrorsByCause)
+{
+    using platform::OpenCause;
+    const std::vector<std::pair<int, OpenCause>> cases = {
+        {0, OpenCause::kNone},        {EACCES, OpenCause::kDenied},    {EPERM, OpenCause::kDenied},
+        {EBUSY, OpenCause::kBusy},    {EWOULDBLOCK, OpenCause::kBusy}, {ENOENT, OpenCause::kAbsent},
+        {ENODEV, OpenCause::kAbsent}, {ENXIO, OpenCause::kAbsent},     {EIO, OpenCause::kOther},
+    };
+    for (const auto& [err, cause] : cases)
+        EXPECT_EQ(platform::OpenCauseOf(err), cause) << err;
+}
+
+// What the operator reads for each cause: the way out, in each language.
+TEST(OpenFailureCause, EachCauseSaysTheWayOut)
+{
+    using platform::OpenCause;
+    auto failure = [](OpenCause cause) {
+        platform::OpenFailure f;
+        f.cause = cause;
+        f.user = "anna";
+        return f;
+    };
+    platform::OpenFailure dialout = failure(OpenCause::kDenied);
+    dialout.group = "dialout";
+    platform::OpenFailure joined = dialout;
+    joined.user_in_group = true;
+    platform::OpenFailure root = failure(OpenCause::kDenied);
+    root.group = "root";
+    platform::OpenFailure held = failure(OpenCause::kBusy);
+    held.holders = {{812, "chronavelctl"}, {990, ""}};
+    platform::OpenFailure other = failure(OpenCause::kOther);
+    other.code = EIO;
+    other.system_text = "Input/output error";
+    struct Case {
+        platform::OpenFailure failure;
+        Words words;
+        std::vector<std::string> said;
+        std::string never;
+    };
+    const std::vector<Case> cases = {
+        {dialout,
+         Words::kEnglish,
+         {"group dialout", "'sudo usermod -aG dialout anna'", "log out"},
+         ""},
+        {dialout,
+         Words::kRussian,
+         {"группе dialout", "«sudo usermod -aG dialout anna»", "войдите снова"},
+         ""},
+        {joined, Words::kEnglish, {"anna is in it", "log out and in again"}, "usermod"},
+        {root, Words::kEnglish, {"administrator"}, "usermod"},
+        {held,
+         Words::kEnglish,
+         {"in use by another program: PID 812 (chronavelctl), PID 990;",
+          "'sudo systemctl stop chronavel-sync@ttyUSB0'"},
+         ""},
+        {failure(OpenCause::kBusy),
+         Words::kRussian,
+         {"занят другой программой: службой синхронизации"},
+         ""},
+        {failure(OpenCause::kAbsent),
+         Words::kEnglish,
+         {"/dev/ttyUSB0 is not there", "chronavelctl ports"},
+         ""},
+        {failure(OpenCause::kAbsent),
+         Words::kRussian,
+         {"Порта ttyUSB0 нет", "адаптер не подключён"},
+         ""},
+        {other, Words::kEnglish, {"Input/output error (error 5)"}, ""},
+    };
+    for (const Case& c : cases) {
+        const std::string text = OpenFailureCause(c.failure, "ttyUSB0", "/dev/ttyUSB0", c.words);
+        for (const std::string& part : c.said)
+            EXPECT_NE(text.find(part), std::string::npos) << text << " lacks " << part;
+        if (!c.never.empty()) {
+            EXPECT_EQ(text.find(c.never), std::string::npos) << text;
+        }
+    }
+    EXPECT_EQ(
+        OpenFailureCause(failure(OpenCause::kNone), "ttyUSB0", "/dev/ttyUSB0", Words::kEnglish),
+        "");
+    // A COM port is named as the operator knows it, not by its device path.
+    EXPECT_EQ(OpenFailureCause(failure(OpenCause::kAbsent), "COM7", "\\\\.\\COM7", Words::kRussian),
+              "Порта COM7 нет: адаптер не подключён или порт называется иначе.");
+}
+
+// A user outside the device's group, as a desktop user is outside dialout:
+// the open is refused, and the texts name the group and the command. The
+// tests run as root, so the open runs in a child that became nobody.
+TEST(PortOpenDenied, NamesTheGroupAndTheCommand)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to become another user";
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    // The port as Debian has its serial ports: group dialout, rw for it.
+    const group* gr = ::getgrnam("dialout");
+    if (!gr)
+        GTEST_SKIP() << "no group dialout here";
+    const std::string device_group = gr->gr_name;
+    ASSERT_EQ(::chown(pty.path().c_str(), 0, gr->gr_gid), 0);
+    ASSERT_EQ(::chmod(pty.path().c_str(), 0660), 0);
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(out[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        const PortOpening opened = TryOpenPort(pty.path(), 9600);
+        const std::string said =
+            std::to_string(static_cast<int>(opened.failure.cause)) + "\n" +
+            OpenFailureCause(opened.failure, pty.path(), pty.path(), Words::kEnglish) + "\n" +
+            OpenFailureMessage(opened, pty.path());
+        const bool written =
+            ::write(out[1], said.data(), said.size()) == static_cast<ssize_t>(said.size());
+        ::_exit(opened.port || !written ? 1 : 0);
+    }
+    ::close(out[1]);
+    std::string said;
+    char buf[1024];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;)
+        said.append(buf, static_cast<size_t>(n));
+    ::close(out[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << " " << said;
+    EXPECT_EQ(said.substr(0, 2),
+              std::to_string(static_cast<int>(platform::OpenCause::kDenied)) + "\n");
+    EXPECT_NE(said.find("permission denied: " + pty.path() + " belongs to group " + device_group +
+                        ", which user nobody is not in; join it with 'sudo usermod -aG " +
+                        device_group + " nobody', then log out and in again"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("\nError opening port\nНет доступа к порту " + pty.path() +
+                        ": он принадлежит группе " + device_group),
+              std::string::npos)
+        << said;
 }
 
 TEST_F(PortOpen, DeviceThatCannotBeConfiguredIsClosedAgain)

@@ -2,9 +2,13 @@
 // service per port whatever its spelling, the daemon's options passed on
 // with the service's defaults, and a command line Windows splits back
 // into the same arguments.
+#include "platform/file_lock.h"
+#include "support/temp_dir.h"
 #include "tools/service/service_args.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
@@ -135,6 +139,52 @@ TEST(CtlService, CommandLineQuotedAsWindowsSplitsIt)
     for (const auto& [arg, quoted] : cases)
         EXPECT_EQ(WindowsCommandLine({arg}), quoted) << arg;
     EXPECT_EQ(WindowsCommandLine({"a", "b c", ""}), "a \"b c\" \"\"");
+}
+
+// What the service will need, checked before it is installed: a file the
+// daemon would refuse at each start (and the manager restart it for ever),
+// a state folder it may not write, a state another daemon keeps.
+TEST(CtlService, InstallRefusesWhatTheServiceCouldNotRunWith)
+{
+    test::TempDir dir;
+    const std::string good = (dir.path() / "good.json").string();
+    const std::string bad = (dir.path() / "bad.json").string();
+    std::ofstream(good) << R"({"format": "chronavel-clock-settings", "version": 1, )"
+                           R"("clocks": {"0x05": {"Volume": 6}}})";
+    std::ofstream(bad) << "{\"clocks\": {}";
+    const std::string state = (dir.path() / "state.json").string();
+    const std::string kept = (dir.path() / "kept.json").string();
+    const std::string link = (dir.path() / "link.json").string();
+    std::filesystem::create_symlink(state, link);
+    std::string error;
+    const auto daemon = platform::FileLock::Take(kept, &error); // a running daemon's
+    ASSERT_TRUE(daemon) << error;
+    struct Case {
+        std::string settings, state;
+        std::string said; // in the one message, or "" for none
+    };
+    const std::vector<Case> cases = {
+        {good, state, ""},
+        {"", "", ""},
+        {bad, state, "chronavelctl: --settings: "},
+        {(dir.path() / "none.json").string(), state, "chronavelctl: --settings: "},
+        {good, kept, "a chronavelctl daemon already keeps that state"},
+        {good, (dir.path() / "no-folder" / "state.json").string(),
+         "the daemon needs a folder it may write"},
+        {good, "/proc/chronavel-state.json", "the daemon needs a folder it may write"},
+        {good, link, "is a symbolic link"},
+    };
+    for (const Case& c : cases) {
+        const auto problems = ServiceNeedsProblems(c.settings, "", c.state);
+        if (c.said.empty()) {
+            EXPECT_TRUE(problems.empty()) << c.settings << " " << c.state << ": " << problems[0];
+            continue;
+        }
+        ASSERT_EQ(problems.size(), 1u) << c.settings << " " << c.state;
+        EXPECT_NE(problems[0].find(c.said), std::string::npos) << problems[0];
+    }
+    // Every problem is said, not only the first.
+    EXPECT_EQ(ServiceNeedsProblems(bad, "", kept).size(), 2u);
 }
 
 } // namespace

@@ -173,6 +173,35 @@ TEST(CtlArguments, MissingPortIsAPortError)
     }
 }
 
+// A port another program holds: the tool and a second daemon say so, and
+// who holds it.
+TEST(CtlArguments, BusyPortSaysWhoHoldsIt)
+{
+    auto sim = StartSim("ctlbusy", {1});
+    ASSERT_TRUE(sim);
+    CtlProcess holder({"daemon", "--port", "ctlbusy", "--addr", "1"});
+    ASSERT_TRUE(WaitUntil([&] { return sim->FramesReceived(0x70) >= 1; }, 10000))
+        << holder.ErrSoFar();
+    const std::string cause = ": the port is in use by another program: PID ";
+    const CtlResult r = RunCtl({"check", "--port", "ctlbusy", "--addr", "1"});
+    EXPECT_EQ(r.code, 3) << r.err;
+    EXPECT_EQ(r.err.rfind("Error opening port\n", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("chronavelctl: cannot open port ctlbusy"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(cause), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(chronavelctl); close it, or stop the service ('sudo systemctl stop "
+                         "chronavel-sync@ctlbusy'), and try again"),
+              std::string::npos)
+        << r.err;
+    CtlProcess second({"daemon", "--port", "ctlbusy", "--addr", "1"});
+    EXPECT_TRUE(WaitUntil(
+        [&] { return second.ErrSoFar().find("trying again") != std::string::npos; }, 10000));
+    EXPECT_NE(second.ErrSoFar().find(cause), std::string::npos) << second.ErrSoFar();
+    second.Signal(SIGTERM);
+    holder.Signal(SIGTERM);
+    EXPECT_EQ(second.Wait(60000).code, 0);
+    EXPECT_EQ(holder.Wait(60000).code, 0);
+}
+
 // --- Port list
 
 TEST(CtlPorts, ListsTheSimulatedPort)

@@ -9,6 +9,7 @@
 #include "tools/line/line.h"
 #include "tools/line/tool_host.h"
 #include "tools/line/tracker.h"
+#include "tools/service/service_args.h"
 #include "tools/settings/config_file.h"
 #include "tools/text/text.h"
 #include "tools/web/http_status.h"
@@ -180,8 +181,12 @@ Verb AddDaemon(CLI::App& app)
 #endif
         d.WebConfigFile = a->web_config;
         const LineOptions line = MakeLine(a->line);
-        if (mode == DaemonMode::kCheckOnly)
-            return kExitOk;
+        if (mode == DaemonMode::kCheckOnly) {
+            const auto problems = ServiceNeedsProblems(d.SettingsFile, d.WebConfigFile, d.StateFile);
+            for (const std::string& problem : problems)
+                Say(problem);
+            return problems.empty() ? kExitOk : kExitUsage;
+        }
         if (mode == DaemonMode::kService)
             return RunDaemonAsService(a->line.port, [&] { return RunDaemon(line, d); });
         return RunDaemon(line, d);

@@ -77,7 +77,9 @@ void Line::SayNotOpened(const PortOpening& opened) const
             std::to_string(options_.Speed) + " bit/s");
         return;
     }
-    Say("chronavelctl: cannot open port " + where);
+    const std::string cause =
+        OpenFailureCause(opened.failure, options_.Port, PortPath(options_.Port), Words::kEnglish);
+    Say("chronavelctl: cannot open port " + where + (cause.empty() ? "" : ": " + ValidUtf8(cause)));
     std::string why;
     if (!platform::VirtualPortDirUsable(&why) && !why.empty())
         Say("chronavelctl: " + why);

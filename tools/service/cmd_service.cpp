@@ -97,10 +97,13 @@ int Install(const std::string& port, const std::string& daemon_port,
         return Usage(why);
     std::vector<std::string> args = ServiceDaemonArguments(port, *absolute, data_dir);
     args[1] = daemon_port; // an adapter's stable name as given: it finds the adapter's COM port
-    // The daemon's own parser judges the options now, not the service's
-    // first start, where a mistake would only reach the log.
-    if (const int rc = daemon(args, DaemonMode::kCheckOnly); rc != kExitOk)
+    // The daemon's own parser and loader judge the options and their files
+    // now, not the service's first start, where a mistake would only reach
+    // the log and the manager would restart the service for ever.
+    if (const int rc = daemon(args, DaemonMode::kCheckOnly); rc != kExitOk) {
+        Say("chronavelctl service: " + ServiceName(port) + " not installed");
         return rc;
+    }
     const std::string exe = platform::ExecutablePath();
     if (exe.empty())
         return Failed("cannot find the path of chronavelctl itself");

@@ -9,8 +9,8 @@
 namespace chronavel::ctl {
 
 // The daemon's own parser and loop, for the service: kCheckOnly parses
-// "daemon ARGS" and stops there, kService runs it under the Windows service
-// control manager.
+// "daemon ARGS" and checks what they need (ServiceNeedsProblems), kService
+// runs it under the Windows service control manager.
 enum class DaemonMode { kNormal, kCheckOnly, kService };
 using DaemonEntry = std::function<int(const std::vector<std::string>& args, DaemonMode mode)>;
 // chronavelctl service ACTION ...: install, uninstall, start, stop, status,

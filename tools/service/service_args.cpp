@@ -1,7 +1,17 @@
 #include "tools/service/service_args.h"
 
+#include "platform/file_lock.h"
+#include "platform/utf8_path.h"
+#include "tools/config_file.h"
+#include "tools/http_status.h"
+#ifndef _WIN32
+#include "tools/web_config.h"
+#endif
+
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+#include <system_error>
 
 namespace chronavel::ctl {
 
@@ -205,6 +215,47 @@ std::string WindowsCommandLine(const std::vector<std::string>& args)
         line += '"';
     }
     return line;
+}
+
+std::vector<std::string> ServiceNeedsProblems(const std::string& settings_file,
+                                              const std::string& web_config_file,
+                                              const std::string& state_file)
+{
+    std::vector<std::string> problems;
+    if (!settings_file.empty()) {
+        ConfigFile settings;
+        if (const std::string why = LoadConfigFile(settings_file, settings); !why.empty())
+            problems.push_back("chronavelctl: --settings: " + ValidUtf8(why));
+    }
+#ifndef _WIN32
+    if (!web_config_file.empty()) {
+        WebConfig web;
+        if (const std::string why = LoadWebConfig(web_config_file, web); !why.empty())
+            problems.push_back("chronavelctl: --web-config: " + ValidUtf8(why));
+    }
+#else
+    (void)web_config_file; // refused by the parser: this build has no web face
+#endif
+    if (state_file.empty())
+        return problems;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(platform::PathFromUtf8(state_file), ec)) {
+        problems.push_back("state file: " + ValidUtf8(state_file) +
+                           " is a symbolic link, which the daemon would replace with a plain "
+                           "file; give the path of the file itself");
+        return problems;
+    }
+    // The daemon's own lock, taken and let go at once: it needs the folder
+    // writable, and fails only while a daemon keeps that state.
+    std::string error;
+    bool held = false;
+    if (!platform::FileLock::Take(state_file, &error, &held))
+        problems.push_back(
+            "state file: " + ValidUtf8(error) +
+            (held ? "; a chronavelctl daemon already keeps that state (a service installed before, "
+                    "or a daemon started by hand): stop it, or give another --state-file"
+                  : "; the daemon needs a folder it may write for the state file and its lock"));
+    return problems;
 }
 
 } // namespace chronavel::ctl

@@ -51,6 +51,16 @@ std::optional<std::vector<std::string>>
 ServicePaths(const std::vector<std::string>& options, const std::string& cwd,
              const std::function<bool(const std::string&)>& exists, std::string* error);
 
+// What the daemon needs from its first second, checked before a service is
+// installed to run it, with the daemon's own loaders and lock: the
+// --settings and --web-config files (when given) loaded and valid, the
+// state file (when given) not a link, its folder writable and no daemon
+// keeping that state. A message for each thing that fails; none when the
+// service may be installed.
+std::vector<std::string> ServiceNeedsProblems(const std::string& settings_file,
+                                              const std::string& web_config_file,
+                                              const std::string& state_file);
+
 // Where the service writes what it would print.
 std::string ServiceLogPath(const std::string& data_dir, const std::string& service_port);
 

@@ -130,6 +130,31 @@ TEST(Alarms, EachIsRaisedOnceAndClearedOnce)
     EXPECT_EQ(j["history"][1]["state"], "cleared");
 }
 
+// Syncs held back while the PC's clock is not synchronised asked no clock:
+// they neither fail nor answer, so only the PC's clock is an alarm then.
+TEST(Alarms, SyncsHeldBackAreNoFailingSyncs)
+{
+    const struct {
+        std::optional<std::time_t> Answered, HeldBack;
+        std::time_t Now;
+        bool Failing;
+    } cases[] = {
+        {0, {}, 121, true},    // two 60 s periods unanswered
+        {0, 100, 121, false},  // held back since, for less than two periods
+        {0, 100, 221, true},   // and syncs failing two periods after it
+        {110, 100, 121, false} // an answer after the hold
+    };
+    for (const auto& c : cases) {
+        ctl::Alarms alarms("ttyUSB0");
+        ctl::LineFacts f;
+        f.LastAnsweredSync = c.Answered;
+        f.LastHeldBackSync = c.HeldBack;
+        f.CycleSeconds = 60;
+        const auto events = alarms.Judge(f, c.Now);
+        EXPECT_EQ(!events.empty(), c.Failing) << c.Now;
+    }
+}
+
 // The history file: events survive a restart, alarms left open are raised
 // again with their own times and judged afresh, bad lines are skipped, and
 // the file is rotated instead of growing.

@@ -345,6 +345,7 @@ std::string Supervisor::Judge(bool answered)
 void Supervisor::Skipped()
 {
     ++tally_.Skipped;
+    last_held_back_ = WallNow();
     Share();
 }
 
@@ -442,6 +443,7 @@ bool Supervisor::JudgeAlarms()
     // looked at the line.
     facts.Clocks = census_last_ ? &state_.Clocks() : nullptr;
     facts.LastAnsweredSync = last_answered_;
+    facts.LastHeldBackSync = last_held_back_;
     facts.CycleSeconds = daemon_.PeriodSeconds;
     facts.Source = source_.State;
     const auto events = alarms_.Judge(facts, now);

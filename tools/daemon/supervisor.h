@@ -129,7 +129,8 @@ private:
     std::optional<int> census_at_; // while a census runs: the address it has reached
     ReplyDelays delays_;           // the line's answer delays, from one census to the next
     Alarms alarms_;
-    std::time_t last_answered_; // the last sync that reached a clock, or the start
+    std::time_t last_answered_;                 // the last sync that reached a clock, or the start
+    std::optional<std::time_t> last_held_back_; // by --require-synced
     std::optional<AlarmLog> alarm_log_;
     bool alarm_log_error_ = false;
     std::unique_ptr<AlarmRunner> runner_;

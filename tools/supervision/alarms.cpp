@@ -83,7 +83,10 @@ std::vector<AlarmEvent> Alarms::Judge(const LineFacts& f, std::time_t now)
         "Часы ПК потеряли источник точного времени: часы на линии " + port_ +
             " получают время без проверки",
         now, events);
-    const bool failing = f.LastAnsweredSync && now - *f.LastAnsweredSync > 2 * f.CycleSeconds;
+    std::optional<std::time_t> since = f.LastAnsweredSync;
+    if (f.LastHeldBackSync && (!since || *f.LastHeldBackSync > *since))
+        since = f.LastHeldBackSync;
+    const bool failing = since && now - *since > 2 * f.CycleSeconds;
     Set({AlarmKind::kSyncFailing, {}}, failing,
         "Часы" + on + " больше двух периодов не подтверждают установку времени", now, events);
 

@@ -55,6 +55,9 @@ struct LineFacts {
     // them; nullptr before.
     const std::map<uint8_t, ClockRecord>* Clocks = nullptr;
     std::optional<std::time_t> LastAnsweredSync; // or the daemon's start
+    // The last sync held back while the PC's clock was not synchronised
+    // (--require-synced): it asked no clock, so no clock failed it.
+    std::optional<std::time_t> LastHeldBackSync;
     // The sync period: two without an answered sync raise sync_failing.
     std::time_t CycleSeconds = 3600;
     platform::ClockSyncState Source = platform::ClockSyncState::kUnknown;

@@ -2,10 +2,9 @@
 
 #include "platform/file_lock.h"
 #include "platform/utf8_path.h"
-#include "tools/config_file.h"
-#include "tools/http_status.h"
+#include "tools/settings/config_file.h"
 #ifndef _WIN32
-#include "tools/web_config.h"
+#include "tools/web/web_config.h"
 #endif
 
 #include <algorithm>

@@ -95,12 +95,12 @@ TransactionResult AwaitAnswer(platform::SerialDevice& port, const Expected& e,
         if (found) {
             const ReplyHeader h = CurrentReplyHeader();
             if (AnswersRequest(h, e.Addr, e.Cmd, e.Param1, e.Param2))
-                return {true, std::nullopt, h};
+                return {.Answered = true, .Reply = h};
             if (patience.Heard)
                 patience.Heard(h);
             if (HasDataBlock(h.Cmd)) {
                 if (std::optional<ReadFailure> failed = ReadDataBlock(h.Param2).Failure)
-                    return {false, std::move(failed), {}};
+                    return {.Failure = std::move(failed)};
             }
         }
         if (LineStopRequested() || silent >= empty_limit)
@@ -208,7 +208,7 @@ TransactionResult SyncTransaction(uint8_t addr, uint8_t cmd, uint8_t p1, uint8_t
             if (attempt >= limit || platform::TickReached(platform::GetTickCount(), deadline)) {
                 if (const std::optional<ReplyHeader> h =
                         HearTheRest(*port, expected, patience, per_byte))
-                    return {true, std::nullopt, *h};
+                    return {.Answered = true, .Reply = *h};
                 break;
             }
         }

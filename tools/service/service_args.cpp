@@ -3,6 +3,7 @@
 #include "platform/file_lock.h"
 #include "platform/utf8_path.h"
 #include "tools/settings/config_file.h"
+#include "tools/text/text.h"
 #ifndef _WIN32
 #include "tools/web/web_config.h"
 #endif

@@ -182,7 +182,8 @@ Verb AddDaemon(CLI::App& app)
         d.WebConfigFile = a->web_config;
         const LineOptions line = MakeLine(a->line);
         if (mode == DaemonMode::kCheckOnly) {
-            const auto problems = ServiceNeedsProblems(d.SettingsFile, d.WebConfigFile, d.StateFile);
+            const auto problems =
+                ServiceNeedsProblems(d.SettingsFile, d.WebConfigFile, d.StateFile);
             for (const std::string& problem : problems)
                 Say(problem);
             return problems.empty() ? kExitOk : kExitUsage;

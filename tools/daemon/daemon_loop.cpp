@@ -100,6 +100,8 @@ DaemonLoop::DaemonLoop(const LineOptions& options, const DaemonOptions& daemon, 
 {
     if (settings)
         supervisor_->UseSettings(std::move(*settings));
+    else
+        supervisor_->UseNoSettings();
     if (daemon.Http) {
         board_ = std::make_shared<StatusBoard>();
         supervisor_->ShareOn(board_);

@@ -179,6 +179,11 @@ void Supervisor::UseSettings(ConfigFile file)
     Handle(alarms_.DriftUnwatched([this](uint8_t a) { return drift_.Watches(a); }, WallNow()));
 }
 
+void Supervisor::UseNoSettings()
+{
+    Handle(alarms_.DriftUnwatched([](uint8_t) { return false; }, WallNow()));
+}
+
 void Supervisor::Heard(uint8_t addr)
 {
     watch_.Heard(addr, TaskClock::now());

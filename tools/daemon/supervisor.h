@@ -69,6 +69,9 @@ public:
     void PortLost();
 
     void UseSettings(ConfigFile file);
+    // Started without --settings: drift alarms an earlier run left open
+    // would never be judged again, so they are cleared.
+    void UseNoSettings();
 
     // Reaps, and kills what overran, among the --on-alarm programs; called
     // wherever the loop waits.
